@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+// Small shell and system helpers of the main window. They keep no state and
+// report no errors.
+namespace uUtils {
+
+// The only folder id the program uses: the per-user local application data
+// folder ($XDG_DATA_HOME, by default ~/.local/share).
+constexpr int CSIDL_LOCAL_APPDATA = 28;
+
+// Full path of a special folder, without a trailing separator; an empty string
+// for an unknown id or when the folder cannot be determined. With
+// CreateIfMissing the folder is created.
+QString GetSpecialFolderPath(int FolderId, bool CreateIfMissing);
+
+// True when the system's major version (here: the kernel's) is above 5; the
+// window then takes the platform's standard UI font.
+bool IsWindowsVersion6OrLater();
+// The decision itself, for a given major version.
+bool IsWindowsVersion6OrLater(int majorVersion);
+
+// Opens "http://" + Address with the user's browser. Address has no scheme.
+void OpenWebAddress(const QString& Address, QWidget* OwnerWindow = nullptr);
+// Opens "mailto:" + Address with the user's mail program.
+void OpenMailAddress(const QString& Address, QWidget* OwnerWindow = nullptr);
+// Opens http://<web host>/upg.php?program=<ProgName>&version=<Major>.<Minor>.
+void OpenUpgradePage(const QString& ProgName, const QString& MajorVersion,
+                     const QString& MinorVersion, QWidget* OwnerWindow = nullptr);
+
+// What actually opens an address; by default QDesktopServices::openUrl.
+// Tests install their own to capture the address instead of launching a browser.
+using TAddressOpener = std::function<void(const QString& address)>;
+// Installs an opener (an empty function restores the default); returns the previous one.
+TAddressOpener SetAddressOpener(TAddressOpener opener);
+
+}  // namespace uUtils
