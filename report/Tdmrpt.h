@@ -1,0 +1,105 @@
+#pragma once
+
+#include "TReportOutputChoice.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QPainter;
+class QWidget;
+class TReportSystem;
+
+// One column of the report's data connection.
+struct TReportColumn
+{
+    enum class DataType { Memo, Graphic };
+    QString name;
+    DataType type;
+    int width;
+};
+
+// The one data row the report is built from.
+struct TReportRow
+{
+    QByteArray SpeedLog; // log text, UTF-16 code units, 2 bytes each
+    QByteArray SpeedGrp; // chart picture as a complete BMP file image
+};
+
+// The printed report: a short-lived module that lives for one Print command.
+//
+// Print command wiring (the "nothing to print" check stays with the caller):
+//     Tdmrpt::PrintReport(this, logLines,
+//                         [&](QPainter &p, const QRect &r) { chart->paintChart(p, r); });
+// Errors are thrown as EReportError; let them reach the application-wide handler.
+class Tdmrpt
+{
+public:
+    using ChartPainter = std::function<void(QPainter &, const QRect &)>;
+
+    static constexpr int BmpWidth = 1024;
+    static constexpr int BmpHeight = 768;
+    static constexpr const char *LayoutFileName = "Korvn.rav";
+
+    // Looks for "Korvn.rav" in LayoutSearchFolders(); throws EReportError
+    // "Report file is missing. Resintalling Korvane may fix the issue." when none has it.
+    Tdmrpt();
+    // Same, searching only the given folders.
+    explicit Tdmrpt(const QStringList &searchFolders);
+    ~Tdmrpt();
+
+    Tdmrpt(const Tdmrpt &) = delete;
+    Tdmrpt &operator=(const Tdmrpt &) = delete;
+
+    // Working folder, then the installed data folder, then the executable's folder.
+    static QStringList LayoutSearchFolders();
+
+    // The chart picture, 1024 x 768; paint into it with a QPainter before running.
+    QImage &Bmp();
+    const QImage &Bmp() const;
+
+    // The log text to print (write-only in use; the getter serves tests).
+    void setMemoLines(const QString &text);
+    QString memoLines() const;
+
+    // Full path of the layout file found at creation.
+    QString layoutFile() const;
+
+    // The data connection: columns, then the one row, built afresh from MemoLines and Bmp.
+    QList<TReportColumn> RvCustomConnection1GetCols() const;
+    TReportRow RvCustomConnection1GetRow() const;
+
+    // The engine driver with its dialogs, titles and writers.
+    TReportSystem &SvSysKrvn();
+
+    // Runs the report: "Output Options", page generation, then printer, preview or file.
+    // Returns when the user is done; cancelling returns quietly. Throws EReportError.
+    void RvPKrvnExecute(QWidget *parent);
+
+    // The whole Print command after the "nothing to print" check: creates a module,
+    // paints the chart into Bmp, joins the log lines with CR LF, runs, frees.
+    static void PrintReport(QWidget *parent, const QStringList &logLines,
+                            const ChartPainter &paintChart);
+
+    // Replaces how every new module asks for the output (tests drive PDF/HTML/RTF
+    // this way without dialogs); an empty chooser restores the dialog. Returns the old one.
+    static TReportOutputChooser SetOutputChooser(TReportOutputChooser chooser);
+
+    // Modules alive right now; each Print command creates and frees one.
+    static int LiveModules();
+
+private:
+    void DataModuleCreate(const QStringList &searchFolders);
+    void DataModuleDestroy();
+
+    QString FMemoLines;
+    QString FLayoutFile;
+    std::unique_ptr<QImage> FBmp;
+    std::unique_ptr<TReportSystem> FSystem;
+};
