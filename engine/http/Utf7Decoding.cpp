@@ -1,0 +1,1 @@
+#include "Utf7Decoding.h"
