@@ -12,8 +12,6 @@ class QPlainTextEdit;
 class TfrmSplash : public QWidget
 {
     Q_OBJECT
-    Q_PROPERTY(QString programName WRITE setProgramName)
-    Q_PROPERTY(QString StatusUpdt WRITE setStatusUpdt)
 public:
     // Creates the single splash (releasing a previous one at once) without
     // showing it; the caller sets the texts, then calls showCentred().
