@@ -1,0 +1,10 @@
+#pragma once
+
+#include "KorvaneException.h"
+
+// A call of the TCP client layer that failed at once.
+class ESocketError : public Exception
+{
+public:
+    using Exception::Exception;
+};

@@ -1,0 +1,303 @@
+#include "TClientSocket.h"
+
+#include "ApplicationExceptionHandler.h"
+#include "ESocketError.h"
+#include "SystemErrorText.h"
+
+#include <QSocketNotifier>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+// The lookup thread reaches the client only through this relay, so a client destroyed while
+// its lookup runs is never touched.
+struct TClientSocket::LookupRelay
+{
+    std::mutex mutex;
+    TClientSocket *owner = nullptr;
+};
+
+TClientSocket::TClientSocket(QObject *parent)
+    : QObject(parent)
+    , FRelay(std::make_shared<LookupRelay>())
+{
+    FRelay->owner = this;
+}
+
+TClientSocket::~TClientSocket()
+{
+    {
+        std::lock_guard<std::mutex> lock(FRelay->mutex);
+        FRelay->owner = nullptr;
+    }
+    CloseSocket();
+}
+
+void TClientSocket::setActive(bool active)
+{
+    if (active)
+        Open();
+    else
+        Close();
+}
+
+void TClientSocket::RaiseSocketError(int code, const char *api)
+{
+    throw ESocketError(QStringLiteral("Socket error: %1 (%2), on API '%3'")
+                           .arg(SystemErrorText(code))
+                           .arg(code)
+                           .arg(QLatin1String(api)));
+}
+
+void TClientSocket::Open()
+{
+    if (FState != State::Idle)
+        Abort();
+
+    FSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (FSocket < 0) {
+        const int err = errno;
+        FSocket = -1;
+        RaiseSocketError(err, "socket");
+    }
+    FState = State::Resolving;
+    FReadNotified = false;
+    const uint64_t generation = ++FGeneration;
+
+    const QByteArray host = FHost.toUtf8();
+    try {
+        std::thread([relay = FRelay, host, generation]() {
+            addrinfo hints{};
+            hints.ai_family = AF_INET;
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo *result = nullptr;
+            const int rc = ::getaddrinfo(host.constData(), nullptr, &hints, &result);
+            int code = 0;
+            uint32_t address = 0;
+            if (rc == EAI_SYSTEM)
+                code = errno ? errno : EIO;
+            else if (rc != 0)
+                code = rc;
+            else
+                address = reinterpret_cast<sockaddr_in *>(result->ai_addr)->sin_addr.s_addr;
+            if (result)
+                ::freeaddrinfo(result);
+
+            std::lock_guard<std::mutex> lock(relay->mutex);
+            if (TClientSocket *owner = relay->owner) {
+                QMetaObject::invokeMethod(
+                    owner, [owner, generation, code, address]() { owner->LookupDone(generation, code, address); },
+                    Qt::QueuedConnection);
+            }
+        }).detach();
+    } catch (const std::system_error &e) {
+        CloseSocket();
+        RaiseSocketError(e.code().value(), "pthread_create");
+    }
+}
+
+void TClientSocket::Close()
+{
+    if (FState == State::Connected && OnDisconnect) {
+        const uint64_t generation = FGeneration;
+        try {
+            OnDisconnect(*this);
+        } catch (...) {
+            if (generation == FGeneration)
+                CloseSocket();
+            throw;
+        }
+        if (generation != FGeneration)
+            return;
+    }
+    CloseSocket();
+}
+
+void TClientSocket::Abort()
+{
+    CloseSocket();
+}
+
+void TClientSocket::CloseSocket()
+{
+    ++FGeneration;
+    // Notifiers must let go of the descriptor before it is closed; they may be the sender
+    // of the notification being handled, so they are deleted later.
+    for (QSocketNotifier **n : {&FReadNotifier, &FWriteNotifier}) {
+        if (*n) {
+            (*n)->setEnabled(false);
+            (*n)->deleteLater();
+            *n = nullptr;
+        }
+    }
+    if (FSocket >= 0)
+        ::close(FSocket);
+    FSocket = -1;
+    FState = State::Idle;
+}
+
+void TClientSocket::Fail(TErrorEvent kind, int code, const char *api)
+{
+    // Nothing of a failed connection may linger into the next one: close it quietly first.
+    CloseSocket();
+    int errorCode = code;
+    if (OnError)
+        OnError(*this, kind, errorCode);
+    if (errorCode != 0)
+        RaiseSocketError(errorCode, api);
+}
+
+void TClientSocket::LookupDone(uint64_t generation, int code, uint32_t address)
+{
+    if (generation != FGeneration || FState != State::Resolving)
+        return; // the socket was closed or reopened meanwhile
+    dispatchGuarded([&] {
+        if (code != 0) {
+            Fail(TErrorEvent::eeLookup, code, "getaddrinfo");
+            return;
+        }
+        if (OnConnecting) {
+            OnConnecting(*this);
+            if (generation != FGeneration)
+                return;
+        }
+
+        sockaddr_in peer{};
+        peer.sin_family = AF_INET;
+        peer.sin_port = htons(uint16_t(FPort));
+        peer.sin_addr.s_addr = address;
+        int rc;
+        do {
+            rc = ::connect(FSocket, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
+        } while (rc < 0 && errno == EINTR);
+
+        if (rc < 0 && errno != EINPROGRESS) {
+            Fail(TErrorEvent::eeConnect, errno, "connect");
+            return;
+        }
+        FReadNotifier = new QSocketNotifier(FSocket, QSocketNotifier::Read, this);
+        connect(FReadNotifier, &QSocketNotifier::activated, this, &TClientSocket::ReadReady);
+        if (rc == 0) {
+            FState = State::Connected;
+            if (OnConnect)
+                OnConnect(*this);
+        } else {
+            // Connect completion shows as writability; the read side waits until then.
+            FReadNotifier->setEnabled(false);
+            FState = State::Connecting;
+            FWriteNotifier = new QSocketNotifier(FSocket, QSocketNotifier::Write, this);
+            connect(FWriteNotifier, &QSocketNotifier::activated, this, &TClientSocket::WriteReady);
+        }
+    });
+}
+
+void TClientSocket::WriteReady()
+{
+    if (FState != State::Connecting)
+        return;
+    dispatchGuarded([&] {
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (::getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
+            err = errno;
+        if (err != 0) {
+            Fail(TErrorEvent::eeConnect, err, "connect");
+            return;
+        }
+        // Nothing is ever sent, so writability is of no further interest.
+        FWriteNotifier->setEnabled(false);
+        FWriteNotifier->deleteLater();
+        FWriteNotifier = nullptr;
+        FState = State::Connected;
+        FReadNotifier->setEnabled(true);
+        if (OnConnect)
+            OnConnect(*this);
+    });
+}
+
+void TClientSocket::ReadReady()
+{
+    if (FState != State::Connected)
+        return;
+    dispatchGuarded([&] {
+        pollfd p{FSocket, short(POLLIN | POLLRDHUP), 0};
+        if (::poll(&p, 1, 0) < 0)
+            return;
+        if (p.revents & POLLERR) {
+            int err = 0;
+            socklen_t len = sizeof err;
+            ::getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &err, &len);
+            Fail(TErrorEvent::eeReceive, err ? err : EIO, "recv");
+            return;
+        }
+        const bool peerClosed = p.revents & (POLLRDHUP | POLLHUP);
+        // Data that arrived before the close is always offered as data first.
+        if (peerClosed && (FReadNotified || ReceiveLength() == 0)) {
+            PeerClosed();
+            return;
+        }
+        FReadNotified = true;
+        if (OnRead)
+            OnRead(*this);
+    });
+}
+
+void TClientSocket::PeerClosed()
+{
+    const uint64_t generation = FGeneration;
+    try {
+        if (OnDisconnect)
+            OnDisconnect(*this);
+    } catch (...) {
+        if (generation == FGeneration)
+            CloseSocket();
+        throw;
+    }
+    if (generation == FGeneration)
+        CloseSocket();
+}
+
+int64_t TClientSocket::ReceiveLength() const
+{
+    if (FState != State::Connected)
+        return 0;
+    int available = 0;
+    if (::ioctl(FSocket, FIONREAD, &available) < 0)
+        return 0;
+    return available;
+}
+
+QByteArray TClientSocket::ReceiveText()
+{
+    QByteArray data(qsizetype(ReceiveLength()), Qt::Uninitialized);
+    const int64_t got = ReceiveBuf(data.data(), data.size());
+    data.resize(got > 0 ? qsizetype(got) : 0);
+    return data;
+}
+
+int64_t TClientSocket::ReceiveBuf(void *buffer, int64_t count)
+{
+    if (FState != State::Connected || count <= 0)
+        return 0;
+    for (;;) {
+        const ssize_t n = ::recv(FSocket, buffer, size_t(count), MSG_DONTWAIT);
+        if (n >= 0)
+            return n;
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        Fail(TErrorEvent::eeReceive, errno, "recv");
+        return -1;
+    }
+}

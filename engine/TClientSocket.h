@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QSocketNotifier;
+
+enum class TErrorEvent { eeGeneral, eeSend, eeReceive, eeConnect, eeDisconnect, eeAccept, eeLookup };
+
+// Asynchronous TCP/IPv4 client. Activation resolves the host off the GUI thread and connects
+// without blocking; connect, data and close arrive as notifications through the event loop.
+// Whatever escapes a notification handler goes to the application exception handler.
+class TClientSocket : public QObject
+{
+    Q_OBJECT
+
+public:
+    using TSocketNotifyEvent = std::function<void(TClientSocket &Socket)>;
+    // Error codes are errno values, or getaddrinfo codes (negative) for eeLookup.
+    // A handler that leaves ErrorCode non-zero makes the client raise ESocketError.
+    using TSocketErrorEvent = std::function<void(TClientSocket &Socket, TErrorEvent ErrorEvent, int &ErrorCode)>;
+
+    explicit TClientSocket(QObject *parent = nullptr);
+    ~TClientSocket() override; // an open connection is closed without notification
+
+    QString Host() const { return FHost; }
+    void setHost(const QString &host) { FHost = host; }
+    // Only the low 16 bits are used.
+    int Port() const { return FPort; }
+    void setPort(int port) { FPort = port; }
+
+    bool Active() const { return FState != State::Idle; }
+    void setActive(bool active);
+    // Creates the socket and starts the lookup; throws ESocketError when that fails at once.
+    void Open();
+    // Closes; an established connection delivers OnDisconnect first, synchronously.
+    void Close();
+    // Closes at once without any notification; a pending lookup result is dropped.
+    void Abort();
+
+    bool Connected() const { return FState == State::Connected; }
+
+    // Bytes readable now without waiting; 0 when not connected.
+    int64_t ReceiveLength() const;
+    // One receive of up to ReceiveLength() bytes.
+    QByteArray ReceiveText();
+    // One receive into the caller's buffer; returns the count read (0 when it would wait).
+    // A receive failure goes to OnError (eeReceive) and returns -1.
+    int64_t ReceiveBuf(void *buffer, int64_t count);
+
+    TSocketNotifyEvent OnConnecting; // lookup done, connect about to be issued
+    TSocketNotifyEvent OnConnect;
+    TSocketNotifyEvent OnRead;
+    TSocketNotifyEvent OnDisconnect; // peer closed; buffered data is still readable inside
+    TSocketErrorEvent OnError;
+
+private:
+    enum class State { Idle, Resolving, Connecting, Connected };
+    struct LookupRelay;
+
+    void LookupDone(uint64_t generation, int code, uint32_t address);
+    void WriteReady();
+    void ReadReady();
+    void PeerClosed();
+    void Fail(TErrorEvent kind, int code, const char *api);
+    void CloseSocket();
+    [[noreturn]] static void RaiseSocketError(int code, const char *api);
+
+    QString FHost;
+    int FPort = 0;
+    State FState = State::Idle;
+    int FSocket = -1;
+    uint64_t FGeneration = 0; // changes whenever the socket is closed or reopened
+    bool FReadNotified = false;
+    QSocketNotifier *FReadNotifier = nullptr;
+    QSocketNotifier *FWriteNotifier = nullptr;
+    std::shared_ptr<LookupRelay> FRelay;
+};

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "TClientSocket.h"
+#include "THiresTimer.h"
+
+enum TKorvaneResultStatus : uint8_t { strsNone, strsAboveAverage, strsAverage, strsBelowAverage };
+
+// Receives each status line, already timestamped.
+using TStatusMsgEvent = std::function<void(const QString &Msg)>;
+
+// The measurement object: runs one test at a time and keeps the accumulated statistics.
+class TKorvane
+{
+public:
+    enum TestTypes { ttServerStream = 0, ttWebPage = 1 };
+
+    TKorvane();
+    ~TKorvane();
+    TKorvane(const TKorvane &) = delete;
+    TKorvane &operator=(const TKorvane &) = delete;
+
+    std::unique_ptr<TClientSocket> stSocket;
+    std::unique_ptr<THiresTimer> stHiResTimer;
+
+    // TestType 0: server stream, started here and finished through the event loop (watch
+    // TestDone). Any other value: web page test. Port is used by the server stream only.
+    void DoTest(int TestType, const QString &TestTarget, int Port);
+    // Ends a running test at once: the connection is closed without notification, the result
+    // is invalid and nothing is added to the statistics.
+    void CancelTest();
+
+    void ClearAccumalatedResults();
+    void RestoreAccumulatedResults(int AccumulatedTestCount, double AccumulatedAverageSpeed);
+    TKorvaneResultStatus CalculateKorvaneStatus(double TransferRate) const;
+
+    int64_t BytesTransferred() const { return int64_t(FBytesTransferred); }
+    double KBytesTransferred() const;
+    double TransferTimeMs() const;
+    double TransferTimeSec() const;
+    double TransferRateSec() const;
+    bool ValidResult() const { return FValidResult; }
+    bool TestDone() const { return FTestDone; }
+    bool TestCancelled() const { return FTestCancelled; }
+    int AccumulatedTestCount() const { return FAccumulatedTestCount; }
+    double AccumulatedAverageSpeed() const;
+    TKorvaneResultStatus KorvaneResultStatus() const { return CalculateKorvaneStatus(TransferRateSec()); }
+    // Days since 30 December 1899, local time; -1.0 while a running test has not received yet.
+    double StartTime() const { return FStartTime; }
+
+    const TStatusMsgEvent &OnStatusMsg() const { return FOnStatusMsg; }
+    void setOnStatusMsg(TStatusMsgEvent handler) { FOnStatusMsg = std::move(handler); }
+
+private:
+    void DoStatusMsg(const QString &text);
+    void StartServerStreamTest(int Port);
+    void RunWebPageTest();
+    void AccumulateTestResult();
+
+    void SocketConnecting(TClientSocket &Socket);
+    void SocketRead(TClientSocket &Socket);
+    void SocketDisconnect(TClientSocket &Socket);
+    void SocketError(TClientSocket &Socket, TErrorEvent ErrorEvent, int &ErrorCode);
+
+    uint64_t FBytesTransferred = 0;
+    int64_t FTransferTime = 0;
+    QString FTarget;
+    bool FValidResult = false;
+    TStatusMsgEvent FOnStatusMsg;
+    bool FTestDone = false;
+    bool FTestCancelled = false;
+    int FAccumulatedTestCount = 0;
+    double FAccumulatedAverageSpeed = 0.0; // the running sum of rates, not an average
+    double FStartTime = 0.0;
+    std::vector<char> FReceiveBuffer; // reused; received data is counted, never kept
+};
