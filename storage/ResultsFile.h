@@ -13,7 +13,7 @@ public:
     struct TContent
     {
         QVector<TResultRow> Rows;
-        qint32 NextOrder = 1; // always above every stored Order
+        qint64 NextOrder = 1; // above every stored Order; at most 2^31
     };
 
     // Throws EStorageError naming the file and the fault (with its line) when

@@ -56,7 +56,8 @@ public:
     const TResultRow &Row(int index) const { return FRows.at(index); }
     const QVector<TResultRow> &Rows() const { return FRows; }
     // Next Order value a post assigns.
-    qint32 NextOrder() const { return FNextOrder; }
+    // Above the 32-bit range once every Order value is used; Post then throws.
+    qint64 NextOrder() const { return FNextOrder; }
 
     // --- cursor (BeforeScroll is emitted before each move, see below) ---
     void First();
@@ -76,13 +77,20 @@ public:
     // XLabel text of the current row (see XLabelText.h).
     QString CurrentXLabel(const QLocale &locale = QLocale()) const;
 
+    // While disabled (calls nest), CurrentChanged is held back, so a walk over
+    // the rows does not drag views along; EnableControls reports the final row
+    // once if it moved. BeforeScroll is never held back.
+    void DisableControls();
+    void EnableControls();
+
     // A bookmark is the Order value of the current row; 0 when there is none.
     qint32 GetBookmark() const;
     // Moves to the row with that Order. Returns false (and stays) when no row has it.
     bool GotoBookmark(qint32 bookmark);
 
     // --- appending a row ---
-    // Starts a pending row after the last one. A pending row not yet posted is discarded.
+    // Starts a pending row after the last one. A row not yet posted is
+    // discarded by Append, Cancel, any cursor move, Close and CreateDataSet.
     void Append();
     // Field setters; only while a row is pending ("Dataset not in edit or insert mode").
     void SetServer(const QString &server);        // cut to 255 characters
@@ -115,16 +123,20 @@ signals:
 private:
     void CheckActive() const;
     void CheckInserting() const;
-    void MoveCursor(int index);
+    void SetCurrent(int index);
+    void ReportCurrent();
+    void Reset(QVector<TResultRow> rows);
 
     QString FFileName;
     QVector<TResultRow> FRows;
     TResultRow FPending;
-    qint32 FNextOrder = 1;
+    qint64 FNextOrder = 1;
     int FCurrent = -1;
     bool FActive = false;
     bool FModified = false;
     bool FInserting = false;
     bool FEof = true;
     bool FBof = true;
+    int FDisableCount = 0;
+    int FReportedCurrent = -1;
 };
