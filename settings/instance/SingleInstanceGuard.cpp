@@ -160,7 +160,7 @@ void TSingleInstanceGuard::finishConnection(QLocalSocket* socket)
         return;
     socket->setProperty("finished", true);
 
-    const QByteArray data = socket->readAll();
+    const QByteArray data = socket->isOpen() ? socket->readAll() : QByteArray();
     socket->deleteLater();
 
     QStringList arguments;
