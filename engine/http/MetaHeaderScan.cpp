@@ -151,6 +151,10 @@ private:
                 break;
             }
         }
+        // A header value never spans lines.
+        for (QChar &c : line)
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+                c = u' ';
         FLines.append(line);
     }
 

@@ -1,0 +1,84 @@
+#include "CliOptions.h"
+
+#include <cmath>
+
+QString CliOptions::usage()
+{
+    return QStringLiteral(
+        "Usage: korvane-cli [--web] [--port N] [--json] [--timeout SECONDS] TARGET...\n"
+        "Runs one download test per target, in order, and reports each result.\n"
+        "  --web              test web pages (a target without a scheme gets http://)\n"
+        "  --port N           port of the Korvane server, 1 to 65535 (default 80)\n"
+        "  --json             one JSON object per test instead of the log\n"
+        "  --timeout SECONDS  cancel a test that runs longer, and count it as failed\n"
+        "Exit status: 0 every test valid, 1 a test invalid or failed, 2 usage error.\n");
+}
+
+CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptions &options, QString &error)
+{
+    bool optionsEnded = false;
+    for (int i = 1; i < arguments.size(); ++i) {
+        QString arg = arguments.at(i);
+        if (optionsEnded || !arg.startsWith(u'-') || arg == u'-') {
+            if (arg.isEmpty()) {
+                error = QStringLiteral("empty target");
+                return ParseResult::Error;
+            }
+            options.targets << arg;
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == QLatin1String("-h") || arg == QLatin1String("--help"))
+            return ParseResult::Help;
+        if (arg == QLatin1String("--web")) {
+            options.web = true;
+            continue;
+        }
+        if (arg == QLatin1String("--json")) {
+            options.json = true;
+            continue;
+        }
+
+        QString value;
+        const qsizetype eq = arg.indexOf(u'=');
+        if (eq > 0) {
+            value = arg.mid(eq + 1);
+            arg.truncate(eq);
+        } else if (arg == QLatin1String("--port") || arg == QLatin1String("--timeout")) {
+            if (i + 1 >= arguments.size()) {
+                error = QStringLiteral("missing value for %1").arg(arg);
+                return ParseResult::Error;
+            }
+            value = arguments.at(++i);
+        }
+
+        if (arg == QLatin1String("--port")) {
+            bool ok = false;
+            const int port = value.toInt(&ok);
+            if (!ok || port < 1 || port > 65535) {
+                error = QStringLiteral("port must be a number from 1 to 65535: %1").arg(value);
+                return ParseResult::Error;
+            }
+            options.port = port;
+        } else if (arg == QLatin1String("--timeout")) {
+            bool ok = false;
+            const double seconds = value.toDouble(&ok);
+            if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 2e6) {
+                error = QStringLiteral("timeout must be a number of seconds above 0: %1").arg(value);
+                return ParseResult::Error;
+            }
+            options.timeoutSeconds = seconds;
+        } else {
+            error = QStringLiteral("unknown option: %1").arg(arguments.at(i));
+            return ParseResult::Error;
+        }
+    }
+    if (options.targets.isEmpty()) {
+        error = QStringLiteral("no target given");
+        return ParseResult::Error;
+    }
+    return ParseResult::Ok;
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Command line of korvane-cli.
+struct CliOptions
+{
+    enum class ParseResult { Ok, Help, Error };
+
+    bool web = false;
+    int port = 80;
+    bool json = false;
+    double timeoutSeconds = 0; // 0: no limit
+    QStringList targets;
+
+    static ParseResult parse(const QStringList &arguments, CliOptions &options, QString &error);
+    static QString usage();
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "CliOptions.h"
+#include "TKorvane.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <exception>
+
+// Runs the tests of one korvane-cli invocation with one measurement object, so the
+// accumulated statistics carry over from target to target, and prints their results.
+class CliRunner
+{
+public:
+    explicit CliRunner(const CliOptions &options, FILE *out = stdout);
+    ~CliRunner();
+
+    // Returns the exit code: 0 every test valid, 1 any invalid or failed.
+    int run();
+
+    // A target as it is tested: web targets without a scheme get "http://" in front.
+    static QString normalizedTarget(const QString &target, bool web);
+
+private:
+    struct TestOutcome
+    {
+        QString target;
+        QString error; // empty: no failure
+        bool failed = false;
+        QStringList statusTexts;
+    };
+
+    bool runOne(const QString &target);
+    void waitForTestDone();
+    void fail(const QString &message);
+    void logLine(const QString &text);
+    void printJson(const TestOutcome &outcome);
+    void onStatusMsg(const QString &line);
+    void onApplicationException(const std::exception &e);
+
+    CliOptions FOptions;
+    FILE *FOut;
+    TKorvane FKorvane;
+    TestOutcome FCurrent;
+    bool FTimedOut = false;
+};

@@ -1,0 +1,25 @@
+#include "CliOptions.h"
+#include "CliRunner.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    CliOptions options;
+    QString error;
+    switch (CliOptions::parse(QCoreApplication::arguments(), options, error)) {
+    case CliOptions::ParseResult::Help:
+        std::fputs(qPrintable(CliOptions::usage()), stdout);
+        return 0;
+    case CliOptions::ParseResult::Error:
+        std::fprintf(stderr, "korvane-cli: %s\n%s", qPrintable(error), qPrintable(CliOptions::usage()));
+        return 2;
+    case CliOptions::ParseResult::Ok:
+        break;
+    }
+    CliRunner runner(options);
+    return runner.run();
+}

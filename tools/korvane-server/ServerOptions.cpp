@@ -1,0 +1,116 @@
+#include "ServerOptions.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+bool parseUnsigned(const std::string &text, uint64_t max, uint64_t &value)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    errno = 0;
+    char *end = nullptr;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+    if (errno == ERANGE || *end != '\0' || v > max)
+        return false;
+    value = v;
+    return true;
+}
+
+bool parsePositiveDouble(const std::string &text, double &value)
+{
+    if (text.empty())
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno == ERANGE || *end != '\0' || !std::isfinite(v) || v <= 0)
+        return false;
+    value = v;
+    return true;
+}
+
+} // namespace
+
+const char *ServerOptions::usage()
+{
+    return "Usage: korvane-server [--listen ADDR] [--port N] [--bytes N | --seconds S] [--rate BYTES_PER_SEC]\n"
+           "Streams bytes to every client that connects, then closes the connection.\n"
+           "  --listen ADDR   numeric address to listen on (default 0.0.0.0)\n"
+           "  --port N        TCP port, 0 picks a free one (default 8081)\n"
+           "  --bytes N       bytes sent per connection (default 104857600)\n"
+           "  --seconds S     stream for S seconds per connection instead\n"
+           "  --rate R        pace each connection at R bytes per second\n";
+}
+
+bool ServerOptions::parse(int argc, char **argv, ServerOptions &options, bool &help, std::string &error)
+{
+    help = false;
+    bool haveBytes = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool inlineValue = false;
+        if (arg == "-h" || arg == "--help") {
+            help = true;
+            return true;
+        }
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+            inlineValue = true;
+        }
+        const bool known = arg == "--listen" || arg == "--port" || arg == "--bytes" || arg == "--seconds" || arg == "--rate";
+        if (!known) {
+            error = "unknown argument: " + std::string(argv[i]);
+            return false;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= argc) {
+                error = "missing value for " + arg;
+                return false;
+            }
+            value = argv[++i];
+        }
+        uint64_t number = 0;
+        if (arg == "--listen") {
+            if (value.empty()) {
+                error = "empty listen address";
+                return false;
+            }
+            options.listenAddress = value;
+        } else if (arg == "--port") {
+            if (!parseUnsigned(value, 65535, number)) {
+                error = "port must be a number from 0 to 65535: " + value;
+                return false;
+            }
+            options.port = uint16_t(number);
+        } else if (arg == "--bytes") {
+            if (!parseUnsigned(value, UINT64_MAX, number)) {
+                error = "bytes must be a whole number: " + value;
+                return false;
+            }
+            options.bytes = number;
+            haveBytes = true;
+        } else if (arg == "--seconds") {
+            if (!parsePositiveDouble(value, options.seconds)) {
+                error = "seconds must be a number above 0: " + value;
+                return false;
+            }
+        } else if (arg == "--rate") {
+            if (!parseUnsigned(value, UINT64_MAX, number) || number == 0) {
+                error = "rate must be a whole number of bytes per second above 0: " + value;
+                return false;
+            }
+            options.rate = number;
+        }
+    }
+    if (haveBytes && options.seconds > 0) {
+        error = "--bytes and --seconds cannot be combined";
+        return false;
+    }
+    return true;
+}

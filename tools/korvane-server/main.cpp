@@ -1,0 +1,21 @@
+#include "ServerOptions.h"
+#include "StreamServer.h"
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    ServerOptions options;
+    bool help = false;
+    std::string error;
+    if (!ServerOptions::parse(argc, argv, options, help, error)) {
+        std::fprintf(stderr, "korvane-server: %s\n%s", error.c_str(), ServerOptions::usage());
+        return 2;
+    }
+    if (help) {
+        std::fputs(ServerOptions::usage(), stdout);
+        return 0;
+    }
+    StreamServer server(options);
+    return server.run();
+}
