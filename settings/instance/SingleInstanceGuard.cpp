@@ -146,8 +146,11 @@ void TSingleInstanceGuard::onNewConnection()
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] { finishConnection(socket); });
         // The arguments are dropped anyway; a peer that floods us is cut off.
         connect(socket, &QLocalSocket::readyRead, socket, [socket] {
-            if (socket->bytesAvailable() > MaxHandOverBytes)
+            if (socket->bytesAvailable() > MaxHandOverBytes) {
+                socket->setProperty("finished", true);  // no copy of ours sends that much
                 socket->abort();
+                socket->deleteLater();
+            }
         });
         if (socket->state() != QLocalSocket::ConnectedState)
             finishConnection(socket);
