@@ -3,12 +3,14 @@
 #include "StorageError.h"
 
 #include <QFile>
+#include <QLocale>
 #include <QSaveFile>
 #include <QSet>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -40,7 +42,9 @@ const QVector<TColumnDecl> &storedColumns()
 // Shortest text that reads back as the very same double.
 QString doubleText(double value)
 {
-    return QString::number(value, 'g', std::numeric_limits<double>::max_digits10);
+    const QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
+    // Keep the sign of a negative zero, which the number formatting drops.
+    return value == 0.0 && std::signbit(value) ? QStringLiteral("-0") : text;
 }
 
 class TReader

@@ -1,0 +1,144 @@
+#include "ResultsFile.h"
+#include "StorageError.h"
+#include "TestEnvironment.h"
+
+#include <QFile>
+#include <QTest>
+
+#include <limits>
+
+namespace {
+
+TResultsFile::TContent sampleContent()
+{
+    TResultsFile::TContent content;
+    content.Rows = {
+        {1, QStringLiteral("srv1"), 45356.380208333336, 1235, 1048576.0, 829.44, 829.44},
+        {3, QStringLiteral("http://example.org/?a=1&b=<2>"), 45357.5, 0, 0.0, 0.0, 0.0},
+    };
+    content.NextOrder = 4;
+    return content;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+} // namespace
+
+class TestResultsFile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void writesTheKnownDocument()
+    {
+        const QByteArray golden = readFile(QStringLiteral(GOLDEN_DIR "/KorvaneResults.xml"));
+        QVERIFY(!golden.isEmpty());
+        QCOMPARE(TResultsFile::Serialize(sampleContent()), golden);
+        const TResultsFile::TContent back = TResultsFile::Parse(golden, "golden");
+        QCOMPARE(back.Rows, sampleContent().Rows);
+        QCOMPARE(back.NextOrder, 4);
+    }
+
+    void roundTripsEveryValueExactly_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<double>("startTime");
+        QTest::addColumn<double>("amount");
+        QTest::addColumn<int>("duration");
+        QTest::newRow("plain") << QStringLiteral("srv1") << 45356.380208333336 << 1048576.0 << 1235;
+        QTest::newRow("blanks and breaks")
+            << QStringLiteral("  a\tb\r\nc  ") << 0.1 + 0.2 << 1.0 / 3.0 << -1;
+        QTest::newRow("markup and quotes") << QStringLiteral("<a href=\"x\">'&amp;'</a>") << -1.25 << 1e300 << 0;
+        QTest::newRow("wide characters")
+            << QString::fromUtf8("Zürich \xF0\x9F\x98\x80 東京") << 2958465.99999 << 5e-324
+            << std::numeric_limits<qint32>::max();
+        QTest::newRow("empty") << QString() << 0.0 << -0.0 << std::numeric_limits<qint32>::min();
+    }
+    void roundTripsEveryValueExactly()
+    {
+        QFETCH(QString, server);
+        QFETCH(double, startTime);
+        QFETCH(double, amount);
+        QFETCH(int, duration);
+        TResultsFile::TContent content;
+        content.Rows = {{7, server, startTime, duration, amount, amount * 2, amount / 3}};
+        content.NextOrder = 8;
+        const QString path = FEnvironment.path() + "/roundtrip.xml";
+        TResultsFile::Write(path, content);
+        const TResultsFile::TContent back = TResultsFile::Read(path);
+        QCOMPARE(back.Rows.size(), 1);
+        const TResultRow &row = back.Rows.first();
+        QCOMPARE(row.Server, server);
+        // Bit-exact, not merely close.
+        QCOMPARE(QByteArray::number(row.StartTime, 'g', 17), QByteArray::number(startTime, 'g', 17));
+        QVERIFY(std::signbit(row.BytesRx) == std::signbit(amount));
+        QVERIFY(row == content.Rows.first());
+        QCOMPARE(back.NextOrder, 8);
+    }
+
+    void nextOrderStaysAboveStoredRows()
+    {
+        TResultsFile::TContent content = sampleContent();
+        content.NextOrder = 2; // stale: row 3 exists
+        QCOMPARE(TResultsFile::Parse(TResultsFile::Serialize(content), "f").NextOrder, 4);
+    }
+
+    void damagedDocumentsAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<QString>("fault");
+        const QByteArray good = TResultsFile::Serialize(sampleContent());
+        auto changed = [&](const char *from, const char *to) {
+            QByteArray copy = good;
+            return copy.replace(from, to);
+        };
+        QTest::newRow("empty file") << QByteArray() << "no document element";
+        QTest::newRow("cut short") << good.left(good.size() / 2) << "Premature end of document";
+        QTest::newRow("other document") << QByteArray("<html/>") << "not a results file";
+        QTest::newRow("newer format") << changed("version=\"1\"", "version=\"2\"") << "unsupported format version";
+        QTest::newRow("column type changed")
+            << changed("name=\"Duration\" type=\"int32\"", "name=\"Duration\" type=\"double\"")
+            << "unexpected column Duration";
+        QTest::newRow("column missing") << changed("<column name=\"Speed\" type=\"double\"/>", "")
+                                        << "6 columns declared";
+        QTest::newRow("not a number") << changed("Result=\"829.44\"", "Result=\"fast\"") << "Result is not a number";
+        QTest::newRow("duration beyond 32 bits")
+            << changed("Duration=\"1235\"", "Duration=\"4294967296\"") << "Duration is not a 32-bit integer";
+        QTest::newRow("repeated Order") << changed("Order=\"3\"", "Order=\"1\"") << "repeated Order 1";
+        QTest::newRow("value missing") << changed("Speed=\"829.44\"", "") << "attribute Speed missing";
+        QTest::newRow("server too long")
+            << changed("Server=\"srv1\"", "Server=\"" + QByteArray(256, 'x') + "\"") << "longer than 255";
+        QTest::newRow("trailing element") << good + "<more/>" << "Extra content";
+        QTest::newRow("bad nextOrder") << changed("nextOrder=\"4\"", "nextOrder=\"-4\"") << "invalid nextOrder";
+    }
+    void damagedDocumentsAreRefused()
+    {
+        QFETCH(QByteArray, document);
+        QFETCH(QString, fault);
+        try {
+            TResultsFile::Parse(document, QStringLiteral("/x/KorvaneResults.xml"));
+            QFAIL("damaged document accepted");
+        } catch (const EStorageError &e) {
+            QVERIFY2(e.message().startsWith("Cannot read results file /x/KorvaneResults.xml: "), qPrintable(e.message()));
+            QVERIFY2(e.message().contains(fault), qPrintable(e.message()));
+        }
+    }
+
+    void writeFailureKeepsTheOldFile()
+    {
+        const QString missingFolder = FEnvironment.path() + "/no/such/folder/KorvaneResults.xml";
+        QVERIFY_THROWS_EXCEPTION(EStorageError, TResultsFile::Write(missingFolder, sampleContent()));
+        QVERIFY_THROWS_EXCEPTION(EStorageError, TResultsFile::Read(missingFolder));
+    }
+
+private:
+    TTestEnvironment FEnvironment;
+};
+
+QTEST_GUILESS_MAIN(TestResultsFile)
+#include "tst_ResultsFile.moc"
