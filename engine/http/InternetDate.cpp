@@ -3,7 +3,6 @@
 #include <QDate>
 #include <QStringList>
 #include <QTime>
-#include <QTimeZone>
 
 namespace {
 
@@ -140,5 +139,5 @@ QDateTime ParseInternetDate(const QString &text)
     const QDate date(year, month, day);
     if (!date.isValid())
         return {};
-    return QDateTime(date, time, QTimeZone::UTC).addSecs(-qint64(zoneMinutes) * 60);
+    return QDateTime(date, time, Qt::UTC).addSecs(-qint64(zoneMinutes) * 60);
 }
