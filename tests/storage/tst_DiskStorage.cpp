@@ -125,14 +125,10 @@ private slots:
     {
         TdmDiskStorage store(FFolder, collectErrors());
         addResult(store, "kept", 5);
-        // What a crash right now would leave behind.
-        QFile copy(resultsFile());
-        QVERIFY(copy.copy(FEnvironment.path() + "/afterCrash.xml"));
-        QVERIFY(QFile::remove(resultsFile()));
-        QVERIFY(QFile::rename(FEnvironment.path() + "/afterCrash.xml", resultsFile()));
-        TdmDiskStorage other(FEnvironment.path() + "/data/Korvane", collectErrors());
-        QCOMPARE(other.cdsKorvaneResults()->RecordCount(), 1);
-        QCOMPARE(other.cdsKorvaneResults()->Row(0).Server, QStringLiteral("kept"));
+        // Read while the first store is still open: what a crash now would leave behind.
+        TdmDiskStorage reader(FFolder, collectErrors());
+        QCOMPARE(reader.cdsKorvaneResults()->Rows(), store.cdsKorvaneResults()->Rows());
+        QVERIFY(FErrors.isEmpty());
     }
 
     void maxResultAfterTheChartWalk_data()
