@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TReportData.h"
 #include "TReportOutputChoice.h"
 
 #include <QByteArray>
@@ -15,22 +16,6 @@
 class QPainter;
 class QWidget;
 class TReportSystem;
-
-// One column of the report's data connection.
-struct TReportColumn
-{
-    enum class DataType { Memo, Graphic };
-    QString name;
-    DataType type;
-    int width;
-};
-
-// The one data row the report is built from.
-struct TReportRow
-{
-    QByteArray SpeedLog; // log text, UTF-16 code units, 2 bytes each
-    QByteArray SpeedGrp; // chart picture as a complete BMP file image
-};
 
 // The printed report: a short-lived module that lives for one Print command.
 //

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QMarginsF>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QString>
+
+// The report layout read from Korvn.rav (the file documents its own format).
+struct TReportLayout
+{
+    enum class ChartPosition { FirstPage, LastPage };
+    enum class ChartScale { Fit, Stretch };
+
+    struct Font
+    {
+        QString family;
+        double pointSize;
+    };
+
+    QPageSize pageSize = QPageSize(QPageSize::A4);
+    QPageLayout::Orientation orientation = QPageLayout::Portrait;
+    QMarginsF marginsMm = QMarginsF(18, 15, 18, 15);
+
+    QString title = QStringLiteral("Korvane Speed Test Report");
+    Font titleFont{QStringLiteral("Sans Serif"), 18};
+    bool showDate = true;
+    QString runningHeader = QStringLiteral("Korvane Speed Test Report");
+
+    ChartPosition chartPosition = ChartPosition::FirstPage;
+    ChartScale chartScale = ChartScale::Fit;
+    double chartMaxHeightMm = 125;
+    QString chartCaption = QStringLiteral("Results chart");
+    bool chartFrame = true;
+
+    QString memoHeading = QStringLiteral("Test log");
+    Font memoFont{QStringLiteral("Monospace"), 9};
+
+    QString pageNumber = QStringLiteral("Page %p of %n");
+    Font footerFont{QStringLiteral("Sans Serif"), 8};
+
+    QPageLayout pageLayout() const;
+
+    // Throws EReportError naming the file and line of the first fault.
+    static TReportLayout Load(const QString &fileName);
+    static TReportLayout Parse(const QByteArray &text, const QString &fileName);
+};

@@ -1,0 +1,106 @@
+#include "TReportPreviewDialog.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QScreen>
+#include <QSpinBox>
+#include <QStyle>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+TReportPreviewDialog::TReportPreviewDialog(QWidget *parent, const QString &title, QPrinter &printer,
+                                           Actions actions, int zoomPercent)
+    : QDialog(parent), FActions(std::move(actions))
+{
+    setObjectName(u"ReportPreview"_qs);
+    setWindowTitle(title);
+    setWindowFlag(Qt::WindowMaximizeButtonHint);
+
+    FPreview = new QPrintPreviewWidget(&printer, this);
+    FPreview->setObjectName(u"pvPages"_qs);
+    connect(FPreview, &QPrintPreviewWidget::paintRequested, this,
+            [this](QPrinter *p) { FActions.paint(p); });
+
+    auto *bar = new QToolBar(this);
+    bar->setObjectName(u"tbPreview"_qs);
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    QStyle *st = style();
+    auto add = [&](QStyle::StandardPixmap icon, const QString &text, auto slot,
+                   const QKeySequence &key = {}) {
+        QAction *action = bar->addAction(st->standardIcon(icon), text);
+        action->setShortcut(key);
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+
+    add(QStyle::SP_MediaSkipBackward, tr("First"), [this] { FPreview->setCurrentPage(1); },
+        QKeySequence(Qt::CTRL | Qt::Key_Home));
+    add(QStyle::SP_MediaSeekBackward, tr("Previous"),
+        [this] { FPreview->setCurrentPage(FPreview->currentPage() - 1); }, QKeySequence::MoveToPreviousPage);
+    sePage = new QSpinBox(bar);
+    sePage->setObjectName(u"sePage"_qs);
+    sePage->setMinimum(1);
+    bar->addWidget(sePage);
+    lblPages = new QLabel(bar);
+    bar->addWidget(lblPages);
+    add(QStyle::SP_MediaSeekForward, tr("Next"),
+        [this] { FPreview->setCurrentPage(FPreview->currentPage() + 1); }, QKeySequence::MoveToNextPage);
+    add(QStyle::SP_MediaSkipForward, tr("Last"), [this] { FPreview->setCurrentPage(PageCount()); },
+        QKeySequence(Qt::CTRL | Qt::Key_End));
+    bar->addSeparator();
+    add(QStyle::SP_ArrowDown, tr("Zoom Out"), [this] { FPreview->zoomOut(); }, QKeySequence::ZoomOut);
+    lblZoom = new QLabel(bar);
+    lblZoom->setMinimumWidth(48);
+    lblZoom->setAlignment(Qt::AlignCenter);
+    bar->addWidget(lblZoom);
+    add(QStyle::SP_ArrowUp, tr("Zoom In"), [this] { FPreview->zoomIn(); }, QKeySequence::ZoomIn);
+    add(QStyle::SP_FileDialogDetailedView, tr("100 %"), [this] {
+        FPreview->setZoomMode(QPrintPreviewWidget::CustomZoom);
+        FPreview->setZoomFactor(1.0);
+    });
+    add(QStyle::SP_TitleBarMaxButton, tr("Fit Width"), [this] { FPreview->fitToWidth(); });
+    add(QStyle::SP_DesktopIcon, tr("Whole Page"), [this] { FPreview->fitInView(); });
+    bar->addSeparator();
+    add(QStyle::SP_DialogYesButton, tr("Print..."), [this] { FActions.print(); }, QKeySequence::Print);
+    add(QStyle::SP_DialogSaveButton, tr("Save..."), [this] { FActions.save(); }, QKeySequence::Save);
+    add(QStyle::SP_DialogCloseButton, tr("Close"), [this] { accept(); });
+
+    connect(sePage, &QSpinBox::valueChanged, this, [this](int page) {
+        if (page != FPreview->currentPage())
+            FPreview->setCurrentPage(page);
+    });
+    connect(FPreview, &QPrintPreviewWidget::previewChanged, this, &TReportPreviewDialog::UpdatePages);
+
+    auto *box = new QVBoxLayout(this);
+    box->setContentsMargins(0, 0, 0, 0);
+    box->setSpacing(0);
+    box->addWidget(bar);
+    box->addWidget(FPreview, 1);
+
+    FPreview->setZoomMode(QPrintPreviewWidget::CustomZoom);
+    FPreview->setZoomFactor(zoomPercent / 100.0);
+
+    // A page at 100 % wants most of the screen.
+    if (const QScreen *screen = this->screen()) {
+        const QRect available = screen->availableGeometry();
+        resize(std::min(available.width(), 1000), available.height() * 9 / 10);
+    }
+}
+
+int TReportPreviewDialog::PageCount() const
+{
+    return FPreview->pageCount();
+}
+
+void TReportPreviewDialog::UpdatePages()
+{
+    const int count = PageCount();
+    sePage->setMaximum(std::max(1, count));
+    sePage->setValue(FPreview->currentPage());
+    lblPages->setText(tr(" of %1 ").arg(count));
+    lblZoom->setText(QStringLiteral("%1 %").arg(std::lround(FPreview->zoomFactor() * 100)));
+}

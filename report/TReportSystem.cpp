@@ -1,0 +1,179 @@
+#include "TReportSystem.h"
+
+#include "EReportError.h"
+#include "TReportPreviewDialog.h"
+#include "TReportSetupDialog.h"
+#include "TReportStatusWindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+
+TReportSystem::TReportSystem() : FPrinter(std::make_unique<QPrinter>(QPrinter::HighResolution))
+{
+}
+
+TReportSystem::~TReportSystem() = default;
+
+QPrinter &TReportSystem::Printer()
+{
+    return *FPrinter;
+}
+
+TReportFileWriter &TReportSystem::Writer(TReportOutputChoice::FileFormat format)
+{
+    switch (format) {
+    case TReportOutputChoice::FileFormat::Html: return RvRHTML;
+    case TReportOutputChoice::FileFormat::Rtf: return RvRRTF;
+    case TReportOutputChoice::FileFormat::Pdf: break;
+    }
+    return RvRPDF;
+}
+
+void TReportSystem::SetOutputChooser(TReportOutputChooser chooser)
+{
+    FChooser = std::move(chooser);
+}
+
+bool TReportSystem::PrinterAvailable()
+{
+    return !QPrinterInfo::availablePrinters().isEmpty();
+}
+
+std::optional<TReportOutputChoice> TReportSystem::ChooseOutput(QWidget *parent)
+{
+    if (FChooser)
+        return FChooser(parent, *FPrinter);
+    TReportSetupDialog dialog(parent, TitleSetup, *FPrinter,
+                              {RvRPDF.DisplayName, RvRHTML.DisplayName, RvRRTF.DisplayName},
+                              {RvRPDF.FileDialogFilter(), RvRHTML.FileDialogFilter(),
+                               RvRRTF.FileDialogFilter()},
+                              PrinterAvailable());
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.Choice();
+}
+
+TReportRenderer::Progress TReportSystem::StatusProgress(std::unique_ptr<TReportStatusWindow> &window,
+                                                        QWidget *parent, const QString &pattern)
+{
+    // No status window without widgets (a command-line or test process).
+    if (!ShowStatus || !qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return {};
+    return [this, &window, parent, pattern](int page) {
+        if (!window)
+            window = std::make_unique<TReportStatusWindow>(parent, TitleStatus);
+        return window->ShowPage(pattern, page);
+    };
+}
+
+void TReportSystem::Execute(QWidget *parent, const QString &layoutFile,
+                            const std::function<TReportRow()> &getRow)
+{
+    const QString fullPath = QFileInfo(layoutFile).absoluteFilePath();
+    if (!QFileInfo::exists(fullPath))
+        throw EReportError(QStringLiteral("The following reporting project does not exist:\n\"%1\"")
+                               .arg(QDir::toNativeSeparators(fullPath)));
+    const TReportLayout layout = TReportLayout::Load(fullPath);
+
+    const std::optional<TReportOutputChoice> choice = ChooseOutput(parent);
+    if (!choice)
+        return;
+    const TReportContent content = TReportContent::FromRow(getRow());
+
+    switch (choice->destination) {
+    case TReportOutputChoice::Destination::Printer:
+        PrintPages(parent, layout, content);
+        break;
+    case TReportOutputChoice::Destination::File: {
+        TReportFileWriter &writer = Writer(choice->format);
+        if (choice->fileName.isEmpty())
+            throw EReportError(QStringLiteral("No file name was given for the report"));
+        WriteFile(parent, writer, writer.WithExtension(choice->fileName), layout, content);
+        break;
+    }
+    case TReportOutputChoice::Destination::Preview:
+        ShowPreview(parent, layout, content);
+        break;
+    }
+}
+
+void TReportSystem::PrintPages(QWidget *parent, const TReportLayout &layout,
+                               const TReportContent &content)
+{
+    FPrinter->setDocName(TitlePrinter);
+    FPrinter->setFullPage(false);
+    std::unique_ptr<TReportStatusWindow> status;
+    TReportRenderer(layout, content)
+        .Render(*FPrinter, StatusProgress(status, parent, StatusTextGenerating),
+                StatusProgress(status, parent, StatusTextPrinting));
+}
+
+void TReportSystem::WriteFile(QWidget *parent, TReportFileWriter &writer, const QString &fileName,
+                              const TReportLayout &layout, const TReportContent &content)
+{
+    std::unique_ptr<TReportStatusWindow> status;
+    const auto progress = StatusProgress(status, parent, StatusTextGenerating);
+    writer.Write(fileName, layout, content, progress, progress);
+}
+
+void TReportSystem::SaveFromPreview(QWidget *parent, const TReportLayout &layout,
+                                    const TReportContent &content)
+{
+    const QList<TReportFileWriter *> writers{&RvRPDF, &RvRHTML, &RvRRTF};
+    QStringList filters;
+    for (const TReportFileWriter *writer : writers)
+        filters << writer->FileDialogFilter();
+    QString selected = filters.first();
+    const QString name = QFileDialog::getSaveFileName(parent, QObject::tr("Save Report As"),
+                                                      QString(), filters.join(u";;"_qs), &selected);
+    if (name.isEmpty())
+        return;
+    TReportFileWriter *writer = writers.value(filters.indexOf(selected), &RvRPDF);
+    WriteFile(parent, *writer, writer->WithExtension(name), layout, content);
+}
+
+void TReportSystem::ShowPreview(QWidget *parent, const TReportLayout &layout,
+                                const TReportContent &content)
+{
+    QPrinter previewPrinter(QPrinter::HighResolution);
+    previewPrinter.setPageLayout(layout.pageLayout());
+    TReportPreviewDialog *dialogPtr = nullptr;
+
+    // Nothing may be thrown through the dialog's event loop: keep the first
+    // failure, close the preview and rethrow it once exec() has returned.
+    std::exception_ptr failure;
+    auto guarded = [&](const std::function<void()> &step) {
+        try {
+            step();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+            if (dialogPtr)
+                dialogPtr->reject();
+        }
+    };
+
+    TReportPreviewDialog::Actions actions;
+    actions.paint = [&](QPrinter *printer) {
+        guarded([&] { TReportRenderer(layout, content).Render(*printer); });
+    };
+    actions.print = [&] {
+        guarded([&] {
+            QPrintDialog dialog(FPrinter.get(), dialogPtr);
+            if (dialog.exec() == QDialog::Accepted)
+                PrintPages(dialogPtr, layout, content);
+        });
+    };
+    actions.save = [&] { guarded([&] { SaveFromPreview(dialogPtr, layout, content); }); };
+
+    TReportPreviewDialog dialog(parent, TitlePreview, previewPrinter, actions, PreviewZoom);
+    dialogPtr = &dialog;
+    dialog.exec();
+    if (failure)
+        std::rethrow_exception(failure);
+}

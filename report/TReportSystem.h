@@ -1,0 +1,63 @@
+#pragma once
+
+#include "THtmlReportWriter.h"
+#include "TPdfReportWriter.h"
+#include "TReportData.h"
+#include "TReportOutputChoice.h"
+#include "TRtfReportWriter.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QPrinter;
+class QWidget;
+class TReportStatusWindow;
+
+// The report engine driver: asks for the output, generates the pages and sends
+// them to the printer, the preview or a file.
+class TReportSystem
+{
+public:
+    TReportSystem();
+    ~TReportSystem();
+
+    QString TitleSetup = QStringLiteral("Output Options");
+    QString TitleStatus = QStringLiteral("Report Status");
+    QString TitlePreview = QStringLiteral("Report Preview");
+    QString StatusTextGenerating = QStringLiteral("Generating page %p");
+    QString StatusTextPrinting = QStringLiteral("Printing page %p");
+    QString TitlePrinter = QStringLiteral("Rave Report");
+    int PreviewZoom = 100;
+    bool ShowStatus = true;
+
+    TPdfReportWriter RvRPDF;
+    THtmlReportWriter RvRHTML;
+    TRtfReportWriter RvRRTF;
+
+    QPrinter &Printer();
+    TReportFileWriter &Writer(TReportOutputChoice::FileFormat format);
+
+    // Who answers "Output Options"; empty means the dialog.
+    void SetOutputChooser(TReportOutputChooser chooser);
+
+    static bool PrinterAvailable();
+
+    // Runs the report in layoutFile over the row getRow delivers. Cancelling any
+    // dialog ends quietly; failures throw EReportError.
+    void Execute(QWidget *parent, const QString &layoutFile, const std::function<TReportRow()> &getRow);
+
+private:
+    std::optional<TReportOutputChoice> ChooseOutput(QWidget *parent);
+    void PrintPages(QWidget *parent, const TReportLayout &layout, const TReportContent &content);
+    void WriteFile(QWidget *parent, TReportFileWriter &writer, const QString &fileName,
+                   const TReportLayout &layout, const TReportContent &content);
+    void SaveFromPreview(QWidget *parent, const TReportLayout &layout, const TReportContent &content);
+    void ShowPreview(QWidget *parent, const TReportLayout &layout, const TReportContent &content);
+    TReportRenderer::Progress StatusProgress(std::unique_ptr<TReportStatusWindow> &window,
+                                             QWidget *parent, const QString &pattern);
+
+    std::unique_ptr<QPrinter> FPrinter;
+    TReportOutputChooser FChooser;
+};

@@ -1,0 +1,150 @@
+#include "Tdmrpt.h"
+
+#include "EReportError.h"
+#include "TReportSystem.h"
+
+#include <KorvaneBuildConfig.h>
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPainter>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<int> liveModules{0};
+
+TReportOutputChooser &outputChooser()
+{
+    static TReportOutputChooser chooser;
+    return chooser;
+}
+
+} // namespace
+
+Tdmrpt::Tdmrpt() : Tdmrpt(LayoutSearchFolders())
+{
+}
+
+Tdmrpt::Tdmrpt(const QStringList &searchFolders)
+{
+    DataModuleCreate(searchFolders);
+    ++liveModules;
+}
+
+Tdmrpt::~Tdmrpt()
+{
+    DataModuleDestroy();
+    --liveModules;
+}
+
+QStringList Tdmrpt::LayoutSearchFolders()
+{
+    QStringList folders{QDir::currentPath(), QStringLiteral(KORVANE_INSTALL_DATADIR)};
+    if (QCoreApplication::instance())
+        folders << QCoreApplication::applicationDirPath();
+    return folders;
+}
+
+void Tdmrpt::DataModuleCreate(const QStringList &searchFolders)
+{
+    for (const QString &folder : searchFolders) {
+        const QFileInfo candidate(QDir(folder), QString::fromLatin1(LayoutFileName));
+        if (candidate.isFile()) {
+            FLayoutFile = candidate.absoluteFilePath();
+            break;
+        }
+    }
+    if (FLayoutFile.isEmpty())
+        throw EReportError(QStringLiteral("Report file is missing. Resintalling Korvane may fix the issue."));
+
+    FBmp = std::make_unique<QImage>(BmpWidth, BmpHeight, QImage::Format_RGB32);
+    FBmp->fill(Qt::white);
+    FSystem = std::make_unique<TReportSystem>();
+    if (outputChooser())
+        FSystem->SetOutputChooser(outputChooser());
+}
+
+void Tdmrpt::DataModuleDestroy()
+{
+    FSystem.reset();
+    FBmp.reset();
+}
+
+QImage &Tdmrpt::Bmp()
+{
+    return *FBmp;
+}
+
+const QImage &Tdmrpt::Bmp() const
+{
+    return *FBmp;
+}
+
+void Tdmrpt::setMemoLines(const QString &text)
+{
+    FMemoLines = text;
+}
+
+QString Tdmrpt::memoLines() const
+{
+    return FMemoLines;
+}
+
+QString Tdmrpt::layoutFile() const
+{
+    return FLayoutFile;
+}
+
+QList<TReportColumn> Tdmrpt::RvCustomConnection1GetCols() const
+{
+    return {{QStringLiteral("SpeedLog"), TReportColumn::DataType::Memo, 30},
+            {QStringLiteral("SpeedGrp"), TReportColumn::DataType::Graphic, 30}};
+}
+
+TReportRow Tdmrpt::RvCustomConnection1GetRow() const
+{
+    TReportRow row;
+    QBuffer stream(&row.SpeedGrp);
+    stream.open(QIODevice::WriteOnly);
+    if (!FBmp->save(&stream, "BMP"))
+        throw EReportError(QStringLiteral("The chart picture could not be stored as a bitmap"));
+    row.SpeedLog = QByteArray(reinterpret_cast<const char *>(FMemoLines.utf16()),
+                              FMemoLines.size() * qsizetype(sizeof(char16_t)));
+    return row;
+}
+
+TReportSystem &Tdmrpt::SvSysKrvn()
+{
+    return *FSystem;
+}
+
+void Tdmrpt::RvPKrvnExecute(QWidget *parent)
+{
+    FSystem->Execute(parent, FLayoutFile, [this] { return RvCustomConnection1GetRow(); });
+}
+
+void Tdmrpt::PrintReport(QWidget *parent, const QStringList &logLines, const ChartPainter &paintChart)
+{
+    Tdmrpt report; // freed when the command ends, also on error
+    {
+        QPainter painter(&report.Bmp());
+        if (paintChart)
+            paintChart(painter, QRect(0, 0, BmpWidth, BmpHeight));
+    }
+    report.setMemoLines(logLines.join(QStringLiteral("\r\n")));
+    report.RvPKrvnExecute(parent);
+}
+
+TReportOutputChooser Tdmrpt::SetOutputChooser(TReportOutputChooser chooser)
+{
+    return std::exchange(outputChooser(), std::move(chooser));
+}
+
+int Tdmrpt::LiveModules()
+{
+    return liveModules;
+}
