@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // The settings store: the whole INI file in memory, read once when the file name is set
 // and written back only by Flush (and once more on destruction). Every value is addressed
 // by a backslash path: its last element is the key, the rest the section
@@ -83,4 +85,5 @@ private:
     TIniDocument FDocument;
     QString FFileName;
     bool FLoaded = false;
+    bool FReadFailed = false;   // an existing file we could not read is never overwritten
 };

@@ -1,0 +1,428 @@
+#include "AppIniFileStorage.h"
+
+#include "ExtendedFloat.h"
+#include "StoragePath.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+namespace {
+
+const QString CountKey = QStringLiteral("Count");
+const QString ItemPrefix = QStringLiteral("Item");
+const QStringList TrueWords = {QStringLiteral("TRUE"), QStringLiteral("YES"), QStringLiteral("Y")};
+const QStringList FalseWords = {QStringLiteral("FALSE"), QStringLiteral("NO"), QStringLiteral("N")};
+
+// A damaged Count must not make a restore build millions of entries.
+constexpr int MaxStoredItems = 100000;
+
+QString Child(const QString& path, const QString& name)
+{
+    return path + QLatin1Char('\\') + name;
+}
+
+QString ItemName(int index)
+{
+    return ItemPrefix + QString::number(index);
+}
+
+// "Item<n>" -> n, or -1.
+int ItemNumber(const QString& name)
+{
+    if (!name.startsWith(ItemPrefix, Qt::CaseInsensitive))
+        return -1;
+    bool ok = false;
+    const int n = name.mid(ItemPrefix.size()).toInt(&ok);
+    return ok && n >= 0 ? n : -1;
+}
+
+void SetOk(bool* ok, bool value)
+{
+    if (ok)
+        *ok = value;
+}
+
+bool IsHexText(const QString& text)
+{
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool hex = (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F');
+        if (!hex)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+TJvAppIniFileStorage::TJvAppIniFileStorage(QObject* parent)
+    : QObject(parent)
+{
+}
+
+TJvAppIniFileStorage::~TJvAppIniFileStorage()
+{
+    Flush();
+}
+
+QString TJvAppIniFileStorage::WithIniExtension(const QString& fileName)
+{
+    if (fileName.isEmpty() || !QFileInfo(fileName).suffix().isEmpty())
+        return fileName;
+    return fileName + QStringLiteral(".ini");
+}
+
+void TJvAppIniFileStorage::SetFileName(const QString& fileName)
+{
+    const QString newName = WithIniExtension(fileName);
+    if (newName == FFileName)
+        return;
+    Flush();
+    FFileName = newName;
+    Reload();
+}
+
+void TJvAppIniFileStorage::ReloadIfNeeded()
+{
+    if (!FLoaded)
+        Reload();
+}
+
+void TJvAppIniFileStorage::Reload()
+{
+    FDocument.Clear();
+    FReadFailed = false;
+    FLoaded = true;
+    if (FFileName.isEmpty() || !QFileInfo::exists(FFileName))
+        return;
+    QFile file(FFileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        FReadFailed = true;
+        return;
+    }
+    FDocument.LoadFromBytes(file.readAll());
+    if (file.error() != QFileDevice::NoError) {
+        FDocument.Clear();
+        FReadFailed = true;
+    }
+}
+
+void TJvAppIniFileStorage::Flush()
+{
+    if (FFileName.isEmpty() || FReadFailed)
+        return;
+    const QFileInfo info(FFileName);
+    if (info.exists()) {
+        // Root may write anything, so the owner's write bit is what marks a file read-only.
+        const bool readOnly = !(info.permissions() & QFileDevice::WriteOwner) || !info.isWritable();
+        if (readOnly)
+            return;
+    }
+    if (!QDir().mkpath(info.absolutePath()))
+        return;
+    // Whole file to a temporary, then renamed over the old one: never half a file.
+    QSaveFile file(FFileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(FDocument.SaveToBytes());
+    file.commit();
+}
+
+bool TJvAppIniFileStorage::Resolve(const QString& path, QString& section, QString& key) const
+{
+    const QString normalized = TStoragePath::Normalize(path);
+    if (normalized.isEmpty())
+        return false;
+    TStoragePath::Split(normalized, section, key);
+    return true;
+}
+
+std::optional<QString> TJvAppIniFileStorage::StoredText(const QString& path) const
+{
+    QString section, key;
+    if (!Resolve(path, section, key))
+        return std::nullopt;
+    return FDocument.Value(section, key);
+}
+
+bool TJvAppIniFileStorage::ValueStored(const QString& path) const
+{
+    return StoredText(path).has_value();
+}
+
+bool TJvAppIniFileStorage::PathIsList(const QString& path) const
+{
+    const QString normalized = TStoragePath::Normalize(path);
+    return !normalized.isEmpty() && FDocument.SectionOrSubSectionExists(normalized);
+}
+
+void TJvAppIniFileStorage::DeleteValue(const QString& path)
+{
+    QString section, key;
+    if (Resolve(path, section, key))
+        FDocument.DeleteKey(section, key);
+}
+
+void TJvAppIniFileStorage::DeleteSubTree(const QString& path)
+{
+    const QString normalized = TStoragePath::Normalize(path);
+    if (!normalized.isEmpty())
+        FDocument.EraseSection(normalized);
+}
+
+QString TJvAppIniFileStorage::ReadString(const QString& path, const QString& defaultValue) const
+{
+    return StoredText(path).value_or(defaultValue);
+}
+
+void TJvAppIniFileStorage::WriteString(const QString& path, const QString& value)
+{
+    QString section, key;
+    if (Resolve(path, section, key))
+        FDocument.SetValue(section, key, value);
+}
+
+int TJvAppIniFileStorage::ReadInteger(const QString& path, int defaultValue, bool* ok) const
+{
+    SetOk(ok, true);
+    const auto text = StoredText(path);
+    if (!text)
+        return defaultValue;
+    if (text->isEmpty())
+        return 0;
+    bool converted = false;
+    const int value = text->toInt(&converted);
+    SetOk(ok, converted);
+    return converted ? value : defaultValue;
+}
+
+void TJvAppIniFileStorage::WriteInteger(const QString& path, int value)
+{
+    WriteString(path, QString::number(value));
+}
+
+bool TJvAppIniFileStorage::ReadBoolean(const QString& path, bool defaultValue, bool* ok) const
+{
+    SetOk(ok, true);
+    const auto text = StoredText(path);
+    if (!text)
+        return defaultValue;
+    if (TrueWords.contains(*text, Qt::CaseInsensitive))
+        return true;
+    if (FalseWords.contains(*text, Qt::CaseInsensitive))
+        return false;
+    bool converted = false;
+    const qlonglong number = text->toLongLong(&converted);
+    SetOk(ok, converted);
+    return converted ? number != 0 : defaultValue;
+}
+
+void TJvAppIniFileStorage::WriteBoolean(const QString& path, bool value)
+{
+    WriteString(path, value ? TrueWords.first() : FalseWords.first());
+}
+
+int TJvAppIniFileStorage::ReadEnumeration(const QString& path, const QStringList& identifiers,
+                                          int defaultValue, bool* ok) const
+{
+    SetOk(ok, true);
+    const auto text = StoredText(path);
+    if (!text)
+        return defaultValue;
+    for (int i = 0; i < identifiers.size(); ++i)
+        if (identifiers[i].compare(*text, Qt::CaseInsensitive) == 0)
+            return i;
+    bool converted = false;
+    const int ordinal = text->toInt(&converted);
+    // An ordinal outside the type would leave the property with no valid value.
+    if (converted && ordinal >= 0 && ordinal < identifiers.size())
+        return ordinal;
+    SetOk(ok, false);
+    return defaultValue;
+}
+
+void TJvAppIniFileStorage::WriteEnumeration(const QString& path, const QStringList& identifiers, int value)
+{
+    WriteString(path, value >= 0 && value < identifiers.size() ? identifiers[value] : QString::number(value));
+}
+
+double TJvAppIniFileStorage::ReadFloat(const QString& path, double defaultValue, bool* ok) const
+{
+    SetOk(ok, true);
+    const auto text = StoredText(path);
+    if (!text)
+        return defaultValue;
+    if (IsHexText(*text)) {
+        const QString digits = text->size() % 2 ? QLatin1Char('0') + *text : *text;
+        const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
+        return bytes.size() == TExtendedFloat::ByteCount ? TExtendedFloat::Decode(bytes) : defaultValue;
+    }
+    bool converted = false;
+    const double value = QLocale().toDouble(*text, &converted);
+    SetOk(ok, converted);
+    return converted ? value : defaultValue;
+}
+
+void TJvAppIniFileStorage::WriteFloat(const QString& path, double value)
+{
+    WriteString(path, TExtendedFloat::ToHex(value));
+}
+
+QStringList TJvAppIniFileStorage::ReadStringList(const QString& path, const QStringList& defaultValue) const
+{
+    const QString list = TStoragePath::Normalize(path);
+    if (list.isEmpty())
+        return defaultValue;
+    const QString countPath = Child(list, CountKey);
+    if (!ValueStored(countPath)) {
+        const auto single = StoredText(list);
+        if (!single)
+            return defaultValue;
+        return single->split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
+    }
+    bool ok = false;
+    const int count = ReadInteger(countPath, 0, &ok);
+    if (!ok)
+        return defaultValue;
+    QStringList result;
+    for (int i = 0; i < qBound(0, count, MaxStoredItems); ++i)
+        result.append(ReadString(Child(list, ItemName(i))));
+    return result;
+}
+
+void TJvAppIniFileStorage::WriteStringList(const QString& path, const QStringList& value)
+{
+    const QString list = TStoragePath::Normalize(path);
+    if (list.isEmpty())
+        return;
+    const int oldCount = ReadInteger(Child(list, CountKey), 0);
+    const int newCount = int(value.size());
+    for (int i = 0; i < newCount; ++i)
+        WriteString(Child(list, ItemName(i)), value[i]);
+    if (newCount < oldCount) {
+        for (const QString& line : FDocument.SectionLines(list)) {
+            const QString key = line.section(QLatin1Char('='), 0, 0);
+            const int n = ItemNumber(key);
+            if (n >= newCount && n < oldCount)
+                FDocument.DeleteKey(list, key);
+        }
+    }
+    WriteInteger(Child(list, CountKey), newCount);
+}
+
+TCollectionValue TJvAppIniFileStorage::ReadCollection(const QString& path, const TCollectionValue& defaultValue) const
+{
+    const QString collection = TStoragePath::Normalize(path);
+    const QString countPath = Child(collection, CountKey);
+    if (collection.isEmpty() || !ValueStored(countPath))
+        return defaultValue;
+    bool ok = false;
+    const int count = ReadInteger(countPath, 0, &ok);
+    if (!ok)
+        return defaultValue;
+    TCollectionValue result;
+    result.NewItem = defaultValue.NewItem;
+    for (int i = 0; i < qBound(0, count, MaxStoredItems); ++i) {
+        TPublishedItem item = defaultValue.NewItem;
+        const QString itemPath = Child(collection, ItemName(i));
+        for (TPublishedProperty& property : item)
+            ReadPublished(Child(itemPath, property.Name), property);
+        result.Items.append(item);
+    }
+    return result;
+}
+
+void TJvAppIniFileStorage::WriteCollection(const QString& path, const TCollectionValue& value)
+{
+    const QString collection = TStoragePath::Normalize(path);
+    if (collection.isEmpty())
+        return;
+    const int oldCount = ReadInteger(Child(collection, CountKey), 0);
+    const int newCount = int(value.Items.size());
+    for (int i = 0; i < newCount; ++i) {
+        const QString itemPath = Child(collection, ItemName(i));
+        for (const TPublishedProperty& property : value.Items[i])
+            WritePublished(Child(itemPath, property.Name), property);
+    }
+    if (newCount < oldCount) {
+        const QString below = collection + QLatin1Char('\\');
+        for (const QString& section : FDocument.SectionNames()) {
+            if (!section.startsWith(below, Qt::CaseInsensitive))
+                continue;
+            const int n = ItemNumber(section.mid(below.size()));
+            if (n >= newCount && n < oldCount)
+                FDocument.EraseSection(section);
+        }
+    }
+    WriteInteger(Child(collection, CountKey), newCount);
+}
+
+bool TJvAppIniFileStorage::ReadPublished(const QString& path, TPublishedProperty& property) const
+{
+    if (!ValueStored(path))
+        return true;
+    bool ok = true;
+    switch (property.Kind) {
+    case TPropertyKind::String:
+        property.Value = ReadString(path, property.Value.toString());
+        break;
+    case TPropertyKind::Integer: {
+        const int value = ReadInteger(path, property.Value.toInt(), &ok);
+        if (ok)
+            property.Value = value;
+        break;
+    }
+    case TPropertyKind::Boolean: {
+        const bool value = ReadBoolean(path, property.Value.toBool(), &ok);
+        if (ok)
+            property.Value = value;
+        break;
+    }
+    case TPropertyKind::Enumeration: {
+        const int value = ReadEnumeration(path, property.EnumIdentifiers, property.Value.toInt(), &ok);
+        if (ok)
+            property.Value = value;
+        break;
+    }
+    case TPropertyKind::Float: {
+        const double value = ReadFloat(path, property.Value.toDouble(), &ok);
+        if (ok)
+            property.Value = value;
+        break;
+    }
+    case TPropertyKind::StringList:
+    case TPropertyKind::Collection:
+    case TPropertyKind::ComponentReference:
+        return false;
+    }
+    return ok;
+}
+
+void TJvAppIniFileStorage::WritePublished(const QString& path, const TPublishedProperty& property)
+{
+    switch (property.Kind) {
+    case TPropertyKind::String:
+        WriteString(path, property.Value.toString());
+        break;
+    case TPropertyKind::Integer:
+        WriteInteger(path, property.Value.toInt());
+        break;
+    case TPropertyKind::Boolean:
+        WriteBoolean(path, property.Value.toBool());
+        break;
+    case TPropertyKind::Enumeration:
+        WriteEnumeration(path, property.EnumIdentifiers, property.Value.toInt());
+        break;
+    case TPropertyKind::Float:
+        WriteFloat(path, property.Value.toDouble());
+        break;
+    case TPropertyKind::StringList:
+    case TPropertyKind::Collection:
+    case TPropertyKind::ComponentReference:
+        break;
+    }
+}

@@ -1,0 +1,9 @@
+#include "CollectionValue.h"
+
+const TPublishedProperty* TCollectionValue::Find(const TPublishedItem& item, const QString& name)
+{
+    for (const TPublishedProperty& property : item)
+        if (property.Name == name)
+            return &property;
+    return nullptr;
+}
