@@ -50,14 +50,15 @@ bool HostMaySet(const QString &host, const QString &domain)
     return !IsIPAddress(host) && EndsWith(host, u'.' + bare);
 }
 
-// The match used when choosing cookies for a request.
+// The match used when choosing cookies for a request. A leading "." does not keep
+// the cookie from the host it names, or a host could never get back what it set
+// for itself (".localhost", or a versioned cookie's ".host" default).
 bool DomainSelects(const QString &host, const QString &domain)
 {
-    if (domain.isEmpty())
+    const QString bare = WithoutLeadingDot(domain);
+    if (bare.isEmpty())
         return false;
-    if (Equal(host, domain))
-        return true;
-    return domain.startsWith(u'.') ? EndsWith(host, domain) : EndsWith(host, u'.' + domain);
+    return Equal(host, bare) || EndsWith(host, u'.' + bare);
 }
 
 bool HasControlCharacters(const QString &text)

@@ -1,4 +1,316 @@
+#include "CookieSplitting.h"
+#include "IdCookieManager.h"
+
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+
+namespace {
+
+const QDateTime kNow(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
+
+TIdURI Uri(const QString &url)
+{
+    TIdURI uri;
+    uri.MergeURL(url);
+    return uri;
+}
+
+QStringList CookieLines(TIdCookieManager &store, const QString &url, const QDateTime &now = kNow)
+{
+    QStringList lines;
+    for (const auto &line : store.GenerateClientCookies(Uri(url), false, now))
+        lines.append(line.first + QStringLiteral(": ") + line.second);
+    return lines;
+}
+
+} // namespace
+
+class TestCookies : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void split_data();
+    void split();
+    void parse_data();
+    void parse();
+    void expiry_data();
+    void expiry();
+    void acceptance_data();
+    void acceptance();
+    void sending_data();
+    void sending();
+    void replacementByNameKeepsPlace();
+    void emptyValueStoredNotSent();
+    void pastExpiryPurged();
+    void maxAgeCountsFromReceipt();
+    void secureNeverSentOverHttp();
+    void twoCookiesGiveThreeLines();
+    void versionOneLine();
+    void setCookie2();
+};
+
+void TestCookies::split_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QStringList>("cookies");
+    QTest::newRow("one") << "a=1" << QStringList{"a=1"};
+    QTest::newRow("two") << "a=1, b=2" << QStringList{"a=1", "b=2"};
+    QTest::newRow("expires comma") << "a=1; expires=Sun, 06 Nov 2050 08:49:37 GMT, b=2"
+                                   << QStringList{"a=1; expires=Sun, 06 Nov 2050 08:49:37 GMT", "b=2"};
+    QTest::newRow("expires upper case") << "a=1; EXPIRES=Sunday, 06-Nov-50 08:49:37 GMT; path=/, b=2"
+                                        << QStringList{"a=1; EXPIRES=Sunday, 06-Nov-50 08:49:37 GMT; path=/", "b=2"};
+    QTest::newRow("numeric expires") << "a=1; expires=60, b=2" << QStringList{"a=1; expires=60", "b=2"};
+    QTest::newRow("quoted comma") << "a=\"x,y\"; path=/, b=2" << QStringList{"a=\"x,y\"; path=/", "b=2"};
+    QTest::newRow("unclosed quote") << "a=\"x, b=2" << QStringList{"a=\"x, b=2"};
+    QTest::newRow("blanks and empties") << "  , a=1 ,, b=2 ,  " << QStringList{"a=1", "b=2"};
+    QTest::newRow("empty") << "" << QStringList();
+}
+
+void TestCookies::split()
+{
+    QFETCH(QString, value);
+    QTEST(SplitCookieHeader(value), "cookies");
+}
+
+void TestCookies::parse_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("domain");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("secure");
+    QTest::addColumn<bool>("httpOnly");
+    QTest::addColumn<int>("version");
+
+    QTest::newRow("plain") << "a=1" << "a" << "1" << "" << "/" << false << false << 0;
+    QTest::newRow("blanks trimmed") << "  a  =  1  ;  Path = /x " << "a" << "1" << "" << "/x" << false << false << 0;
+    QTest::newRow("quoted value") << "a=\"x;y\"; path=/p" << "a" << "x;y" << "" << "/p" << false << false << 0;
+    QTest::newRow("empty path") << "a=1; path=" << "a" << "1" << "" << "/" << false << false << 0;
+    QTest::newRow("domain port dropped") << "a=1; Domain=example.com:8080" << "a" << "1" << "example.com" << "/" << false << false << 0;
+    QTest::newRow("flags last") << "a=1; HttpOnly; Secure" << "a" << "1" << "" << "/" << true << true << 0;
+    QTest::newRow("flag with value") << "a=1; secure=no" << "a" << "1" << "" << "/" << true << false << 0;
+    QTest::newRow("version") << "a=1; Version=1" << "a" << "1" << "" << "/" << false << false << 1;
+    QTest::newRow("bad version") << "a=1; Version=x" << "a" << "1" << "" << "/" << false << false << 0;
+    QTest::newRow("bare name") << "lonely" << "lonely" << "" << "" << "/" << false << false << 0;
+    QTest::newRow("value only") << "=v" << "" << "v" << "" << "/" << false << false << 0;
+    QTest::newRow("empty") << "" << "" << "" << "" << "/" << false << false << 0;
+}
+
+void TestCookies::parse()
+{
+    QFETCH(QString, text);
+    const TIdNetscapeCookie c = TIdNetscapeCookie::Parse(text, kNow);
+    QTEST(c.CookieName, "name");
+    QTEST(c.Value, "value");
+    QTEST(c.Domain, "domain");
+    QTEST(c.Path, "path");
+    QTEST(c.Secure, "secure");
+    QTEST(c.HttpOnly, "httpOnly");
+    QTEST(c.Version, "version");
+}
+
+void TestCookies::expiry_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QDateTime>("expires");
+    QTest::newRow("none") << "a=1" << QDateTime();
+    QTest::newRow("date") << "a=1; expires=Sun, 06 Nov 2050 08:49:37 GMT"
+                          << QDateTime(QDate(2050, 11, 6), QTime(8, 49, 37), Qt::UTC);
+    QTest::newRow("unreadable date") << "a=1; expires=someday" << QDateTime();
+    QTest::newRow("seconds") << "a=1; expires=60" << kNow.addSecs(60);
+    QTest::newRow("negative seconds expire now") << "a=1; expires=-5" << kNow;
+    QTest::newRow("huge seconds bounded") << "a=1; expires=99999999999999999999999" << kNow.addSecs(qint64(400) * 366 * 24 * 3600);
+    QTest::newRow("max-age") << "a=1; max-age=10" << kNow.addSecs(10);
+    QTest::newRow("expires wins for version 0") << "a=1; expires=60; max-age=10" << kNow.addSecs(60);
+    QTest::newRow("max-age wins for version 1") << "a=1; version=1; expires=60; max-age=10" << kNow.addSecs(10);
+    QTest::newRow("max-age zero removes") << "a=1; expires=60; max-age=0" << kNow;
+    QTest::newRow("bad max-age ignored") << "a=1; max-age=soon" << QDateTime();
+}
+
+void TestCookies::expiry()
+{
+    QFETCH(QString, text);
+    QFETCH(QDateTime, expires);
+    const TIdNetscapeCookie c = TIdNetscapeCookie::Parse(text, kNow);
+    QCOMPARE(c.Expires.isValid(), expires.isValid());
+    if (expires.isValid())
+        QCOMPARE(c.Expires, expires);
+}
+
+void TestCookies::acceptance_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("setCookie");
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<QString>("domain");
+
+    QTest::newRow("host default") << "http://shop.example.com/" << "a=1" << true << "shop.example.com";
+    QTest::newRow("host default two labels") << "http://example.com/" << "a=1" << true << "example.com";
+    QTest::newRow("localhost default") << "http://localhost/" << "a=1" << true << ".localhost";
+    QTest::newRow("ip host default") << "http://127.0.0.1/" << "a=1" << true << "127.0.0.1";
+    QTest::newRow("domain=localhost rejected") << "http://localhost/" << "a=1; domain=localhost" << false << "";
+    QTest::newRow("parent domain") << "http://shop.example.com/" << "a=1; domain=example.com" << true << "example.com";
+    QTest::newRow("dotted parent domain") << "http://a.b.example.com/" << "a=1; domain=.example.com" << true << ".example.com";
+    QTest::newRow("cross domain rejected") << "http://shop.example.com/" << "a=1; domain=example.de" << false << "";
+    QTest::newRow("child domain rejected") << "http://example.com/" << "a=1; domain=shop.example.com" << false << "";
+    QTest::newRow("suffix without dot rejected") << "http://badexample.com/" << "a=1; domain=example.com" << false << "";
+    QTest::newRow("top-level domain rejected") << "http://shop.example.com/" << "a=1; domain=.com" << false << "";
+    QTest::newRow("ip parent rejected") << "http://10.0.0.1/" << "a=1; domain=0.0.1" << false << "";
+    QTest::newRow("line break in value rejected") << "http://example.com/" << "a=1\nX: y" << false << "";
+    QTest::newRow("v1 default") << "http://shop.example.com/p/x" << "a=1; version=1" << true << ".shop.example.com";
+    QTest::newRow("v1 one level up") << "http://shop.example.com/" << "a=1; version=1; domain=.example.com" << true << ".example.com";
+    QTest::newRow("v1 two levels up rejected") << "http://a.shop.example.com/" << "a=1; version=1; domain=.example.com" << false << "";
+    QTest::newRow("v1 without leading dot rejected") << "http://shop.example.com/" << "a=1; version=1; domain=example.com" << false << "";
+    QTest::newRow("v1 path not prefix rejected") << "http://shop.example.com/a/" << "a=1; version=1; path=/b" << false << "";
+    QTest::newRow("v1 ip host rejected") << "http://127.0.0.1/" << "a=1; version=1" << false << "";
+}
+
+void TestCookies::acceptance()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, setCookie);
+    QFETCH(bool, stored);
+    TIdCookieManager store;
+    store.AddServerCookies({setCookie}, {}, Uri(url), kNow);
+    QCOMPARE(store.Count(), stored ? 1 : 0);
+    if (stored)
+        QTEST(store.Cookies().first().Domain, "domain");
+}
+
+void TestCookies::sending_data()
+{
+    QTest::addColumn<QString>("setBy");
+    QTest::addColumn<QString>("setCookie");
+    QTest::addColumn<QString>("requestTo");
+    QTest::addColumn<bool>("sent");
+
+    QTest::newRow("same host") << "http://shop.example.com/" << "a=1" << "http://shop.example.com/x/y.html" << true;
+    QTest::newRow("host below") << "http://shop.example.com/" << "a=1" << "http://x.shop.example.com/" << true;
+    QTest::newRow("parent host") << "http://shop.example.com/" << "a=1" << "http://example.com/" << false;
+    QTest::newRow("set by parent, to child") << "http://example.com/" << "a=1" << "http://shop.example.com/" << true;
+    QTest::newRow("set by parent, to itself") << "http://example.com/" << "a=1" << "http://example.com/" << true;
+    QTest::newRow("lookalike host") << "http://example.com/" << "a=1" << "http://badexample.com/" << false;
+    QTest::newRow("localhost gets its own back") << "http://localhost/" << "a=1" << "http://localhost/" << true;
+    QTest::newRow("dotted domain to bare host") << "http://shop.example.com/" << "a=1; domain=.example.com" << "http://example.com/" << true;
+    QTest::newRow("host in other case") << "http://Example.COM/" << "a=1" << "http://example.com/" << true;
+    QTest::newRow("path prefix") << "http://h.example/" << "a=1; path=/App" << "http://h.example/app/x" << true;
+    QTest::newRow("path outside") << "http://h.example/" << "a=1; path=/app" << "http://h.example/other/" << false;
+    QTest::newRow("path with document only") << "http://h.example/" << "a=1; path=/app" << "http://h.example/app" << false;
+}
+
+void TestCookies::sending()
+{
+    QFETCH(QString, setBy);
+    QFETCH(QString, setCookie);
+    QFETCH(QString, requestTo);
+    QFETCH(bool, sent);
+    TIdCookieManager store;
+    store.AddServerCookies({setCookie}, {}, Uri(setBy), kNow);
+    QCOMPARE(store.Count(), 1);
+    const QStringList lines = CookieLines(store, requestTo);
+    QCOMPARE(lines.contains(QStringLiteral("Cookie: a=1")), sent);
+}
+
+void TestCookies::replacementByNameKeepsPlace()
+{
+    TIdCookieManager store;
+    store.AddServerCookies({"a=1, B=2, c=3"}, {}, Uri("http://one.example/"), kNow);
+    store.AddServerCookies({"b=9; path=/x"}, {}, Uri("http://two.example/"), kNow);
+    const QList<TIdNetscapeCookie> cookies = store.Cookies();
+    QCOMPARE(cookies.size(), 3);
+    QCOMPARE(cookies[1].CookieName, QStringLiteral("b"));
+    QCOMPARE(cookies[1].Value, QStringLiteral("9"));
+    QCOMPARE(cookies[1].Domain, QStringLiteral("two.example"));
+    QCOMPARE(cookies[1].Path, QStringLiteral("/x"));
+}
+
+void TestCookies::emptyValueStoredNotSent()
+{
+    TIdCookieManager store;
+    store.AddServerCookies({"a=", "b=\"\""}, {}, Uri("http://h.example/"), kNow);
+    QCOMPARE(store.Count(), 2);
+    QVERIFY(CookieLines(store, "http://h.example/").isEmpty());
+}
+
+void TestCookies::pastExpiryPurged()
+{
+    TIdCookieManager store;
+    store.AddServerCookies({"old=1; expires=Thu, 01 Jan 1998 00:00:00 GMT", "keep=2",
+                            "soon=3; expires=60"},
+                           {}, Uri("http://h.example/"), kNow);
+    QCOMPARE(store.Count(), 3);
+    QCOMPARE(CookieLines(store, "http://h.example/"),
+             QStringList({"Cookie: keep=2", "Cookie: soon=3", "Cookie2: $Version=\"1\""}));
+    QCOMPARE(store.Count(), 2);
+    QCOMPARE(CookieLines(store, "http://h.example/", kNow.addSecs(60)),
+             QStringList({"Cookie: keep=2", "Cookie2: $Version=\"1\""}));
+    QCOMPARE(store.Count(), 1);
+}
+
+void TestCookies::maxAgeCountsFromReceipt()
+{
+    TIdCookieManager store;
+    store.AddServerCookies({"v=1; version=1; max-age=30"}, {}, Uri("http://www.h.example/"), kNow);
+    QCOMPARE(CookieLines(store, "http://www.h.example/", kNow.addSecs(29)).size(), 2);
+    QCOMPARE(CookieLines(store, "http://www.h.example/", kNow.addSecs(31)).size(), 0);
+    QCOMPARE(store.Count(), 0);
+}
+
+void TestCookies::secureNeverSentOverHttp()
+{
+    TIdCookieManager store;
+    store.AddServerCookies({"s=1; path=/; Secure"}, {}, Uri("http://h.example/"), kNow);
+    QCOMPARE(store.Count(), 1);
+    QVERIFY(store.Cookies().first().Secure);
+    QVERIFY(CookieLines(store, "http://h.example/").isEmpty());
+    QCOMPARE(store.GenerateClientCookies(Uri("https://h.example/"), true, kNow).size(), 2);
+}
+
+void TestCookies::twoCookiesGiveThreeLines()
+{
+    TIdCookieManager store;
+    store.AddServerCookies({"a=1; expires=Sun, 06 Nov 2050 08:49:37 GMT, b=2"}, {}, Uri("http://h.example/"), kNow);
+    const auto lines = store.GenerateClientCookies(Uri("http://h.example/"), false, kNow);
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0], TIdCookieManager::HeaderLine("Cookie", "a=1"));
+    QCOMPARE(lines[1], TIdCookieManager::HeaderLine("Cookie", "b=2"));
+    QCOMPARE(lines[2], TIdCookieManager::HeaderLine("Cookie2", "$Version=\"1\""));
+}
+
+void TestCookies::versionOneLine()
+{
+    TIdCookieManager store;
+    store.AddServerCookies({"v=x y; Version=1; Path=/"}, {}, Uri("http://www.h.example/"), kNow);
+    QCOMPARE(CookieLines(store, "http://www.h.example/"),
+             QStringList({"Cookie: $Version=\"1\"; v=\"x y\"; $Path=\"/\"; $Domain=\".www.h.example\"",
+                          "Cookie2: $Version=\"1\""}));
+}
+
+void TestCookies::setCookie2()
+{
+    TIdCookieManager store;
+    // The Set-Cookie2 cookie of a name supersedes the Set-Cookie one of the same response.
+    store.AddServerCookies({"a=old, plain=1"}, {"A=new; Version=1; Port"}, Uri("http://h.example:8080/"), kNow);
+    QCOMPARE(store.Count(), 2);
+    const TIdNetscapeCookie c2 = store.Cookies().last();
+    QCOMPARE(c2.Kind, TIdCookieKind::RFC2965);
+    QCOMPARE(c2.PortList, QList<int>{8080});
+
+    // Cookie2 lines; no extra $Version line when a Set-Cookie2 cookie went out.
+    QCOMPARE(CookieLines(store, "http://h.example:8080/"),
+             QStringList({"Cookie: plain=1", "Cookie2: $Version=\"1\"; A=\"new\"; $Path=\"/\"; $Domain=\"h.example\""}));
+    // Another port does not get it.
+    QCOMPARE(CookieLines(store, "http://h.example:9090/"),
+             QStringList({"Cookie: plain=1", "Cookie2: $Version=\"1\""}));
+
+    // A port list without the request's port is rejected.
+    TIdCookieManager other;
+    other.AddServerCookies({}, {"p=1; Version=1; Port=\"81,82\""}, Uri("http://h.example/"), kNow);
+    QCOMPARE(other.Count(), 0);
+    other.AddServerCookies({}, {"p=1; Version=1; Port=\"80,82\""}, Uri("http://h.example/"), kNow);
+    QCOMPARE(other.Count(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestCookies)
 #include "tst_Cookies.moc"
