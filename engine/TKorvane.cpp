@@ -107,21 +107,26 @@ void TKorvane::DoTest(int TestType, const QString &TestTarget, int Port)
     FValidResult = false;
     FTestDone = false;
     FTestCancelled = false;
-    DoStatusMsg(QStringLiteral("Initiating Test to ") + FTarget);
-
-    switch (TestType) {
-    case ttServerStream:
-        StartServerStreamTest(Port);
-        break;
-    default:
-        RunWebPageTest();
-        break;
+    FTestRunning = true;
+    try {
+        DoStatusMsg(QStringLiteral("Initiating Test to ") + FTarget);
+        switch (TestType) {
+        case ttServerStream:
+            StartServerStreamTest(Port);
+            break;
+        default:
+            RunWebPageTest();
+            break;
+        }
+    } catch (...) {
+        FTestRunning = false; // a test that failed to start has nothing left to cancel
+        throw;
     }
 }
 
 void TKorvane::CancelTest()
 {
-    if (FTestDone)
+    if (!FTestRunning || FTestDone)
         return;
     stSocket->Abort();
     stHiResTimer->Stop();

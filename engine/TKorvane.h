@@ -75,6 +75,7 @@ private:
     TStatusMsgEvent FOnStatusMsg;
     bool FTestDone = false;
     bool FTestCancelled = false;
+    bool FTestRunning = false; // between DoTest and the end of the test
     int FAccumulatedTestCount = 0;
     double FAccumulatedAverageSpeed = 0.0; // the running sum of rates, not an average
     double FStartTime = 0.0;

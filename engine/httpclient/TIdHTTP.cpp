@@ -1,0 +1,331 @@
+#include "TIdHTTP.h"
+#include "EIdConnClosedGracefully.h"
+#include "EIdConnectException.h"
+#include "EIdHTTPProtocolException.h"
+#include "EIdIOHandlerPropInvalid.h"
+#include "TIdSocketConnection.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+// Bodies announce their length; reserving it saves copies, but a lying server must not make
+// us commit memory it never sends, so the reservation is capped (pages are touched lazily).
+constexpr qint64 MaxBodyReservation = qint64(512) * 1024 * 1024;
+} // namespace
+
+TIdHTTP::TIdHTTP(QObject *parent)
+    : QObject(parent), FConnection(std::make_unique<TIdSocketConnection>())
+{
+    FConnection->OnStatus = [this](QObject *sender, TIdStatus status, const QString &text) {
+        if (OnStatus)
+            OnStatus(sender, status, text);
+    };
+}
+
+TIdHTTP::~TIdHTTP()
+{
+    FConnection->OnStatus = nullptr;
+    FConnection->Close();
+}
+
+int TIdHTTP::ReadTimeout() const
+{
+    return FConnection->ReadTimeout();
+}
+
+void TIdHTTP::setReadTimeout(int value)
+{
+    FConnection->setReadTimeout(value);
+}
+
+bool TIdHTTP::Connected() const
+{
+    return FConnection->Connected();
+}
+
+void TIdHTTP::Cancel()
+{
+    FConnection->CancelFlag().Raise();
+}
+
+void TIdHTTP::Notify(TIdStatus status, const QString &argument)
+{
+    if (OnStatus)
+        OnStatus(this, status, IdStatusText(status, argument));
+}
+
+void TIdHTTP::Disconnect()
+{
+    if (!FConnection->Connected())
+        return;
+    Notify(hsDisconnecting);
+    FConnection->Close();
+    Notify(hsDisconnected);
+}
+
+QString TIdHTTP::FoldHeaderLine(const QString &line, int maxLength)
+{
+    if (line.size() <= maxLength)
+        return line;
+    QString folded;
+    QString rest = line;
+    while (rest.size() > maxLength) {
+        // Break after the last separator that keeps the piece within the limit, or after the
+        // first one beyond it; the leading blank of a continuation is never a break point.
+        qsizetype breakAfter = -1;
+        bool quoted = false;
+        for (qsizetype i = 0; i < rest.size(); ++i) {
+            const QChar c = rest[i];
+            if (c == u'"') {
+                quoted = !quoted;
+                continue;
+            }
+            if (quoted || i == 0 || (c != u' ' && c != u'\t' && c != u','))
+                continue;
+            if (i + 1 <= maxLength) {
+                breakAfter = i + 1;
+            } else {
+                if (breakAfter < 0)
+                    breakAfter = i + 1;
+                break;
+            }
+        }
+        if (breakAfter < 0)
+            break;
+        qsizetype next = breakAfter;
+        while (next < rest.size() && (rest[next] == u' ' || rest[next] == u'\t'))
+            ++next;
+        if (next >= rest.size())
+            break;
+        folded += rest.left(breakAfter) + QStringLiteral("\r\n");
+        rest = u' ' + rest.mid(next);
+    }
+    return folded + rest;
+}
+
+qint64 TIdHTTP::ParseChunkSize(const QString &line)
+{
+    const qsizetype semicolon = line.indexOf(u';');
+    const QString text = (semicolon >= 0 ? line.left(semicolon) : line).trimmed();
+    if (text.isEmpty())
+        return 0;
+    for (QChar c : text)
+        if (!isxdigit(c.unicode() < 0x80 ? int(c.unicode()) : 0))
+            return 0;
+    bool ok = false;
+    const qint64 size = text.toLongLong(&ok, 16);
+    return ok && size > 0 ? size : 0;
+}
+
+QString TIdHTTP::Get(const QString &URL)
+{
+    FConnection->CancelFlag().Reset();
+    QByteArray body;
+    FRedirectCount = 0;
+    FAuthRetries = 0;
+    FAuthProxyRetries = 0;
+    QString url = URL;
+    QString method = QStringLiteral("GET");
+    try {
+        for (;;) {
+            FURI.MergeURL(url);
+            PrepareConnection();
+            FExchangeOpen = true;
+            SendRequest(method);
+            ReadResponse();
+            if (!HandleResponse(body, url, method))
+                break;
+            body.clear();
+            FAuthRetries = 0;
+            FAuthProxyRetries = 0;
+        }
+    } catch (...) {
+        EndFetchAfterFailure();
+        throw;
+    }
+    if (!KeptAlive())
+        Disconnect();
+    return FDecoder.DecodeBody(body, true);
+}
+
+void TIdHTTP::EndFetchAfterFailure() noexcept
+{
+    try {
+        // A response that was not read to its end leaves the stream at an unknown place;
+        // reusing it would corrupt the next exchange.
+        if (FExchangeOpen || !KeptAlive())
+            Disconnect();
+    } catch (...) {
+        FConnection->Close(); // the first failure is the one to report
+    }
+    FExchangeOpen = false;
+}
+
+bool TIdHTTP::KeptAlive()
+{
+    if (!FConnection->CheckForDisconnect())
+        return false;
+    return !FResponse.AsksToClose();
+}
+
+void TIdHTTP::PrepareConnection()
+{
+    if (FConnection->Connected() && FConnection->IPVersion() != FURI.IPVersion)
+        Disconnect();
+    if (FConnection->Connected()
+        && (FConnection->Host().compare(FURI.Host, Qt::CaseInsensitive) != 0
+            || FConnection->Port() != FURI.PortNumber()))
+        Disconnect();
+    if (FURI.Protocol.compare(u"https", Qt::CaseInsensitive) == 0)
+        throw EIdIOHandlerPropInvalid();
+    if (!KeptAlive())
+        Disconnect();
+    FConnection->DiscardPendingInput();
+    if (FConnection->Connected())
+        return;
+    const int port = FURI.PortNumber();
+    if (port < 0)
+        throw EIdConnectException(QStringLiteral("Invalid port number: %1").arg(FURI.Port));
+    FConnection->Connect(FURI.Host, port, FURI.IPVersion, FConnectTimeout);
+    Notify(hsConnected);
+}
+
+void TIdHTTP::SendRequest(const QString &method)
+{
+    QStringList lines;
+    lines << method + u' ' + FURI.RequestTarget()
+                 + (FProtocolVersion == pv1_0 ? QStringLiteral(" HTTP/1.0") : QStringLiteral(" HTTP/1.1"));
+    auto add = [&lines](const QString &name, const QString &value) {
+        if (!value.isEmpty())
+            lines << FoldHeaderLine(name + QStringLiteral(": ") + value);
+    };
+    add(QStringLiteral("Host"), FURI.HostHeaderValue());
+    add(QStringLiteral("Accept"), QString::fromLatin1(DefaultAccept));
+    add(QStringLiteral("Accept-Encoding"), QString::fromLatin1(DefaultAcceptEncoding));
+    add(QStringLiteral("User-Agent"), QString::fromLatin1(DefaultUserAgent));
+    if (FCookieManager)
+        for (const auto &cookie : FCookieManager->GenerateClientCookies(FURI, false))
+            add(cookie.first, cookie.second);
+    const QString request = lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n\r\n");
+    FConnection->Write(TIdSocketConnection::AsciiBytes(request));
+}
+
+void TIdHTTP::ReadResponse()
+{
+    do {
+        FResponse.Clear();
+        FResponse.SetStatusLine(FConnection->ReadLn());
+        QStringList lines;
+        try {
+            for (QString line = FConnection->ReadLn(); !line.isEmpty(); line = FConnection->ReadLn())
+                lines << line;
+        } catch (const EIdConnClosedGracefully &) {
+            // the server closed inside the header block: what arrived is the header block
+        }
+        FResponse.SetHeaderLines(lines);
+        FDecoder.SetResponseCharset(FResponse.CharSet());
+        StoreCookies();
+    } while (FResponse.ResponseCode() == 100);
+}
+
+void TIdHTTP::StoreCookies()
+{
+    if (!FAllowCookies)
+        return;
+    if (!FCookieManager)
+        FCookieManager = std::make_unique<TIdCookieManager>();
+    const QStringList setCookies = FResponse.Headers().Values(QStringLiteral("Set-Cookie"))
+                                   + FDecoder.MetaSetCookies();
+    const QStringList setCookies2 = FResponse.Headers().Values(QStringLiteral("Set-Cookie2"))
+                                    + FDecoder.MetaSetCookies2();
+    if (!setCookies.isEmpty() || !setCookies2.isEmpty())
+        FCookieManager->AddServerCookies(setCookies, setCookies2, FURI);
+}
+
+bool TIdHTTP::HandleResponse(QByteArray &body, QString &url, QString &method)
+{
+    const int code = FResponse.ResponseCode();
+    const int hundreds = code / 100;
+    if ((hundreds == 3 && code != 304) || (FResponse.HasLocation() && code != 201)) {
+        ++FRedirectCount;
+        QString dest = FResponse.Location();
+        int numRedirect = FRedirectCount;
+        bool handled = FHandleRedirects;
+        QString vmethod = method;
+        if (OnRedirect)
+            OnRedirect(this, dest, numRedirect, handled, vmethod);
+        FRedirectCount = numRedirect;
+        if (!handled)
+            RaiseProtocolError(-1);
+        const bool follow = FHandleRedirects && FRedirectCount < FRedirectMaximum;
+        if (FConnection->Connected())
+            ReadBody(nullptr, RedirectDiscardWaitMs);
+        FExchangeOpen = false;
+        if (!follow)
+            return false;
+        url = dest;
+        method = vmethod;
+        return true;
+    }
+    if (hundreds == 2) {
+        if (code == 204)
+            ReadBody(nullptr, ShortDiscardWaitMs);
+        else
+            ReadBody(&body, -1);
+        FExchangeOpen = false;
+        return false;
+    }
+    // 401 and 407 included: this client never answers an authentication challenge.
+    RaiseProtocolError(hundreds == 1 || code == 304 ? ShortDiscardWaitMs : -1);
+}
+
+void TIdHTTP::RaiseProtocolError(int waitLimitMs)
+{
+    QByteArray errorBody;
+    ReadBody(&errorBody, waitLimitMs);
+    FExchangeOpen = false;
+    throw EIdHTTPProtocolException(FResponse.ResponseText(), FResponse.ResponseCode(),
+                                   FDecoder.DecodeBody(errorBody, false));
+}
+
+void TIdHTTP::ReadBody(QByteArray *dest, int waitLimitMs)
+{
+    if (FResponse.IsChunked()) {
+        Notify(hsStatusText, QStringLiteral("Chunk Started"));
+        ReadChunkedBody(dest);
+    } else {
+        const qint64 length = FResponse.ContentLength();
+        if (length == 0)
+            return;
+        if (waitLimitMs >= 0 && !FConnection->WaitForData(waitLimitMs))
+            return;
+        if (length > 0) {
+            if (dest && dest->isEmpty())
+                dest->reserve(qsizetype(std::min(length, MaxBodyReservation)));
+            try {
+                FConnection->ReadBytes(length, dest);
+            } catch (const EIdConnClosedGracefully &) {
+                // an early close keeps what arrived
+            }
+        } else {
+            FConnection->ReadUntilClose(dest);
+        }
+    }
+    if (dest && FResponse.IsHtml())
+        FDecoder.ScanMetaHeaders(*dest);
+}
+
+void TIdHTTP::ReadChunkedBody(QByteArray *dest)
+{
+    for (qint64 size = ParseChunkSize(FConnection->ReadLn()); size != 0;
+         size = ParseChunkSize(FConnection->ReadLn())) {
+        FConnection->ReadBytes(size, dest);
+        FConnection->ReadLn();
+    }
+    QStringList trailers;
+    for (QString line = FConnection->ReadLn(); !line.isEmpty(); line = FConnection->ReadLn())
+        trailers << line;
+    FResponse.AppendRawLines(trailers);
+}

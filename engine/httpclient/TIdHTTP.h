@@ -1,0 +1,129 @@
+#pragma once
+
+#include "IdCookieManager.h"
+#include "IdResponseTextDecoder.h"
+#include "IdURI.h"
+#include "TIdHTTPResponse.h"
+#include "TIdStatus.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class TIdSocketConnection;
+
+enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
+
+// Bit values of HTTPOptions.
+enum TIdHTTPOption : unsigned {
+    hoInProcessAuth = 1,
+    hoKeepOrigProtocol = 2,
+    hoForceEncodeParams = 4
+};
+using TIdHTTPOptions = unsigned;
+
+// dest, NumRedirect, Handled and VMethod may be changed by the handler.
+using TIdHTTPOnRedirectEvent =
+    std::function<void(QObject *Sender, QString &dest, int &NumRedirect, bool &Handled, QString &VMethod)>;
+
+// Our HTTP/1.1 client: a blocking GET of an http URL that follows redirects, keeps cookies
+// for its life, reuses a kept-alive connection and returns the final body decoded to text.
+// https is refused. Used from one thread; Cancel() may be called from any thread.
+class TIdHTTP : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TIdHTTP(QObject *parent = nullptr);
+    ~TIdHTTP() override;
+
+    // Fetches URL and returns the final response's body as text. Raises the EId* exceptions
+    // (and EIdUnknownProtocol); EIdFetchCancelled after Cancel().
+    QString Get(const QString &URL);
+    // Closes an open connection, reporting hsDisconnecting and hsDisconnected.
+    void Disconnect();
+    bool Connected() const;
+    // Ends a fetch in progress at its next wait or block: the connection is closed and Get
+    // raises EIdFetchCancelled. Safe from any thread and from inside a status handler.
+    void Cancel();
+
+    TIdStatusEvent OnStatus;
+    TIdHTTPOnRedirectEvent OnRedirect;
+
+    TIdHTTPProtocolVersion ProtocolVersion() const { return FProtocolVersion; }
+    void setProtocolVersion(TIdHTTPProtocolVersion value) { FProtocolVersion = value; }
+    bool HandleRedirects() const { return FHandleRedirects; }
+    void setHandleRedirects(bool value) { FHandleRedirects = value; }
+    // A fetch follows at most RedirectMaximum - 1 redirects.
+    int RedirectMaximum() const { return FRedirectMaximum; }
+    void setRedirectMaximum(int value) { FRedirectMaximum = value; }
+    bool AllowCookies() const { return FAllowCookies; }
+    void setAllowCookies(bool value) { FAllowCookies = value; }
+    TIdHTTPOptions HTTPOptions() const { return FHTTPOptions; }
+    void setHTTPOptions(TIdHTTPOptions value) { FHTTPOptions = value; }
+    // Kept for completeness: this client answers every 401/407 as an error.
+    int MaxAuthRetries() const { return FMaxAuthRetries; }
+    void setMaxAuthRetries(int value) { FMaxAuthRetries = value; }
+    // Milliseconds; 0: 120000 ms of wait steps with the anti-freeze in use, no limit without.
+    int ConnectTimeout() const { return FConnectTimeout; }
+    void setConnectTimeout(int value) { FConnectTimeout = value; }
+    // Milliseconds a read waits for data; -1 (or 0) waits without limit.
+    int ReadTimeout() const;
+    void setReadTimeout(int value);
+
+    const TIdHTTPResponse &Response() const { return FResponse; }
+    int ResponseCode() const { return FResponse.ResponseCode(); }
+    const QString &ResponseText() const { return FResponse.ResponseText(); }
+    const TIdURI &URL() const { return FURI; }
+    // Null until the first response has been processed (or when cookies are not allowed).
+    TIdCookieManager *CookieManager() const { return FCookieManager.get(); }
+    const TIdResponseTextDecoder &TextDecoder() const { return FDecoder; }
+
+    static constexpr const char *DefaultAccept = "text/html, */*";
+    static constexpr const char *DefaultAcceptEncoding = "identity";
+    static constexpr const char *DefaultUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+    static constexpr int MaxHeaderLineLength = 1024;
+    static constexpr int RedirectDiscardWaitMs = 5000;
+    static constexpr int ShortDiscardWaitMs = 100;
+
+    // Breaks a header line longer than maxLength after a blank, tab or comma outside double
+    // quotes; continuation lines start with one blank. Lines are joined with CR LF.
+    static QString FoldHeaderLine(const QString &line, int maxLength = MaxHeaderLineLength);
+    // The hexadecimal size before ";"; 0 when it is not a hexadecimal number.
+    static qint64 ParseChunkSize(const QString &line);
+
+private:
+    void Notify(TIdStatus status, const QString &argument = QString());
+    bool KeptAlive();
+    void PrepareConnection();
+    void SendRequest(const QString &method);
+    void ReadResponse();
+    void StoreCookies();
+    // Decides on the response; true when the fetch goes on to url with method.
+    bool HandleResponse(QByteArray &body, QString &url, QString &method);
+    [[noreturn]] void RaiseProtocolError(int waitLimitMs);
+    void ReadBody(QByteArray *dest, int waitLimitMs);
+    void ReadChunkedBody(QByteArray *dest);
+    void EndFetchAfterFailure() noexcept;
+
+    TIdHTTPProtocolVersion FProtocolVersion = pv1_1;
+    bool FHandleRedirects = false;
+    int FRedirectMaximum = 15;
+    bool FAllowCookies = true;
+    TIdHTTPOptions FHTTPOptions = hoForceEncodeParams;
+    int FMaxAuthRetries = 3;
+    int FConnectTimeout = 0;
+
+    std::unique_ptr<TIdSocketConnection> FConnection;
+    TIdURI FURI;
+    TIdHTTPResponse FResponse;
+    TIdResponseTextDecoder FDecoder;
+    std::unique_ptr<TIdCookieManager> FCookieManager;
+    int FRedirectCount = 0;
+    int FAuthRetries = 0;
+    int FAuthProxyRetries = 0;
+    bool FExchangeOpen = false; // a request was sent and its response is not fully read
+};

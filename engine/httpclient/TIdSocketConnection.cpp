@@ -1,0 +1,477 @@
+#include "TIdSocketConnection.h"
+#include "EIdConnClosedGracefully.h"
+#include "EIdConnectException.h"
+#include "EIdConnectTimeout.h"
+#include "EIdNotASocket.h"
+#include "EIdReadLnMaxLineLengthExceeded.h"
+#include "EIdReadTimeout.h"
+#include "EIdSocketError.h"
+#include "TIdAntiFreeze.h"
+#include "TIdWorkerCall.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+
+TIdSocketConnection::TIdSocketConnection(QObject *parent) : QObject(parent) {}
+
+TIdSocketConnection::~TIdSocketConnection()
+{
+    Close();
+}
+
+void TIdSocketConnection::Notify(TIdStatus status, const QString &argument)
+{
+    if (OnStatus)
+        OnStatus(this, status, IdStatusText(status, argument));
+}
+
+void TIdSocketConnection::CheckCancel()
+{
+    if (FCancel.IsRaised()) {
+        Close();
+        FCancel.Check();
+    }
+}
+
+void TIdSocketConnection::FailWithErrno(int code)
+{
+    Close();
+    if (code == ENOTSOCK || code == EBADF)
+        throw EIdNotASocket(code, QString::fromLocal8Bit(std::strerror(code)));
+    throw EIdSocketError::FromErrno(code);
+}
+
+void TIdSocketConnection::Close()
+{
+    if (FSocket >= 0) {
+        ::close(FSocket);
+        FSocket = -1;
+    }
+    FInBuf.clear();
+    FInPos = 0;
+}
+
+void TIdSocketConnection::PeerClosed()
+{
+    Close();
+    Notify(hsDisconnected);
+}
+
+int TIdSocketConnection::DataStepMs() const
+{
+    TIdAntiFreeze *antiFreeze = TIdAntiFreeze::Instance();
+    return antiFreeze ? antiFreeze->IdleTimeOut() : 250;
+}
+
+bool TIdSocketConnection::WaitFor(int fd, short events, int timeoutMs, int stepMs)
+{
+    const bool serve = TIdAntiFreeze::ShouldUse();
+    long long waited = 0;
+    for (;;) {
+        CheckCancel();
+        int slice = timeoutMs < 0 ? -1 : int(std::max<long long>(timeoutMs - waited, 0));
+        if (serve)
+            slice = slice < 0 ? stepMs : std::min(slice, stepMs);
+        pollfd fds[2] = {{fd, events, 0}, {FCancel.Fd(), POLLIN, 0}};
+        const int ready = ::poll(fds, 2, slice);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            FailWithErrno(errno);
+        }
+        CheckCancel();
+        if (fds[0].revents != 0) {
+            if (serve && TIdAntiFreeze::ServeWhenBusy())
+                TIdAntiFreeze::DoProcess();
+            return true;
+        }
+        if (slice > 0)
+            waited += slice;
+        if (serve) {
+            TIdAntiFreeze::DoProcess();
+            CheckCancel();
+        }
+        if (timeoutMs >= 0 && waited >= timeoutMs)
+            return false;
+    }
+}
+
+void TIdSocketConnection::Connect(const QString &host, int port, int ipVersion, int connectTimeoutMs)
+{
+    Close();
+    CheckCancel();
+    if (port < 1 || port > 65535)
+        throw EIdConnectException(QStringLiteral("Invalid port number: %1").arg(port));
+
+    const int family = ipVersion == 6 ? AF_INET6 : AF_INET;
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    const QByteArray hostBytes = host.toUtf8();
+    if (family == AF_INET6) {
+        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&address);
+        if (::inet_pton(AF_INET6, hostBytes.constData(), &in6->sin6_addr) == 1) {
+            in6->sin6_family = AF_INET6;
+            length = sizeof(sockaddr_in6);
+        }
+    } else {
+        auto *in4 = reinterpret_cast<sockaddr_in *>(&address);
+        if (::inet_pton(AF_INET, hostBytes.constData(), &in4->sin_addr) == 1) {
+            in4->sin_family = AF_INET;
+            length = sizeof(sockaddr_in);
+        }
+    }
+    if (length == 0) {
+        Notify(hsResolving, host);
+        Lookup(host, family, address, length);
+    }
+
+    char numeric[INET6_ADDRSTRLEN] = {};
+    if (family == AF_INET6) {
+        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&address);
+        in6->sin6_port = htons(uint16_t(port));
+        ::inet_ntop(AF_INET6, &in6->sin6_addr, numeric, sizeof numeric);
+    } else {
+        auto *in4 = reinterpret_cast<sockaddr_in *>(&address);
+        in4->sin_port = htons(uint16_t(port));
+        ::inet_ntop(AF_INET, &in4->sin_addr, numeric, sizeof numeric);
+    }
+    Notify(hsConnecting, QString::fromLatin1(numeric));
+
+    int limit = connectTimeoutMs;
+    if (limit <= 0)
+        limit = TIdAntiFreeze::ShouldUse() ? AntiFreezeConnectLimitMs : -1;
+    ConnectTo(address, length, limit);
+    FHost = host;
+    FPort = port;
+    FIPVersion = ipVersion == 6 ? 6 : 4;
+}
+
+void TIdSocketConnection::Lookup(const QString &host, int family, sockaddr_storage &address,
+                                 socklen_t &length)
+{
+    struct Result
+    {
+        int code = 0;
+        int savedErrno = 0;
+        sockaddr_storage address{};
+        socklen_t length = 0;
+    };
+    auto result = std::make_shared<Result>();
+    TIdWorkerCall call([result, name = host.toStdString(), family](int) {
+        addrinfo hints{};
+        hints.ai_family = family;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *found = nullptr;
+        result->code = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+        result->savedErrno = errno;
+        if (result->code == 0) {
+            if (found && found->ai_addrlen <= sizeof result->address) {
+                std::memcpy(&result->address, found->ai_addr, found->ai_addrlen);
+                result->length = found->ai_addrlen;
+            } else {
+                result->code = EAI_NONAME;
+            }
+            ::freeaddrinfo(found);
+        }
+    });
+    // A lookup cannot be interrupted: on a cancel the worker is left to finish by itself.
+    WaitFor(call.DoneFd(), POLLIN, -1, std::min(DataStepMs(), ConnectStepMs));
+    if (result->code != 0)
+        throw EIdSocketError::FromLookup(result->code, result->savedErrno);
+    address = result->address;
+    length = result->length;
+}
+
+void TIdSocketConnection::ConnectTo(const sockaddr_storage &address, socklen_t length, int limitMs)
+{
+    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        throw EIdSocketError::FromErrno(errno);
+
+    auto error = std::make_shared<int>(0);
+    TIdWorkerCall call([error, fd, address, length](int abortFd) {
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), length) == 0)
+            return;
+        if (errno != EINPROGRESS && errno != EINTR) {
+            *error = errno;
+            return;
+        }
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {abortFd, POLLIN, 0}};
+        while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+        }
+        if (fds[1].revents != 0) {
+            *error = ECANCELED;
+            return;
+        }
+        int soError = 0;
+        socklen_t soLength = sizeof soError;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &soLength) != 0)
+            soError = errno;
+        *error = soError;
+    });
+
+    bool finished = false;
+    try {
+        finished = WaitFor(call.DoneFd(), POLLIN, limitMs, std::min(DataStepMs(), ConnectStepMs));
+    } catch (...) {
+        call.AbortAndJoin(); // the worker still uses the socket
+        ::close(fd);
+        throw;
+    }
+    call.AbortAndJoin();
+    if (!finished) {
+        ::close(fd);
+        throw EIdConnectTimeout();
+    }
+    if (*error != 0) {
+        ::close(fd);
+        throw EIdSocketError::FromErrno(*error);
+    }
+    FSocket = fd;
+    FInBuf.clear();
+    FInPos = 0;
+}
+
+void TIdSocketConnection::Write(const QByteArray &data)
+{
+    qsizetype sent = 0;
+    while (sent < data.size()) {
+        CheckCancel();
+        if (!Connected())
+            throw EIdConnClosedGracefully();
+        const qsizetype piece = std::min<qsizetype>(data.size() - sent, SendBufferSize);
+        const ssize_t written = ::send(FSocket, data.constData() + sent, size_t(piece), MSG_NOSIGNAL);
+        if (written >= 0) {
+            sent += written;
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            WaitFor(FSocket, POLLOUT, -1, DataStepMs());
+            continue;
+        }
+        FailWithErrno(errno);
+    }
+}
+
+qsizetype TIdSocketConnection::Receive(char *target, qsizetype capacity)
+{
+    for (;;) {
+        CheckCancel();
+        if (!Connected())
+            return 0;
+        const ssize_t got = ::recv(FSocket, target, size_t(capacity), 0);
+        if (got > 0)
+            return got;
+        if (got == 0) {
+            PeerClosed();
+            return 0;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            FailWithErrno(errno);
+        if (!WaitFor(FSocket, POLLIN, ReadWaitMs(), DataStepMs()))
+            throw EIdReadTimeout();
+    }
+}
+
+bool TIdSocketConnection::FillBuffer()
+{
+    if (FInPos > 0 && (FInPos == FInBuf.size() || FInPos >= RecvBufferSize)) {
+        FInBuf.remove(0, FInPos);
+        FInPos = 0;
+    }
+    const qsizetype old = FInBuf.size();
+    FInBuf.resize(old + RecvBufferSize);
+    qsizetype got = 0;
+    try {
+        got = Receive(FInBuf.data() + old, RecvBufferSize);
+    } catch (...) {
+        if (FInBuf.size() >= old)
+            FInBuf.resize(old);
+        throw;
+    }
+    if (got == 0)
+        return false; // Close() has emptied the buffer
+    FInBuf.resize(old + got);
+    return true;
+}
+
+QString TIdSocketConnection::AsciiText(const char *data, qsizetype length)
+{
+    QString text(length, Qt::Uninitialized);
+    QChar *out = text.data();
+    for (qsizetype i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(data[i]);
+        out[i] = QChar(byte < 0x80 ? char16_t(byte) : u'?');
+    }
+    return text;
+}
+
+QByteArray TIdSocketConnection::AsciiBytes(const QString &text)
+{
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text.at(i).unicode();
+        bytes[i] = unit < 0x80 ? char(unit) : '?';
+    }
+    return bytes;
+}
+
+QString TIdSocketConnection::ReadLn()
+{
+    qsizetype scanned = 0; // bytes after FInPos already known to hold no LF
+    for (;;) {
+        const qsizetype lf = FInBuf.indexOf('\n', FInPos + scanned);
+        if (lf >= 0) {
+            qsizetype length = lf - FInPos;
+            if (length > MaxLineLength)
+                throw EIdReadLnMaxLineLengthExceeded();
+            const char *line = FInBuf.constData() + FInPos;
+            FInPos = lf + 1;
+            if (length > 0 && line[length - 1] == '\r')
+                --length;
+            return AsciiText(line, length);
+        }
+        scanned = Buffered();
+        if (scanned > MaxLineLength)
+            throw EIdReadLnMaxLineLengthExceeded();
+        if (!FillBuffer())
+            throw EIdConnClosedGracefully();
+    }
+}
+
+void TIdSocketConnection::ReadBytes(qint64 count, QByteArray *dest)
+{
+    qint64 remaining = count;
+    const qsizetype fromBuffer = qsizetype(std::min<qint64>(remaining, Buffered()));
+    if (fromBuffer > 0) {
+        if (dest)
+            dest->append(FInBuf.constData() + FInPos, fromBuffer);
+        FInPos += fromBuffer;
+        remaining -= fromBuffer;
+    }
+    if (Buffered() == 0) {
+        FInBuf.resize(0);
+        FInPos = 0;
+    }
+    if (remaining > 0 && FScratch.isEmpty() && !dest)
+        FScratch.resize(RecvBufferSize);
+    while (remaining > 0) {
+        const qsizetype block = qsizetype(std::min<qint64>(remaining, RecvBufferSize));
+        qsizetype got = 0;
+        if (dest) {
+            const qsizetype old = dest->size();
+            dest->resize(old + block);
+            try {
+                got = Receive(dest->data() + old, block);
+            } catch (...) {
+                dest->resize(old);
+                throw;
+            }
+            dest->resize(old + got);
+        } else {
+            got = Receive(FScratch.data(), block);
+        }
+        if (got == 0)
+            throw EIdConnClosedGracefully();
+        remaining -= got;
+        TIdAntiFreeze::DoProcess();
+        CheckCancel();
+    }
+}
+
+void TIdSocketConnection::ReadUntilClose(QByteArray *dest)
+{
+    if (Buffered() > 0) {
+        if (dest)
+            dest->append(FInBuf.constData() + FInPos, Buffered());
+        FInBuf.resize(0);
+        FInPos = 0;
+    }
+    if (FScratch.isEmpty() && !dest)
+        FScratch.resize(RecvBufferSize);
+    for (;;) {
+        qsizetype got = 0;
+        if (dest) {
+            const qsizetype old = dest->size();
+            dest->resize(old + RecvBufferSize);
+            try {
+                got = Receive(dest->data() + old, RecvBufferSize);
+            } catch (...) {
+                dest->resize(old);
+                throw;
+            }
+            dest->resize(old + got);
+        } else {
+            got = Receive(FScratch.data(), RecvBufferSize);
+        }
+        if (got == 0)
+            return;
+        TIdAntiFreeze::DoProcess();
+        CheckCancel();
+    }
+}
+
+bool TIdSocketConnection::WaitForData(int timeoutMs)
+{
+    if (Buffered() > 0)
+        return true;
+    if (!Connected())
+        return false;
+    return WaitFor(FSocket, POLLIN, timeoutMs, DataStepMs());
+}
+
+bool TIdSocketConnection::CheckForDisconnect()
+{
+    if (!Connected())
+        return false;
+    if (Buffered() > 0)
+        return true;
+    char probe;
+    for (;;) {
+        const ssize_t got = ::recv(FSocket, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (got > 0)
+            return true;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;
+        PeerClosed(); // closed, or reset: either way no longer usable
+        return false;
+    }
+}
+
+void TIdSocketConnection::DiscardPendingInput()
+{
+    FInBuf.resize(0);
+    FInPos = 0;
+    if (!Connected())
+        return;
+    if (FScratch.isEmpty())
+        FScratch.resize(RecvBufferSize);
+    // Bounded: a server that keeps streaming is dealt with by the next read, not here.
+    for (int blocks = 0; blocks < 1024; ++blocks) {
+        const ssize_t got = ::recv(FSocket, FScratch.data(), size_t(FScratch.size()), MSG_DONTWAIT);
+        if (got > 0)
+            continue;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        PeerClosed();
+        return;
+    }
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "TIdCancelFlag.h"
+#include "TIdStatus.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <sys/socket.h>
+
+// The HTTP client's connection layer: one blocking TCP connection at a time, input buffered
+// in blocks, lines read as 7-bit ASCII. Every wait can be cancelled and, with an active
+// TIdAntiFreeze on the GUI thread, is cut into steps that serve the event queue. Socket
+// errors and cancels close the connection without a notification.
+class TIdSocketConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int RecvBufferSize = 32768;
+    static constexpr int SendBufferSize = 32768;
+    static constexpr int MaxLineLength = 16384;
+    static constexpr int ConnectStepMs = 125;
+    static constexpr int AntiFreezeConnectLimitMs = 120000;
+
+    explicit TIdSocketConnection(QObject *parent = nullptr);
+    ~TIdSocketConnection() override;
+
+    // Reports hsResolving (unless the host is numeric) and hsConnecting, then connects.
+    // connectTimeoutMs > 0 limits the connect; otherwise the limit is 120000 ms of wait
+    // steps with the anti-freeze in use and none without.
+    void Connect(const QString &host, int port, int ipVersion, int connectTimeoutMs);
+    bool Connected() const { return FSocket >= 0; }
+    // Closes without a notification and drops buffered input.
+    void Close();
+
+    QString Host() const { return FHost; }
+    int Port() const { return FPort; }
+    int IPVersion() const { return FIPVersion; }
+
+    // Milliseconds a read waits for data before EIdReadTimeout; 0 or less waits without limit.
+    int ReadTimeout() const { return FReadTimeout; }
+    void setReadTimeout(int value) { FReadTimeout = value; }
+
+    // Sends all of data.
+    void Write(const QByteArray &data);
+    // One line up to LF, CR dropped, bytes above 0x7F as "?". Raises
+    // EIdReadLnMaxLineLengthExceeded when the LF lies more than MaxLineLength bytes ahead, and
+    // EIdConnClosedGracefully when the server closes before the line is complete.
+    QString ReadLn();
+    // Appends exactly count bytes to dest, or drops them when dest is null. When the server
+    // closes first, what arrived stays in dest and EIdConnClosedGracefully is raised.
+    void ReadBytes(qint64 count, QByteArray *dest);
+    // Appends (or drops) everything up to the server's close.
+    void ReadUntilClose(QByteArray *dest);
+    // True when input is buffered or arrives within timeoutMs (negative: no limit).
+    bool WaitForData(int timeoutMs);
+    // Without waiting: when the server has closed and nothing is pending, closes and reports
+    // hsDisconnected. Returns whether the connection is still open.
+    bool CheckForDisconnect();
+    // Drops pending input; a close found meanwhile closes and reports hsDisconnected.
+    void DiscardPendingInput();
+
+    TIdCancelFlag &CancelFlag() { return FCancel; }
+
+    // Bytes to 7-bit ASCII text and back; anything outside becomes "?".
+    static QString AsciiText(const char *data, qsizetype length);
+    static QByteArray AsciiBytes(const QString &text);
+
+    TIdStatusEvent OnStatus;
+
+private:
+    void Notify(TIdStatus status, const QString &argument = QString());
+    void CheckCancel();
+    [[noreturn]] void FailWithErrno(int code);
+    void PeerClosed();
+    bool WaitFor(int fd, short events, int timeoutMs, int stepMs);
+    void Lookup(const QString &host, int family, sockaddr_storage &address, socklen_t &length);
+    void ConnectTo(const sockaddr_storage &address, socklen_t length, int limitMs);
+    qsizetype Buffered() const { return FInBuf.size() - FInPos; }
+    // One receive into target: > 0 bytes read; 0 the server closed (already handled).
+    qsizetype Receive(char *target, qsizetype capacity);
+    // Appends one received block to the input buffer; false when the server closed.
+    bool FillBuffer();
+    int ReadWaitMs() const { return FReadTimeout > 0 ? FReadTimeout : -1; }
+    int DataStepMs() const;
+
+    int FSocket = -1;
+    QString FHost;
+    int FPort = 0;
+    int FIPVersion = 4;
+    int FReadTimeout = -1;
+    QByteArray FInBuf;
+    qsizetype FInPos = 0;
+    QByteArray FScratch; // target for dropped bytes
+    TIdCancelFlag FCancel;
+};

@@ -1,0 +1,419 @@
+#include "ApplicationExceptionHandler.h"
+#include "DateTimeSerial.h"
+#include "KorvaneException.h"
+#include "LoopbackStreamServer.h"
+#include "PerformanceCounter.h"
+#include "TKorvane.h"
+
+#include <QtTest>
+
+#include <semaphore>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Advances by a fixed number of ticks on every read, so a test's measured time is known.
+class SteppingCounter : public PerformanceCounter
+{
+public:
+    SteppingCounter(int64_t frequency, int64_t step) : frequency(frequency), step(step) {}
+    int64_t Frequency() override { return frequency; }
+    int64_t Read() override { return now += step; }
+    int64_t frequency, step, now = 1000;
+};
+
+// The text after the measurement object's timestamp.
+QString statusText(const QString &line)
+{
+    const qsizetype sep = line.indexOf(QLatin1String(" - "));
+    return sep < 0 ? line : line.mid(sep + 3);
+}
+
+} // namespace
+
+class TestServerStreamTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void streamThenClose_data();
+    void streamThenClose();
+    void measuredFigures_data();
+    void measuredFigures();
+    void serverClosesAtOnce();
+    void dataBufferedAtClose();
+    void zeroTransferTimeIsInvalid();
+    void refusedConnection();
+    void unresolvableName();
+    void portUsesLow16Bits();
+    void resetAfterDataLeavesNothingBehind();
+    void cancel_data();
+    void cancel();
+    void transferOver4GiBCountedExactly();
+
+private:
+    bool waitDone(TKorvane &k, int timeoutMs = 20000);
+    void watch(TKorvane &k);
+
+    QStringList FStatus;   // status texts without timestamps
+    QStringList FLines;    // status lines as delivered
+    QStringList FErrors;   // what reached the application exception handler
+};
+
+void TestServerStreamTest::init()
+{
+    FStatus.clear();
+    FLines.clear();
+    FErrors.clear();
+    setApplicationExceptionHandler([this](const std::exception &e) {
+        const auto *own = dynamic_cast<const Exception *>(&e);
+        FErrors << (own ? own->Message() : QString::fromUtf8(e.what()));
+    });
+}
+
+void TestServerStreamTest::cleanup()
+{
+    setApplicationExceptionHandler({});
+}
+
+void TestServerStreamTest::watch(TKorvane &k)
+{
+    k.setOnStatusMsg([this](const QString &line) {
+        FLines << line;
+        FStatus << statusText(line);
+    });
+}
+
+bool TestServerStreamTest::waitDone(TKorvane &k, int timeoutMs)
+{
+    // Sleeps until the next event; a short timer only guards against a hang.
+    QEventLoop loop;
+    QTimer guard;
+    guard.setSingleShot(true);
+    guard.start(timeoutMs);
+    while (!k.TestDone() && guard.isActive())
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    return k.TestDone();
+}
+
+void TestServerStreamTest::streamThenClose_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("withStatusCallback");
+
+    QTest::newRow("dotted address") << QStringLiteral("127.0.0.1") << true;
+    QTest::newRow("host name") << QStringLiteral("localhost") << true;
+    QTest::newRow("no status callback") << QStringLiteral("127.0.0.1") << false;
+}
+
+void TestServerStreamTest::streamThenClose()
+{
+    QFETCH(QString, host);
+    QFETCH(bool, withStatusCallback);
+
+    LoopbackStreamServer server;
+    server.serveOnce([](int fd, LoopbackStreamServer &) { LoopbackStreamServer::sendAll(fd, 1048576); });
+
+    TKorvane k;
+    if (withStatusCallback)
+        watch(k);
+    const QDateTime before = QDateTime::currentDateTime();
+    k.DoTest(TKorvane::ttServerStream, host, server.port());
+
+    // Right after the prologue nothing of a result exists yet.
+    QCOMPARE(k.StartTime(), -1.0);
+    QCOMPARE(k.BytesTransferred(), 0);
+    QCOMPARE(k.TransferRateSec(), 0.0);
+    QVERIFY(!k.ValidResult());
+    QVERIFY(!k.TestDone());
+
+    QVERIFY(waitDone(k));
+    server.join();
+    QVERIFY(FErrors.isEmpty());
+    QCOMPARE(k.BytesTransferred(), 1048576);
+    QCOMPARE(k.KBytesTransferred(), 1024.0);
+    QVERIFY(k.ValidResult());
+    QVERIFY(k.TransferRateSec() > 0);
+    QCOMPARE(k.AccumulatedTestCount(), 1);
+    QVERIFY(k.StartTime() >= DateTimeSerial::fromDateTime(before.addSecs(-1)));
+    QCOMPARE(server.bytesFromClient(), uint64_t(0));
+    if (withStatusCallback) {
+        QCOMPARE(FStatus,
+                 QStringList({QStringLiteral("Initiating Test to ") + host, QStringLiteral("Connecting to ") + host,
+                              QStringLiteral("Receiving data - timer started.")}));
+    }
+}
+
+void TestServerStreamTest::measuredFigures_data()
+{
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<qint64>("ticksPerRead"); // of a 1 MHz counter
+    QTest::addColumn<int>("restoredCount");
+    QTest::addColumn<double>("restoredAverage");
+    QTest::addColumn<double>("expectedRate");
+    QTest::addColumn<double>("expectedMs");
+    QTest::addColumn<double>("expectedAverage");
+
+    QTest::newRow("2 KB in a second") << 2048 << qint64(1000000) << 0 << 0.0 << 2.0 << 1000.0 << 2.0;
+    QTest::newRow("200 KB/s after three at 100") << 20480 << qint64(100000) << 3 << 100.0 << 200.0 << 100.0 << 125.0;
+}
+
+void TestServerStreamTest::measuredFigures()
+{
+    QFETCH(int, bytes);
+    QFETCH(qint64, ticksPerRead);
+    QFETCH(int, restoredCount);
+    QFETCH(double, restoredAverage);
+    QFETCH(double, expectedRate);
+    QFETCH(double, expectedMs);
+    QFETCH(double, expectedAverage);
+
+    // Small enough to arrive in one segment, so the close never finds data to drain.
+    LoopbackStreamServer server;
+    server.serveOnce([bytes](int fd, LoopbackStreamServer &) { LoopbackStreamServer::sendAll(fd, uint64_t(bytes)); });
+
+    TKorvane k;
+    SteppingCounter counter(1000000, ticksPerRead);
+    k.stHiResTimer->setCounter(&counter);
+    k.RestoreAccumulatedResults(restoredCount, restoredAverage);
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), server.port());
+    QVERIFY(waitDone(k));
+
+    QCOMPARE(k.BytesTransferred(), bytes);
+    QCOMPARE(k.KBytesTransferred(), bytes / 1024.0);
+    QCOMPARE(k.TransferTimeMs(), expectedMs);
+    QCOMPARE(k.TransferTimeSec(), expectedMs / 1000);
+    QCOMPARE(k.TransferRateSec(), expectedRate);
+    QCOMPARE(k.AccumulatedTestCount(), restoredCount + 1);
+    QCOMPARE(k.AccumulatedAverageSpeed(), expectedAverage);
+    QVERIFY(k.ValidResult());
+}
+
+void TestServerStreamTest::serverClosesAtOnce()
+{
+    LoopbackStreamServer server;
+    server.serveOnce([](int, LoopbackStreamServer &) {});
+
+    TKorvane k;
+    watch(k);
+    k.RestoreAccumulatedResults(1, 100.0);
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), server.port());
+    QVERIFY(waitDone(k));
+
+    QVERIFY(FErrors.isEmpty());
+    QVERIFY(!k.ValidResult());
+    QCOMPARE(k.BytesTransferred(), 0);
+    QCOMPARE(k.TransferRateSec(), 0.0);
+    QCOMPARE(k.StartTime(), -1.0);
+    // An empty test still counts, with a rate of 0.
+    QCOMPARE(k.AccumulatedTestCount(), 2);
+    QCOMPARE(k.AccumulatedAverageSpeed(), 50.0);
+    QVERIFY(!FStatus.contains(QStringLiteral("Receiving data - timer started.")));
+}
+
+void TestServerStreamTest::dataBufferedAtClose()
+{
+    constexpr uint64_t firstBlock = 1000;
+    constexpr uint64_t lateBlock = 3000;
+    std::binary_semaphore sendRest(0), restSent(0);
+
+    LoopbackStreamServer server;
+    server.serveOnce([&](int fd, LoopbackStreamServer &) {
+        LoopbackStreamServer::sendAll(fd, firstBlock);
+        sendRest.acquire();
+        LoopbackStreamServer::sendAll(fd, lateBlock);
+        ::shutdown(fd, SHUT_WR);
+        restSent.release();
+    });
+
+    TKorvane k;
+    SteppingCounter counter(1000000, 1000); // 1 ms per read
+    k.stHiResTimer->setCounter(&counter);
+    // Once the first block has been read, the rest and the close arrive while the client is busy.
+    k.setOnStatusMsg([&](const QString &line) {
+        if (statusText(line) == QLatin1String("Receiving data - timer started.")) {
+            QTimer::singleShot(0, [&] {
+                sendRest.release();
+                restSent.acquire();
+            });
+        }
+    });
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), server.port());
+    QVERIFY(waitDone(k));
+
+    QVERIFY(k.ValidResult());
+    QCOMPARE(k.BytesTransferred(), qint64(firstBlock + lateBlock));
+    QCOMPARE(k.TransferTimeMs(), 1.0);
+    // The rate read afterwards includes the drained bytes, the accumulated sum does not.
+    QCOMPARE(k.TransferRateSec(), (firstBlock + lateBlock) / 1024.0 / 1000 * 1000000);
+    QCOMPARE(k.AccumulatedAverageSpeed(), firstBlock / 1024.0 / 1000 * 1000000);
+}
+
+void TestServerStreamTest::zeroTransferTimeIsInvalid()
+{
+    LoopbackStreamServer server;
+    server.serveOnce([](int fd, LoopbackStreamServer &) { LoopbackStreamServer::sendAll(fd, 65536); });
+
+    TKorvane k;
+    SteppingCounter frozen(1000000, 0);
+    k.stHiResTimer->setCounter(&frozen);
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), server.port());
+    QVERIFY(waitDone(k));
+
+    QCOMPARE(k.BytesTransferred(), 65536);
+    QCOMPARE(k.TransferTimeMs(), 0.0);
+    QCOMPARE(k.TransferRateSec(), 0.0);
+    QVERIFY(!k.ValidResult());
+    QCOMPARE(k.AccumulatedTestCount(), 1);
+    QCOMPARE(k.AccumulatedAverageSpeed(), 0.0);
+}
+
+void TestServerStreamTest::refusedConnection()
+{
+    TKorvane k;
+    watch(k);
+    k.RestoreAccumulatedResults(2, 80.0);
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), LoopbackStreamServer::unusedPort());
+    QVERIFY(waitDone(k));
+
+    QCOMPARE(FStatus, QStringList({QStringLiteral("Initiating Test to 127.0.0.1"), QStringLiteral("Connecting to 127.0.0.1")}));
+    QCOMPARE(FErrors, QStringList(QStringLiteral("Korvane Socket Error #111 - Connection refused")));
+    QVERIFY(!k.ValidResult());
+    QCOMPARE(k.AccumulatedTestCount(), 2);
+    QCOMPARE(k.AccumulatedAverageSpeed(), 80.0);
+    QVERIFY(!k.stSocket->Active());
+}
+
+void TestServerStreamTest::unresolvableName()
+{
+    TKorvane k;
+    watch(k);
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("no-such-host.invalid"), 8081);
+    QVERIFY(waitDone(k));
+
+    QCOMPARE(FStatus, QStringList(QStringLiteral("Initiating Test to no-such-host.invalid")));
+    QCOMPARE(FErrors.size(), 1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^Korvane Socket Error #-?\\d+ - \\S.*$")).match(FErrors.first()).hasMatch(),
+             qPrintable(FErrors.first()));
+    QCOMPARE(k.AccumulatedTestCount(), 0);
+    QVERIFY(!k.ValidResult());
+}
+
+void TestServerStreamTest::portUsesLow16Bits()
+{
+    LoopbackStreamServer server;
+    server.serveOnce([](int fd, LoopbackStreamServer &) { LoopbackStreamServer::sendAll(fd, 4096); });
+
+    TKorvane k;
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), server.port() + 65536);
+    QVERIFY(waitDone(k));
+    QVERIFY(FErrors.isEmpty());
+    QCOMPARE(k.BytesTransferred(), 4096);
+}
+
+void TestServerStreamTest::resetAfterDataLeavesNothingBehind()
+{
+    LoopbackStreamServer server;
+    server.serveOnce([](int fd, LoopbackStreamServer &s) {
+        LoopbackStreamServer::sendAll(fd, 4096);
+        QThread::msleep(200);
+        if (s.stopping())
+            return;
+        const linger reset{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    });
+
+    TKorvane k;
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), server.port());
+    QVERIFY(waitDone(k));
+    server.join();
+    QCOMPARE(FErrors, QStringList(QStringLiteral("Korvane Socket Error #104 - Connection reset by peer")));
+    QCOMPARE(k.AccumulatedTestCount(), 0);
+    QVERIFY(!k.stSocket->Active());
+
+    // The failed connection is gone: the next test ends on its own close, not on a stale one.
+    FErrors.clear();
+    LoopbackStreamServer next;
+    next.serveOnce([](int fd, LoopbackStreamServer &) { LoopbackStreamServer::sendAll(fd, 8192); });
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), next.port());
+    QVERIFY(waitDone(k));
+    QVERIFY(FErrors.isEmpty());
+    QCOMPARE(k.BytesTransferred(), 8192);
+    QCOMPARE(k.AccumulatedTestCount(), 1);
+}
+
+void TestServerStreamTest::cancel_data()
+{
+    QTest::addColumn<QString>("phase");
+    QTest::newRow("while resolving") << QStringLiteral("resolving");
+    QTest::newRow("connected, nothing sent") << QStringLiteral("connected");
+    QTest::newRow("while receiving") << QStringLiteral("receiving");
+}
+
+void TestServerStreamTest::cancel()
+{
+    QFETCH(QString, phase);
+
+    std::atomic<bool> accepted{false};
+    LoopbackStreamServer server;
+    server.serveOnce([&](int fd, LoopbackStreamServer &s) {
+        accepted = true;
+        if (phase == QLatin1String("receiving"))
+            LoopbackStreamServer::sendAll(fd, 65536);
+        LoopbackStreamServer::holdUntilClientCloses(fd, s);
+    });
+
+    TKorvane k;
+    watch(k);
+    k.RestoreAccumulatedResults(1, 100.0);
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), server.port());
+    if (phase == QLatin1String("connected"))
+        QVERIFY(QTest::qWaitFor([&] { return accepted.load() && k.stSocket->Connected(); }));
+    else if (phase == QLatin1String("receiving"))
+        QVERIFY(QTest::qWaitFor([&] { return k.BytesTransferred() > 0; }));
+    const qsizetype statusBefore = FStatus.size();
+
+    k.CancelTest();
+    QVERIFY(k.TestDone());
+    QVERIFY(k.TestCancelled());
+    QVERIFY(!k.ValidResult());
+    QVERIFY(!k.stSocket->Active());
+    QTest::qWait(100); // a late lookup result or close must not reach the object
+    QCOMPARE(FStatus.size(), statusBefore);
+    QVERIFY(FErrors.isEmpty());
+    QCOMPARE(k.AccumulatedTestCount(), 1);
+    QCOMPARE(k.AccumulatedAverageSpeed(), 100.0);
+    if (phase != QLatin1String("resolving"))
+        server.join(); // the server saw the client go away
+
+    LoopbackStreamServer next;
+    next.serveOnce([](int fd, LoopbackStreamServer &) { LoopbackStreamServer::sendAll(fd, 8192); });
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), next.port());
+    QVERIFY(!k.TestCancelled());
+    QVERIFY(waitDone(k));
+    QCOMPARE(k.BytesTransferred(), 8192);
+    QCOMPARE(k.AccumulatedTestCount(), 2);
+}
+
+void TestServerStreamTest::transferOver4GiBCountedExactly()
+{
+    const uint64_t amount = (uint64_t(4) << 30) + 12345;
+    LoopbackStreamServer server;
+    server.serveOnce([amount](int fd, LoopbackStreamServer &) { LoopbackStreamServer::sendAll(fd, amount); });
+
+    TKorvane k;
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), server.port());
+    QVERIFY(waitDone(k, 240000));
+    QVERIFY(FErrors.isEmpty());
+    QCOMPARE(k.BytesTransferred(), qint64(amount));
+    QCOMPARE(k.KBytesTransferred(), amount / 1024.0);
+    QVERIFY(k.ValidResult());
+    QVERIFY(k.TransferRateSec() > 0);
+}
+
+QTEST_GUILESS_MAIN(TestServerStreamTest)
+#include "tst_serverstreamtest.moc"
