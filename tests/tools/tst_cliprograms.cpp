@@ -1,0 +1,291 @@
+#include "CliRunner.h"
+
+#include <QtTest>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <csignal>
+
+// Runs korvane-server and korvane-cli as the user would, on loopback.
+class TestCliPrograms : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void exactAmountAndAccumulation();
+    void textLogOfAValidTest();
+    void invalidAndFailedTestsExitOne_data();
+    void invalidAndFailedTestsExitOne();
+    void timeoutCancelsTest();
+    void usageErrorsExitTwo_data();
+    void usageErrorsExitTwo();
+    void webTargetPrefix_data();
+    void webTargetPrefix();
+    void serverUsageAndSignal();
+
+private:
+    struct Server
+    {
+        std::unique_ptr<QProcess> process;
+        int port = 0;
+    };
+    Server startServer(const QStringList &arguments);
+    int runCli(const QStringList &arguments, QByteArray *out = nullptr, int timeoutMs = 60000);
+    static QList<QJsonObject> jsonLines(const QByteArray &out);
+
+    QString FBinDir;
+};
+
+void TestCliPrograms::initTestCase()
+{
+    FBinDir = qEnvironmentVariable("KORVANE_BIN_DIR");
+    QVERIFY2(QFileInfo::exists(FBinDir + QStringLiteral("/korvane-server")), "KORVANE_BIN_DIR must hold the programs");
+}
+
+TestCliPrograms::Server TestCliPrograms::startServer(const QStringList &arguments)
+{
+    Server s;
+    s.process = std::make_unique<QProcess>();
+    s.process->start(FBinDir + QStringLiteral("/korvane-server"),
+                     QStringList({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                                  QStringLiteral("0")}) + arguments);
+    // The first line names the port it got.
+    const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+    QByteArray err;
+    QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired()) {
+        s.process->waitForReadyRead(100);
+        err += s.process->readAllStandardError();
+        if (const auto m = listening.match(QString::fromUtf8(err)); m.hasMatch()) {
+            s.port = m.captured(1).toInt();
+            break;
+        }
+    }
+    return s;
+}
+
+int TestCliPrograms::runCli(const QStringList &arguments, QByteArray *out, int timeoutMs)
+{
+    QProcess cli;
+    cli.start(FBinDir + QStringLiteral("/korvane-cli"), arguments);
+    if (!cli.waitForFinished(timeoutMs)) {
+        cli.kill();
+        cli.waitForFinished();
+        return -1;
+    }
+    if (out)
+        *out = cli.readAllStandardOutput();
+    return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+}
+
+QList<QJsonObject> TestCliPrograms::jsonLines(const QByteArray &out)
+{
+    QList<QJsonObject> objects;
+    for (const QByteArray &line : out.split('\n')) {
+        if (!line.isEmpty())
+            objects << QJsonDocument::fromJson(line).object();
+    }
+    return objects;
+}
+
+void TestCliPrograms::exactAmountAndAccumulation()
+{
+    const qint64 amount = 10 * 1024 * 1024 + 17;
+    Server server = startServer({QStringLiteral("--bytes"), QString::number(amount)});
+    QVERIFY(server.port > 0);
+
+    QByteArray out;
+    QCOMPARE(runCli({QStringLiteral("--json"), QStringLiteral("--port"), QString::number(server.port),
+                     QStringLiteral("127.0.0.1"), QStringLiteral("localhost")},
+                    &out),
+             0);
+    const QList<QJsonObject> results = jsonLines(out);
+    QCOMPARE(results.size(), 2);
+
+    const QStringList keys({"accumulated_average_kbps", "accumulated_count", "bytes", "duration_ms", "error", "log",
+                            "mode", "rate_kbps", "start_time", "target", "valid"});
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject &r = results[i];
+        QCOMPARE(r.keys(), keys);
+        QCOMPARE(r["target"].toString(), i == 0 ? QStringLiteral("127.0.0.1") : QStringLiteral("localhost"));
+        QCOMPARE(r["mode"].toString(), QStringLiteral("server"));
+        QCOMPARE(r["valid"].toBool(), true);
+        QCOMPARE(r["bytes"].toInteger(), amount);
+        QVERIFY(r["duration_ms"].toDouble() > 0);
+        QVERIFY(r["rate_kbps"].toDouble() > 0);
+        QVERIFY(r["error"].isNull());
+        QCOMPARE(r["accumulated_count"].toInt(), i + 1);
+        const QDateTime start = QDateTime::fromString(r["start_time"].toString(), Qt::ISODateWithMs);
+        QVERIFY(start.isValid());
+        QVERIFY(qAbs(start.secsTo(QDateTime::currentDateTime())) < 120);
+        const QString target = r["target"].toString();
+        QCOMPARE(r["log"].toArray().toVariantList(),
+                 QVariantList({QStringLiteral("Initiating Test to ") + target, QStringLiteral("Connecting to ") + target,
+                               QStringLiteral("Receiving data - timer started.")}));
+    }
+    QVERIFY(results[1]["accumulated_average_kbps"].toDouble() > 0);
+}
+
+void TestCliPrograms::textLogOfAValidTest()
+{
+    Server server = startServer({QStringLiteral("--bytes"), QStringLiteral("1048576")});
+    QByteArray out;
+    QCOMPARE(runCli({QStringLiteral("--port"), QString::number(server.port), QStringLiteral("127.0.0.1")}, &out), 0);
+    const QStringList lines = QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 6);
+    // Status lines carry two timestamps, the program's own lines one.
+    QVERIFY(lines[0].endsWith(QStringLiteral(" - Initiating Test to 127.0.0.1")));
+    QCOMPARE(lines[0].count(QStringLiteral(" - ")), 2);
+    const QRegularExpression received(QStringLiteral("^[^-]+ - Received 1.024.00 KB \\(1048576\\) in [\\d.,]+ milliseconds$"));
+    QVERIFY2(received.match(lines[3]).hasMatch(), qPrintable(lines[3]));
+    QVERIFY(QRegularExpression(QStringLiteral(" - [\\d.,]+ KB per second$")).match(lines[4]).hasMatch());
+    QVERIFY(lines[5].endsWith(QStringLiteral(" - Test finished")));
+    QCOMPARE(lines[5].count(QStringLiteral(" - ")), 1);
+}
+
+void TestCliPrograms::invalidAndFailedTestsExitOne_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("expectedError"); // regular expression; empty: no error
+    QTest::addColumn<QString>("expectedLastLine");
+
+    QTest::newRow("server sends nothing") << QStringLiteral("empty") << QString() << QStringLiteral("Test results are not valid!");
+    QTest::newRow("refused") << QStringLiteral("refused") << QStringLiteral("^Korvane Socket Error #111 - Connection refused$")
+                             << QStringLiteral("Test results are not valid!");
+    QTest::newRow("web test not available yet") << QStringLiteral("web") << QStringLiteral("^Web page tests")
+                                                << QStringLiteral("ERROR - Web page tests are not available in this build");
+}
+
+void TestCliPrograms::invalidAndFailedTestsExitOne()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, expectedError);
+    QFETCH(QString, expectedLastLine);
+
+    Server server;
+    QStringList args;
+    if (kind == QLatin1String("empty")) {
+        server = startServer({QStringLiteral("--bytes"), QStringLiteral("0")});
+        args = {QStringLiteral("--port"), QString::number(server.port), QStringLiteral("127.0.0.1")};
+    } else if (kind == QLatin1String("refused")) {
+        server = startServer({});
+        const int port = server.port;
+        server.process->kill();
+        server.process->waitForFinished();
+        args = {QStringLiteral("--port"), QString::number(port), QStringLiteral("127.0.0.1")};
+    } else {
+        args = {QStringLiteral("--web"), QStringLiteral("localhost")};
+    }
+
+    QByteArray text, json;
+    QCOMPARE(runCli(args, &text), 1);
+    QVERIFY(text.trimmed().endsWith(expectedLastLine.toUtf8()));
+    QCOMPARE(runCli(QStringList(QStringLiteral("--json")) + args, &json), 1);
+    const QList<QJsonObject> results = jsonLines(json);
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(results[0]["valid"].toBool(), false);
+    if (expectedError.isEmpty()) {
+        QVERIFY(results[0]["error"].isNull());
+        QCOMPARE(results[0]["accumulated_count"].toInt(), 1); // an empty test still counts
+    } else {
+        QVERIFY2(QRegularExpression(expectedError).match(results[0]["error"].toString()).hasMatch(),
+                 qPrintable(results[0]["error"].toString()));
+        QCOMPARE(results[0]["accumulated_count"].toInt(), 0);
+        QVERIFY(results[0]["start_time"].isNull());
+    }
+    if (kind == QLatin1String("web")) {
+        QCOMPARE(results[0]["target"].toString(), QStringLiteral("http://localhost"));
+        QCOMPARE(results[0]["mode"].toString(), QStringLiteral("web"));
+    }
+}
+
+void TestCliPrograms::timeoutCancelsTest()
+{
+    // A slow trickle that would last a minute.
+    Server server = startServer({QStringLiteral("--seconds"), QStringLiteral("60"), QStringLiteral("--rate"),
+                                 QStringLiteral("1000")});
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(runCli({QStringLiteral("--json"), QStringLiteral("--timeout"), QStringLiteral("0.5"), QStringLiteral("--port"),
+                     QString::number(server.port), QStringLiteral("127.0.0.1")},
+                    &out),
+             1);
+    QVERIFY(clock.elapsed() < 20000);
+    const QList<QJsonObject> results = jsonLines(out);
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(results[0]["valid"].toBool(), false);
+    QVERIFY(results[0]["error"].toString().contains(QStringLiteral("0.5 seconds")));
+    QCOMPARE(results[0]["accumulated_count"].toInt(), 0);
+}
+
+void TestCliPrograms::usageErrorsExitTwo_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("no target") << QStringList();
+    QTest::newRow("empty target") << QStringList({QString()});
+    QTest::newRow("port 0") << QStringList({"--port", "0", "host"});
+    QTest::newRow("port too high") << QStringList({"--port", "65536", "host"});
+    QTest::newRow("port not a number") << QStringList({"--port", "eighty", "host"});
+    QTest::newRow("port without value") << QStringList({"host", "--port"});
+    QTest::newRow("timeout not a number") << QStringList({"--timeout", "soon", "host"});
+    QTest::newRow("negative timeout") << QStringList({"--timeout=-1", "host"});
+    QTest::newRow("unknown option") << QStringList({"--fast", "host"});
+}
+
+void TestCliPrograms::usageErrorsExitTwo()
+{
+    QFETCH(QStringList, arguments);
+    QByteArray out;
+    QCOMPARE(runCli(arguments, &out), 2);
+    QVERIFY(out.isEmpty());
+}
+
+void TestCliPrograms::webTargetPrefix_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("web");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("bare host") << "example.com" << true << "http://example.com";
+    QTest::newRow("capital scheme") << "HTTPS://example.com/" << true << "HTTPS://example.com/";
+    QTest::newRow("scheme inside the query") << "example.com/?to=http://x" << true << "example.com/?to=http://x";
+    QTest::newRow("other scheme") << "ftp://example.com" << true << "http://ftp://example.com";
+    QTest::newRow("server mode unchanged") << "example.com" << false << "example.com";
+}
+
+void TestCliPrograms::webTargetPrefix()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, web);
+    QFETCH(QString, expected);
+    QCOMPARE(CliRunner::normalizedTarget(target, web), expected);
+}
+
+void TestCliPrograms::serverUsageAndSignal()
+{
+    QProcess bad;
+    bad.start(FBinDir + QStringLiteral("/korvane-server"), {QStringLiteral("--bytes"), QStringLiteral("1"),
+                                                             QStringLiteral("--seconds"), QStringLiteral("1")});
+    QVERIFY(bad.waitForFinished(10000));
+    QCOMPARE(bad.exitCode(), 2);
+    QVERIFY(bad.readAllStandardError().contains("Usage:"));
+
+    Server server = startServer({QStringLiteral("--bytes"), QStringLiteral("5000")});
+    QCOMPARE(runCli({QStringLiteral("--port"), QString::number(server.port), QStringLiteral("127.0.0.1")}), 0);
+    ::kill(pid_t(server.process->processId()), SIGTERM);
+    QVERIFY(server.process->waitForFinished(10000));
+    QCOMPARE(server.process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.process->exitCode(), 0);
+    const QString log = QString::fromUtf8(server.process->readAllStandardError());
+    QVERIFY2(QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:\\d+: 5000 bytes in [\\d.]+ s, [\\d.]+ MB/s")).match(log).hasMatch(),
+             qPrintable(log));
+}
+
+QTEST_GUILESS_MAIN(TestCliPrograms)
+#include "tst_cliprograms.moc"
