@@ -315,6 +315,15 @@ void TestAppIniFileStorage::createsMissingFoldersAndReplacesWhole()
     QCOMPARE(ReadAll(file), QByteArray("[fMain]\r\nFormVersion=0\r\n\r\n"));
     // Nothing but the file itself is left in its folder: no temporary remains.
     QCOMPARE(QDir(PathInTemp("a/b/c")).entryList(QDir::Files | QDir::Hidden), QStringList{"Settings.ini"});
+
+    // Replacing the file keeps the owner's choice of who may read it.
+    const auto privateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    QVERIFY(QFile::setPermissions(file, privateFile));
+    store.WriteInteger(R"(fMain\FormVersion)", 1);
+    store.Flush();
+    QCOMPARE(ReadAll(file), QByteArray("[fMain]\r\nFormVersion=1\r\n\r\n"));
+    QCOMPARE(QFile::permissions(file) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
+             privateFile);
 }
 
 void TestAppIniFileStorage::fileNameRulesAndReload()
