@@ -60,8 +60,9 @@ QByteArray TRtfReportWriter::TextToRtf(const QString &text)
         } else if (u < 0x80) {
             rtf += char(u);
         } else {
-            // \uN takes a signed 16-bit number; surrogate halves go one by one.
-            rtf += "\\u" + QByteArray::number(int(qint16(u))) + '?';
+            // \uN takes a signed 16-bit number; surrogate halves go one by one. The
+            // "?" fallback is written as \'3f, which every reader skips correctly.
+            rtf += "\\u" + QByteArray::number(int(qint16(u))) + "\\'3f";
         }
     }
     return rtf;

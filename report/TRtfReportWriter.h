@@ -12,6 +12,6 @@ public:
                const TReportRenderer::Progress &generating = {},
                const TReportRenderer::Progress &output = {}) override;
 
-    // RTF-escaped text: \ { } escaped, tabs as \tab, non-ASCII as \uN?.
+    // RTF-escaped text: \ { } escaped, tabs as \tab, non-ASCII as \uN with a "?" fallback.
     static QByteArray TextToRtf(const QString &text);
 };

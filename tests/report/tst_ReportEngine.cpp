@@ -1,0 +1,362 @@
+// The report engine on its own: the layout file, page flow, the writers'
+// details, and the dialogs built without being run modally.
+
+#include "EReportError.h"
+#include "ReportFixture.h"
+#include "TPdfReportWriter.h"
+#include "TReportContent.h"
+#include "TReportLayout.h"
+#include "TReportPreviewDialog.h"
+#include "TReportRenderer.h"
+#include "TReportSetupDialog.h"
+#include "TReportStatusWindow.h"
+#include "TRtfReportWriter.h"
+#include "THtmlReportWriter.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace ReportFixture;
+
+class TestReportEngine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void shippedLayoutLoads();
+    void badLayoutNamesFileAndLine_data();
+    void badLayoutNamesFileAndLine();
+    void layoutValuesAreApplied();
+
+    void memoFlowsOverPages_data();
+    void memoFlowsOverPages();
+    void cancelledWriteKeepsOldFile();
+
+    void rtfTextEscaping_data();
+    void rtfTextEscaping();
+    void htmlTextEscaping_data();
+    void htmlTextEscaping();
+    void fileNameGetsExtension_data();
+    void fileNameGetsExtension();
+    void rowThatCannotBeReadIsAnError_data();
+    void rowThatCannotBeReadIsAnError();
+
+    void setupDialogWithAndWithoutPrinter_data();
+    void setupDialogWithAndWithoutPrinter();
+    void statusWindowShowsPageAndCancels();
+    void previewShowsPagesAtFullSize();
+
+private:
+    static TReportContent Content(const QStringList &log);
+    static int PdfPages(const QString &fileName);
+
+    QTemporaryDir FWork;
+    TReportLayout FLayout;
+};
+
+void TestReportEngine::initTestCase()
+{
+    QVERIFY(FWork.isValid());
+    FLayout = TReportLayout::Load(DefaultLayoutFile());
+}
+
+TReportContent TestReportEngine::Content(const QStringList &log)
+{
+    TReportContent content;
+    content.memoText = log.join(u"\r\n"_qs);
+    content.picture = QImage(1024, 768, QImage::Format_RGB32);
+    QPainter p(&content.picture);
+    PaintSampleChart(p, content.picture.rect());
+    return content;
+}
+
+int TestReportEngine::PdfPages(const QString &fileName)
+{
+    const QByteArray info = RunTool(u"pdfinfo"_qs, {fileName});
+    return info.isNull() ? -1 : PdfInfoValue(info, u"Pages"_qs).toInt();
+}
+
+void TestReportEngine::shippedLayoutLoads()
+{
+    QCOMPARE(FLayout.pageSize.id(), QPageSize::A4);
+    QCOMPARE(FLayout.chartPosition, TReportLayout::ChartPosition::FirstPage);
+    QCOMPARE(FLayout.pageNumber, u"Page %p of %n"_qs);
+}
+
+void TestReportEngine::badLayoutNamesFileAndLine_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("expected"); // part of the message
+
+    const QByteArray head = "; comment\n[Report]\nVersion=1\n";
+    QTest::newRow("unknown key") << head + "[Page]\nSzie=A4\n" << u"line 5: unknown key \"Szie\""_qs;
+    QTest::newRow("unknown section") << head + "[Pages]\n" << u"line 4: unknown section"_qs;
+    QTest::newRow("no value") << head + "[Page]\nSize\n" << u"line 5: expected Key=Value"_qs;
+    QTest::newRow("value before section") << QByteArray("Version=1\n") << u"line 1: a value before"_qs;
+    QTest::newRow("bad number") << head + "[Memo]\nSize=big\n" << u"line 5: \"big\" is not a number"_qs;
+    QTest::newRow("number out of range") << head + "[Page]\nMarginLeft=-3\n" << u"line 5:"_qs;
+    QTest::newRow("bad page size") << head + "[Page]\nSize=B9\n" << u"unknown page size \"B9\""_qs;
+    QTest::newRow("wrong field") << head + "[Chart]\nField=SpeedLog\n" << u"expected SpeedGrp"_qs;
+    QTest::newRow("newer version") << QByteArray("[Report]\nVersion=2\n") << u"version 2 is not supported"_qs;
+    QTest::newRow("not a layout") << QByteArray("\x89PNG\r\n") << u"line 1:"_qs;
+    QTest::newRow("empty file") << QByteArray() << u"is not a Korvane report layout"_qs;
+    QTest::newRow("margins eat the page") << head + "[Page]\nSize=A5\nMarginLeft=80\nMarginRight=80\n"
+                                          << u"too little room"_qs;
+}
+
+void TestReportEngine::badLayoutNamesFileAndLine()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, expected);
+    try {
+        TReportLayout::Parse(text, u"/some/Korvn.rav"_qs);
+        QFAIL("a bad layout was accepted");
+    } catch (const EReportError &e) {
+        QVERIFY2(e.message().contains(u"/some/Korvn.rav"_qs), qPrintable(e.message()));
+        QVERIFY2(e.message().contains(expected), qPrintable(e.message()));
+    }
+}
+
+void TestReportEngine::layoutValuesAreApplied()
+{
+    const TReportLayout layout = TReportLayout::Parse(
+        "[report]\nversion = 1\n[PAGE]\nsize=Letter\norientation=landscape\nMarginLeft=10\n"
+        "[Chart]\nPosition=LastPage\nScale=Stretch\nCaption=\n[Footer]\nPageNumber=\n",
+        u"x"_qs);
+    QCOMPARE(layout.pageSize.id(), QPageSize::Letter);
+    QCOMPARE(layout.orientation, QPageLayout::Landscape);
+    QCOMPARE(layout.marginsMm.left(), 10.0);
+    QCOMPARE(layout.chartPosition, TReportLayout::ChartPosition::LastPage);
+    QCOMPARE(layout.chartScale, TReportLayout::ChartScale::Stretch);
+    QVERIFY(layout.chartCaption.isEmpty());
+    QVERIFY(layout.pageNumber.isEmpty());
+}
+
+void TestReportEngine::memoFlowsOverPages_data()
+{
+    QTest::addColumn<QByteArray>("layoutChange"); // appended to the shipped layout
+    QTest::addColumn<int>("tests");
+    QTest::addColumn<int>("minPages");
+    QTest::addColumn<int>("maxPages");
+
+    QTest::newRow("empty log: the chart alone") << QByteArray() << 0 << 1 << 1;
+    QTest::newRow("short log fits the first page") << QByteArray() << 3 << 1 << 1;
+    QTest::newRow("long log") << QByteArray() << 250 << 10 << 20;
+    QTest::newRow("chart after the log") << QByteArray("[Chart]\nPosition=LastPage\n") << 250 << 10 << 20;
+    QTest::newRow("chart after an empty log") << QByteArray("[Chart]\nPosition=LastPage\n") << 0 << 1 << 1;
+}
+
+void TestReportEngine::memoFlowsOverPages()
+{
+    QFETCH(QByteArray, layoutChange);
+    QFETCH(int, tests);
+    QFETCH(int, minPages);
+    QFETCH(int, maxPages);
+
+    QFile shipped(DefaultLayoutFile());
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    const TReportLayout layout = TReportLayout::Parse(shipped.readAll() + '\n' + layoutChange, u"x"_qs);
+    const QStringList log = SampleLog(tests);
+    const TReportContent content = Content(log);
+
+    QList<int> generated, written;
+    const QString pdf = FWork.filePath(u"flow.pdf"_qs);
+    TPdfReportWriter writer;
+    QVERIFY(writer.Write(pdf, layout, content,
+                         [&](int p) { generated << p; return true; },
+                         [&](int p) { written << p; return true; }));
+    QVERIFY2(generated.size() >= minPages && generated.size() <= maxPages,
+             qPrintable(QString::number(generated.size())));
+    QCOMPARE(written, generated); // each page reported once, in order, for both passes
+    QCOMPARE(generated.last(), int(generated.size()));
+
+    const int pages = PdfPages(pdf);
+    if (pages < 0)
+        QSKIP("pdfinfo is not installed");
+    QCOMPARE(pages, int(generated.size()));
+    // Every line made it, in order, none lost at the page breaks.
+    const QString text = QString::fromUtf8(RunTool(u"pdftotext"_qs, {u"-layout"_qs, pdf, u"-"_qs}));
+    qsizetype at = 0;
+    for (const QString &line : log) {
+        const qsizetype found = text.indexOf(line, at);
+        QVERIFY2(found >= 0, qPrintable(line));
+        at = found + line.size();
+    }
+}
+
+void TestReportEngine::cancelledWriteKeepsOldFile()
+{
+    const QString pdf = FWork.filePath(u"keep.pdf"_qs);
+    QFile old(pdf);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("previous report");
+    old.close();
+
+    TPdfReportWriter writer;
+    QVERIFY(!writer.Write(pdf, FLayout, Content(SampleLog(250)), [](int page) { return page < 3; }));
+    QVERIFY(!writer.Write(pdf, FLayout, Content(SampleLog(250)), {}, [](int page) { return page < 2; }));
+    QVERIFY(!THtmlReportWriter().Write(pdf, FLayout, Content({}), [](int) { return false; }));
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("previous report"));
+}
+
+void TestReportEngine::rtfTextEscaping_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("rtf");
+
+    QTest::newRow("plain") << u"Speed 12 KB/s"_qs << QByteArray("Speed 12 KB/s");
+    QTest::newRow("specials") << u"{a}\\b"_qs << QByteArray("\\{a\\}\\\\b");
+    QTest::newRow("latin") << u"\u00e9"_qs << QByteArray("\\u233\\'3f");
+    QTest::newRow("above 32767 is negative") << u"\uFFFD"_qs << QByteArray("\\u-3\\'3f");
+    QTest::newRow("surrogate pair") << u"\U0001F600"_qs << QByteArray("\\u-10179\\'3f\\u-8704\\'3f");
+    QTest::newRow("tab") << u"a\tb"_qs << QByteArray("a\\tab b");
+    QTest::newRow("control characters dropped") << u"a\u0001b"_qs << QByteArray("ab");
+}
+
+void TestReportEngine::rtfTextEscaping()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, rtf);
+    QCOMPARE(TRtfReportWriter::TextToRtf(text), rtf);
+}
+
+void TestReportEngine::htmlTextEscaping_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("html");
+
+    QTest::newRow("blanks") << u" a  b "_qs << u"&nbsp;a&nbsp;&nbsp;b&nbsp;"_qs;
+    QTest::newRow("markup") << u"<i>\"x\" & y</i>"_qs
+                            << u"&lt;i&gt;&quot;x&quot;&nbsp;&amp;&nbsp;y&lt;/i&gt;"_qs;
+    QTest::newRow("non-ASCII stays UTF-8 text") << u"\u00e9\u4e2d"_qs << u"\u00e9\u4e2d"_qs;
+}
+
+void TestReportEngine::htmlTextEscaping()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, html);
+    QCOMPARE(THtmlReportWriter::TextToHtml(text), html);
+}
+
+void TestReportEngine::fileNameGetsExtension_data()
+{
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("html");
+    QTest::addColumn<QString>("pdf");
+
+    QTest::newRow("none") << u"/t/report"_qs << u"/t/report.html"_qs << u"/t/report.pdf"_qs;
+    QTest::newRow("second pattern kept") << u"/t/r.htm"_qs << u"/t/r.htm"_qs << u"/t/r.htm.pdf"_qs;
+    QTest::newRow("upper case kept") << u"/t/R.PDF"_qs << u"/t/R.PDF.html"_qs << u"/t/R.PDF"_qs;
+    QTest::newRow("dotted folder") << u"/t.d/r"_qs << u"/t.d/r.html"_qs << u"/t.d/r.pdf"_qs;
+}
+
+void TestReportEngine::fileNameGetsExtension()
+{
+    QFETCH(QString, given);
+    QFETCH(QString, html);
+    QFETCH(QString, pdf);
+    QCOMPARE(THtmlReportWriter().WithExtension(given), html);
+    QCOMPARE(TPdfReportWriter().WithExtension(given), pdf);
+    QCOMPARE(THtmlReportWriter().FileDialogFilter(), u"Web Page (HTML) (*.html *.htm)"_qs);
+}
+
+void TestReportEngine::rowThatCannotBeReadIsAnError_data()
+{
+    QTest::addColumn<QByteArray>("speedLog");
+    QTest::addColumn<QByteArray>("speedGrp");
+
+    QTest::newRow("odd byte count") << QByteArray("abc") << QByteArray();
+    QTest::newRow("picture is not a bitmap") << QByteArray() << QByteArray("BMnot really");
+}
+
+void TestReportEngine::rowThatCannotBeReadIsAnError()
+{
+    QFETCH(QByteArray, speedLog);
+    QFETCH(QByteArray, speedGrp);
+    QVERIFY_THROWS_EXCEPTION(EReportError, TReportContent::FromRow({speedLog, speedGrp}));
+}
+
+void TestReportEngine::setupDialogWithAndWithoutPrinter_data()
+{
+    QTest::addColumn<bool>("printerAvailable");
+    QTest::newRow("printer installed") << true;
+    QTest::newRow("no printer") << false;
+}
+
+void TestReportEngine::setupDialogWithAndWithoutPrinter()
+{
+    QFETCH(bool, printerAvailable);
+    QPrinter printer;
+    const QStringList names{u"Adobe Acrobat (PDF)"_qs, u"Web Page (HTML)"_qs, u"Rich Text Format (RTF)"_qs};
+    TReportSetupDialog dialog(nullptr, u"Output Options"_qs, printer, names,
+                              {u"a (*.pdf)"_qs, u"b (*.html *.htm)"_qs, u"c (*.rtf)"_qs}, printerAvailable);
+    QCOMPARE(dialog.windowTitle(), u"Output Options"_qs);
+    auto *rbPrinter = dialog.findChild<QRadioButton *>(u"rbPrinter"_qs);
+    auto *rbPreview = dialog.findChild<QRadioButton *>(u"rbPreview"_qs);
+    auto *rbFile = dialog.findChild<QRadioButton *>(u"rbFile"_qs);
+    auto *cbFormat = dialog.findChild<QComboBox *>(u"cbFormat"_qs);
+    QVERIFY(rbPrinter && rbPreview && rbFile && cbFormat);
+    QVERIFY(rbPreview->isChecked());
+    QCOMPARE(rbPrinter->isEnabled(), printerAvailable);
+    QCOMPARE(rbFile->isEnabled(), printerAvailable);
+    QCOMPARE(dialog.findChild<QPushButton *>(u"btnPrinterSetup"_qs)->isEnabled(), printerAvailable);
+    QCOMPARE(dialog.Choice().destination, TReportOutputChoice::Destination::Preview);
+    QCOMPARE(cbFormat->count(), 3);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(cbFormat->itemText(i), names[i]);
+
+    if (printerAvailable) {
+        rbFile->setChecked(true);
+        cbFormat->setCurrentIndex(2);
+        dialog.findChild<QLineEdit *>(u"edFileName"_qs)->setText(u" /tmp/out.rtf "_qs);
+        const TReportOutputChoice choice = dialog.Choice();
+        QCOMPARE(choice.destination, TReportOutputChoice::Destination::File);
+        QCOMPARE(choice.format, TReportOutputChoice::FileFormat::Rtf);
+        QCOMPARE(choice.fileName, u"/tmp/out.rtf"_qs);
+    }
+}
+
+void TestReportEngine::statusWindowShowsPageAndCancels()
+{
+    TReportStatusWindow status(nullptr, u"Report Status"_qs);
+    QVERIFY(status.ShowPage(u"Generating page %p"_qs, 7));
+    QCOMPARE(status.windowTitle(), u"Report Status"_qs);
+    QCOMPARE(status.findChild<QLabel *>(u"lblStatus"_qs)->text(), u"Generating page 7"_qs);
+    QTest::mouseClick(status.findChild<QPushButton *>(u"btnCancel"_qs), Qt::LeftButton);
+    QVERIFY(!status.ShowPage(u"Printing page %p"_qs, 8));
+    QCOMPARE(status.findChild<QLabel *>(u"lblStatus"_qs)->text(), u"Printing page 8"_qs);
+}
+
+void TestReportEngine::previewShowsPagesAtFullSize()
+{
+    const TReportContent content = Content(SampleLog(60));
+    QPrinter printer(QPrinter::HighResolution);
+    int paints = 0;
+    TReportPreviewDialog::Actions actions;
+    actions.paint = [&](QPrinter *p) { ++paints; TReportRenderer(FLayout, content).Render(*p); };
+    actions.print = [] {};
+    actions.save = [] {};
+    TReportPreviewDialog dialog(nullptr, u"Report Preview"_qs, printer, actions, 100);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTRY_VERIFY(paints > 0);
+    QTRY_VERIFY(dialog.PageCount() >= 3);
+    QCOMPARE(dialog.windowTitle(), u"Report Preview"_qs);
+    QCOMPARE(dialog.Preview()->zoomFactor(), 1.0);
+    dialog.Preview()->setCurrentPage(2);
+    QCOMPARE(dialog.Preview()->currentPage(), 2);
+}
+
+QTEST_MAIN(TestReportEngine)
+#include "tst_ReportEngine.moc"
