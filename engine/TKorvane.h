@@ -9,6 +9,7 @@
 
 #include "TClientSocket.h"
 #include "THiresTimer.h"
+#include "TIdHTTP.h"
 
 enum TKorvaneResultStatus : uint8_t { strsNone, strsAboveAverage, strsAverage, strsBelowAverage };
 
@@ -27,13 +28,15 @@ public:
     TKorvane &operator=(const TKorvane &) = delete;
 
     std::unique_ptr<TClientSocket> stSocket;
+    std::unique_ptr<TIdHTTP> stHTTP;
     std::unique_ptr<THiresTimer> stHiResTimer;
 
     // TestType 0: server stream, started here and finished through the event loop (watch
     // TestDone). Any other value: web page test. Port is used by the server stream only.
     void DoTest(int TestType, const QString &TestTarget, int Port);
     // Ends a running test at once: the connection is closed without notification, the result
-    // is invalid and nothing is added to the statistics.
+    // is invalid and nothing is added to the statistics. A web test in progress stops at the
+    // fetch's next wait, and DoTest then returns with TestCancelled set.
     void CancelTest();
 
     void ClearAccumalatedResults();
@@ -67,6 +70,10 @@ private:
     void SocketRead(TClientSocket &Socket);
     void SocketDisconnect(TClientSocket &Socket);
     void SocketError(TClientSocket &Socket, TErrorEvent ErrorEvent, int &ErrorCode);
+
+    void HTTPStatus(QObject *ASender, TIdStatus AStatus, const QString &AStatusText);
+    void HTTPRedirect(QObject *Sender, QString &dest, int &NumRedirect, bool &Handled, QString &VMethod);
+    void DisconnectAfterFailedFetch() noexcept;
 
     uint64_t FBytesTransferred = 0;
     int64_t FTransferTime = 0;

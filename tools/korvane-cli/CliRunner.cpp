@@ -79,9 +79,8 @@ void CliRunner::onApplicationException(const std::exception &e)
         fail(QString::fromLocal8Bit(e.what()));
 }
 
-void CliRunner::waitForTestDone()
+void CliRunner::startTimeout(QTimer &timeout)
 {
-    QTimer timeout;
     timeout.setSingleShot(true);
     FTimedOut = false;
     if (FOptions.timeoutSeconds > 0) {
@@ -91,6 +90,10 @@ void CliRunner::waitForTestDone()
         });
         timeout.start(std::chrono::milliseconds(qint64(FOptions.timeoutSeconds * 1000)));
     }
+}
+
+void CliRunner::waitForTestDone()
+{
     // Blocks until something happens; the test's notifications arrive here.
     QEventLoop loop;
     while (!FKorvane.TestDone())
@@ -103,6 +106,9 @@ bool CliRunner::runOne(const QString &rawTarget)
     FCurrent.target = normalizedTarget(rawTarget, FOptions.web);
     const int testType = FOptions.web ? TKorvane::ttWebPage : TKorvane::ttServerStream;
 
+    // Armed before DoTest: a web test runs inside it, serving events through the anti-freeze.
+    QTimer timeout;
+    startTimeout(timeout);
     bool started = true;
     try {
         FKorvane.DoTest(testType, FCurrent.target, FOptions.port);

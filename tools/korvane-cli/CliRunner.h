@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <exception>
 
+class QTimer;
+
 // Runs the tests of one korvane-cli invocation with one measurement object, so the
 // accumulated statistics carry over from target to target, and prints their results.
 class CliRunner
@@ -34,6 +36,7 @@ private:
 
     bool runOne(const QString &target);
     void waitForTestDone();
+    void startTimeout(QTimer &timeout);
     void fail(const QString &message);
     void logLine(const QString &text);
     void printJson(const TestOutcome &outcome);

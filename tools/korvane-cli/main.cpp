@@ -1,5 +1,6 @@
 #include "CliOptions.h"
 #include "CliRunner.h"
+#include "TIdAntiFreeze.h"
 
 #include <QCoreApplication>
 
@@ -20,6 +21,8 @@ int main(int argc, char **argv)
     case CliOptions::ParseResult::Ok:
         break;
     }
+    // Keeps timers (the --timeout cancel) running while a web fetch blocks.
+    TIdAntiFreeze antiFreeze;
     CliRunner runner(options);
     return runner.run();
 }
