@@ -1,0 +1,104 @@
+#include "ResultTexts.h"
+
+#include "LogTimestamp.h"
+#include "XLabelText.h"
+
+#include <cmath>
+#include <limits>
+
+namespace ResultTexts {
+
+namespace {
+
+// The locale's general number form without thousands separators.
+QLocale PlainLocale(const QLocale& locale)
+{
+    QLocale plain(locale);
+    plain.setNumberOptions(plain.numberOptions() | QLocale::OmitGroupSeparator);
+    return plain;
+}
+
+QString ShortestGeneral(double value, const QLocale& locale)
+{
+    return PlainLocale(locale).toString(value, 'g', 15);
+}
+
+}  // namespace
+
+int RoundHalfEven(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    // nearbyint rounds ties to even in the default rounding mode.
+    const double rounded = std::nearbyint(value);
+    if (rounded >= static_cast<double>(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    if (rounded <= static_cast<double>(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(rounded);
+}
+
+QString FormatNumber2(double value, const QLocale& locale)
+{
+    QLocale grouped(locale);
+    grouped.setNumberOptions(grouped.numberOptions() & ~QLocale::OmitGroupSeparator);
+    return grouped.toString(value, 'f', 2);
+}
+
+QString ReceivedLine(double kBytes, qint64 bytes, double milliseconds, const QLocale& locale)
+{
+    return QStringLiteral("Received %1 KB (%2) in %3 milliseconds")
+        .arg(FormatNumber2(kBytes, locale), QString::number(bytes),
+             FormatNumber2(milliseconds, locale));
+}
+
+QString RateLine(double kbPerSecond, const QLocale& locale)
+{
+    return FormatNumber2(kbPerSecond, locale) + QStringLiteral(" KB per second");
+}
+
+QString AverageText(double averageKbPerSecond, int testCount, const QLocale& locale)
+{
+    const bool megabytes = averageKbPerSecond >= 1024;
+    const double shown = megabytes ? averageKbPerSecond / 1024 : averageKbPerSecond;
+    return QStringLiteral(" Average speed of ") + FormatLabelNumber(shown, locale)
+           + (megabytes ? QStringLiteral("MB/s for ") : QStringLiteral("KB/s for "))
+           + QString::number(testCount) + QStringLiteral(" tests.");
+}
+
+QString WithWebScheme(const QString& target, const QLocale& locale)
+{
+    const QString lower = locale.toLower(target);
+    if (lower.contains(QLatin1String("http://")) || lower.contains(QLatin1String("https://")))
+        return target;
+    return QStringLiteral("http://") + target;
+}
+
+int RaisedSpeedMaximum(int currentMaximum, double rate)
+{
+    if (rate > currentMaximum)
+        return std::max(currentMaximum, RoundHalfEven(rate));
+    return currentMaximum;
+}
+
+QString DurationCell(qint32 milliseconds, const QLocale& locale)
+{
+    return ShortestGeneral(milliseconds, locale) + QStringLiteral(" ms.");
+}
+
+QString BytesRxCell(double bytes, const QLocale& locale)
+{
+    return ShortestGeneral(bytes, locale);
+}
+
+QString ResultCell(double kbPerSecond, const QLocale& locale)
+{
+    return PlainLocale(locale).toString(kbPerSecond, 'f', 2) + QStringLiteral(" KB/S");
+}
+
+QString StartTimeCell(const QDateTime& when)
+{
+    return when.isValid() ? LogTimestamp::format(when) : QString();
+}
+
+}  // namespace ResultTexts

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+
+// Texts the main window writes about a test and shows in the results grid, in the
+// user's locale. Kept apart from the widgets so the formats can be checked alone.
+namespace ResultTexts {
+
+// Nearest integer, halves to the even neighbour; clamped to the int range.
+int RoundHalfEven(double value);
+
+// Group separators and exactly two decimals ("1,024.00").
+QString FormatNumber2(double value, const QLocale& locale = QLocale());
+
+// "Received 1,024.00 KB (1048576) in 1,234.57 milliseconds"
+QString ReceivedLine(double kBytes, qint64 bytes, double milliseconds,
+                     const QLocale& locale = QLocale());
+// "829.44 KB per second"
+QString RateLine(double kbPerSecond, const QLocale& locale = QLocale());
+// " Average speed of 829.44KB/s for 3 tests." (MB/s from 1024 KB/s on)
+QString AverageText(double averageKbPerSecond, int testCount,
+                    const QLocale& locale = QLocale());
+
+// The target with "http://" in front unless it names http:// or https:// anywhere,
+// in any letter case.
+QString WithWebScheme(const QString& target, const QLocale& locale = QLocale());
+
+// The speed-bar maximum after a test at the given rate: raised to the rounded rate
+// when the rate exceeds it, never lowered.
+int RaisedSpeedMaximum(int currentMaximum, double rate);
+
+// Grid cells.
+QString DurationCell(qint32 milliseconds, const QLocale& locale = QLocale());  // "1234 ms."
+QString BytesRxCell(double bytes, const QLocale& locale = QLocale());          // "1048576"
+QString ResultCell(double kbPerSecond, const QLocale& locale = QLocale());     // "12.35 KB/S"
+QString StartTimeCell(const QDateTime& when);  // short date, long time
+
+}  // namespace ResultTexts

@@ -1,0 +1,115 @@
+#include "TResultsCellDelegate.h"
+
+#include "ResultTexts.h"
+#include "TResultsColumn.h"
+#include "TResultsGrid.h"
+#include "TResultsGridModel.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QToolTip>
+
+#include <cmath>
+
+TResultsCellDelegate::TResultsCellDelegate(TResultsGrid* grid)
+    : QStyledItemDelegate(grid)
+    , FGrid(grid)
+{
+}
+
+QRect TResultsCellDelegate::BarFrame(const QRect& cell)
+{
+    return cell.adjusted(2, 2, -2, -2);
+}
+
+QRect TResultsCellDelegate::BarRect(const QRect& cell, double value, int maximum)
+{
+    const QRect area = BarFrame(cell).adjusted(2, 2, -2, -2);
+    if (area.width() <= 0 || area.height() <= 0 || std::isnan(value))
+        return {};
+    double ratio;
+    if (maximum > 0)
+        ratio = std::fabs(value) / maximum * 100;
+    else
+        ratio = value != 0 ? 100 : 0;  // no scale yet: any value fills the bar
+    const double wanted = area.width() * ratio / 100;
+    const int width = wanted >= area.width() ? area.width() : ResultTexts::RoundHalfEven(wanted);
+    return QRect(area.left(), area.top(), width, area.height());
+}
+
+bool TResultsCellDelegate::Striped(const QModelIndex& index) const
+{
+    // Stripes follow the rows as displayed, not the records: count from the top row shown.
+    const QHeaderView* rows = FGrid->verticalHeader();
+    const int top = rows->visualIndexAt(0);
+    const int shown = rows->visualIndex(index.row()) - (top < 0 ? 0 : top);
+    return shown >= 0 && shown % 2 == 0;
+}
+
+void TResultsCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const
+{
+    QStyleOptionViewItem opt(option);
+    initStyleOption(&opt, index);
+    const bool selected = (opt.state & QStyle::State_Selected) && FGrid->hasFocus();
+    opt.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
+
+    QColor background = opt.palette.color(QPalette::Base);
+    if (selected)
+        background = opt.palette.color(QPalette::Active, QPalette::Highlight);
+    else if (Striped(index))
+        background = StripeColor();
+    painter->fillRect(opt.rect, background);
+
+    if (index.column() == TResultsGridModel::colSpeed) {
+        PaintSpeedBar(painter, opt.rect, index.data(Qt::EditRole).toDouble());
+        return;
+    }
+
+    const QColor textColor = selected ? opt.palette.color(QPalette::Active, QPalette::HighlightedText)
+                                      : opt.palette.color(QPalette::Text);
+    const QRect textRect = opt.rect.adjusted(3, 0, -3, 0);
+    const QString shown = opt.fontMetrics.elidedText(opt.text, Qt::ElideRight, textRect.width());
+    painter->save();
+    painter->setFont(opt.font);
+    painter->setPen(textColor);
+    painter->drawText(textRect, static_cast<int>(opt.displayAlignment), shown);
+    painter->restore();
+}
+
+void TResultsCellDelegate::PaintSpeedBar(QPainter* painter, const QRect& cell, double value) const
+{
+    const QRect frame = BarFrame(cell);
+    if (frame.width() < 2 || frame.height() < 2)
+        return;
+    painter->save();
+    painter->setPen(BarFrameColor());
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(frame.adjusted(0, 0, -1, -1));
+    const QRect bar = BarRect(cell, value, FGrid->SpeedMaximum());
+    if (!bar.isEmpty())
+        painter->fillRect(bar, value >= 0 ? FGrid->palette().color(QPalette::Active, QPalette::Highlight)
+                                          : QColor(Qt::black));
+    painter->restore();
+}
+
+bool TResultsCellDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                                     const QStyleOptionViewItem& option, const QModelIndex& index)
+{
+    if (!event || event->type() != QEvent::ToolTip || !index.isValid())
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    const int column = index.column();
+    if (column == TResultsGridModel::colServer || column == TResultsGridModel::colStartTime) {
+        const QString text = index.data(Qt::DisplayRole).toString();
+        const int room = option.rect.width() - 6;
+        if (option.fontMetrics.horizontalAdvance(text) > room) {
+            QToolTip::showText(event->globalPos(), text, view->viewport(), option.rect);
+            return true;
+        }
+    }
+    // Elsewhere the grid's own hint.
+    QToolTip::showText(event->globalPos(), FGrid->toolTip(), view->viewport());
+    return true;
+}

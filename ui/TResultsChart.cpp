@@ -1,0 +1,432 @@
+#include "TResultsChart.h"
+
+#include "ApplicationExceptionHandler.h"
+#include "ResultsTable.h"
+#include "XLabelText.h"
+
+#include <QFontMetricsF>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QColor Palette[TResultsChart::PaletteSize] = {
+    {93, 165, 161}, {196, 83, 49},   {231, 150, 9},  {246, 232, 74},
+    {177, 162, 167}, {201, 167, 132}, {140, 121, 81}, {216, 205, 183},
+    {8, 101, 83},    {247, 216, 123}, {1, 100, 132},
+};
+
+const QColor MarkShadow(130, 130, 130);
+const QColor WallEdge(150, 150, 150);
+const QColor GridLine(200, 200, 200);
+
+// 1, 2 or 5 times a power of ten, at least raw.
+double NiceStep(double raw)
+{
+    if (!(raw > 0) || !std::isfinite(raw))
+        return 1;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double factor : {1.0, 2.0, 5.0, 10.0}) {
+        if (factor * power >= raw * (1 - 1e-9))
+            return factor * power;
+    }
+    return 10 * power;
+}
+
+QStringList LabelLines(const TChartPoint& point, const QLocale& locale)
+{
+    if (point.Label.isEmpty())
+        return {FormatLabelNumber(point.Value, locale)};
+    QString text = point.Label;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text.split(QLatin1Char('\n'));
+}
+
+}  // namespace
+
+struct TResultsChart::TLayout
+{
+    QRectF area;
+    QFont titleFont;
+    QFont textFont;
+    double lineHeight = 0;
+    QRectF titleRect;
+    QRectF plot;  // the front face of the plot box
+    double depth = 0;
+    double axisMin = 0;
+    double axisMax = 100;
+    double axisStep = 20;
+    int axisDecimals = 0;
+    double slot = 0;
+    int labelEvery = 1;
+    QVector<QRectF> bars;
+    QVector<QStringList> labels;  // under the bars, elided
+    QVector<QRectF> marks;        // empty: not drawn
+    QVector<QStringList> markLines;
+
+    double Y(double value) const
+    {
+        const double span = axisMax - axisMin;
+        return plot.bottom() - (span > 0 ? (value - axisMin) / span : 0) * plot.height();
+    }
+};
+
+TResultsChart::TResultsChart(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("DBChart1"));
+    setAutoFillBackground(false);
+    setFocusPolicy(Qt::ClickFocus);
+    setMinimumSize(200, 150);
+}
+
+QColor TResultsChart::BarColor(int index)
+{
+    const int entry = ((index % PaletteSize) + PaletteSize) % PaletteSize;
+    return Palette[entry];
+}
+
+void TResultsChart::SetTable(TResultsTable* table)
+{
+    if (FTable)
+        disconnect(FTable, nullptr, this, nullptr);
+    FTable = table;
+    if (FTable) {
+        // Whenever the table is opened, closed or re-created, reload.
+        connect(FTable, &TResultsTable::AfterReset, this,
+                [this] { dispatchGuarded([this] { RefreshData(); }); });
+    }
+    RefreshData();
+}
+
+void TResultsChart::RefreshData()
+{
+    FPoints.clear();
+    if (!FTable || !FTable->Active()) {
+        update();
+        return;
+    }
+    const bool wasEnabled = updatesEnabled();
+    setUpdatesEnabled(false);
+    struct Restore {
+        TResultsChart* chart;
+        bool enabled;
+        ~Restore() { chart->setUpdatesEnabled(enabled); chart->update(); }
+    } restore{this, wasEnabled};
+
+    TResultsTable* table = FTable;
+    const qint32 bookmark = table->GetBookmark();
+    // Every move lets the store see the row being left, which is how it learns its
+    // largest speed; so walk with the cursor rather than reading rows directly.
+    for (table->First(); !table->Eof(); table->Next()) {
+        const TResultRow& row = table->CurrentRow();
+        FPoints.append({row.Order, row.Result, table->CurrentXLabel()});
+    }
+    if (bookmark != 0)
+        table->GotoBookmark(bookmark);
+    std::stable_sort(FPoints.begin(), FPoints.end(),
+                     [](const TChartPoint& a, const TChartPoint& b) { return a.Order < b.Order; });
+}
+
+TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
+{
+    TLayout l;
+    l.area = QRectF(rect);
+    l.textFont = font();
+    l.titleFont = font();
+    l.titleFont.setBold(true);
+    l.titleFont.setPointSizeF(l.textFont.pointSizeF() > 0 ? l.textFont.pointSizeF() * 1.25 : 11);
+    const QFontMetricsF fm(l.textFont);
+    const QFontMetricsF titleFm(l.titleFont);
+    const QLocale locale;
+    l.lineHeight = fm.height();
+
+    l.titleRect = QRectF(l.area.left(), l.area.top() + 6, l.area.width(), titleFm.height());
+
+    // Value range first from the data alone; refined once the plot height is known.
+    double maxValue = 0;
+    double minValue = 0;
+    for (const TChartPoint& p : FPoints) {
+        if (std::isfinite(p.Value)) {
+            maxValue = std::max(maxValue, p.Value);
+            minValue = std::min(minValue, p.Value);
+        }
+    }
+    if (FPoints.isEmpty())
+        maxValue = 100;
+    else if (maxValue <= minValue)
+        maxValue = minValue + 1;
+
+    auto labelText = [&](double v) { return locale.toString(v, 'f', l.axisDecimals); };
+    const double rightLabelWidth = fm.horizontalAdvance(locale.toString(RightAxisMaximum, 'f', 0));
+    const double bottomSpace = 2 * l.lineHeight + 10;
+    const double markSpace = 2 * l.lineHeight + 6 + MarkArrowLength + 6;
+
+    double leftLabelWidth = fm.horizontalAdvance(labelText(maxValue * 1.5));
+    for (int pass = 0; pass < 2; ++pass) {
+        const double outerLeft = l.area.left() + leftLabelWidth + 12;
+        const double outerTop = l.titleRect.bottom() + 10;
+        const double outerBottom = l.area.bottom() - bottomSpace;
+        const double roughWidth = l.area.right() - rightLabelWidth - 12 - outerLeft;
+        const double roughHeight = outerBottom - outerTop;
+        l.depth = std::max(0.0, std::round(std::min(roughWidth, roughHeight) * DepthPercent / 100 / 2));
+        l.plot = QRectF(QPointF(outerLeft, outerTop + l.depth),
+                        QPointF(l.area.right() - rightLabelWidth - 12 - l.depth, outerBottom));
+        if (l.plot.width() < 10 || l.plot.height() < 10)
+            break;
+        // Leave room above the tallest bar for its mark.
+        const double usable = std::max(l.plot.height() - markSpace - l.depth / 2, l.plot.height() * 0.4);
+        const double wanted = FPoints.isEmpty() ? maxValue : maxValue * l.plot.height() / usable;
+        l.axisMin = minValue;
+        l.axisStep = NiceStep((wanted - minValue) / 5);
+        l.axisMin = std::floor(minValue / l.axisStep) * l.axisStep;
+        l.axisMax = std::ceil(wanted / l.axisStep) * l.axisStep;
+        l.axisDecimals = l.axisStep < 1 ? int(std::ceil(-std::log10(l.axisStep))) : 0;
+        leftLabelWidth = std::max(fm.horizontalAdvance(labelText(l.axisMax)),
+                                  fm.horizontalAdvance(labelText(l.axisMin)));
+    }
+
+    const int n = static_cast<int>(FPoints.size());
+    l.slot = n > 0 ? l.plot.width() / n : l.plot.width();
+    const double minLabelWidth = fm.averageCharWidth() * 7;
+    while (l.slot * l.labelEvery < minLabelWidth && l.labelEvery < n)
+        ++l.labelEvery;
+
+    QVector<QRectF> placed;
+    for (int i = 0; i < n; ++i) {
+        const TChartPoint& p = FPoints[i];
+        const double centre = l.plot.left() + l.slot * (i + 0.5);
+        const double width = l.slot * BarWidthPercent / 100;
+        const double value = std::isfinite(p.Value) ? p.Value : 0;
+        const double y0 = l.Y(std::max(l.axisMin, 0.0));
+        const double y1 = l.Y(value);
+        l.bars.append(QRectF(QPointF(centre - width / 2, std::min(y0, y1)),
+                             QPointF(centre + width / 2, std::max(y0, y1))));
+
+        const QStringList lines = LabelLines(p, locale);
+        QStringList under;
+        if (i % l.labelEvery == 0) {
+            const double room = l.slot * l.labelEvery - 4;
+            for (const QString& line : lines)
+                under.append(fm.elidedText(line, Qt::ElideRight, room));
+        }
+        l.labels.append(under);
+
+        // The mark: at most one slot wide, so neighbours rarely meet; those that would
+        // are left out.
+        double textWidth = 0;
+        for (const QString& line : lines)
+            textWidth = std::max(textWidth, fm.horizontalAdvance(line));
+        const double maxText = std::max(std::min(l.slot - 10, 240.0), fm.averageCharWidth() * 4);
+        const double boxText = std::min(textWidth, maxText);
+        QStringList shown;
+        for (const QString& line : lines)
+            shown.append(fm.elidedText(line, Qt::ElideRight, boxText + 0.5));
+        const double boxWidth = boxText + 8;
+        const double boxHeight = lines.size() * l.lineHeight + 4;
+        const double topOfBar = l.bars.last().top() - l.depth / 2;
+        double left = centre + l.depth / 2 - boxWidth / 2;
+        left = std::clamp(left, l.area.left() + 2, std::max(l.area.left() + 2, l.area.right() - boxWidth - 4));
+        QRectF box(left, topOfBar - MarkArrowLength - boxHeight, boxWidth, boxHeight);
+        const QRectF withShadow = box.adjusted(-2, -2, 4, 4);
+        const bool overlaps = std::any_of(placed.begin(), placed.end(),
+                                          [&](const QRectF& r) { return r.intersects(withShadow); });
+        if (overlaps || box.top() < l.area.top()) {
+            l.marks.append(QRectF());
+            l.markLines.append(QStringList());
+        } else {
+            placed.append(withShadow);
+            l.marks.append(box);
+            l.markLines.append(shown);
+        }
+    }
+    return l;
+}
+
+QVector<QRectF> TResultsChart::BarRects(const QRect& rect) const
+{
+    return Layout(rect).bars;
+}
+
+QVector<QRectF> TResultsChart::MarkRects(const QRect& rect) const
+{
+    return Layout(rect).marks;
+}
+
+void TResultsChart::Draw(QPainter& painter, const QRect& rect) const
+{
+    const TLayout l = Layout(rect);
+    const QLocale locale;
+    const QPalette pal = palette();
+
+    painter.save();
+    painter.setClipRect(rect);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+
+    // Panel and title.
+    QLinearGradient panel(l.area.topLeft(), l.area.bottomLeft());
+    panel.setColorAt(0, QColor(255, 255, 255));
+    panel.setColorAt(1, QColor(232, 238, 246));
+    painter.fillRect(l.area, panel);
+    painter.setFont(l.titleFont);
+    painter.setPen(QColor(0, 0, 128));
+    painter.drawText(l.titleRect, Qt::AlignHCenter | Qt::AlignTop, Title());
+
+    if (l.plot.width() < 10 || l.plot.height() < 10) {
+        painter.restore();
+        return;
+    }
+
+    const double d = l.depth;
+    const QRectF& p = l.plot;
+    const QRectF back = p.translated(d, -d);
+
+    // Walls: back, left and floor.
+    painter.setPen(WallEdge);
+    painter.setBrush(QColor(250, 250, 250));
+    painter.drawRect(back);
+    painter.setBrush(QColor(236, 236, 236));
+    painter.drawPolygon(QPolygonF({p.topLeft(), back.topLeft(), back.bottomLeft(), p.bottomLeft()}));
+    painter.setBrush(QColor(222, 222, 222));
+    painter.drawPolygon(QPolygonF({p.bottomLeft(), back.bottomLeft(), back.bottomRight(), p.bottomRight()}));
+
+    // Left axis: grid lines on the walls, labels at the front.
+    painter.setFont(l.textFont);
+    const QFontMetricsF fm(l.textFont, painter.device());
+    const int steps = l.axisStep > 0 ? int(std::round((l.axisMax - l.axisMin) / l.axisStep)) : 0;
+    for (int s = 0; s <= steps && s <= 1000; ++s) {
+        const double v = l.axisMin + s * l.axisStep;
+        const double y = l.Y(v);
+        painter.setPen(QPen(GridLine, 0, Qt::DotLine));
+        if (s > 0) {
+            painter.drawLine(QPointF(back.left(), y - d), QPointF(back.right(), y - d));
+            painter.drawLine(QPointF(p.left(), y), QPointF(back.left(), y - d));
+        }
+        painter.setPen(pal.color(QPalette::WindowText));
+        painter.drawLine(QPointF(p.left() - 4, y), QPointF(p.left(), y));
+        if (!FPoints.isEmpty()) {
+            const QString text = locale.toString(v, 'f', l.axisDecimals);
+            painter.drawText(QRectF(l.area.left(), y - l.lineHeight / 2, p.left() - 6 - l.area.left(),
+                                    l.lineHeight),
+                             Qt::AlignRight | Qt::AlignVCenter, text);
+        }
+    }
+    painter.setPen(pal.color(QPalette::WindowText));
+    painter.drawLine(p.topLeft(), p.bottomLeft());
+    painter.drawLine(p.bottomLeft(), p.bottomRight());
+
+    // Right axis: fixed 0 to 200 along the back wall, no series on it.
+    for (int v = 0; v <= RightAxisMaximum; v += 50) {
+        const double y = back.bottom() - v / RightAxisMaximum * back.height();
+        painter.drawLine(QPointF(back.right(), y), QPointF(back.right() + 4, y));
+        painter.drawText(QRectF(back.right() + 6, y - l.lineHeight / 2, l.area.right() - back.right() - 6,
+                                l.lineHeight),
+                         Qt::AlignLeft | Qt::AlignVCenter, locale.toString(v));
+    }
+    painter.drawLine(back.topRight(), back.bottomRight());
+
+    // Bars, left to right so each covers the side of the one before.
+    for (int i = 0; i < l.bars.size(); ++i) {
+        const QRectF& bar = l.bars[i];
+        if (bar.width() <= 0)
+            continue;
+        const QColor colour = BarColor(i);
+        const QPointF shift(d, -d);
+        painter.setPen(colour.darker(160));
+        painter.setBrush(colour.darker(125));
+        painter.drawPolygon(QPolygonF({bar.topRight(), bar.topRight() + shift, bar.bottomRight() + shift,
+                                       bar.bottomRight()}));
+        painter.setBrush(colour.lighter(118));
+        painter.drawPolygon(QPolygonF({bar.topLeft(), bar.topLeft() + shift, bar.topRight() + shift,
+                                       bar.topRight()}));
+        painter.setBrush(colour);
+        painter.drawRect(bar);
+    }
+
+    // Labels under the bars.
+    painter.setPen(pal.color(QPalette::WindowText));
+    for (int i = 0; i < l.labels.size(); ++i) {
+        const double centre = l.plot.left() + l.slot * (i + 0.5);
+        const double room = l.slot * l.labelEvery;
+        double y = p.bottom() + 4;
+        for (const QString& line : l.labels[i]) {
+            painter.drawText(QRectF(centre - room / 2, y, room, l.lineHeight), Qt::AlignHCenter | Qt::AlignTop,
+                             line);
+            y += l.lineHeight;
+        }
+    }
+
+    // Marks: tooltip-coloured boxes with a grey shadow, joined to the bar by an arrow.
+    const QColor markBack = pal.color(QPalette::ToolTipBase);
+    const QColor markText = pal.color(QPalette::ToolTipText);
+    for (int i = 0; i < l.marks.size(); ++i) {
+        const QRectF& box = l.marks[i];
+        if (box.isEmpty())
+            continue;
+        const QRectF& bar = l.bars[i];
+        const QPointF foot(bar.center().x() + d / 2, bar.top() - d / 2);
+        painter.setPen(QPen(pal.color(QPalette::WindowText), 1));
+        painter.drawLine(foot, QPointF(foot.x(), box.bottom()));
+        painter.fillRect(box.translated(2, 2), MarkShadow);
+        painter.setBrush(markBack);
+        painter.setPen(QColor(0, 0, 0));
+        painter.drawRect(box);
+        painter.setPen(markText);
+        double y = box.top() + 2;
+        for (const QString& line : l.markLines[i]) {
+            painter.drawText(QRectF(box.left() + 4, y, box.width() - 8, l.lineHeight),
+                             Qt::AlignHCenter | Qt::AlignTop, line);
+            y += l.lineHeight;
+        }
+    }
+    painter.restore();
+}
+
+void TResultsChart::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    Draw(painter, rect());
+}
+
+void TResultsChart::Chart1AllowScroll(QObject*, double&, double&, bool& AllowScroll) const
+{
+    AllowScroll = false;
+}
+
+void TResultsChart::wheelEvent(QWheelEvent* event)
+{
+    double from = 0;
+    double to = 0;
+    bool allow = true;
+    Chart1AllowScroll(this, from, to, allow);
+    event->accept();  // refused: nothing moves
+}
+
+void TResultsChart::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: {
+        double from = 0;
+        double to = 0;
+        bool allow = true;
+        Chart1AllowScroll(this, from, to, allow);
+        event->accept();
+        return;
+    }
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}

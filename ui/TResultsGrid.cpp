@@ -1,0 +1,199 @@
+#include "TResultsGrid.h"
+
+#include "DiskStorage.h"
+#include "ResultTexts.h"
+#include "ResultsTable.h"
+#include "ResultsTableModel.h"
+#include "TResultsCellDelegate.h"
+#include "TResultsColumn.h"
+#include "TResultsGridModel.h"
+
+#include "ApplicationExceptionHandler.h"
+
+#include <QHeaderView>
+#include <QMetaObject>
+
+
+TResultsGrid::TResultsGrid(QWidget* parent)
+    : QTableView(parent)
+    , FModel(new TResultsGridModel(this))
+    , FDelegate(new TResultsCellDelegate(this))
+    , FEmptyTable(new TResultsTable(this))
+    , FEmptyModel(new TResultsTableModel(FEmptyTable, this))
+{
+    setObjectName(QStringLiteral("grdResults"));
+    setToolTip(QStringLiteral("Test results"));
+    setModel(FModel);
+    setItemDelegate(FDelegate);
+    setShowGrid(false);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSortingEnabled(false);
+    setTabKeyNavigation(false);
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideRight);
+
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
+
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(QFontMetrics(small).height() + 6);
+
+    QHeaderView* header = horizontalHeader();
+    header->setFont(small);
+    header->setSectionsMovable(true);
+    header->setSectionsClickable(true);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(false);
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setMinimumSectionSize(20);
+    // A click marks the column as sorted; the view never sorts (sorting stays disabled).
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+
+    static const char* const names[TResultsGridModel::ColumnCount] = {
+        "coldbServer", "coldbStartTime", "coldbDuration", "coldbBytesRx", "coldbResult", "coldbSpeed"};
+    static const int widths[TResultsGridModel::ColumnCount] = {250, 80, 80, 80, 80, 168};
+    for (int c = 0; c < TResultsGridModel::ColumnCount; ++c)
+        FColumns.append(new TResultsColumn(QString::fromLatin1(names[c]), c, header, this));
+    // The header needs its sections before widths can be set: use an empty source now.
+    SetStore(nullptr);
+    for (int c = 0; c < TResultsGridModel::ColumnCount; ++c)
+        header->resizeSection(c, widths[c]);
+
+    connect(coldbSpeed(), &TResultsColumn::MaxChanged, viewport(), qOverload<>(&QWidget::update));
+}
+
+TResultsColumn* TResultsGrid::Column(int column) const
+{
+    return column >= 0 && column < FColumns.size() ? FColumns[column] : nullptr;
+}
+
+int TResultsGrid::SpeedMaximum() const
+{
+    return coldbSpeed()->Max();
+}
+
+void TResultsGrid::SetSpeedMaximum(int maximum)
+{
+    coldbSpeed()->SetMax(maximum);
+}
+
+void TResultsGrid::SetStore(TdmDiskStorage* store)
+{
+    if (FTable)
+        disconnect(FTable, nullptr, this, nullptr);
+    FTable = store ? store->cdsKorvaneResults() : nullptr;
+
+    // Keep the column layout the user made while the source changes.
+    QHeaderView* header = horizontalHeader();
+    const QByteArray layout = header->count() == TResultsGridModel::ColumnCount ? header->saveState()
+                                                                              : QByteArray();
+    if (store) {
+        FModel->setSourceModel(store->dsKorvaneResults());
+    } else {
+        FModel->setSourceModel(FEmptyModel);
+    }
+    if (!layout.isEmpty())
+        header->restoreState(layout);
+
+    if (FTable) {
+        connect(FTable, &TResultsTable::CurrentChanged, this, &TResultsGrid::ScheduleFollow);
+        connect(FTable, &TResultsTable::AfterReset, this, &TResultsGrid::ScheduleFollow);
+        ScheduleFollow();
+    }
+}
+
+void TResultsGrid::ScheduleFollow()
+{
+    if (FMovingTable || FFollowPending)
+        return;
+    // A chart reload walks the whole table; follow only where the cursor ends up.
+    FFollowPending = true;
+    QMetaObject::invokeMethod(this, &TResultsGrid::FollowTableCursor, Qt::QueuedConnection);
+}
+
+void TResultsGrid::FollowTableCursor()
+{
+    FFollowPending = false;
+    if (!FTable || !FTable->Active() || FTable->Inserting())
+        return;
+    const int row = FTable->RecIndex();
+    if (row < 0 || row >= FModel->rowCount())
+        return;
+    const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+    const QModelIndex target = FModel->index(row, column);
+    if (currentIndex() != target) {
+        FMovingTable = true;
+        setCurrentIndex(target);
+        FMovingTable = false;
+    }
+}
+
+void TResultsGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QTableView::currentChanged(current, previous);
+    if (FMovingTable || !FTable || !current.isValid())
+        return;
+    // The selected cell's row is the table's current row.
+    dispatchGuarded([&] {
+        if (FTable->Active() && !FTable->Inserting() && FTable->RecIndex() != current.row()) {
+            FMovingTable = true;
+            struct Reset { bool& flag; ~Reset() { flag = false; } } reset{FMovingTable};
+            FTable->MoveTo(current.row());
+        }
+    });
+}
+
+bool TResultsGrid::Stretches(int column)
+{
+    return column == TResultsGridModel::colServer || column == TResultsGridModel::colSpeed;
+}
+
+void TResultsGrid::StretchColumns()
+{
+    QHeaderView* header = horizontalHeader();
+    if (header->count() != TResultsGridModel::ColumnCount)
+        return;
+    int fixed = 0;
+    int stretching = 0;
+    for (int c = 0; c < header->count(); ++c) {
+        if (header->isSectionHidden(c))
+            continue;
+        (Stretches(c) ? stretching : fixed) += header->sectionSize(c);
+    }
+    const int left = viewport()->width() - fixed;
+    if (stretching <= 0 || left <= 0)
+        return;
+    const int serverWidth = header->sectionSize(TResultsGridModel::colServer);
+    const int speedWidth = header->sectionSize(TResultsGridModel::colSpeed);
+    for (int c : {int(TResultsGridModel::colServer), int(TResultsGridModel::colSpeed)}) {
+        const int current = c == TResultsGridModel::colServer ? serverWidth : speedWidth;
+        const int wanted = ResultTexts::RoundHalfEven(double(left) * current / stretching);
+        header->resizeSection(c, std::max(header->minimumSectionSize(), wanted));
+    }
+}
+
+void TResultsGrid::resizeEvent(QResizeEvent* event)
+{
+    QTableView::resizeEvent(event);
+    StretchColumns();
+}
+
+void TResultsGrid::focusInEvent(QFocusEvent* event)
+{
+    QTableView::focusInEvent(event);
+    viewport()->update();
+}
+
+void TResultsGrid::focusOutEvent(QFocusEvent* event)
+{
+    QTableView::focusOutEvent(event);
+    viewport()->update();
+}

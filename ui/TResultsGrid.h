@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QPointer>
+#include <QTableView>
+
+class TdmDiskStorage;
+class TResultsCellDelegate;
+class TResultsColumn;
+class TResultsGridModel;
+class TResultsTable;
+class TResultsTableModel;
+
+// The results grid (grdResults): the six columns of the results table, read-only, one
+// cell selected at a time. The selected cell's row is the table's current row. Server and
+// Speed share whatever width the other columns leave.
+class TResultsGrid : public QTableView
+{
+    Q_OBJECT
+public:
+    explicit TResultsGrid(QWidget* parent = nullptr);
+
+    // Shows the store's table (nullptr: nothing).
+    void SetStore(TdmDiskStorage* store);
+
+    TResultsGridModel* GridModel() const { return FModel; }
+    TResultsCellDelegate* CellDelegate() const { return FDelegate; }
+
+    // The named column objects, by grid column (TResultsGridModel::TColumn).
+    TResultsColumn* Column(int column) const;
+    TResultsColumn* coldbServer() const { return Column(0); }
+    TResultsColumn* coldbStartTime() const { return Column(1); }
+    TResultsColumn* coldbDuration() const { return Column(2); }
+    TResultsColumn* coldbBytesRx() const { return Column(3); }
+    TResultsColumn* coldbResult() const { return Column(4); }
+    TResultsColumn* coldbSpeed() const { return Column(5); }
+
+    // The value at which a speed bar is full (coldbSpeed's Max).
+    int SpeedMaximum() const;
+    void SetSpeedMaximum(int maximum);
+
+    static bool Stretches(int column);
+    // Shares the width left over by the fixed columns among the stretching ones.
+    void StretchColumns();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+
+private:
+    void FollowTableCursor();
+    void ScheduleFollow();
+
+    TResultsGridModel* FModel;
+    TResultsCellDelegate* FDelegate;
+    TResultsTable* FEmptyTable;       // shown while no store is bound
+    TResultsTableModel* FEmptyModel;
+    QList<TResultsColumn*> FColumns;
+    QPointer<TResultsTable> FTable;
+    bool FFollowPending = false;
+    bool FMovingTable = false;
+};

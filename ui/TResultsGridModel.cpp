@@ -1,0 +1,62 @@
+#include "TResultsGridModel.h"
+
+#include "ResultTexts.h"
+#include "ResultRow.h"
+#include "ResultsTableModel.h"
+
+#include <QDateTime>
+
+TResultsGridModel::TResultsGridModel(QObject* parent)
+    : QSortFilterProxyModel(parent)
+{
+    setDynamicSortFilter(false);
+}
+
+bool TResultsGridModel::filterAcceptsColumn(int sourceColumn, const QModelIndex&) const
+{
+    return sourceColumn >= TResultsTableModel::columnOf(TResultField::Server)
+           && sourceColumn <= TResultsTableModel::columnOf(TResultField::Speed);
+}
+
+QVariant TResultsGridModel::Value(const QModelIndex& index) const
+{
+    return QSortFilterProxyModel::data(index, Qt::EditRole);
+}
+
+QVariant TResultsGridModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid())
+        return {};
+    switch (role) {
+    case Qt::DisplayRole: {
+        const QVariant value = Value(index);
+        switch (index.column()) {
+        case colServer:
+            return value.toString();
+        case colStartTime:
+            return ResultTexts::StartTimeCell(value.toDateTime());
+        case colDuration:
+            return ResultTexts::DurationCell(value.toInt());
+        case colBytesRx:
+            return ResultTexts::BytesRxCell(value.toDouble());
+        case colResult:
+            return ResultTexts::ResultCell(value.toDouble());
+        default:
+            return {};  // the speed column is drawn as a bar
+        }
+    }
+    case Qt::TextAlignmentRole: {
+        const bool left = index.column() == colServer || index.column() == colStartTime;
+        return QVariant::fromValue(Qt::AlignVCenter | (left ? Qt::AlignLeft : Qt::AlignRight));
+    }
+    case Qt::EditRole:
+        return Value(index);
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags TResultsGridModel::flags(const QModelIndex& index) const
+{
+    return QSortFilterProxyModel::flags(index) & ~Qt::ItemIsEditable;
+}

@@ -1,0 +1,622 @@
+#include "TfMain.h"
+
+#include "ResultTexts.h"
+#include "TKorvaneApplication.h"
+#include "TLogPane.h"
+#include "TPortSpinEdit.h"
+#include "TResultsChart.h"
+#include "TResultsColumn.h"
+#include "TResultsGrid.h"
+#include "TServerHistory.h"
+#include "TStatusPane.h"
+
+#include "AboutInfo.h"
+#include "AppIniFileStorage.h"
+#include "ApplicationExceptionHandler.h"
+#include "DiskStorage.h"
+#include "FormStorage.h"
+#include "KorvaneException.h"
+#include "LogTimestamp.h"
+#include "ResultsTable.h"
+#include "TKorvane.h"
+#include "uUtils.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSplitter>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// Colour 3 of the panels' blue scheme.
+const QColor PanelColour(227, 239, 255);
+
+constexpr int InputPanelHeight = 40;
+constexpr int ServerFieldWidth = 249;
+constexpr int ServerFieldWidthWithPort = 149;
+constexpr int ServerFieldWidthWeb = 246;
+
+// Runs a handler of the window and routes whatever escapes it to the application-wide
+// handler: no exception may cross Qt's own code.
+template <typename F>
+auto Guarded(F f)
+{
+    return [f]() { dispatchGuarded(f); };
+}
+
+}  // namespace
+
+TfMain::TfMain(QWidget* parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("fMain"));
+    auto* app = TKorvaneApplication::Instance();
+    setWindowTitle(app && !app->Title().isEmpty() ? app->Title() : QStringLiteral("Korvane Client"));
+    setMinimumSize(686, 300);
+
+    AboutInfo1 = new TAboutInfo(this);
+    AboutInfo1->setObjectName(QStringLiteral("AboutInfo1"));
+    AppStore = new TJvAppIniFileStorage(this);
+    AppStore->setObjectName(QStringLiteral("AppStore"));
+    FormStore = new TJvFormStorage(this);
+    FormStore->setObjectName(QStringLiteral("FormStore"));
+    FormStore->SetAppStorage(AppStore);
+
+    BuildMenu();
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("pnlClient"));
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    BuildInputPanel();
+    BuildResultsArea();
+    column->addWidget(pnlInput);
+    column->addWidget(pcResults, 1);
+    setCentralWidget(central);
+    StatusPane1 = new TStatusPane(this);
+    StatusPane1->setObjectName(QStringLiteral("StatusPane1"));
+    setStatusBar(StatusPane1);
+
+    ConnectHandlers();
+
+    // Client area 740 x 621; the menu bar lies outside it.
+    resize(740, 621 + menuBar()->sizeHint().height());
+    move(217, 162);
+
+    FormCreate();
+}
+
+TfMain::~TfMain()
+{
+    FormDestroy();
+}
+
+void TfMain::BuildInputPanel()
+{
+    pnlInput = new QWidget(this);
+    pnlInput->setObjectName(QStringLiteral("pnlInput"));
+    pnlInput->setFixedHeight(InputPanelHeight);
+    pnlInput->setAutoFillBackground(true);
+    QPalette pal = pnlInput->palette();
+    pal.setColor(QPalette::Window, PanelColour);
+    pnlInput->setPalette(pal);
+
+    lblServer = new QLabel(QStringLiteral("&Server"), pnlInput);
+    lblServer->setObjectName(QStringLiteral("lblServer"));
+
+    // The server field and the port share one fixed-width box, so the mode switch moves
+    // nothing else on the panel.
+    auto* fieldBox = new QWidget(pnlInput);
+    fieldBox->setObjectName(QStringLiteral("pnlServerField"));
+    fieldBox->setFixedWidth(ServerFieldWidth);
+    auto* fieldRow = new QHBoxLayout(fieldBox);
+    fieldRow->setContentsMargins(0, 0, 0, 0);
+    fieldRow->setSpacing(5);
+
+    cbServerName = new QLineEdit(fieldBox);
+    cbServerName->setObjectName(QStringLiteral("cbServerName"));
+    cbServerName->setToolTip(QStringLiteral("Enter URL or Server Name to Test Against"));
+    cbServerName->setFixedWidth(ServerFieldWidth);
+    cbServerName->setClearButtonEnabled(false);
+    acServerHistory = new TServerHistory(cbServerName, this);
+    lblServer->setBuddy(cbServerName);
+
+    lblPort = new QLabel(QStringLiteral("&Port"), fieldBox);
+    lblPort->setObjectName(QStringLiteral("lblPort"));
+    sePort = new TPortSpinEdit(fieldBox);
+    sePort->setObjectName(QStringLiteral("sePort"));
+    sePort->setToolTip(QStringLiteral("Enter port number where Korvane Server is waiting for a connection"));
+    lblPort->setBuddy(sePort);
+    lblPort->setEnabled(false);
+    lblPort->hide();
+    sePort->setEnabled(false);
+    sePort->hide();
+
+    fieldRow->addWidget(cbServerName);
+    fieldRow->addWidget(lblPort);
+    fieldRow->addWidget(sePort, 1);
+    fieldRow->addStretch(0);
+
+    rbKvSrv = new QRadioButton(QStringLiteral("Korvane Server"), pnlInput);
+    rbKvSrv->setObjectName(QStringLiteral("rbKvSrv"));
+    rbKvSrv->setToolTip(QStringLiteral("When checked performs a test against the Korvane Server"));
+    rbWebSrv = new QRadioButton(QStringLiteral("&Web Page"), pnlInput);
+    rbWebSrv->setObjectName(QStringLiteral("rbWebSrv"));
+    rbWebSrv->setToolTip(QStringLiteral("When checked performs a test against a website"));
+    rbWebSrv->setChecked(true);
+
+    btnConnect = new QPushButton(QStringLiteral("&Connect"), pnlInput);
+    btnConnect->setObjectName(QStringLiteral("btnConnect"));
+    btnConnect->setToolTip(QStringLiteral("Start Test"));
+    btnConnect->setAutoDefault(false);
+    btnGrph = new QPushButton(QStringLiteral("Clear S&tats"), pnlInput);
+    btnGrph->setObjectName(QStringLiteral("btnGrph"));
+    btnGrph->setToolTip(QStringLiteral("Clear Graphic and Accumulated statistics"));
+    btnGrph->setAutoDefault(false);
+    const int buttonWidth = std::max(btnConnect->sizeHint().width(), btnGrph->sizeHint().width()) + 8;
+    btnConnect->setFixedWidth(buttonWidth);
+    btnGrph->setFixedWidth(buttonWidth);
+
+    auto* row = new QHBoxLayout(pnlInput);
+    row->setContentsMargins(8, 0, 8, 0);
+    row->setSpacing(6);
+    row->addWidget(lblServer);
+    row->addWidget(fieldBox);
+    row->addSpacing(10);
+    row->addWidget(rbKvSrv);
+    row->addSpacing(4);
+    row->addWidget(rbWebSrv);
+    row->addStretch(1);
+    row->addWidget(btnConnect);
+    row->addWidget(btnGrph);
+
+    setTabOrder(cbServerName, sePort);
+    setTabOrder(sePort, rbKvSrv);
+    setTabOrder(rbKvSrv, rbWebSrv);
+    setTabOrder(rbWebSrv, btnConnect);
+    setTabOrder(btnConnect, btnGrph);
+}
+
+void TfMain::BuildResultsArea()
+{
+    pcResults = new QTabWidget(this);
+    pcResults->setObjectName(QStringLiteral("pcResults"));
+    pcResults->setDocumentMode(true);
+    pcResults->tabBar()->setObjectName(QStringLiteral("pcResultsTabs"));
+    pcResults->tabBar()->setDrawBase(false);
+    pcResults->setStyleSheet(QStringLiteral(
+        "QTabWidget#pcResults > QTabBar { background: rgb(192,192,192); }"
+        "QTabWidget#pcResults::tab-bar { left: 0px; }"
+        "QTabWidget#pcResults > QTabBar::tab { height: 17px; padding: 0px 12px;"
+        " background: rgb(192,192,192); border: 1px solid rgb(128,128,128); border-left: none;"
+        " color: black; }"
+        "QTabWidget#pcResults > QTabBar::tab:selected { font-weight: bold;"
+        " background: rgb(240,240,240); border-top-color: rgb(64,64,64); }"));
+
+    tbsGrid = new QWidget(pcResults);
+    tbsGrid->setObjectName(QStringLiteral("tbsGrid"));
+    auto* gridColumn = new QVBoxLayout(tbsGrid);
+    gridColumn->setContentsMargins(0, 0, 0, 0);
+    gridColumn->setSpacing(0);
+    NxSplitter1 = new QSplitter(Qt::Vertical, tbsGrid);
+    NxSplitter1->setObjectName(QStringLiteral("NxSplitter1"));
+    NxSplitter1->setHandleWidth(8);
+    NxSplitter1->setChildrenCollapsible(false);
+    grdResults = new TResultsGrid(NxSplitter1);
+    mmDIsplay = new TLogPane(NxSplitter1);
+    mmDIsplay->setObjectName(QStringLiteral("mmDIsplay"));
+    mmDIsplay->setToolTip(QStringLiteral("Test log"));
+    NxSplitter1->addWidget(grdResults);
+    NxSplitter1->addWidget(mmDIsplay);
+    NxSplitter1->setStretchFactor(0, 1);
+    NxSplitter1->setStretchFactor(1, 0);
+    NxSplitter1->setSizes({400, 109});
+    gridColumn->addWidget(NxSplitter1);
+
+    tbsGraph = new QWidget(pcResults);
+    tbsGraph->setObjectName(QStringLiteral("tbsGraph"));
+    auto* graphColumn = new QVBoxLayout(tbsGraph);
+    graphColumn->setContentsMargins(0, 0, 0, 0);
+    DBChart1 = new TResultsChart(tbsGraph);
+    graphColumn->addWidget(DBChart1);
+
+    pcResults->addTab(tbsGrid, QStringLiteral("&Grid"));
+    pcResults->addTab(tbsGraph, QStringLiteral("Speed C&hart"));
+    pcResults->setCurrentIndex(0);
+}
+
+void TfMain::BuildMenu()
+{
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    auto separator = [this](QMenu* menu, const char* name) {
+        QAction* action = menu->addSeparator();
+        action->setObjectName(QString::fromLatin1(name));
+        return action;
+    };
+    auto item = [this](QMenu* menu, const QString& caption, const char* name) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        return action;
+    };
+
+    N1 = bar->addMenu(QStringLiteral("&File"));
+    N1->setObjectName(QStringLiteral("N1"));
+    Print1 = item(N1, QStringLiteral("&Print"), "Print1");
+    Print1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    N4 = separator(N1, "N4");
+    Exit1 = item(N1, QStringLiteral("E&xit"), "Exit1");
+
+    Help1 = bar->addMenu(QStringLiteral("&Help"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    KorvaneHelp1 = item(Help1, QStringLiteral("KorvaneHelp"), "KorvaneHelp1");
+    KorvaneHelp1->setShortcut(QKeySequence(Qt::Key_F1));
+    N2 = separator(Help1, "N2");
+    OstrelleWebSite1 = item(Help1, QStringLiteral("Ostrelle Web Site"), "OstrelleWebSite1");
+    EmailSupport1 = item(Help1, QStringLiteral("Email Support"), "EmailSupport1");
+    CheckforUpgrade1 = item(Help1, QStringLiteral("Check for &Update"), "CheckforUpgrade1");
+    N3 = separator(Help1, "N3");
+    About1 = item(Help1, QStringLiteral("&About"), "About1");
+
+    // Shortcuts work from any control of the window, also while a menu is closed.
+    for (QAction* action : {Print1, KorvaneHelp1})
+        action->setShortcutContext(Qt::WindowShortcut);
+
+    actCancelTest = new QAction(QStringLiteral("Cancel Test"), this);
+    actCancelTest->setObjectName(QStringLiteral("actCancelTest"));
+    actCancelTest->setShortcut(QKeySequence(Qt::Key_Escape));
+    actCancelTest->setShortcutContext(Qt::WindowShortcut);
+    addAction(actCancelTest);
+}
+
+void TfMain::ConnectHandlers()
+{
+    connect(btnConnect, &QPushButton::clicked, this, Guarded([this] { btnConnectClick(); }));
+    connect(btnGrph, &QPushButton::clicked, this, Guarded([this] { ClearGraph1Click(); }));
+    // Clicking either button, or the saved mode checking rbKvSrv, switches the panel.
+    connect(rbKvSrv, &QRadioButton::clicked, this, Guarded([this] { rbKvSrvClick(); }));
+    connect(rbWebSrv, &QRadioButton::clicked, this, Guarded([this] { rbKvSrvClick(); }));
+    connect(rbKvSrv, &QRadioButton::toggled, this, Guarded([this] { rbKvSrvClick(); }));
+    cbServerName->installEventFilter(this);
+
+    connect(actCancelTest, &QAction::triggered, this, Guarded([this] { CancelTestClick(); }));
+    connect(Print1, &QAction::triggered, this, Guarded([this] { Print1Click(); }));
+    connect(Exit1, &QAction::triggered, this, Guarded([this] { Exit1Click(); }));
+    connect(KorvaneHelp1, &QAction::triggered, this, Guarded([this] { KorvaneHelp1Click(); }));
+    connect(OstrelleWebSite1, &QAction::triggered, this, Guarded([this] { OstrelleWebSite1Click(); }));
+    connect(EmailSupport1, &QAction::triggered, this, Guarded([this] { EmailSupport1Click(); }));
+    connect(CheckforUpgrade1, &QAction::triggered, this, Guarded([this] { CheckforUpdateClick(); }));
+    connect(About1, &QAction::triggered, this, Guarded([this] { About1Click(); }));
+}
+
+// ---------------------------------------------------------------------------------------
+// Start-up and shutdown
+
+void TfMain::FormCreate()
+{
+    // The window keeps the platform's standard UI font on every system version.
+    const QString dataFolder =
+        uUtils::GetSpecialFolderPath(uUtils::CSIDL_LOCAL_APPDATA, false);
+    AppStorePath = dataFolder + QStringLiteral("/Korvane");
+
+    Krvn = new TKorvane();
+    Krvn->setOnStatusMsg([this](const QString& Msg) { AddLogLine(Msg); });
+
+    // Without a known data folder the path would point at the file system's root.
+    const bool haveFolder = !dataFolder.isEmpty()
+                            && (QFileInfo(AppStorePath).isDir() || QDir().mkpath(AppStorePath));
+    if (!haveFolder) {
+        const auto answer = QMessageBox::critical(
+            this, QApplication::applicationName(),
+            QStringLiteral("Can not access configuration folder") + QLatin1Char('\n') + AppStorePath
+                + QLatin1Char('\n') + QStringLiteral("Proceed with program?"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer != QMessageBox::Yes) {
+            if (auto* app = TKorvaneApplication::Instance())
+                app->Terminate();
+            else
+                QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        }
+    }
+
+    AppStore->SetFileName(AppStorePath + QStringLiteral("/KrvnClnt.ini"));
+    AppStore->ReloadIfNeeded();
+
+    auto handler = [this](const std::exception& E) { AppException(E); };
+    if (auto* app = TKorvaneApplication::Instance())
+        app->SetOnException(handler);
+    else
+        setApplicationExceptionHandler(handler);
+
+    if (auto* app = TKorvaneApplication::Instance())
+        app->SetHelpFile(QCoreApplication::applicationDirPath() + QStringLiteral("/Help/Korvane.html"));
+
+    setWindowTitle(windowTitle() + QStringLiteral(" V.") + AboutInfo1->Version());
+}
+
+void TfMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (event->spontaneous())
+        return;
+    dispatchGuarded([this] {
+        if (!FShownOnce) {
+            FShownOnce = true;
+            // Where the saved state will be restored: that ends with the results store.
+            CreateResultsStore();
+        }
+    });
+    dispatchGuarded([this] { FormShow(); });
+}
+
+void TfMain::FormShow()
+{
+    acServerHistory->SetActive(false);
+    acServerHistory->SetSorted(true);
+    acServerHistory->SetIgnoreDuplicates(true);
+    acServerHistory->SetActive(true);
+    cbServerName->setFocus();
+    for (QRadioButton* button : {rbKvSrv, rbWebSrv}) {
+        QPalette pal = button->palette();
+        pal.setColor(QPalette::Window, PanelColour);
+        pal.setColor(QPalette::Button, PanelColour);
+        button->setPalette(pal);
+        button->setAutoFillBackground(true);
+    }
+}
+
+void TfMain::CreateResultsStore()
+{
+    if (dmDiskStorage)
+        return;
+    dmDiskStorage = new TdmDiskStorage(AppStorePath, [this](const QString& message) {
+        AddLogLine(QStringLiteral("ERROR - ") + message);
+        EnableInputs();
+    });
+    grdResults->SetStore(dmDiskStorage);
+    // Loading the chart walks the table, which tells the store its largest speed.
+    DBChart1->SetTable(dmDiskStorage->cdsKorvaneResults());
+    grdResults->SetSpeedMaximum(ResultTexts::RoundHalfEven(dmDiskStorage->MaxResult()));
+}
+
+void TfMain::FormDestroy()
+{
+    if (auto* app = TKorvaneApplication::Instance())
+        app->SetOnException({});
+    else
+        setApplicationExceptionHandler({});
+
+    if (AppStore)
+        AppStore->Flush();
+
+    TKorvane* krvn = Krvn;
+    Krvn = nullptr;
+    delete krvn;
+
+    if (TdmDiskStorage* store = dmDiskStorage) {
+        dmDiskStorage = nullptr;
+        grdResults->SetStore(nullptr);
+        DBChart1->SetTable(nullptr);
+        delete store;
+    }
+}
+
+void TfMain::AppException(const std::exception& E)
+{
+    AddLogLine(QStringLiteral("ERROR - ") + TKorvaneApplication::MessageOf(E));
+    EnableInputs();
+}
+
+void TfMain::AddLogLine(const QString& text)
+{
+    mmDIsplay->AddLine(LogTimestamp::line(text));
+}
+
+void TfMain::SetStatusText(const QString& text, int index)
+{
+    if (index < StatusPane1->PanelCount())
+        StatusPane1->SetPanelText(index, text);
+}
+
+void TfMain::EnableInputs()
+{
+    btnConnect->setEnabled(true);
+    btnGrph->setEnabled(true);
+    cbServerName->setEnabled(true);
+    rbKvSrv->setEnabled(true);
+    rbWebSrv->setEnabled(true);
+    cbServerName->setFocus();
+}
+
+void TfMain::DisableInputs()
+{
+    btnConnect->setEnabled(false);
+    btnGrph->setEnabled(false);
+    cbServerName->setEnabled(false);
+    rbKvSrv->setEnabled(false);
+    rbWebSrv->setEnabled(false);
+}
+
+// ---------------------------------------------------------------------------------------
+// Test run controller
+
+void TfMain::btnConnectClick()
+{
+    if (cbServerName->text().isEmpty())
+        return;
+    if (FTestRunning) {
+        // The inputs can come back during a test (an error elsewhere re-enables them);
+        // one test at a time.
+        AddLogLine(QStringLiteral("A test is already running; press Esc to cancel it."));
+        return;
+    }
+
+    FTestRunning = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    DisableInputs();
+    auto finish = [this] {
+        QApplication::restoreOverrideCursor();
+        FTestRunning = false;
+        EnableInputs();
+    };
+    try {
+        int testType = TKorvane::ttServerStream;
+        if (!rbKvSrv->isChecked()) {
+            cbServerName->setText(ResultTexts::WithWebScheme(cbServerName->text()));
+            testType = TKorvane::ttWebPage;
+        }
+        const int port = ResultTexts::RoundHalfEven(sePort->value());
+        Krvn->DoTest(testType, cbServerName->text(), port);
+        // Sleep until something happens, then look again; never spin.
+        while (Krvn && !Krvn->TestDone())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (Krvn && Krvn->TestCancelled())
+            AddLogLine(QStringLiteral("Test cancelled"));
+        else if (Krvn)
+            RecordTestResult();
+    } catch (...) {
+        finish();
+        if (Krvn && Krvn->TestCancelled()) {
+            AddLogLine(QStringLiteral("Test cancelled"));
+            return;
+        }
+        throw;
+    }
+    finish();
+}
+
+void TfMain::CancelTestClick()
+{
+    if (FTestRunning && Krvn)
+        Krvn->CancelTest();
+}
+
+void TfMain::RecordTestResult()
+{
+    if (!Krvn->ValidResult()) {
+        AddLogLine(QStringLiteral("Test results are not valid!"));
+        return;
+    }
+    TResultsTable* table = nullptr;
+    try {
+        acServerHistory->SetActive(false);
+        acServerHistory->Add(cbServerName->text());
+        acServerHistory->SetActive(true);
+
+        const double rate = Krvn->TransferRateSec();
+        AddLogLine(ResultTexts::ReceivedLine(Krvn->KBytesTransferred(), Krvn->BytesTransferred(),
+                                             Krvn->TransferTimeMs()));
+        AddLogLine(ResultTexts::RateLine(rate));
+        SetStatusText(QString(), 0);
+        AddLogLine(QStringLiteral("Test finished"));
+
+        if (!dmDiskStorage)
+            throw Exception(QStringLiteral("The results store is not open; the result was not recorded"));
+        table = dmDiskStorage->cdsKorvaneResults();
+        table->Append();
+        table->SetServer(cbServerName->text());
+        table->SetStartTime(Krvn->StartTime());
+        table->SetDuration(Krvn->TransferTimeMs());
+        table->SetBytesRx(static_cast<double>(Krvn->BytesTransferred()));
+        table->SetResult(rate);
+        table->SetSpeed(rate);
+        table->Post();
+
+        grdResults->SetSpeedMaximum(ResultTexts::RaisedSpeedMaximum(grdResults->SpeedMaximum(), rate));
+        SetStatusText(ResultTexts::AverageText(Krvn->AccumulatedAverageSpeed(), Krvn->AccumulatedTestCount()),
+                      1);
+        DBChart1->RefreshData();
+    } catch (...) {
+        // A half-built row must not linger into the next append.
+        if (table && table->Inserting())
+            table->Cancel();
+        EnableInputs();
+        throw;
+    }
+    EnableInputs();
+}
+
+bool TfMain::cbServerNameKeyUp(int& Key, Qt::KeyboardModifiers Shift)
+{
+    Q_UNUSED(Shift);  // Enter starts a test whatever the modifiers
+    if (Key != Qt::Key_Return && Key != Qt::Key_Enter)
+        return false;
+    Key = 0;
+    btnConnectClick();
+    return true;
+}
+
+bool TfMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == cbServerName && event->type() == QEvent::KeyRelease) {
+        auto* keyEvent = static_cast<QKeyEvent*>(event);
+        if (!keyEvent->isAutoRepeat()) {
+            int key = keyEvent->key();
+            bool handled = false;
+            dispatchGuarded([&] { handled = cbServerNameKeyUp(key, keyEvent->modifiers()); });
+            if (handled)
+                return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfMain::rbKvSrvClick()
+{
+    const bool serverMode = rbKvSrv->isChecked();
+    cbServerName->setFixedWidth(serverMode ? ServerFieldWidthWithPort : ServerFieldWidthWeb);
+    lblPort->setEnabled(serverMode);
+    lblPort->setVisible(serverMode);
+    sePort->setEnabled(serverMode);
+    sePort->setVisible(serverMode);
+    cbServerName->setFocus();
+}
+
+void TfMain::ClearGraph1Click()
+{
+    mmDIsplay->clear();
+    cbServerName->clear();
+    acServerHistory->Clear();
+    if (dmDiskStorage)
+        dmDiskStorage->DeleteAll();
+    Krvn->ClearAccumalatedResults();
+    SetStatusText(QString(), 0);
+    SetStatusText(QString(), 1);
+    cbServerName->setFocus();
+}
+
+// ---------------------------------------------------------------------------------------
+// Menu commands
+
+void TfMain::Exit1Click()
+{
+    close();
+}
+
+// Filled in with the printed report.
+void TfMain::Print1Click() {}
+
+// Filled in with the help page.
+void TfMain::KorvaneHelp1Click() {}
+
+// Filled in with the shell commands.
+void TfMain::OstrelleWebSite1Click() {}
+void TfMain::EmailSupport1Click() {}
+void TfMain::CheckforUpdateClick() {}
+
+// Filled in with the about box.
+void TfMain::About1Click() {}
