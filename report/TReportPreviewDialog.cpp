@@ -29,18 +29,20 @@ TReportPreviewDialog::TReportPreviewDialog(QWidget *parent, const QString &title
     bar->setObjectName(u"tbPreview"_qs);
     bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     QStyle *st = style();
+    // Navigation and zoom show icons only, so Print, Save and Close stay in view.
     auto add = [&](QStyle::StandardPixmap icon, const QString &text, auto slot,
-                   const QKeySequence &key = {}) {
-        QAction *action = bar->addAction(st->standardIcon(icon), text);
+                   const QKeySequence &key = {}, bool iconOnly = false) {
+        QAction *action = bar->addAction(st->standardIcon(icon), iconOnly ? QString() : text);
+        action->setToolTip(key.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, key.toString()));
         action->setShortcut(key);
         connect(action, &QAction::triggered, this, slot);
         return action;
     };
 
     add(QStyle::SP_MediaSkipBackward, tr("First"), [this] { FPreview->setCurrentPage(1); },
-        QKeySequence(Qt::CTRL | Qt::Key_Home));
+        QKeySequence(Qt::CTRL | Qt::Key_Home), true);
     add(QStyle::SP_MediaSeekBackward, tr("Previous"),
-        [this] { FPreview->setCurrentPage(FPreview->currentPage() - 1); }, QKeySequence::MoveToPreviousPage);
+        [this] { FPreview->setCurrentPage(FPreview->currentPage() - 1); }, QKeySequence::MoveToPreviousPage, true);
     sePage = new QSpinBox(bar);
     sePage->setObjectName(u"sePage"_qs);
     sePage->setMinimum(1);
@@ -48,17 +50,17 @@ TReportPreviewDialog::TReportPreviewDialog(QWidget *parent, const QString &title
     lblPages = new QLabel(bar);
     bar->addWidget(lblPages);
     add(QStyle::SP_MediaSeekForward, tr("Next"),
-        [this] { FPreview->setCurrentPage(FPreview->currentPage() + 1); }, QKeySequence::MoveToNextPage);
+        [this] { FPreview->setCurrentPage(FPreview->currentPage() + 1); }, QKeySequence::MoveToNextPage, true);
     add(QStyle::SP_MediaSkipForward, tr("Last"), [this] { FPreview->setCurrentPage(PageCount()); },
-        QKeySequence(Qt::CTRL | Qt::Key_End));
+        QKeySequence(Qt::CTRL | Qt::Key_End), true);
     bar->addSeparator();
-    add(QStyle::SP_ArrowDown, tr("Zoom Out"), [this] { FPreview->zoomOut(); }, QKeySequence::ZoomOut);
+    add(QStyle::SP_ArrowDown, tr("Zoom Out"), [this] { FPreview->zoomOut(); }, QKeySequence::ZoomOut, true);
     lblZoom = new QLabel(bar);
     lblZoom->setMinimumWidth(48);
     lblZoom->setAlignment(Qt::AlignCenter);
     bar->addWidget(lblZoom);
-    add(QStyle::SP_ArrowUp, tr("Zoom In"), [this] { FPreview->zoomIn(); }, QKeySequence::ZoomIn);
-    add(QStyle::SP_FileDialogDetailedView, tr("100 %"), [this] {
+    add(QStyle::SP_ArrowUp, tr("Zoom In"), [this] { FPreview->zoomIn(); }, QKeySequence::ZoomIn, true);
+    add(QStyle::SP_FileDialogDetailedView, tr("Actual Size"), [this] {
         FPreview->setZoomMode(QPrintPreviewWidget::CustomZoom);
         FPreview->setZoomFactor(1.0);
     });
