@@ -1,0 +1,713 @@
+#include "EIdConnClosedGracefully.h"
+#include "EIdConnectTimeout.h"
+#include "EIdException.h"
+#include "EIdFetchCancelled.h"
+#include "EIdHTTPProtocolException.h"
+#include "EIdIOHandlerPropInvalid.h"
+#include "EIdReadLnMaxLineLengthExceeded.h"
+#include "EIdSocketError.h"
+#include "ScriptedHttpServer.h"
+#include "TIdAntiFreeze.h"
+#include "TIdHTTP.h"
+
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+using Reply = ScriptedHttpServer::Reply;
+Q_DECLARE_METATYPE(Reply::After)
+
+namespace {
+
+struct RedirectCall
+{
+    QString dest;
+    int numRedirect;
+    bool handled;
+    QString method;
+};
+
+// A client with its notifications recorded.
+struct Client
+{
+    TIdHTTP http;
+    QStringList statuses;
+    QList<RedirectCall> redirects;
+
+    Client()
+    {
+        http.setHandleRedirects(true);
+        http.OnStatus = [this](QObject *, TIdStatus, const QString &text) { statuses << text; };
+        http.OnRedirect = [this](QObject *, QString &dest, int &num, bool &handled, QString &method) {
+            redirects << RedirectCall{dest, num, handled, method};
+        };
+    }
+};
+
+QStringList connectLines()
+{
+    return {QStringLiteral("Connecting to 127.0.0.1."), QStringLiteral("Connected.")};
+}
+
+// A port on 127.0.0.1 where nothing listens.
+uint16_t unusedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), length);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+} // namespace
+
+class TestIdHTTP : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requestIsSentExactly();
+    void bodyFraming_data();
+    void bodyFraming();
+    void statusCode_data();
+    void statusCode();
+    void errorStatus_data();
+    void errorStatus();
+    void noContentReturnsEmptyText();
+    void redirectOnKeptAliveConnection();
+    void redirectToAnotherPortReconnects();
+    void redirectLimitEndsWithEmptyText();
+    void locationHeader_data();
+    void locationHeader();
+    void unhandledRedirectIsAnError();
+    void httpsIsRefusedBeforeConnecting();
+    void redirectToHttpsIsRefused();
+    void closeBeforeStatusLine();
+    void lineLength_data();
+    void lineLength();
+    void keepAliveRule_data();
+    void keepAliveRule();
+    void connectionReuseIgnoresHostCase();
+    void cookiesAreSentBack();
+    void headerFolding_data();
+    void headerFolding();
+    void chunkSize_data();
+    void chunkSize();
+    void nonAsciiBytesInLinesAreSubstituted();
+    void refusedConnectionIsSocketError();
+    void cancelEndsEveryWait_data();
+    void cancelEndsEveryWait();
+    void antiFreezeServesEventsWhileWaiting();
+    void onlyOneAntiFreeze();
+    void connectTimeout();
+};
+
+void TestIdHTTP::requestIsSentExactly()
+{
+    ScriptedHttpServer server;
+    server.setReply("/a/b.html?x=1", ScriptedHttpServer::response("HTTP/1.1 200 OK", "hi"));
+    Client c;
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/a/b.html?x=1"))), QStringLiteral("hi"));
+    const auto requests = server.requests();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.at(0).head,
+             "GET /a/b.html?x=1 HTTP/1.1\r\n"
+             "Host: 127.0.0.1:" + QByteArray::number(server.port()) + "\r\n"
+             "Accept: text/html, */*\r\n"
+             "Accept-Encoding: identity\r\n"
+             "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n"
+             "\r\n");
+}
+
+void TestIdHTTP::bodyFraming_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<Reply::After>("after");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("chunkStarted");
+
+    const QByteArray ok = "HTTP/1.1 200 OK\r\n";
+    QTest::newRow("content-length") << ok + "Content-Length: 5\r\n\r\nhello" << Reply::KeepOpen
+                                    << "hello" << false;
+    QTest::newRow("content-length 0") << ok + "Content-Length: 0\r\n\r\n" << Reply::KeepOpen << "" << false;
+    QTest::newRow("chunked with extension and trailer")
+        << ok + "Transfer-Encoding: chunked\r\n\r\n"
+                "1a;name=value\r\nabcdefghijklmnopqrstuvwxyz\r\n3\r\n123\r\n0\r\nX-Trailer: t\r\n\r\n"
+        << Reply::KeepOpen << "abcdefghijklmnopqrstuvwxyz123" << true;
+    QTest::newRow("chunked, case and blanks")
+        << ok + "Transfer-Encoding: Chunked\r\n\r\n 4 \r\nwiki\r\n0\r\n\r\n" << Reply::KeepOpen << "wiki" << true;
+    QTest::newRow("chunk size not hexadecimal ends the body")
+        << ok + "Transfer-Encoding: chunked\r\n\r\n2\r\nab\r\nzz\r\n\r\n" << Reply::KeepOpen << "ab" << true;
+    QTest::newRow("short body keeps what arrived")
+        << ok + "Content-Length: 100\r\n\r\n" + QByteArray(60, 'x') << Reply::Close << QString(60, u'x') << false;
+    QTest::newRow("huge content-length, early close")
+        << ok + "Content-Length: 9223372036854775807\r\n\r\nabc" << Reply::Close << "abc" << false;
+    QTest::newRow("until close") << ok + "\r\nbody until close" << Reply::Close << "body until close" << false;
+    QTest::newRow("negative length reads until close")
+        << ok + "Content-Length: -5\r\n\r\nall of it" << Reply::Close << "all of it" << false;
+    QTest::newRow("length not a number reads until close")
+        << ok + "Content-Length: 12abc\r\n\r\nall of it" << Reply::Close << "all of it" << false;
+    QTest::newRow("length beyond 64 bits reads until close")
+        << ok + "Content-Length: 99999999999999999999\r\n\r\nall of it" << Reply::Close << "all of it" << false;
+    QTest::newRow("header without colon, continuation line")
+        << ok + "garbage line\r\nContent-Length:\r\n 3\r\n\r\nabcdef" << Reply::KeepOpen << "abc" << false;
+    QTest::newRow("100 continue first")
+        << "HTTP/1.1 100 Continue\r\n\r\n" + ok + "Content-Length: 2\r\n\r\nok" << Reply::KeepOpen << "ok" << false;
+    QTest::newRow("close inside the header block")
+        << ok + "Content-Type: text/plain\r\nX-Half: yes" << Reply::Close << "" << false;
+    QTest::newRow("large body in many blocks")
+        << ok + "Content-Length: 300000\r\n\r\n" + QByteArray(300000, 'z') << Reply::KeepOpen
+        << QString(300000, u'z') << false;
+}
+
+void TestIdHTTP::bodyFraming()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(Reply::After, after);
+    QFETCH(QString, text);
+    QFETCH(bool, chunkStarted);
+
+    ScriptedHttpServer server;
+    server.setReply("/", reply, after);
+    Client c;
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/"))), text);
+    QCOMPARE(c.statuses.contains(QStringLiteral("Chunk Started")), chunkStarted);
+    QCOMPARE(c.http.ResponseCode(), 200);
+}
+
+void TestIdHTTP::statusCode_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("code");
+    QTest::newRow("plain") << "HTTP/1.1 200 OK" << 200;
+    QTest::newRow("blanks skipped") << "HTTP/1.1   404   Not Found" << 404;
+    QTest::newRow("no reason") << "HTTP/1.0 302" << 302;
+    QTest::newRow("not a number") << "HTTP/1.1 OK 200" << -1;
+    QTest::newRow("digits and letters") << "HTTP/1.1 20x OK" << -1;
+    QTest::newRow("signed") << "HTTP/1.1 +200 OK" << -1;
+    QTest::newRow("no blank") << "garbage" << -1;
+    QTest::newRow("empty") << "" << -1;
+    QTest::newRow("too large") << "HTTP/1.1 99999999999 OK" << -1;
+}
+
+void TestIdHTTP::statusCode()
+{
+    QFETCH(QString, line);
+    QFETCH(int, code);
+    QCOMPARE(TIdHTTPResponse::ParseStatusCode(line), code);
+}
+
+void TestIdHTTP::errorStatus_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("errorMessage");
+
+    QTest::newRow("404 with body")
+        << ScriptedHttpServer::response("HTTP/1.1 404 Not Found", "<p>gone</p>", "Content-Type: text/html\r\n")
+        << "HTTP/1.1 404 Not Found" << 404 << "<p>gone</p>";
+    QTest::newRow("error body decoded by its charset")
+        << ScriptedHttpServer::response("HTTP/1.1 500 Oops", "a\xC3\xA9", "Content-Type: text/plain; charset=utf-8\r\n")
+        << "HTTP/1.1 500 Oops" << 500 << QStringLiteral("a\u00E9");
+    QTest::newRow("401 without credentials")
+        << ScriptedHttpServer::response("HTTP/1.1 401 Unauthorized", "no", "WWW-Authenticate: Basic realm=\"x\"\r\n")
+        << "HTTP/1.1 401 Unauthorized" << 401 << "no";
+    QTest::newRow("304 is an error") << QByteArray("HTTP/1.1 304 Not Modified\r\n\r\n")
+                                     << "HTTP/1.1 304 Not Modified" << 304 << "";
+    QTest::newRow("informational other than 100")
+        << QByteArray("HTTP/1.1 199 Odd\r\nContent-Length: 0\r\n\r\n") << "HTTP/1.1 199 Odd" << 199 << "";
+    QTest::newRow("malformed status line")
+        << QByteArray("ICY 200 OK\r\nContent-Length: 0\r\n\r\n") << "ICY 200 OK" << 200 << "";
+    QTest::newRow("status line without code")
+        << QByteArray("nonsense\r\nContent-Length: 2\r\n\r\nno") << "nonsense" << -1 << "no";
+}
+
+void TestIdHTTP::errorStatus()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, message);
+    QFETCH(int, code);
+    QFETCH(QString, errorMessage);
+
+    if (code == 200) {
+        // Not HTTP, but its code reads as 200: accepted like any success.
+        ScriptedHttpServer server;
+        server.setReply("/", reply);
+        Client c;
+        QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/"))), QString());
+        QCOMPARE(c.http.ResponseText(), message);
+        return;
+    }
+    ScriptedHttpServer server;
+    server.setReply("/", reply);
+    server.setReply("/next", ScriptedHttpServer::response("HTTP/1.1 200 OK", "next"));
+    Client c;
+    try {
+        c.http.Get(QString::fromLatin1(server.url("/")));
+        QFAIL("no exception");
+    } catch (const EIdHTTPProtocolException &e) {
+        QCOMPARE(e.Message(), message);
+        QCOMPARE(e.ErrorCode(), code);
+        QCOMPARE(e.ErrorMessage(), errorMessage);
+    }
+    // The error body was read to its end, so the kept-alive connection serves the next fetch.
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/next"))), QStringLiteral("next"));
+    QCOMPARE(server.connectionCount(), 1);
+}
+
+void TestIdHTTP::noContentReturnsEmptyText()
+{
+    ScriptedHttpServer server;
+    server.setReply("/", "HTTP/1.1 204 No Content\r\n\r\n");
+    server.setReply("/next", ScriptedHttpServer::response("HTTP/1.1 200 OK", "after"));
+    Client c;
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/"))), QString());
+    QVERIFY2(timer.elapsed() < 3000, "the discard of a 204 body waits briefly only");
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/next"))), QStringLiteral("after"));
+    QCOMPARE(server.connectionCount(), 1);
+}
+
+void TestIdHTTP::redirectOnKeptAliveConnection()
+{
+    ScriptedHttpServer server;
+    server.setReply("/dir/start",
+                    ScriptedHttpServer::response("HTTP/1.1 302 Found", "moved body", "Location: ../final.html\r\n"));
+    server.setReply("/final.html", ScriptedHttpServer::response("HTTP/1.1 200 OK", "final"));
+    Client c;
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/dir/start"))), QStringLiteral("final"));
+
+    QCOMPARE(c.redirects.size(), 1);
+    QCOMPARE(c.redirects.at(0).dest, QStringLiteral("../final.html"));
+    QCOMPARE(c.redirects.at(0).numRedirect, 1);
+    QCOMPARE(c.redirects.at(0).handled, true);
+    QCOMPARE(c.redirects.at(0).method, QStringLiteral("GET"));
+    QCOMPARE(c.statuses, connectLines());
+    const auto requests = server.requests();
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests.at(1).target(), QByteArray("/final.html"));
+    QCOMPARE(requests.at(1).connection, 1);
+}
+
+void TestIdHTTP::redirectToAnotherPortReconnects()
+{
+    ScriptedHttpServer first, second;
+    first.setReply("/", ScriptedHttpServer::response("HTTP/1.1 301 Moved", "",
+                                                     "Location: " + second.url("/there") + "\r\n"));
+    second.setReply("/there", ScriptedHttpServer::response("HTTP/1.1 200 OK", "there"));
+    Client c;
+    QCOMPARE(c.http.Get(QString::fromLatin1(first.url("/"))), QStringLiteral("there"));
+    const QStringList expected = connectLines() + QStringList{QStringLiteral("Disconnecting."), QStringLiteral("Disconnected.")}
+                                 + connectLines();
+    QCOMPARE(c.statuses, expected);
+    QCOMPARE(second.requests().size(), 1);
+}
+
+void TestIdHTTP::redirectLimitEndsWithEmptyText()
+{
+    ScriptedHttpServer server;
+    for (int i = 0; i < 20; ++i)
+        server.setReply("/r" + QByteArray::number(i),
+                        ScriptedHttpServer::response("HTTP/1.1 302 Found", "x",
+                                                     "Location: /r" + QByteArray::number(i + 1) + "\r\n"));
+    Client c;
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/r0"))), QString());
+    QCOMPARE(c.redirects.size(), 15);
+    QCOMPARE(c.redirects.last().numRedirect, 15);
+    QCOMPARE(server.requests().size(), 15);
+}
+
+void TestIdHTTP::locationHeader_data()
+{
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("redirects");
+    QTest::newRow("200 with Location is followed") << QByteArray("HTTP/1.1 200 OK") << "target" << 1;
+    QTest::newRow("201 with Location is not") << QByteArray("HTTP/1.1 201 Created") << "created" << 0;
+}
+
+void TestIdHTTP::locationHeader()
+{
+    QFETCH(QByteArray, status);
+    QFETCH(QString, text);
+    QFETCH(int, redirects);
+    ScriptedHttpServer server;
+    server.setReply("/", ScriptedHttpServer::response(status, "created", "Location: /target\r\n"));
+    server.setReply("/target", ScriptedHttpServer::response("HTTP/1.1 200 OK", "target"));
+    Client c;
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/"))), text);
+    QCOMPARE(c.redirects.size(), redirects);
+}
+
+void TestIdHTTP::unhandledRedirectIsAnError()
+{
+    ScriptedHttpServer server;
+    server.setReply("/", ScriptedHttpServer::response("HTTP/1.1 302 Found", "see", "Location: /x\r\n"));
+    Client c;
+    c.http.setHandleRedirects(false);
+    try {
+        c.http.Get(QString::fromLatin1(server.url("/")));
+        QFAIL("no exception");
+    } catch (const EIdHTTPProtocolException &e) {
+        QCOMPARE(e.ErrorCode(), 302);
+        QCOMPARE(e.ErrorMessage(), QStringLiteral("see"));
+    }
+    QCOMPARE(c.redirects.size(), 1);
+    QCOMPARE(c.redirects.at(0).handled, false);
+}
+
+void TestIdHTTP::httpsIsRefusedBeforeConnecting()
+{
+    ScriptedHttpServer server;
+    Client c;
+    QVERIFY_THROWS_EXCEPTION(EIdIOHandlerPropInvalid,
+                             c.http.Get(QStringLiteral("https://127.0.0.1:%1/").arg(server.port())));
+    try {
+        c.http.Get(QStringLiteral("https://127.0.0.1/"));
+    } catch (const EIdException &e) {
+        QCOMPARE(e.Message(), QStringLiteral("IOHandler value is not valid"));
+    }
+    QCOMPARE(c.statuses, QStringList());
+    QCOMPARE(server.connectionCount(), 0);
+}
+
+void TestIdHTTP::redirectToHttpsIsRefused()
+{
+    ScriptedHttpServer server;
+    server.setReply("/", ScriptedHttpServer::response("HTTP/1.1 302 Found", "",
+                                                      "Location: https://127.0.0.1/secure\r\n"));
+    Client c;
+    QVERIFY_THROWS_EXCEPTION(EIdIOHandlerPropInvalid, c.http.Get(QString::fromLatin1(server.url("/"))));
+    QCOMPARE(c.redirects.size(), 1);
+    const QStringList expected = connectLines() + QStringList{QStringLiteral("Disconnecting."), QStringLiteral("Disconnected.")};
+    QCOMPARE(c.statuses, expected);
+}
+
+void TestIdHTTP::closeBeforeStatusLine()
+{
+    ScriptedHttpServer server;
+    server.setReply("/", "HTTP/1.1 20", Reply::Close);
+    Client c;
+    try {
+        c.http.Get(QString::fromLatin1(server.url("/")));
+        QFAIL("no exception");
+    } catch (const EIdConnClosedGracefully &e) {
+        QCOMPARE(e.Message(), QStringLiteral("Connection Closed Gracefully."));
+    }
+    const QStringList expected = connectLines() + QStringList{QStringLiteral("Disconnected.")};
+    QCOMPARE(c.statuses, expected);
+    QVERIFY(!c.http.Connected());
+}
+
+void TestIdHTTP::lineLength_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("fails");
+    const QByteArray ok = "HTTP/1.1 200 OK\r\n";
+    // The limit counts the bytes before the LF, CR included.
+    QTest::newRow("LF 16384 bytes ahead") << "HTTP/1.1 200 " + QByteArray(16383 - 13, 'r') + "\r\nContent-Length: 0\r\n\r\n"
+                                          << false;
+    QTest::newRow("LF 16385 bytes ahead") << "HTTP/1.1 200 " + QByteArray(16384 - 13, 'r') + "\r\n\r\n" << true;
+    QTest::newRow("header line far too long") << ok + "X-Long: " + QByteArray(100000, 'h') + "\r\n\r\n" << true;
+    QTest::newRow("chunk size line too long")
+        << ok + "Transfer-Encoding: chunked\r\n\r\n" + QByteArray(20000, '0') + "1\r\n" << true;
+}
+
+void TestIdHTTP::lineLength()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, fails);
+    ScriptedHttpServer server;
+    server.setReply("/", reply);
+    Client c;
+    if (!fails) {
+        QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/"))), QString());
+        return;
+    }
+    try {
+        c.http.Get(QString::fromLatin1(server.url("/")));
+        QFAIL("no exception");
+    } catch (const EIdReadLnMaxLineLengthExceeded &e) {
+        QCOMPARE(e.Message(), QStringLiteral("Max line length exceeded."));
+    }
+    // The rest of that response must not be taken for the next one.
+    QVERIFY(!c.http.Connected());
+}
+
+void TestIdHTTP::keepAliveRule_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<Reply::After>("after");
+    QTest::addColumn<QStringList>("closeLines");
+    QTest::addColumn<bool>("connected");
+    const QStringList both{QStringLiteral("Disconnecting."), QStringLiteral("Disconnected.")};
+    QTest::newRow("HTTP/1.1 default keeps it") << ScriptedHttpServer::response("HTTP/1.1 200 OK", "a")
+                                               << Reply::KeepOpen << QStringList() << true;
+    QTest::newRow("HTTP/1.0 left open keeps it") << ScriptedHttpServer::response("HTTP/1.0 200 OK", "a")
+                                                 << Reply::KeepOpen << QStringList() << true;
+    QTest::newRow("Connection: close") << ScriptedHttpServer::response("HTTP/1.1 200 OK", "a", "Connection:  Close \r\n")
+                                       << Reply::KeepOpen << both << false;
+    QTest::newRow("Proxy-Connection: close")
+        << ScriptedHttpServer::response("HTTP/1.1 200 OK", "a", "Proxy-Connection: close\r\n") << Reply::KeepOpen
+        << both << false;
+    QTest::newRow("body until the server closes") << QByteArray("HTTP/1.1 200 OK\r\n\r\na") << Reply::Close
+                                                   << QStringList{QStringLiteral("Disconnected.")} << false;
+}
+
+void TestIdHTTP::keepAliveRule()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(Reply::After, after);
+    QFETCH(QStringList, closeLines);
+    QFETCH(bool, connected);
+    ScriptedHttpServer server;
+    server.setReply("/", reply, after);
+    Client c;
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/"))), QStringLiteral("a"));
+    QCOMPARE(c.statuses, connectLines() + closeLines);
+    QCOMPARE(c.http.Connected(), connected);
+    c.statuses.clear();
+    c.http.Disconnect();
+    const QStringList expected = connected ? QStringList{QStringLiteral("Disconnecting."), QStringLiteral("Disconnected.")}
+                                           : QStringList();
+    QCOMPARE(c.statuses, expected);
+}
+
+void TestIdHTTP::connectionReuseIgnoresHostCase()
+{
+    ScriptedHttpServer server;
+    server.setReply("/", ScriptedHttpServer::response("HTTP/1.1 200 OK", "a"));
+    Client c;
+    const QString port = QString::number(server.port());
+    c.http.Get(QStringLiteral("http://localhost:%1/").arg(port));
+    c.http.Get(QStringLiteral("http://LocalHost:%1/").arg(port));
+    QCOMPARE(server.connectionCount(), 1);
+    QCOMPARE(c.statuses.first(), QStringLiteral("Resolving hostname localhost."));
+    // Another host name for the same address is another connection.
+    c.http.Get(QStringLiteral("http://127.0.0.1:%1/").arg(port));
+    QCOMPARE(server.connectionCount(), 2);
+}
+
+void TestIdHTTP::cookiesAreSentBack()
+{
+    ScriptedHttpServer server;
+    server.setReply("/set", ScriptedHttpServer::response("HTTP/1.1 200 OK", "set",
+                                                         "Set-Cookie: a=1\r\nSet-Cookie: b=2; path=/\r\n"));
+    server.setReply("/next", ScriptedHttpServer::response("HTTP/1.1 200 OK", "next"));
+    Client c;
+    QVERIFY(!c.http.CookieManager());
+    c.http.Get(QString::fromLatin1(server.url("/set")));
+    QVERIFY(c.http.CookieManager());
+    c.http.Get(QString::fromLatin1(server.url("/next")));
+    const QByteArray head = server.requests().at(1).head;
+    QVERIFY2(head.endsWith("User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n"
+                           "Cookie: a=1\r\nCookie: b=2\r\nCookie2: $Version=\"1\"\r\n\r\n"),
+             head.constData());
+}
+
+void TestIdHTTP::headerFolding_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("max");
+    QTest::addColumn<QString>("folded");
+    QTest::newRow("short stays") << "Name: a, b" << 1024 << "Name: a, b";
+    QTest::newRow("breaks after the last separator within the limit")
+        << "Name: aaa, bbb ccc" << 12 << "Name: aaa, \r\n bbb ccc";
+    QTest::newRow("quoted separators are kept") << "N: \"a, b, c\" d" << 8 << "N: \r\n \"a, b, c\" \r\n d";
+    QTest::newRow("no separator leaves the line") << "Name:abcdefghij" << 5 << "Name:abcdefghij";
+    QTest::newRow("several pieces") << "N: aa bb cc dd" << 6 << "N: aa \r\n bb \r\n cc dd";
+}
+
+void TestIdHTTP::headerFolding()
+{
+    QFETCH(QString, line);
+    QFETCH(int, max);
+    QFETCH(QString, folded);
+    QCOMPARE(TIdHTTP::FoldHeaderLine(line, max), folded);
+}
+
+void TestIdHTTP::chunkSize_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<qint64>("size");
+    QTest::newRow("hex") << "1a" << qint64(26);
+    QTest::newRow("extension") << "1A;name=value" << qint64(26);
+    QTest::newRow("blanks") << "  ff  ; x" << qint64(255);
+    QTest::newRow("not hex") << "zz" << qint64(0);
+    QTest::newRow("negative") << "-5" << qint64(0);
+    QTest::newRow("empty") << "" << qint64(0);
+    QTest::newRow("beyond 64 bits") << "1ffffffffffffffff" << qint64(0);
+}
+
+void TestIdHTTP::chunkSize()
+{
+    QFETCH(QString, line);
+    QFETCH(qint64, size);
+    QCOMPARE(TIdHTTP::ParseChunkSize(line), size);
+}
+
+void TestIdHTTP::nonAsciiBytesInLinesAreSubstituted()
+{
+    ScriptedHttpServer server;
+    server.setReply("/", ScriptedHttpServer::response("HTTP/1.1 200 Gr\xC3\xBC\xC3\x9F" "e", "ok"));
+    Client c;
+    c.http.Get(QString::fromLatin1(server.url("/")));
+    QCOMPARE(c.http.ResponseText(), QStringLiteral("HTTP/1.1 200 Gr????e"));
+    // A URL outside ASCII still leaves as a valid request line.
+    QVERIFY_THROWS_EXCEPTION(EIdHTTPProtocolException,
+                             c.http.Get(QString::fromLatin1(server.url("/")) + QStringLiteral("\u00E9")));
+    const QByteArray head = server.requests().last().head;
+    for (char byte : head)
+        QVERIFY(static_cast<unsigned char>(byte) < 0x80);
+}
+
+void TestIdHTTP::refusedConnectionIsSocketError()
+{
+    Client c;
+    try {
+        c.http.Get(QStringLiteral("http://127.0.0.1:%1/").arg(unusedPort()));
+        QFAIL("no exception");
+    } catch (const EIdSocketError &e) {
+        QCOMPARE(e.LastError(), ECONNREFUSED);
+    }
+    QCOMPARE(c.statuses, QStringList(QStringLiteral("Connecting to 127.0.0.1.")));
+}
+
+void TestIdHTTP::cancelEndsEveryWait_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("antiFreeze");
+    const QByteArray midBody = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\npartial";
+    QTest::newRow("before the status line, other thread") << QByteArray() << false;
+    QTest::newRow("in the middle of a body, other thread") << midBody << false;
+    QTest::newRow("before the status line, event handler") << QByteArray() << true;
+    QTest::newRow("in the middle of a body, event handler") << midBody << true;
+    QTest::newRow("in the middle of a chunk, event handler")
+        << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n100\r\nabc") << true;
+}
+
+void TestIdHTTP::cancelEndsEveryWait()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, antiFreeze);
+    ScriptedHttpServer server;
+    server.setReply("/", reply, Reply::Stall);
+    Client c;
+    std::unique_ptr<TIdAntiFreeze> freeze;
+    std::thread canceller;
+    if (antiFreeze) {
+        freeze = std::make_unique<TIdAntiFreeze>();
+        QTimer::singleShot(300, [&c] { c.http.Cancel(); });
+    } else {
+        canceller = std::thread([&c] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            c.http.Cancel();
+        });
+    }
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY_THROWS_EXCEPTION(EIdFetchCancelled, c.http.Get(QString::fromLatin1(server.url("/"))));
+    if (canceller.joinable())
+        canceller.join();
+    QVERIFY(timer.elapsed() < 10000);
+    QVERIFY(!c.http.Connected());
+    // A new fetch is not affected by the earlier cancel.
+    server.setReply("/ok", ScriptedHttpServer::response("HTTP/1.1 200 OK", "fine"));
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/ok"))), QStringLiteral("fine"));
+}
+
+void TestIdHTTP::antiFreezeServesEventsWhileWaiting()
+{
+    ScriptedHttpServer server;
+    server.setReply("/", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n", Reply::Stall);
+    TIdAntiFreeze freeze;
+    Client c;
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (++ticks == 6)
+            c.http.Cancel();
+    });
+    tick.start(50);
+    QVERIFY_THROWS_EXCEPTION(EIdFetchCancelled, c.http.Get(QString::fromLatin1(server.url("/"))));
+    QCOMPARE(ticks, 6);
+
+    // Without an active one the client blocks and serves nothing: only another thread can cancel.
+    freeze.setActive(false);
+    ticks = 0;
+    std::thread canceller([&c] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        c.http.Cancel();
+    });
+    QVERIFY_THROWS_EXCEPTION(EIdFetchCancelled, c.http.Get(QString::fromLatin1(server.url("/"))));
+    canceller.join();
+    QCOMPARE(ticks, 0);
+}
+
+void TestIdHTTP::onlyOneAntiFreeze()
+{
+    TIdAntiFreeze first;
+    try {
+        TIdAntiFreeze second;
+        QFAIL("a second one was created");
+    } catch (const EIdException &e) {
+        QCOMPARE(e.Message(), QStringLiteral("Only one TIdAntiFreeze can exist per application."));
+    }
+    QCOMPARE(TIdAntiFreeze::Instance(), &first);
+}
+
+void TestIdHTTP::connectTimeout()
+{
+    // A listener whose accept queue is full drops further SYNs, so a connect to it hangs.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), length) == 0);
+    QVERIFY(::listen(listener, 0) == 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+    QList<int> fillers;
+    auto cleanup = qScopeGuard([&] {
+        for (int fd : fillers)
+            ::close(fd);
+        ::close(listener);
+    });
+    for (int i = 0; i < 4; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ::connect(fd, reinterpret_cast<sockaddr *>(&address), length);
+        fillers << fd;
+    }
+    QTest::qWait(200);
+
+    TIdAntiFreeze freeze;
+    Client c;
+    c.http.setConnectTimeout(500);
+    QElapsedTimer timer;
+    timer.start();
+    try {
+        c.http.Get(QStringLiteral("http://127.0.0.1:%1/").arg(ntohs(address.sin_port)));
+        QSKIP("this kernel completes connects to a full accept queue");
+    } catch (const EIdConnectTimeout &e) {
+        QCOMPARE(e.Message(), QStringLiteral("Connect timed out."));
+    } catch (const EIdException &e) {
+        QSKIP(qPrintable(QStringLiteral("connect to a full queue ended otherwise: ") + e.Message()));
+    }
+    QVERIFY(timer.elapsed() < 10000);
+    QVERIFY(!c.http.Connected());
+}
+
+QTEST_GUILESS_MAIN(TestIdHTTP)
+#include "tst_idhttp.moc"
