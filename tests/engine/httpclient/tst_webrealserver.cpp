@@ -1,0 +1,260 @@
+#include "ScriptedHttpServer.h"
+#include "TIdAntiFreeze.h"
+#include "TKorvane.h"
+
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <random>
+
+using Reply = ScriptedHttpServer::Reply;
+Q_DECLARE_METATYPE(Reply::After)
+
+namespace {
+
+uint16_t unusedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), length);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool canConnect(uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+QString statusText(const QString &line)
+{
+    const qsizetype sep = line.indexOf(QLatin1String(" - "));
+    return sep < 0 ? line : line.mid(sep + 3);
+}
+
+} // namespace
+
+// The web page test against a real web server (nginx on loopback), and korvane-cli --web
+// against it and against the scripted server.
+class TestWebRealServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void pagesCountedExactly_data();
+    void pagesCountedExactly();
+    void cliFetchesRealPages();
+    void cliReportsFailures_data();
+    void cliReportsFailures();
+
+private:
+    QString url(const QString &path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(FPort).arg(path); }
+    QList<QJsonObject> runCli(const QStringList &arguments, int &exitCode);
+
+    QTemporaryDir FDir;
+    QProcess FNginx;
+    uint16_t FPort = 0;
+    bool FHaveNginx = false;
+    QByteArray FLargeFile;
+    qint64 FIndexSize = 0;
+    QString FUtf8Page;
+};
+
+void TestWebRealServer::initTestCase()
+{
+    QVERIFY(FDir.isValid());
+    qputenv("XDG_DATA_HOME", FDir.filePath(QStringLiteral("data")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", FDir.filePath(QStringLiteral("config")).toUtf8());
+    if (!QFile::exists(QStringLiteral("/usr/sbin/nginx")))
+        return;
+
+    const QString root = FDir.filePath(QStringLiteral("www"));
+    QVERIFY(QDir().mkpath(root));
+    QFile ascii(root + QStringLiteral("/index.html"));
+    QVERIFY(ascii.open(QIODevice::WriteOnly));
+    FIndexSize = ascii.write("<html><head><title>Korvane</title></head><body>" + QByteArray(10000, 'k') + "</body></html>\n");
+    ascii.close();
+
+    FUtf8Page = QStringLiteral("<html><body>") + QString(3000, QChar(0x00E9)) + QStringLiteral("\U0001F600</body></html>");
+    QFile utf8(root + QStringLiteral("/utf8.html"));
+    QVERIFY(utf8.open(QIODevice::WriteOnly));
+    utf8.write(FUtf8Page.toUtf8());
+    utf8.close();
+
+    FLargeFile.resize(24 * 1024 * 1024 + 123);
+    std::mt19937 random(42);
+    for (char &byte : FLargeFile)
+        byte = char(random());
+    QFile large(root + QStringLiteral("/large.bin"));
+    QVERIFY(large.open(QIODevice::WriteOnly));
+    large.write(FLargeFile);
+    large.close();
+
+    FPort = unusedPort();
+    const QString prefix = FDir.path();
+    const QString config = QStringLiteral(
+        "daemon off;\nmaster_process off;\nworker_processes 1;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
+        "events { worker_connections 64; }\n"
+        "http {\n  access_log off;\n"
+        "  client_body_temp_path %1/body; proxy_temp_path %1/proxy; fastcgi_temp_path %1/fastcgi;\n"
+        "  uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;\n"
+        "  types { text/html html; application/octet-stream bin; }\n  default_type application/octet-stream;\n"
+        "  server {\n    listen 127.0.0.1:%2;\n    root %1/www;\n"
+        "    location = /utf8.html { charset utf-8; }\n  }\n}\n").arg(prefix).arg(FPort);
+    QFile conf(prefix + QStringLiteral("/nginx.conf"));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write(config.toUtf8());
+    conf.close();
+
+    FNginx.setProcessChannelMode(QProcess::ForwardedChannels);
+    FNginx.start(QStringLiteral("/usr/sbin/nginx"),
+                 {QStringLiteral("-p"), prefix, QStringLiteral("-e"), prefix + QStringLiteral("/error.log"),
+                  QStringLiteral("-c"), prefix + QStringLiteral("/nginx.conf")});
+    QVERIFY(FNginx.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(canConnect(FPort) || FNginx.state() != QProcess::Running, 10000);
+    QVERIFY2(FNginx.state() == QProcess::Running, "nginx did not start; see error.log in the temp folder");
+    FHaveNginx = true;
+}
+
+void TestWebRealServer::cleanupTestCase()
+{
+    if (FNginx.state() == QProcess::Running) {
+        FNginx.terminate();
+        if (!FNginx.waitForFinished(5000))
+            FNginx.kill();
+        FNginx.waitForFinished(5000);
+    }
+}
+
+void TestWebRealServer::pagesCountedExactly_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<qint64>("count");
+    QTest::newRow("static page") << "/index.html" << qint64(10000 + 47 + 15);
+    QTest::newRow("utf-8 page counts characters") << "/utf8.html" << qint64(12 + 3000 + 2 + 14);
+    QTest::newRow("large file counts bytes") << "/large.bin" << qint64(24 * 1024 * 1024 + 123);
+}
+
+void TestWebRealServer::pagesCountedExactly()
+{
+    if (!FHaveNginx)
+        QSKIP("/usr/sbin/nginx is not installed");
+    QFETCH(QString, path);
+    QFETCH(qint64, count);
+    if (path == QLatin1String("/utf8.html"))
+        QCOMPARE(count, qint64(FUtf8Page.size()));
+    if (path == QLatin1String("/index.html"))
+        QCOMPARE(count, FIndexSize);
+
+    TIdAntiFreeze freeze;
+    TKorvane k;
+    QStringList status;
+    k.setOnStatusMsg([&status](const QString &line) { status << statusText(line); });
+    k.DoTest(TKorvane::ttWebPage, url(path), 0);
+    QCOMPARE(k.BytesTransferred(), count);
+    QVERIFY(k.ValidResult());
+    QVERIFY(k.TestDone());
+    const QStringList expected{QStringLiteral("Initiating Test to ") + url(path), QStringLiteral("Connecting to 127.0.0.1."),
+                               QStringLiteral("Connected."), QStringLiteral("Receiving data - timer started."),
+                               QStringLiteral("Disconnecting."), QStringLiteral("Disconnected.")};
+    QCOMPARE(status, expected);
+}
+
+QList<QJsonObject> TestWebRealServer::runCli(const QStringList &arguments, int &exitCode)
+{
+    QList<QJsonObject> results;
+    QProcess cli;
+    cli.start(qEnvironmentVariable("KORVANE_BIN_DIR") + QStringLiteral("/korvane-cli"), arguments);
+    if (!cli.waitForFinished(120000)) {
+        cli.kill();
+        cli.waitForFinished();
+        exitCode = -1;
+        return results;
+    }
+    exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+    for (const QByteArray &line : cli.readAllStandardOutput().split('\n'))
+        if (!line.trimmed().isEmpty())
+            results << QJsonDocument::fromJson(line).object();
+    return results;
+}
+
+void TestWebRealServer::cliFetchesRealPages()
+{
+    if (!FHaveNginx)
+        QSKIP("/usr/sbin/nginx is not installed");
+    int exitCode = 0;
+    const QList<QJsonObject> results = runCli(
+        {QStringLiteral("--web"), QStringLiteral("--json"), url(QStringLiteral("/index.html")),
+         QStringLiteral("127.0.0.1:%1/large.bin").arg(FPort)},
+        exitCode);
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(results.size(), 2);
+    QCOMPARE(results.at(0).value(QStringLiteral("bytes")).toInteger(), FIndexSize);
+    QCOMPARE(results.at(1).value(QStringLiteral("target")).toString(), url(QStringLiteral("/large.bin")));
+    QCOMPARE(results.at(1).value(QStringLiteral("bytes")).toInteger(), qint64(FLargeFile.size()));
+    QCOMPARE(results.at(1).value(QStringLiteral("accumulated_count")).toInt(), 2);
+    for (const QJsonObject &result : results) {
+        QVERIFY(result.value(QStringLiteral("valid")).toBool());
+        QVERIFY(result.value(QStringLiteral("rate_kbps")).toDouble() > 0);
+        const QJsonArray log = result.value(QStringLiteral("log")).toArray();
+        QVERIFY(log.contains(QStringLiteral("Connected.")));
+        QVERIFY(log.contains(QStringLiteral("Receiving data - timer started.")));
+    }
+}
+
+void TestWebRealServer::cliReportsFailures_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<Reply::After>("after");
+    QTest::addColumn<QStringList>("extraArguments");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("error status") << ScriptedHttpServer::response("HTTP/1.1 404 Not Found", "gone") << Reply::KeepOpen
+                                  << QStringList() << "HTTP/1.1 404 Not Found";
+    QTest::newRow("close before the status line") << QByteArray() << Reply::Close << QStringList()
+                                                  << "Connection Closed Gracefully.";
+    QTest::newRow("stalled body, cancelled by the time-out")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nabc") << Reply::Stall
+        << QStringList{QStringLiteral("--timeout"), QStringLiteral("0.5")}
+        << "Test cancelled: no result within 0.5 seconds";
+}
+
+void TestWebRealServer::cliReportsFailures()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(Reply::After, after);
+    QFETCH(QStringList, extraArguments);
+    QFETCH(QString, error);
+    ScriptedHttpServer server;
+    server.setReply("/", reply, after);
+    int exitCode = 0;
+    const QList<QJsonObject> results =
+        runCli(QStringList{QStringLiteral("--web"), QStringLiteral("--json")} + extraArguments
+                   + QStringList{QString::fromLatin1(server.url("/"))},
+               exitCode);
+    QCOMPARE(exitCode, 1);
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(results.at(0).value(QStringLiteral("error")).toString(), error);
+    QVERIFY(!results.at(0).value(QStringLiteral("valid")).toBool());
+    QCOMPARE(results.at(0).value(QStringLiteral("accumulated_count")).toInt(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestWebRealServer)
+#include "tst_webrealserver.moc"
