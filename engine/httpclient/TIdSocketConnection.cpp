@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -65,6 +66,22 @@ void TIdSocketConnection::PeerClosed()
 {
     Close();
     Notify(hsDisconnected);
+}
+
+void TIdSocketConnection::ServeAfterBlock()
+{
+    // Every block would mean one event-loop pass per 32 KiB; a frame's time between passes
+    // keeps the window just as responsive without slowing a fast transfer.
+    constexpr qint64 minimumGapNs = 10'000'000;
+    if (!TIdAntiFreeze::ShouldUse())
+        return;
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const qint64 nowNs = qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    if (nowNs - FLastServedNs < minimumGapNs)
+        return;
+    FLastServedNs = nowNs;
+    TIdAntiFreeze::DoProcess();
 }
 
 int TIdSocketConnection::DataStepMs() const
@@ -388,7 +405,7 @@ void TIdSocketConnection::ReadBytes(qint64 count, QByteArray *dest)
         if (got == 0)
             throw EIdConnClosedGracefully();
         remaining -= got;
-        TIdAntiFreeze::DoProcess();
+        ServeAfterBlock();
         CheckCancel();
     }
 }
@@ -420,7 +437,7 @@ void TIdSocketConnection::ReadUntilClose(QByteArray *dest)
         }
         if (got == 0)
             return;
-        TIdAntiFreeze::DoProcess();
+        ServeAfterBlock();
         CheckCancel();
     }
 }

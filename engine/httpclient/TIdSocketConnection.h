@@ -85,6 +85,7 @@ private:
     bool FillBuffer();
     int ReadWaitMs() const { return FReadTimeout > 0 ? FReadTimeout : -1; }
     int DataStepMs() const;
+    void ServeAfterBlock();
 
     int FSocket = -1;
     QString FHost;
@@ -94,5 +95,6 @@ private:
     QByteArray FInBuf;
     qsizetype FInPos = 0;
     QByteArray FScratch; // target for dropped bytes
+    qint64 FLastServedNs = 0;
     TIdCancelFlag FCancel;
 };
