@@ -17,6 +17,7 @@
 #include "FormStorage.h"
 #include "KorvaneException.h"
 #include "LogTimestamp.h"
+#include "TIdAntiFreeze.h"
 #include "ResultsTable.h"
 #include "TKorvane.h"
 #include "uUtils.h"
@@ -74,6 +75,10 @@ TfMain::TfMain(QWidget* parent)
     FormStore = new TJvFormStorage(this);
     FormStore->setObjectName(QStringLiteral("FormStore"));
     FormStore->SetAppStorage(AppStore);
+    IdAntiFreeze1 = new TIdAntiFreeze(this);
+    IdAntiFreeze1->setObjectName(QStringLiteral("IdAntiFreeze1"));
+    // Short steps keep the window (and Esc) responsive during a web page test.
+    IdAntiFreeze1->setIdleTimeOut(50);
 
     BuildMenu();
     auto* central = new QWidget(this);

@@ -14,6 +14,7 @@ class QRadioButton;
 class QSplitter;
 class QTabWidget;
 class TAboutInfo;
+class TIdAntiFreeze;
 class TJvAppIniFileStorage;
 class TJvFormStorage;
 class TKorvane;
@@ -75,6 +76,8 @@ public:
     TAboutInfo* AboutInfo1 = nullptr;
     TJvAppIniFileStorage* AppStore = nullptr;
     TJvFormStorage* FormStore = nullptr;
+    // Serves the event queue while a web page test blocks in the HTTP client.
+    TIdAntiFreeze* IdAntiFreeze1 = nullptr;
 
     // The measurement object, from creation to destruction of the window.
     TKorvane* Krvn = nullptr;
