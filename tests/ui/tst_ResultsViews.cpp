@@ -1,0 +1,355 @@
+#include "UiTestMain.h"
+
+#include "DiskStorage.h"
+#include "ResultsTable.h"
+#include "TResultsCellDelegate.h"
+#include "TResultsChart.h"
+#include "TResultsColumn.h"
+#include "TResultsGrid.h"
+#include "TResultsGridModel.h"
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPainter>
+#include <QScrollBar>
+#include <QToolTip>
+#include <QVBoxLayout>
+
+#include <memory>
+
+namespace {
+
+struct RowSpec
+{
+    QString server;
+    double speed;
+};
+
+// A results store in a temporary folder, filled with the given rows.
+std::unique_ptr<TdmDiskStorage> MakeStore(const QTemporaryDir& dir, const QList<RowSpec>& rows)
+{
+    auto store = std::make_unique<TdmDiskStorage>(dir.path());
+    TResultsTable* table = store->cdsKorvaneResults();
+    const QDateTime start(QDate(2024, 3, 5), QTime(9, 7));
+    for (const RowSpec& r : rows) {
+        table->Append();
+        table->SetServer(r.server);
+        table->SetStartTime(start);
+        table->SetDuration(1234);
+        table->SetBytesRx(1048576);
+        table->SetResult(r.speed);
+        table->SetSpeed(r.speed);
+        table->Post();
+    }
+    return store;
+}
+
+QColor PixelAt(const QImage& image, const QPoint& p)
+{
+    return image.pixelColor(p);
+}
+
+}  // namespace
+
+class tst_ResultsViews : public QObject
+{
+    Q_OBJECT
+private slots:
+    void barRect_data();
+    void barRect();
+    void gridStripesSelectionAndBars();
+    void headerClickMarksSortedColumn();
+    void elidedCellTooltip();
+    void chartWalksTheTable();
+    void chartPaletteRepeats();
+    void chartDrawsIntoAnyRectangle_data();
+    void chartDrawsIntoAnyRectangle();
+};
+
+void tst_ResultsViews::barRect_data()
+{
+    // Cell 108 x 20: frame inset 2, bar area inset 2 more, so the area is 100 pixels wide.
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<int>("width");
+    QTest::newRow("half") << 50.0 << 100 << 50;
+    QTest::newRow("zero") << 0.0 << 100 << 0;
+    QTest::newRow("at maximum") << 100.0 << 100 << 100;
+    QTest::newRow("above maximum stops at the frame") << 151.0 << 100 << 100;
+    QTest::newRow("rounds to nearest") << 33.6 << 100 << 34;
+    QTest::newRow("half pixel to even") << 0.5 << 100 << 0;
+    QTest::newRow("negative drawn by size") << -25.0 << 100 << 25;
+    QTest::newRow("no maximum yet") << 12.0 << 0 << 100;
+}
+
+void tst_ResultsViews::barRect()
+{
+    QFETCH(double, value);
+    QFETCH(int, maximum);
+    QFETCH(int, width);
+    const QRect cell(10, 20, 108, 20);
+    QCOMPARE(TResultsCellDelegate::BarFrame(cell), QRect(12, 22, 104, 16));
+    const QRect bar = TResultsCellDelegate::BarRect(cell, value, maximum);
+    QCOMPARE(bar.width(), width);
+    if (width > 0) {
+        QCOMPARE(bar.topLeft(), QPoint(14, 24));
+        QCOMPARE(bar.height(), 12);
+    }
+}
+
+void tst_ResultsViews::gridStripesSelectionAndBars()
+{
+    QTemporaryDir dir;
+    QList<RowSpec> rows;
+    for (int i = 0; i < 30; ++i)
+        rows.append({QStringLiteral("srv%1").arg(i), i == 0 ? 500.0 : 50.0});
+    // One row above the maximum, one negative.
+    rows[1].speed = 250;
+    rows[2].speed = -50;
+    auto store = MakeStore(dir, rows);
+
+    QWidget host;
+    auto* layout = new QVBoxLayout(&host);
+    auto* other = new QLineEdit(&host);
+    auto* grid = new TResultsGrid(&host);
+    layout->addWidget(other);
+    layout->addWidget(grid);
+    host.resize(740, 300);
+    grid->SetStore(store.get());
+    grid->SetSpeedMaximum(100);
+    host.show();
+    QApplication::setActiveWindow(&host);
+    QVERIFY(QTest::qWaitForWindowActive(&host));
+
+    QAbstractItemModel* model = grid->model();
+    QCOMPARE(model->rowCount(), 30);
+    const QColor stripe(205, 250, 255);
+    const QColor base = grid->palette().color(QPalette::Base);
+    const QColor highlight = grid->palette().color(QPalette::Active, QPalette::Highlight);
+    auto cellPixel = [&](int row, int column) {
+        const QImage image = grid->viewport()->grab().toImage();
+        const QRect r = grid->visualRect(model->index(row, column));
+        return PixelAt(image, r.topLeft() + QPoint(1, 1));
+    };
+
+    // Focus on the grid with the cell (0, Duration) selected.
+    grid->setFocus();
+    grid->setCurrentIndex(model->index(0, TResultsGridModel::colDuration));
+    QTRY_VERIFY(grid->hasFocus());
+    QCOMPARE(cellPixel(0, TResultsGridModel::colDuration), highlight);
+    QCOMPARE(cellPixel(0, TResultsGridModel::colServer), stripe);
+    QCOMPARE(cellPixel(1, TResultsGridModel::colDuration), base);
+    QCOMPARE(cellPixel(2, TResultsGridModel::colDuration), stripe);
+    QCOMPARE(cellPixel(4, TResultsGridModel::colResult), stripe);
+    QCOMPARE(store->cdsKorvaneResults()->RecIndex(), 0);
+
+    // Without the focus the selected cell is striped like its row.
+    other->setFocus();
+    QTRY_VERIFY(!grid->hasFocus());
+    QCOMPARE(cellPixel(0, TResultsGridModel::colDuration), stripe);
+
+    // Speed bars: grey frame; full at and above the maximum; black when negative.
+    const QImage image = grid->viewport()->grab().toImage();
+    auto speedCell = [&](int row) { return grid->visualRect(model->index(row, TResultsGridModel::colSpeed)); };
+    const QRect full = speedCell(1);
+    QCOMPARE(PixelAt(image, TResultsCellDelegate::BarFrame(full).topLeft()), QColor(128, 128, 128));
+    const QRect fullBar = TResultsCellDelegate::BarRect(full, 250, 100);
+    QCOMPARE(PixelAt(image, fullBar.topRight()), highlight);
+    QCOMPARE(PixelAt(image, fullBar.topRight() + QPoint(1, 0)), base);  // the gap before the frame
+    QCOMPARE(PixelAt(image, TResultsCellDelegate::BarRect(speedCell(2), -50, 100).center()), QColor(Qt::black));
+    const QRect half = TResultsCellDelegate::BarRect(speedCell(3), 50, 100);
+    QCOMPARE(PixelAt(image, half.topRight()), highlight);
+    QCOMPARE(PixelAt(image, half.topRight() + QPoint(2, 0)), base);
+    QVERIFY(half.width() * 2 - fullBar.width() <= 1);
+
+    // Stripes stay on the displayed rows when the grid scrolls by one row.
+    grid->verticalScrollBar()->setValue(1);
+    QCOMPARE(grid->rowAt(0), 1);
+    QCOMPARE(cellPixel(1, TResultsGridModel::colDuration), stripe);
+    QCOMPARE(cellPixel(2, TResultsGridModel::colDuration), base);
+
+    // Moving the selection moves the table's cursor.
+    grid->setFocus();
+    grid->setCurrentIndex(model->index(5, TResultsGridModel::colServer));
+    QCOMPARE(store->cdsKorvaneResults()->RecIndex(), 5);
+}
+
+void tst_ResultsViews::headerClickMarksSortedColumn()
+{
+    QTemporaryDir dir;
+    auto store = MakeStore(dir, {{"b", 1}, {"a", 2}, {"c", 3}});
+    TResultsGrid grid;
+    grid.SetStore(store.get());
+    grid.resize(740, 200);
+    grid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&grid));
+    QVERIFY(!grid.coldbServer()->Sorted());
+
+    QHeaderView* header = grid.horizontalHeader();
+    const int x = header->sectionViewportPosition(TResultsGridModel::colServer) + 10;
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
+    QVERIFY(grid.coldbServer()->Sorted());
+    QCOMPARE(header->sortIndicatorSection(), int(TResultsGridModel::colServer));
+    const QStringList order{grid.model()->index(0, 0).data().toString(), grid.model()->index(1, 0).data().toString(),
+                            grid.model()->index(2, 0).data().toString()};
+    QCOMPARE(order, (QStringList{"b", "a", "c"}));
+
+    const int xr = header->sectionViewportPosition(TResultsGridModel::colResult) + 10;
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(xr, header->height() / 2));
+    QVERIFY(!grid.coldbServer()->Sorted());
+    QVERIFY(grid.coldbResult()->Sorted());
+
+    // Layout properties by name, as the settings use them.
+    grid.coldbResult()->SetPosition(0);
+    QCOMPARE(grid.coldbResult()->Position(), 0);
+    QCOMPARE(grid.coldbServer()->Position(), 1);
+    grid.coldbDuration()->SetWidth(123);
+    QCOMPARE(grid.coldbDuration()->property("Width").toInt(), 123);
+    QVERIFY(header->sectionsMovable());
+    QCOMPARE(header->sectionResizeMode(TResultsGridModel::colServer), QHeaderView::Interactive);
+}
+
+void tst_ResultsViews::elidedCellTooltip()
+{
+    QTemporaryDir dir;
+    const QString longName = QStringLiteral("http://") + QString(200, QLatin1Char('x')) + QStringLiteral(".example/");
+    auto store = MakeStore(dir, {{longName, 1}, {"short", 2}});
+    TResultsGrid grid;
+    grid.SetStore(store.get());
+    grid.resize(740, 200);
+    grid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&grid));
+
+    auto tooltipAt = [&](int row, int column) {
+        QToolTip::hideText();
+        const QRect r = grid.visualRect(grid.model()->index(row, column));
+        QHelpEvent help(QEvent::ToolTip, r.center(), grid.viewport()->mapToGlobal(r.center()));
+        QCoreApplication::sendEvent(grid.viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    QCOMPARE(tooltipAt(0, TResultsGridModel::colServer), longName);
+    QCOMPARE(tooltipAt(1, TResultsGridModel::colServer), QStringLiteral("Test results"));
+    QCOMPARE(tooltipAt(0, TResultsGridModel::colDuration), QStringLiteral("Test results"));
+    QToolTip::hideText();
+}
+
+void tst_ResultsViews::chartWalksTheTable()
+{
+    QTemporaryDir dir;
+    auto store = MakeStore(dir, {{"one", 12.3}, {"two", 4567.8}, {"three", 0.5}});
+    TResultsTable* table = store->cdsKorvaneResults();
+    table->MoveTo(1);
+    // A fresh store knows only the rows its cursor left.
+    TdmDiskStorage reopened(dir.path());
+    store.reset();
+    QCOMPARE(reopened.MaxResult(), 1.0);
+
+    TResultsChart chart;
+    chart.SetTable(reopened.cdsKorvaneResults());
+    QCOMPARE(chart.PointCount(), 3);
+    QCOMPARE(reopened.MaxResult(), 4567.8);
+    QCOMPARE(chart.Points()[1].Value, 4567.8);
+    QVERIFY(chart.Points()[0].Order < chart.Points()[1].Order);
+    QVERIFY(chart.Points()[0].Label.startsWith(QStringLiteral("one\r05 Mar 09:07 - 12.30KB/s - ")));
+
+    // The walk returns to the row that was current.
+    reopened.cdsKorvaneResults()->MoveTo(1);
+    chart.RefreshData();
+    QCOMPARE(reopened.cdsKorvaneResults()->RecIndex(), 1);
+
+    // Clearing the store empties the chart.
+    reopened.DeleteAll();
+    QCOMPARE(chart.PointCount(), 0);
+}
+
+void tst_ResultsViews::chartPaletteRepeats()
+{
+    QTemporaryDir dir;
+    QList<RowSpec> rows;
+    for (int i = 0; i < 12; ++i)
+        rows.append({QStringLiteral("server%1.example").arg(i), 100.0 + 10 * i});
+    auto store = MakeStore(dir, rows);
+    TResultsChart chart;
+    chart.SetTable(store->cdsKorvaneResults());
+    QCOMPARE(chart.PointCount(), 12);
+
+    const QRect rect(0, 0, 1024, 768);
+    QImage image(rect.size(), QImage::Format_RGB32);
+    {
+        QPainter painter(&image);
+        chart.Draw(painter, rect);
+    }
+    const QVector<QRectF> bars = chart.BarRects(rect);
+    QCOMPARE(bars.size(), 12);
+    const QList<QColor> first{QColor(93, 165, 161), QColor(196, 83, 49), QColor(231, 150, 9)};
+    for (int i = 0; i < 12; ++i)
+        QCOMPARE(image.pixelColor(bars[i].center().toPoint()), TResultsChart::BarColor(i));
+    QCOMPARE(TResultsChart::BarColor(0), first[0]);
+    QCOMPARE(TResultsChart::BarColor(1), first[1]);
+    QCOMPARE(TResultsChart::BarColor(11), first[0]);
+    QCOMPARE(TResultsChart::BarColor(12), first[1]);
+
+    // Bars stand on one baseline, 70 % of their slot wide, heights in proportion.
+    for (const QRectF& bar : bars)
+        QCOMPARE(bar.bottom(), bars[0].bottom());
+    const double slot = bars[1].center().x() - bars[0].center().x();
+    QVERIFY(qAbs(bars[0].width() - 0.7 * slot) < 0.01);
+    QVERIFY(qAbs(bars[11].height() / bars[0].height() - 210.0 / 100.0) < 0.01);
+
+    // Marks never overlap one another.
+    const QVector<QRectF> marks = chart.MarkRects(rect);
+    int shown = 0;
+    for (int i = 0; i < marks.size(); ++i) {
+        if (marks[i].isEmpty())
+            continue;
+        ++shown;
+        QVERIFY(marks[i].bottom() < bars[i].top());
+        for (int j = i + 1; j < marks.size(); ++j)
+            QVERIFY(!marks[i].intersects(marks[j]));
+    }
+    QVERIFY(shown >= 6);
+}
+
+void tst_ResultsViews::chartDrawsIntoAnyRectangle_data()
+{
+    QTest::addColumn<QRect>("rect");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("report bitmap") << QRect(0, 0, 1024, 768) << 3;
+    QTest::newRow("small, offset") << QRect(40, 30, 320, 200) << 3;
+    QTest::newRow("empty table") << QRect(0, 0, 640, 480) << 0;
+    QTest::newRow("many bars") << QRect(0, 0, 640, 480) << 200;
+}
+
+void tst_ResultsViews::chartDrawsIntoAnyRectangle()
+{
+    QFETCH(QRect, rect);
+    QFETCH(int, rows);
+    QTemporaryDir dir;
+    QList<RowSpec> specs;
+    for (int i = 0; i < rows; ++i)
+        specs.append({QStringLiteral("s%1").arg(i), 1000.0 * (i + 1)});
+    auto store = MakeStore(dir, specs);
+    TResultsChart chart;
+    chart.resize(200, 150);  // the on-screen size does not matter
+    chart.SetTable(store->cdsKorvaneResults());
+
+    QImage image(rect.right() + 20, rect.bottom() + 20, QImage::Format_RGB32);
+    image.fill(Qt::magenta);
+    {
+        QPainter painter(&image);
+        chart.Draw(painter, rect);
+    }
+    // Everything lands inside the rectangle, and all of it is painted.
+    QCOMPARE(image.pixelColor(rect.right() + 5, rect.bottom() + 5), QColor(Qt::magenta));
+    QVERIFY(image.pixelColor(rect.topLeft()) != QColor(Qt::magenta));
+    QVERIFY(image.pixelColor(rect.bottomRight()) != QColor(Qt::magenta));
+    for (const QRectF& bar : chart.BarRects(rect))
+        QVERIFY(QRectF(rect).contains(bar));
+    if (rows > 0) {
+        const QRectF last = chart.BarRects(rect).last();
+        QVERIFY(last.height() > chart.BarRects(rect).first().height());
+    }
+}
+
+KORVANE_UI_TEST_MAIN(tst_ResultsViews)
+#include "tst_ResultsViews.moc"
