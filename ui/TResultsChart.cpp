@@ -196,7 +196,8 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
 
     const int n = static_cast<int>(FPoints.size());
     l.slot = n > 0 ? l.plot.width() / n : l.plot.width();
-    const double minLabelWidth = fm.averageCharWidth() * 7;
+    // Fewer readable labels rather than many cut to a few letters.
+    const double minLabelWidth = fm.averageCharWidth() * 14;
     while (l.slot * l.labelEvery < minLabelWidth && l.labelEvery < n)
         ++l.labelEvery;
 
@@ -220,12 +221,12 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
         }
         l.labels.append(under);
 
-        // The mark: at most one slot wide, so neighbours rarely meet; those that would
-        // are left out.
+        // The mark: up to a little over two slots wide, so it stays readable; a mark that
+        // would overlap one already placed is left out.
         double textWidth = 0;
         for (const QString& line : lines)
             textWidth = std::max(textWidth, fm.horizontalAdvance(line));
-        const double maxText = std::max(std::min(l.slot - 10, 240.0), fm.averageCharWidth() * 4);
+        const double maxText = std::min(std::max(l.slot * 2.2 - 10, fm.averageCharWidth() * 12), 260.0);
         const double boxText = std::min(textWidth, maxText);
         QStringList shown;
         for (const QString& line : lines)
@@ -234,7 +235,9 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
         const double boxHeight = lines.size() * l.lineHeight + 4;
         const double topOfBar = l.bars.last().top() - l.depth / 2;
         double left = centre + l.depth / 2 - boxWidth / 2;
-        left = std::clamp(left, l.area.left() + 2, std::max(l.area.left() + 2, l.area.right() - boxWidth - 4));
+        // Inside the walls, clear of both axes' labels.
+        const double leftmost = l.plot.left() + 2;
+        left = std::clamp(left, leftmost, std::max(leftmost, l.plot.right() + l.depth - boxWidth - 2));
         QRectF box(left, topOfBar - MarkArrowLength - boxHeight, boxWidth, boxHeight);
         const QRectF withShadow = box.adjusted(-2, -2, 4, 4);
         const bool overlaps = std::any_of(placed.begin(), placed.end(),
