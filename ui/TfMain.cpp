@@ -14,16 +14,22 @@
 #include "AppIniFileStorage.h"
 #include "ApplicationExceptionHandler.h"
 #include "DiskStorage.h"
+#include "FormStateSequence.h"
 #include "FormStorage.h"
+#include "KorvaneBuildConfig.h"
 #include "KorvaneException.h"
 #include "LogTimestamp.h"
 #include "TIdAntiFreeze.h"
 #include "ResultsTable.h"
+#include "StatusPanel.h"
 #include "TKorvane.h"
+#include "fSplash.h"
 #include "uUtils.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -38,6 +44,7 @@
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -101,12 +108,45 @@ TfMain::TfMain(QWidget* parent)
     resize(740, 621 + menuBar()->sizeHint().height());
     move(217, 162);
 
+    BindStoredProps();
+    FStateSequence = std::make_unique<TFormStateSequence>(*FormStore, static_cast<IFormStateWindow&>(*this));
+
     FormCreate();
 }
 
 TfMain::~TfMain()
 {
+    FDestroying = true;
+    // Told to end without a close (or the close's save failed): save now.
+    FStateSequence->SaveIfNotSaved();
     FormDestroy();
+}
+
+void TfMain::BindStoredProps()
+{
+    FormStore->SetStoredProps(TJvFormStorage::MainWindowStoredProps());
+    // The status bar's panes as the settings file knows panels; the design has two.
+    TStoredPropertyAccessor panels;
+    panels.Get = [this](QObject*) {
+        QList<TStatusPanel> list;
+        for (int index = 0; index < StatusPane1->PanelCount(); ++index) {
+            TStatusPanel panel;
+            panel.Text = StatusPane1->PanelText(index);
+            panel.Width = StatusPane1->PanelWidth(index);
+            list.append(panel);
+        }
+        return QVariant::fromValue(TStatusPanel::ToCollection(list));
+    };
+    panels.Set = [this](QObject*, const QVariant& value) {
+        const QList<TStatusPanel> list = TStatusPanel::FromCollection(value.value<TCollectionValue>());
+        for (int index = 0; index < std::min<int>(list.size(), StatusPane1->PanelCount()); ++index) {
+            StatusPane1->SetPanelText(index, list[index].Text);
+            StatusPane1->SetPanelWidth(index, list[index].Width);
+        }
+        return true;
+    };
+    FormStore->SetAccessor(QStringLiteral("StatusPane1"), QStringLiteral("Panels"), panels);
+    FormStore->BindStoredProps(this);
 }
 
 void TfMain::BuildInputPanel()
@@ -353,19 +393,37 @@ void TfMain::FormCreate()
     setWindowTitle(windowTitle() + QStringLiteral(" V.") + AboutInfo1->Version());
 }
 
+void TfMain::setVisible(bool visible)
+{
+    if (visible && !isVisible() && FStateSequence && !FStateSequence->Restored())
+        dispatchGuarded([this] { FStateSequence->Restore(); });
+    QMainWindow::setVisible(visible);
+}
+
 void TfMain::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
     if (event->spontaneous())
         return;
-    dispatchGuarded([this] {
-        if (!FShownOnce) {
-            FShownOnce = true;
-            // Where the saved state will be restored: that ends with the results store.
-            CreateResultsStore();
-        }
-    });
     dispatchGuarded([this] { FormShow(); });
+}
+
+void TfMain::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted())
+        dispatchGuarded([this] { FStateSequence->Save(); });
+}
+
+void TfMain::BringToFront()
+{
+    // Still starting up: the window appears by itself shortly.
+    if (!isVisible())
+        return;
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
 }
 
 void TfMain::FormShow()
@@ -384,18 +442,87 @@ void TfMain::FormShow()
     }
 }
 
-void TfMain::CreateResultsStore()
+// ---------------------------------------------------------------------------------------
+// Saved state: the window's side
+
+QString TfMain::ProductName() const
 {
-    if (dmDiskStorage)
-        return;
-    dmDiskStorage = new TdmDiskStorage(AppStorePath, [this](const QString& message) {
-        AddLogLine(QStringLiteral("ERROR - ") + message);
-        EnableInputs();
-    });
-    grdResults->SetStore(dmDiskStorage);
-    // Loading the chart walks the table, which tells the store its largest speed.
-    DBChart1->SetTable(dmDiskStorage->cdsKorvaneResults());
-    grdResults->SetSpeedMaximum(ResultTexts::RoundHalfEven(dmDiskStorage->MaxResult()));
+    return AboutInfo1->ProductName();
+}
+
+QString TfMain::Version() const
+{
+    return AboutInfo1->Version();
+}
+
+void TfMain::OpenSplash(const QString& programName, const QStringList& statusLines)
+{
+    TfrmSplash* splash = TfrmSplash::Open(this);
+    splash->setProgramName(programName);
+    for (const QString& line : statusLines)
+        splash->setStatusUpdt(line);
+    splash->showCentred();
+    // Painted before the work starts; no user input may slip in meanwhile.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+bool TfMain::SplashOpen() const
+{
+    return TfrmSplash::Current() != nullptr;
+}
+
+void TfMain::ReleaseSplash()
+{
+    QPointer<TfrmSplash> splash = TfrmSplash::Current();
+    TfrmSplash::Release();
+    // The queue is not served again once the window is going: free it now.
+    if (FDestroying)
+        delete splash.data();
+}
+
+int TfMain::AccumulatedTestCount() const
+{
+    return Krvn ? Krvn->AccumulatedTestCount() : 0;
+}
+
+double TfMain::AccumulatedAverageSpeed() const
+{
+    return Krvn ? Krvn->AccumulatedAverageSpeed() : 0.0;
+}
+
+void TfMain::RestoreAccumulatedResults(int count, double average)
+{
+    if (Krvn)
+        Krvn->RestoreAccumulatedResults(count, average);
+}
+
+bool TfMain::ResultsStoreExists() const
+{
+    return dmDiskStorage != nullptr;
+}
+
+double TfMain::CreateResultsStore()
+{
+    if (!dmDiskStorage) {
+        dmDiskStorage = new TdmDiskStorage(AppStorePath, [this](const QString& message) {
+            AddLogLine(QStringLiteral("ERROR - ") + message);
+            EnableInputs();
+        });
+        grdResults->SetStore(dmDiskStorage);
+        // Loading the chart walks the table, which tells the store its largest speed.
+        DBChart1->SetTable(dmDiskStorage->cdsKorvaneResults());
+    }
+    return dmDiskStorage->MaxResult();
+}
+
+void TfMain::SetSpeedMaximum(int maximum)
+{
+    grdResults->SetSpeedMaximum(maximum);
+}
+
+void TfMain::ReportStateError(const std::exception& error)
+{
+    AppException(error);
 }
 
 void TfMain::FormDestroy()
@@ -615,13 +742,48 @@ void TfMain::Exit1Click()
 // Filled in with the printed report.
 void TfMain::Print1Click() {}
 
-// Filled in with the help page.
-void TfMain::KorvaneHelp1Click() {}
+QString TfMain::HelpPage() const
+{
+    QStringList candidates;
+    if (auto* app = TKorvaneApplication::Instance(); app && !app->HelpFile().isEmpty())
+        candidates << app->HelpFile();
+    else
+        candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/Help/Korvane.html");
+    // An installed program keeps its data apart from the executable.
+    candidates << QStringLiteral(KORVANE_INSTALL_DATADIR "/Help/Korvane.html");
+    for (const QString& candidate : std::as_const(candidates)) {
+        if (QFileInfo(candidate).isFile())
+            return candidate;
+    }
+    return {};
+}
 
-// Filled in with the shell commands.
-void TfMain::OstrelleWebSite1Click() {}
-void TfMain::EmailSupport1Click() {}
-void TfMain::CheckforUpdateClick() {}
+void TfMain::KorvaneHelp1Click()
+{
+    const QString page = HelpPage();
+    if (!page.isEmpty())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+}
 
-// Filled in with the about box.
-void TfMain::About1Click() {}
+void TfMain::OstrelleWebSite1Click()
+{
+    uUtils::OpenWebAddress(QStringLiteral(KORVANE_WEB_HOST), this);
+}
+
+void TfMain::EmailSupport1Click()
+{
+    uUtils::OpenMailAddress(QStringLiteral(KORVANE_SUPPORT_MAIL), this);
+}
+
+void TfMain::CheckforUpdateClick()
+{
+    const QString minor = AboutInfo1->MinorVersion();
+    const QString major = AboutInfo1->MajorVersion();
+    const QString program = AboutInfo1->InternalName();
+    uUtils::OpenUpgradePage(program, major, minor, this);
+}
+
+void TfMain::About1Click()
+{
+    AboutInfo1->Show(this);
+}

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "FormStateWindow.h"
+#include "WidgetPlacementTarget.h"
+
 #include <QMainWindow>
 #include <QString>
 
 #include <exception>
+#include <memory>
 
 class QAction;
 class QLabel;
@@ -14,6 +18,7 @@ class QRadioButton;
 class QSplitter;
 class QTabWidget;
 class TAboutInfo;
+class TFormStateSequence;
 class TIdAntiFreeze;
 class TJvAppIniFileStorage;
 class TJvFormStorage;
@@ -26,8 +31,9 @@ class TServerHistory;
 class TStatusPane;
 
 // The main window: the input panel, the results grid with the log below it, the speed
-// chart, the status bar and the menu; it runs tests and records their results.
-class TfMain : public QMainWindow
+// chart, the status bar and the menu; it runs tests and records their results. Its saved
+// state is restored before it first appears and saved when it closes.
+class TfMain : public QMainWindow, private IFormStateWindow
 {
     Q_OBJECT
 public:
@@ -84,9 +90,8 @@ public:
     // The per-user data folder.
     QString AppStorePath;
 
-    // Creates the results store in AppStorePath, binds the grid and the chart to it and
-    // sets the speed-bar maximum from it. Does nothing when a store exists.
-    void CreateResultsStore();
+    // Restores and saves the window's state around its first show and its close.
+    TFormStateSequence* StateSequence() const { return FStateSequence.get(); }
 
     // The application-wide exception handler: logs "ERROR - " + message, enables inputs.
     void AppException(const std::exception& E);
@@ -108,8 +113,18 @@ public slots:
     void CheckforUpdateClick();
     void About1Click();
 
+    // Another copy of the program was started: restore the window if minimized and
+    // bring it to the front.
+    void BringToFront();
+
+public:
+    // The first show restores the saved state before the window becomes visible.
+    void setVisible(bool visible) override;
+
 protected:
     void showEvent(QShowEvent* event) override;
+    // An accepted close saves the window state into the settings document.
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -121,6 +136,24 @@ private:
     void FormCreate();
     void FormShow();
     void FormDestroy();
+    void BindStoredProps();
+    // The help page: beside the program, else in the installed data folder; empty if none.
+    QString HelpPage() const;
+
+    // The window's side of the saved-state restore and save.
+    QString ProductName() const override;
+    QString Version() const override;
+    void OpenSplash(const QString& programName, const QStringList& statusLines) override;
+    bool SplashOpen() const override;
+    void ReleaseSplash() override;
+    IPlacementTarget& PlacementTarget() override { return FPlacement; }
+    int AccumulatedTestCount() const override;
+    double AccumulatedAverageSpeed() const override;
+    void RestoreAccumulatedResults(int count, double average) override;
+    bool ResultsStoreExists() const override;
+    double CreateResultsStore() override;
+    void SetSpeedMaximum(int maximum) override;
+    void ReportStateError(const std::exception& error) override;
 
     void AddLogLine(const QString& text);
     void SetStatusText(const QString& text, int index);
@@ -131,5 +164,7 @@ private:
     bool cbServerNameKeyUp(int& Key, Qt::KeyboardModifiers Shift);
 
     bool FTestRunning = false;
-    bool FShownOnce = false;
+    bool FDestroying = false;
+    TWidgetPlacementTarget FPlacement{this};
+    std::unique_ptr<TFormStateSequence> FStateSequence;
 };
