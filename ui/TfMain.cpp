@@ -22,6 +22,7 @@
 #include "TIdAntiFreeze.h"
 #include "ResultsTable.h"
 #include "StatusPanel.h"
+#include "Tdmrpt.h"
 #include "TKorvane.h"
 #include "fSplash.h"
 #include "uUtils.h"
@@ -694,8 +695,19 @@ bool TfMain::cbServerNameKeyUp(int& Key, Qt::KeyboardModifiers Shift)
 
 bool TfMain::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == cbServerName && event->type() == QEvent::KeyRelease) {
+    if (watched == cbServerName && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            FServerEnterDown = true;
+    } else if (watched == cbServerName && event->type() == QEvent::FocusOut) {
+        FServerEnterDown = false;
+    } else if (watched == cbServerName && event->type() == QEvent::KeyRelease) {
         auto* keyEvent = static_cast<QKeyEvent*>(event);
+        const bool isEnter = keyEvent->key() == Qt::Key_Return || keyEvent->key() == Qt::Key_Enter;
+        if (isEnter && !FServerEnterDown)
+            return true;
+        if (isEnter && !keyEvent->isAutoRepeat())
+            FServerEnterDown = false;
         if (!keyEvent->isAutoRepeat()) {
             int key = keyEvent->key();
             bool handled = false;
@@ -739,8 +751,20 @@ void TfMain::Exit1Click()
     close();
 }
 
-// Filled in with the printed report.
-void TfMain::Print1Click() {}
+void TfMain::Print1Click()
+{
+    if (DBChart1->PointCount() <= 0) {
+        // No parent: the box is centred on the screen.
+        QMessageBox box(QMessageBox::Information, QApplication::applicationName(),
+                        QStringLiteral("Sorry, nothing to print."), QMessageBox::Ok);
+        box.exec();
+        return;
+    }
+    Tdmrpt::PrintReport(this, mmDIsplay->Lines(), [this](QPainter& painter, const QRect& rect) {
+        DBChart1->Draw(painter, rect);
+        DBChart1->update();
+    });
+}
 
 QString TfMain::HelpPage() const
 {

@@ -164,6 +164,9 @@ private:
     bool cbServerNameKeyUp(int& Key, Qt::KeyboardModifiers Shift);
 
     bool FTestRunning = false;
+    // Enter acts on its release only when it was also pressed here, so a key that
+    // closed a dialog does not start a test.
+    bool FServerEnterDown = false;
     bool FDestroying = false;
     TWidgetPlacementTarget FPlacement{this};
     std::unique_ptr<TFormStateSequence> FStateSequence;

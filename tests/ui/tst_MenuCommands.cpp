@@ -3,12 +3,17 @@
 #include "AboutForm.h"
 #include "AboutInfo.h"
 #include "DiskStorage.h"
+#include "ResultsTable.h"
+#include "TResultsChart.h"
+#include "Tdmrpt.h"
 #include "TLogPane.h"
 #include "TfMain.h"
 #include "uUtils.h"
 
 #include <QAction>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QDesktopServices>
 #include <QTimer>
 #include <QUrl>
@@ -39,9 +44,14 @@ private slots:
     void aboutIsModalAndFreshEachTime();
     void exitSavesAndCloses();
     void secondStartBringsWindowBack();
+    void printWithNothingToPrint();
+    void printTwiceHandsOverTheLogOfThatMoment();
+    void printWithoutLayoutLogsTheError();
+    void enterReleasedAfterADialogStartsNothing();
 
 private:
     TfMain* OpenWindow();
+    void AddResultRow(TfMain* w);
 
     std::unique_ptr<QTemporaryDir> FHome;
     std::unique_ptr<TfMain> FWindow;
@@ -172,6 +182,119 @@ void tst_MenuCommands::secondStartBringsWindowBack()
     w->BringToFront();
     QTRY_VERIFY(!w->isMinimized());
     QVERIFY(w->isVisible());
+}
+
+void tst_MenuCommands::AddResultRow(TfMain* w)
+{
+    TResultsTable* table = dmDiskStorage->cdsKorvaneResults();
+    table->Append();
+    table->SetServer(QStringLiteral("srv1"));
+    table->SetStartTime(QDateTime(QDate(2024, 3, 5), QTime(9, 7)));
+    table->SetDuration(1234);
+    table->SetBytesRx(1048576);
+    table->SetResult(829.44);
+    table->SetSpeed(829.44);
+    table->Post();
+    w->DBChart1->RefreshData();
+}
+
+void tst_MenuCommands::printWithNothingToPrint()
+{
+    TfMain* w = OpenWindow();
+    QString text;
+    int modulesDuringBox = -1;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        text = box->text();
+        modulesDuringBox = Tdmrpt::LiveModules();
+        box->accept();
+    });
+    QTest::keyClick(w, Qt::Key_P, Qt::ControlModifier);
+    QCOMPARE(text, QStringLiteral("Sorry, nothing to print."));
+    QCOMPARE(modulesDuringBox, 0);
+    QCOMPARE(Tdmrpt::LiveModules(), 0);
+    QVERIFY(w->mmDIsplay->Lines().filter("ERROR").isEmpty());
+}
+
+// The HTML writer is ours, so the handed-over log can be read back without other tools.
+void tst_MenuCommands::printTwiceHandsOverTheLogOfThatMoment()
+{
+    const QByteArray binDir = qgetenv("KORVANE_BIN_DIR");
+    if (!QFileInfo::exists(QString::fromLocal8Bit(binDir) + "/Korvn.rav"))
+        QSKIP("Korvn.rav is not in the build's bin folder");
+    const QString oldDir = QDir::currentPath();
+    QDir::setCurrent(QString::fromLocal8Bit(binDir));
+
+    TfMain* w = OpenWindow();
+    AddResultRow(w);
+    QStringList files;
+    int modulesWhileRunning = 0;
+    const auto previous = Tdmrpt::SetOutputChooser([&](QWidget*, QPrinter&) {
+        modulesWhileRunning = Tdmrpt::LiveModules();
+        TReportOutputChoice choice;
+        choice.destination = TReportOutputChoice::Destination::File;
+        choice.format = TReportOutputChoice::FileFormat::Html;
+        choice.fileName = FHome->filePath(QStringLiteral("report%1.html").arg(files.size()));
+        files << choice.fileName;
+        return std::optional<TReportOutputChoice>(choice);
+    });
+
+    w->mmDIsplay->appendPlainText(QStringLiteral("first line"));
+    w->Print1->trigger();
+    w->mmDIsplay->appendPlainText(QStringLiteral("second line"));
+    w->Print1->trigger();
+    Tdmrpt::SetOutputChooser(previous);
+    QDir::setCurrent(oldDir);
+
+    QCOMPARE(files.size(), 2);
+    QCOMPARE(modulesWhileRunning, 1);
+    QCOMPARE(Tdmrpt::LiveModules(), 0);
+    QVERIFY(w->mmDIsplay->Lines().filter("ERROR").isEmpty());
+    auto read = [](const QString& name) {
+        QFile f(name);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    };
+    const QString first = read(files[0]);
+    const QString second = read(files[1]);
+    QVERIFY(first.contains(QStringLiteral("first&nbsp;line")));
+    QVERIFY(!first.contains(QStringLiteral("second&nbsp;line")));
+    QVERIFY(second.contains(QStringLiteral("first&nbsp;line")));
+    QVERIFY(second.contains(QStringLiteral("second&nbsp;line")));
+}
+
+void tst_MenuCommands::printWithoutLayoutLogsTheError()
+{
+    QTemporaryDir empty;
+    const QString oldDir = QDir::currentPath();
+    QDir::setCurrent(empty.path());
+    TfMain* w = OpenWindow();
+    AddResultRow(w);
+    const bool found = !Tdmrpt::LayoutSearchFolders().isEmpty()
+                       && std::any_of(Tdmrpt::LayoutSearchFolders().cbegin(), Tdmrpt::LayoutSearchFolders().cend(),
+                                      [](const QString& d) { return QFileInfo::exists(d + "/Korvn.rav"); });
+    if (found) {
+        QDir::setCurrent(oldDir);
+        QSKIP("a Korvn.rav is installed on this machine");
+    }
+    w->Print1->trigger();
+    QDir::setCurrent(oldDir);
+    QVERIFY2(w->mmDIsplay->Lines().last().endsWith(
+                 QStringLiteral("ERROR - Report file is missing. Resintalling Korvane may fix the issue.")),
+             qPrintable(w->mmDIsplay->Lines().join('\n')));
+    QVERIFY(w->btnConnect->isEnabled());
+    QCOMPARE(Tdmrpt::LiveModules(), 0);
+}
+
+// The Enter that closes a dialog is released over the server field; it must not start a test.
+void tst_MenuCommands::enterReleasedAfterADialogStartsNothing()
+{
+    TfMain* w = OpenWindow();
+    w->cbServerName->setText(QStringLiteral("127.0.0.1"));
+    w->cbServerName->setFocus();
+    QTest::keyRelease(w->cbServerName, Qt::Key_Return);
+    QVERIFY(w->mmDIsplay->Lines().filter(QStringLiteral("Initiating Test to")).isEmpty());
 }
 
 KORVANE_UI_TEST_MAIN(tst_MenuCommands)
