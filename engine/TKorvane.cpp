@@ -158,9 +158,10 @@ void TKorvane::CancelTest()
 
 void TKorvane::RunWebPageTest()
 {
-    QString text;
+    qint64 textLength = 0;
     try {
-        text = stHTTP->Get(FTarget);
+        // Only the text's length counts, so the body is measured rather than decoded.
+        textLength = stHTTP->GetTextLength(FTarget);
     } catch (const EIdFetchCancelled &) {
         // CancelTest has normally ended the test already; the fetch closed its connection
         FTestRunning = false;
@@ -183,7 +184,7 @@ void TKorvane::RunWebPageTest()
         stHTTP->Disconnect();
         return;
     }
-    FBytesTransferred = uint64_t(text.size());
+    FBytesTransferred = uint64_t(textLength);
     FTransferTime = stHiResTimer->Stop();
     FValidResult = FBytesTransferred > 0 && FTransferTime > 0;
     stHTTP->Disconnect();

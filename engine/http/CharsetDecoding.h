@@ -1,7 +1,11 @@
 #pragma once
 
+#include "Utf7Decoding.h"
+
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+
 
 // Decodes a whole body by charset name (any letter case). UTF-8 is strict: any
 // invalid sequence gives empty text. UTF-16 (LE unless a big-endian BOM says
@@ -9,5 +13,43 @@
 // QStringDecoder (ICU). An empty or unknown name decodes one character per byte.
 QString DecodeBytes(const QByteArray &bytes, const QString &charset);
 
+// DecodeBytes(bytes, charset).size(), without building the whole text where that can be
+// done exactly: one character per byte, UTF-8 and UTF-7 are counted in one pass, UTF-16 and
+// UTF-32 of a known byte order decoded in segments into a small buffer. Other converters
+// decode the whole body.
+qsizetype DecodedLength(QByteArrayView bytes, const QString &charset);
+
 // True when DecodeBytes knows the name (otherwise it falls back to one char per byte).
 bool IsKnownCharset(const QString &charset);
+
+// The length DecodeBytes would give for a body that arrives in pieces of any size, for the
+// charsets where Counts() is true: Add each piece in order, then Finish. Holds only a few
+// bytes of state.
+class DecodedLengthCounter
+{
+public:
+    // True for one character per byte (no, unknown or a Latin-1 charset), UTF-8 and UTF-7.
+    static bool Counts(const QString &charset);
+
+    explicit DecodedLengthCounter(const QString &charset);
+
+    void Add(QByteArrayView bytes);
+    // The length in UTF-16 code units; 0 for UTF-8 that was invalid anywhere.
+    qsizetype Finish();
+
+private:
+    enum class Mode { OneBytePerChar, Utf8, Utf7 };
+
+    void AddUtf8(const unsigned char *bytes, qsizetype size);
+
+    Mode FMode = Mode::OneBytePerChar;
+    qsizetype FUnits = 0;
+
+    // UTF-8: continuation bytes still due and the range the next one must lie in.
+    int FUtf8Due = 0;
+    unsigned char FUtf8Low = 0x80;
+    unsigned char FUtf8High = 0xBF;
+    bool FUtf8Invalid = false;
+
+    Utf7Decoder FUtf7;
+};

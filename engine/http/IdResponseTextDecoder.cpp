@@ -27,3 +27,8 @@ QString TIdResponseTextDecoder::DecodeBody(const QByteArray &buffer, bool useMet
 {
     return DecodeBytes(buffer, EffectiveCharset(useMetaFallback));
 }
+
+qsizetype TIdResponseTextDecoder::DecodedBodyLength(const QByteArray &buffer, bool useMetaFallback) const
+{
+    return DecodedLength(buffer, EffectiveCharset(useMetaFallback));
+}

@@ -32,6 +32,8 @@ public:
 
     // Decodes with EffectiveCharset (see DecodeBytes).
     QString DecodeBody(const QByteArray &buffer, bool useMetaFallback) const;
+    // DecodeBody(buffer, useMetaFallback).size(), without building the text.
+    qsizetype DecodedBodyLength(const QByteArray &buffer, bool useMetaFallback) const;
 
 private:
     QString FResponseCharset;

@@ -4,26 +4,22 @@
 
 namespace {
 
-bool IsBlank(QChar c)
+// The page is read as US-ASCII, anything above 0x7F as "?". The scan works on the bytes
+// themselves, as none of the characters it looks for lies above 0x7F, and converts only
+// the names and values it takes: a large page is never copied whole.
+bool IsBlank(char c)
 {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\f';
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
 }
 
-bool IsNameChar(QChar c)
+bool IsNameChar(char c)
 {
-    const char16_t u = c.unicode();
-    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '-';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
 }
 
-// Response text is read as US-ASCII: anything above 0x7F becomes "?".
-QString ToAscii(const QByteArray &bytes)
+char AsciiLower(char c)
 {
-    QString text(bytes.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        text[i] = b < 0x80 ? QChar(b) : QChar(u'?');
-    }
-    return text;
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
 struct Attribute
@@ -35,7 +31,7 @@ struct Attribute
 class Scanner
 {
 public:
-    explicit Scanner(const QString &text) : FText(text) {}
+    explicit Scanner(QByteArrayView bytes) : FBytes(bytes) {}
 
     QStringList Run()
     {
@@ -43,7 +39,7 @@ public:
         bool inHead = false;
         while (NextTag()) {
             if (FName.startsWith(QStringLiteral("--"))) {
-                SkipPast(QStringLiteral("-->"));
+                SkipPast("-->");
                 continue;
             }
             if (!htmlSeen) {
@@ -61,9 +57,9 @@ public:
             if (Is(u"META"))
                 ReadMeta();
             else if (Is(u"TITLE"))
-                SkipPast(QStringLiteral("</title"));
+                SkipPast("</title");
             else if (Is(u"SCRIPT"))
-                SkipPast(QStringLiteral("</script"));
+                SkipPast("</script");
             // LINK and every other tag: nothing to take.
         }
         return FLines;
@@ -71,69 +67,91 @@ public:
 
 private:
     bool Is(QStringView name) const { return FName.compare(name, Qt::CaseInsensitive) == 0; }
+    qsizetype Size() const { return FBytes.size(); }
+    char At(qsizetype i) const { return FBytes[i]; }
+
+    QString Text(qsizetype start, qsizetype length) const
+    {
+        QString text(length, Qt::Uninitialized);
+        for (qsizetype i = 0; i < length; ++i) {
+            const auto b = static_cast<unsigned char>(FBytes[start + i]);
+            text[i] = b < 0x80 ? QChar(b) : QChar(u'?');
+        }
+        return text;
+    }
 
     // Moves to the next "<" and reads the tag name after it.
     bool NextTag()
     {
-        const qsizetype open = FText.indexOf(u'<', FPos);
+        const qsizetype open = FBytes.indexOf('<', FPos);
         if (open < 0)
             return false;
         FPos = open + 1;
-        if (FPos < FText.size() && (FText[FPos] == u'?' || FText[FPos] == u'!'))
+        if (FPos < Size() && (At(FPos) == '?' || At(FPos) == '!'))
             ++FPos;
-        while (FPos < FText.size() && IsBlank(FText[FPos]))
+        while (FPos < Size() && IsBlank(At(FPos)))
             ++FPos;
         const qsizetype start = FPos;
-        while (FPos < FText.size() && IsNameChar(FText[FPos]))
+        while (FPos < Size() && IsNameChar(At(FPos)))
             ++FPos;
-        FName = FText.mid(start, FPos - start);
+        FName = Text(start, FPos - start);
         if (FName.startsWith(QStringLiteral("--")))
             FPos = start + 2; // a comment may close right after its opening "--"
         return true;
     }
 
-    void SkipPast(const QString &marker)
+    // marker is ASCII and starts with a character that has no case.
+    void SkipPast(QByteArrayView marker)
     {
-        const qsizetype at = FText.indexOf(marker, FPos, Qt::CaseInsensitive);
-        FPos = at < 0 ? FText.size() : at + marker.size();
+        const qsizetype length = marker.size();
+        for (qsizetype at = FBytes.indexOf(marker[0], FPos); at >= 0 && at + length <= Size();
+             at = FBytes.indexOf(marker[0], at + 1)) {
+            qsizetype i = 1;
+            while (i < length && AsciiLower(At(at + i)) == AsciiLower(marker[i]))
+                ++i;
+            if (i == length) {
+                FPos = at + length;
+                return;
+            }
+        }
+        FPos = Size();
     }
 
     // Reads one attribute inside the current tag; false at ">" or the end.
     bool NextAttribute(Attribute &attribute)
     {
-        while (FPos < FText.size() && (IsBlank(FText[FPos]) || FText[FPos] == u'/'))
+        while (FPos < Size() && (IsBlank(At(FPos)) || At(FPos) == '/'))
             ++FPos;
-        if (FPos >= FText.size() || FText[FPos] == u'>')
+        if (FPos >= Size() || At(FPos) == '>')
             return false;
         const qsizetype nameStart = FPos;
-        while (FPos < FText.size() && !IsBlank(FText[FPos]) && FText[FPos] != u'='
-               && FText[FPos] != u'>')
+        while (FPos < Size() && !IsBlank(At(FPos)) && At(FPos) != '=' && At(FPos) != '>')
             ++FPos;
-        attribute.Name = FText.mid(nameStart, FPos - nameStart);
+        attribute.Name = Text(nameStart, FPos - nameStart);
         attribute.Value.clear();
         if (FPos == nameStart) { // a stray "=": step over it
             ++FPos;
             return true;
         }
         qsizetype look = FPos;
-        while (look < FText.size() && IsBlank(FText[look]))
+        while (look < Size() && IsBlank(At(look)))
             ++look;
-        if (look >= FText.size() || FText[look] != u'=')
+        if (look >= Size() || At(look) != '=')
             return true;
         FPos = look + 1;
-        while (FPos < FText.size() && IsBlank(FText[FPos]))
+        while (FPos < Size() && IsBlank(At(FPos)))
             ++FPos;
-        if (FPos < FText.size() && (FText[FPos] == u'"' || FText[FPos] == u'\'')) {
-            const QChar quote = FText[FPos];
-            const qsizetype close = FText.indexOf(quote, FPos + 1);
-            const qsizetype end = close < 0 ? FText.size() : close;
-            attribute.Value = FText.mid(FPos + 1, end - FPos - 1);
-            FPos = close < 0 ? FText.size() : close + 1;
+        if (FPos < Size() && (At(FPos) == '"' || At(FPos) == '\'')) {
+            const char quote = At(FPos);
+            const qsizetype close = FBytes.indexOf(quote, FPos + 1);
+            const qsizetype end = close < 0 ? Size() : close;
+            attribute.Value = Text(FPos + 1, end - FPos - 1);
+            FPos = close < 0 ? Size() : close + 1;
         } else {
             const qsizetype valueStart = FPos;
-            while (FPos < FText.size() && !IsBlank(FText[FPos]) && FText[FPos] != u'>')
+            while (FPos < Size() && !IsBlank(At(FPos)) && At(FPos) != '>')
                 ++FPos;
-            attribute.Value = FText.mid(valueStart, FPos - valueStart);
+            attribute.Value = Text(valueStart, FPos - valueStart);
         }
         return true;
     }
@@ -158,7 +176,7 @@ private:
         FLines.append(line);
     }
 
-    const QString FText;
+    const QByteArrayView FBytes;
     qsizetype FPos = 0;
     QString FName;
     QStringList FLines;
@@ -168,5 +186,5 @@ private:
 
 QStringList ScanMetaHeaderLines(const QByteArray &html)
 {
-    return Scanner(ToAscii(html)).Run();
+    return Scanner(html).Run();
 }

@@ -1,4 +1,5 @@
 #include "TIdHTTP.h"
+#include "CharsetDecoding.h"
 #include "EIdConnClosedGracefully.h"
 #include "EIdConnectException.h"
 #include "EIdHTTPProtocolException.h"
@@ -137,6 +138,20 @@ qint64 TIdHTTP::ParseChunkSize(const QString &line)
 
 QString TIdHTTP::Get(const QString &URL)
 {
+    const QByteArray body = Fetch(URL, nullptr);
+    return FDecoder.DecodeBody(body, true);
+}
+
+qint64 TIdHTTP::GetTextLength(const QString &URL)
+{
+    std::optional<qint64> counted;
+    const QByteArray body = Fetch(URL, &counted);
+    return counted ? *counted : qint64(FDecoder.DecodedBodyLength(body, true));
+}
+
+QByteArray TIdHTTP::Fetch(const QString &URL, std::optional<qint64> *countedLength)
+{
+    FCountedLength = countedLength;
     FConnection->CancelFlag().Reset();
     QByteArray body;
     FRedirectCount = 0;
@@ -158,12 +173,14 @@ QString TIdHTTP::Get(const QString &URL)
             FAuthProxyRetries = 0;
         }
     } catch (...) {
+        FCountedLength = nullptr;
         EndFetchAfterFailure();
         throw;
     }
+    FCountedLength = nullptr;
     if (!KeptAlive())
         Disconnect();
-    return FDecoder.DecodeBody(body, true);
+    return body;
 }
 
 void TIdHTTP::EndFetchAfterFailure() noexcept
@@ -286,10 +303,18 @@ bool TIdHTTP::HandleResponse(QByteArray &body, QString &url, QString &method)
         return true;
     }
     if (hundreds == 2) {
-        if (code == 204)
+        if (code == 204) {
             ReadBody(nullptr, ShortDiscardWaitMs);
-        else
+        } else if (FCountedLength && !FResponse.IsHtml()
+                   && DecodedLengthCounter::Counts(FDecoder.EffectiveCharset(true))) {
+            // Only the text's length is wanted and no meta scan needs the bytes, so the
+            // charset is known now: count the body as it arrives instead of holding it.
+            DecodedLengthCounter counter(FDecoder.EffectiveCharset(true));
+            ReadBody(nullptr, -1, [&counter](QByteArrayView block) { counter.Add(block); });
+            *FCountedLength = counter.Finish();
+        } else {
             ReadBody(&body, -1);
+        }
         FExchangeOpen = false;
         return false;
     }
@@ -306,11 +331,11 @@ void TIdHTTP::RaiseProtocolError(int waitLimitMs)
                                    FDecoder.DecodeBody(errorBody, false));
 }
 
-void TIdHTTP::ReadBody(QByteArray *dest, int waitLimitMs)
+void TIdHTTP::ReadBody(QByteArray *dest, int waitLimitMs, const TIdBlockConsumer &consume)
 {
     if (FResponse.IsChunked()) {
         Notify(hsStatusText, QStringLiteral("Chunk Started"));
-        ReadChunkedBody(dest);
+        ReadChunkedBody(dest, consume);
     } else {
         const qint64 length = FResponse.ContentLength();
         if (length == 0)
@@ -323,23 +348,23 @@ void TIdHTTP::ReadBody(QByteArray *dest, int waitLimitMs)
                 AdviseHugePages(*dest);
             }
             try {
-                FConnection->ReadBytes(length, dest);
+                FConnection->ReadBytes(length, dest, consume);
             } catch (const EIdConnClosedGracefully &) {
                 // an early close keeps what arrived
             }
         } else {
-            FConnection->ReadUntilClose(dest);
+            FConnection->ReadUntilClose(dest, consume);
         }
     }
     if (dest && FResponse.IsHtml())
         FDecoder.ScanMetaHeaders(*dest);
 }
 
-void TIdHTTP::ReadChunkedBody(QByteArray *dest)
+void TIdHTTP::ReadChunkedBody(QByteArray *dest, const TIdBlockConsumer &consume)
 {
     for (qint64 size = ParseChunkSize(FConnection->ReadLn()); size != 0;
          size = ParseChunkSize(FConnection->ReadLn())) {
-        FConnection->ReadBytes(size, dest);
+        FConnection->ReadBytes(size, dest, consume);
         FConnection->ReadLn();
     }
     QStringList trailers;

@@ -3,6 +3,7 @@
 #include "IdCookieManager.h"
 #include "IdResponseTextDecoder.h"
 #include "IdURI.h"
+#include "TIdBlockConsumer.h"
 #include "TIdHTTPResponse.h"
 #include "TIdStatus.h"
 
@@ -12,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class TIdSocketConnection;
 
@@ -43,6 +45,9 @@ public:
     // Fetches URL and returns the final response's body as text. Raises the EId* exceptions
     // (and EIdUnknownProtocol); EIdFetchCancelled after Cancel().
     QString Get(const QString &URL);
+    // The same fetch, returning only Get's text length in UTF-16 code units: a large body is
+    // measured without building its text.
+    qint64 GetTextLength(const QString &URL);
     // Closes an open connection, reporting hsDisconnecting and hsDisconnected.
     void Disconnect();
     bool Connected() const;
@@ -96,6 +101,9 @@ public:
     static qint64 ParseChunkSize(const QString &line);
 
 private:
+    // Runs the exchange and returns the final response's body. With countedLength, a body
+    // that only needs counting is counted into it instead of being returned.
+    QByteArray Fetch(const QString &URL, std::optional<qint64> *countedLength);
     void Notify(TIdStatus status, const QString &argument = QString());
     bool KeptAlive();
     void PrepareConnection();
@@ -105,8 +113,8 @@ private:
     // Decides on the response; true when the fetch goes on to url with method.
     bool HandleResponse(QByteArray &body, QString &url, QString &method);
     [[noreturn]] void RaiseProtocolError(int waitLimitMs);
-    void ReadBody(QByteArray *dest, int waitLimitMs);
-    void ReadChunkedBody(QByteArray *dest);
+    void ReadBody(QByteArray *dest, int waitLimitMs, const TIdBlockConsumer &consume = {});
+    void ReadChunkedBody(QByteArray *dest, const TIdBlockConsumer &consume);
     void EndFetchAfterFailure() noexcept;
 
     TIdHTTPProtocolVersion FProtocolVersion = pv1_1;
@@ -126,4 +134,5 @@ private:
     int FAuthRetries = 0;
     int FAuthProxyRetries = 0;
     bool FExchangeOpen = false; // a request was sent and its response is not fully read
+    std::optional<qint64> *FCountedLength = nullptr; // set while GetTextLength fetches
 };

@@ -370,13 +370,15 @@ QString TIdSocketConnection::ReadLn()
     }
 }
 
-void TIdSocketConnection::ReadBytes(qint64 count, QByteArray *dest)
+void TIdSocketConnection::ReadBytes(qint64 count, QByteArray *dest, const TIdBlockConsumer &consume)
 {
     qint64 remaining = count;
     const qsizetype fromBuffer = qsizetype(std::min<qint64>(remaining, Buffered()));
     if (fromBuffer > 0) {
         if (dest)
             dest->append(FInBuf.constData() + FInPos, fromBuffer);
+        else if (consume)
+            consume(QByteArrayView(FInBuf.constData() + FInPos, fromBuffer));
         FInPos += fromBuffer;
         remaining -= fromBuffer;
     }
@@ -401,6 +403,8 @@ void TIdSocketConnection::ReadBytes(qint64 count, QByteArray *dest)
             dest->resize(old + got);
         } else {
             got = Receive(FScratch.data(), block);
+            if (got > 0 && consume)
+                consume(QByteArrayView(FScratch.constData(), got));
         }
         if (got == 0)
             throw EIdConnClosedGracefully();
@@ -410,11 +414,13 @@ void TIdSocketConnection::ReadBytes(qint64 count, QByteArray *dest)
     }
 }
 
-void TIdSocketConnection::ReadUntilClose(QByteArray *dest)
+void TIdSocketConnection::ReadUntilClose(QByteArray *dest, const TIdBlockConsumer &consume)
 {
     if (Buffered() > 0) {
         if (dest)
             dest->append(FInBuf.constData() + FInPos, Buffered());
+        else if (consume)
+            consume(QByteArrayView(FInBuf.constData() + FInPos, Buffered()));
         FInBuf.resize(0);
         FInPos = 0;
     }
@@ -434,6 +440,8 @@ void TIdSocketConnection::ReadUntilClose(QByteArray *dest)
             dest->resize(old + got);
         } else {
             got = Receive(FScratch.data(), RecvBufferSize);
+            if (got > 0 && consume)
+                consume(QByteArrayView(FScratch.constData(), got));
         }
         if (got == 0)
             return;

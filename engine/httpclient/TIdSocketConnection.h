@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TIdBlockConsumer.h"
 #include "TIdCancelFlag.h"
 #include "TIdStatus.h"
 
@@ -49,11 +50,12 @@ public:
     // EIdReadLnMaxLineLengthExceeded when the LF lies more than MaxLineLength bytes ahead, and
     // EIdConnClosedGracefully when the server closes before the line is complete.
     QString ReadLn();
-    // Appends exactly count bytes to dest, or drops them when dest is null. When the server
-    // closes first, what arrived stays in dest and EIdConnClosedGracefully is raised.
-    void ReadBytes(qint64 count, QByteArray *dest);
-    // Appends (or drops) everything up to the server's close.
-    void ReadUntilClose(QByteArray *dest);
+    // Appends exactly count bytes to dest; when dest is null, hands each block to consume
+    // (if set) and drops it. When the server closes first, what arrived stays in dest (or
+    // has been consumed) and EIdConnClosedGracefully is raised.
+    void ReadBytes(qint64 count, QByteArray *dest, const TIdBlockConsumer &consume = {});
+    // Appends (or consumes, or drops) everything up to the server's close.
+    void ReadUntilClose(QByteArray *dest, const TIdBlockConsumer &consume = {});
     // True when input is buffered or arrives within timeoutMs (negative: no limit).
     bool WaitForData(int timeoutMs);
     // Without waiting: when the server has closed and nothing is pending, closes and reports

@@ -4,6 +4,8 @@
 #include "IdResponseTextDecoder.h"
 #include "Utf7Decoding.h"
 
+#include <QRandomGenerator>
+#include <QStringEncoder>
 #include <QTest>
 
 class TestTextDecoding : public QObject
@@ -13,6 +15,10 @@ class TestTextDecoding : public QObject
 private slots:
     void decodeBytes_data();
     void decodeBytes();
+    void decodedLength_data();
+    void decodedLength();
+    void decodedLengthMatchesDecoding_data();
+    void decodedLengthMatchesDecoding();
     void utf7_data();
     void utf7();
     void contentType_data();
@@ -57,6 +63,17 @@ void TestTextDecoding::decodeBytes_data()
     QTest::newRow("big5") << QByteArray("\xA7\x41\xA6\x6E") << "Big5" << QStringLiteral("\u4f60\u597d");
     QTest::newRow("euc-kr") << QByteArray("\xC7\xD1") << "EUC-KR" << QStringLiteral("\ud55c");
     QTest::newRow("us-ascii high byte replaced") << QByteArray("a\xE9") << "US-ASCII" << QStringLiteral("a\ufffd");
+    QTest::newRow("utf-16 odd byte at end") << QByteArray("a\0b", 3) << "UTF-16LE" << QStringLiteral("a\ufffd");
+    QTest::newRow("utf-16 lone byte") << QByteArray("\xFE") << "UTF-16" << QString();
+    QTest::newRow("utf-32 cut unit") << QByteArray("a\0\0\0b\0", 6) << "UTF-32LE" << QStringLiteral("a\ufffd");
+    QTest::newRow("utf-32 astral") << QByteArray("\0\xF6\x01\0", 4) << "UTF-32LE" << QStringLiteral("\U0001F600");
+    QTest::newRow("shift_jis cut after lead byte") << QByteArray("a\x82") << "Shift_JIS" << QStringLiteral("a");
+    QTest::newRow("utf-7 plus at end") << QByteArray("a+") << "UTF-7" << QStringLiteral("a");
+    QTest::newRow("utf-8 above U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << "UTF-8" << QString();
+    QTest::newRow("utf-8 noncharacter kept") << QByteArray("\xEF\xBF\xBF") << "UTF-8" << QStringLiteral("\uffff");
+    QTest::newRow("utf-8 long ascii run") << QByteArray(40, 'x') + "\xC3\xA9" << "UTF-8"
+                                          << QString(40, u'x') + QChar(0xE9);
+    QTest::newRow("utf-8 invalid after ascii run") << QByteArray(40, 'x') + "\x80" << "UTF-8" << QString();
 }
 
 void TestTextDecoding::decodeBytes()
@@ -64,6 +81,156 @@ void TestTextDecoding::decodeBytes()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, charset);
     QTEST(DecodeBytes(bytes, charset), "text");
+}
+
+void TestTextDecoding::decodedLength_data()
+{
+    decodeBytes_data();
+}
+
+void TestTextDecoding::decodedLength()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, charset);
+    QFETCH(QString, text);
+    QCOMPARE(DecodedLength(bytes, charset), text.size());
+}
+
+namespace {
+
+enum class Shape { RandomBytes, EncodedText, Utf7Like };
+
+// Text with ASCII, Latin-1, BMP and astral characters, now and then a lone surrogate.
+QString RandomText(QRandomGenerator &random, int length)
+{
+    QString text;
+    for (int i = 0; i < length; ++i) {
+        switch (random.bounded(6)) {
+        case 0:
+        case 1:
+            text += QChar(char16_t(0x20 + random.bounded(0x5F)));
+            break;
+        case 2:
+            text += QChar(char16_t(0xA0 + random.bounded(0x60)));
+            break;
+        case 3:
+            text += QChar(char16_t(0x4E00 + random.bounded(0x100)));
+            break;
+        case 4:
+            text += QString::fromUcs4(U"\U0001F600\U00010348\U0010FFFF" + random.bounded(3), 1);
+            break;
+        default:
+            text += random.bounded(8) == 0 ? QChar(char16_t(0xD800 + random.bounded(0x800)))
+                                           : QChar(char16_t(0x3040 + random.bounded(0x60)));
+            break;
+        }
+    }
+    return text;
+}
+
+QByteArray RandomInput(QRandomGenerator &random, Shape shape, const QString &charset, int length)
+{
+    QByteArray bytes;
+    if (shape == Shape::RandomBytes) {
+        bytes.resize(length);
+        for (char &b : bytes)
+            b = char(random.bounded(256));
+        return bytes;
+    }
+    if (shape == Shape::Utf7Like) {
+        static const char alphabet[] = "+-+-AZaz09/+. \x80\xFF";
+        for (int i = 0; i < length; ++i)
+            bytes += alphabet[random.bounded(int(sizeof alphabet - 1))];
+        return bytes;
+    }
+    QStringEncoder encoder(charset.toLatin1().constData());
+    bytes = encoder.encode(RandomText(random, length));
+    // Damage some: cut the end, or change, insert or drop a byte somewhere.
+    for (int damage = random.bounded(4) - 1; damage > 0 && !bytes.isEmpty(); --damage) {
+        const int at = random.bounded(int(bytes.size()));
+        switch (random.bounded(4)) {
+        case 0:
+            bytes.truncate(at);
+            break;
+        case 1:
+            bytes[at] = char(random.bounded(256));
+            break;
+        case 2:
+            bytes.insert(at, char(random.bounded(256)));
+            break;
+        default:
+            bytes.remove(at, 1);
+            break;
+        }
+    }
+    return bytes;
+}
+
+} // namespace
+
+void TestTextDecoding::decodedLengthMatchesDecoding_data()
+{
+    QTest::addColumn<QString>("charset");
+    QTest::addColumn<int>("shape");
+
+    const int encoded = int(Shape::EncodedText);
+    const int randomBytes = int(Shape::RandomBytes);
+    QTest::newRow("none") << "" << randomBytes;
+    QTest::newRow("unknown") << "x-unknown" << randomBytes;
+    QTest::newRow("latin-1") << "iso-8859-1" << randomBytes;
+    QTest::newRow("utf-8 text") << "UTF-8" << encoded;
+    QTest::newRow("utf-8 bytes") << "utf-8" << randomBytes;
+    QTest::newRow("utf-16 text") << "UTF-16" << encoded;
+    QTest::newRow("utf-16 bytes") << "UTF-16" << randomBytes;
+    QTest::newRow("utf-16le") << "UTF-16LE" << encoded;
+    QTest::newRow("utf-16be") << "UTF-16BE" << encoded;
+    QTest::newRow("utf-32") << "UTF-32" << encoded;
+    QTest::newRow("utf-32le bytes") << "UTF-32LE" << randomBytes;
+    QTest::newRow("utf-32be") << "UTF-32BE" << encoded;
+    QTest::newRow("utf-7") << "UTF-7" << int(Shape::Utf7Like);
+    QTest::newRow("windows-1252") << "windows-1252" << randomBytes;
+    QTest::newRow("us-ascii") << "US-ASCII" << randomBytes;
+    QTest::newRow("shift_jis text") << "Shift_JIS" << encoded;
+    QTest::newRow("shift_jis bytes") << "Shift_JIS" << randomBytes;
+    QTest::newRow("gb18030") << "GB18030" << encoded;
+    QTest::newRow("big5") << "Big5" << encoded;
+    QTest::newRow("euc-kr") << "EUC-KR" << encoded;
+    QTest::newRow("euc-jp bytes") << "EUC-JP" << randomBytes;
+    QTest::newRow("iso-2022-jp text") << "ISO-2022-JP" << encoded;
+    QTest::newRow("iso-2022-jp bytes") << "ISO-2022-JP" << randomBytes;
+}
+
+// Whole, and for the charsets counted as bytes arrive also in pieces of random sizes (down
+// to single bytes, which split every multi-byte sequence somewhere), the count equals the
+// length of the decoded text.
+void TestTextDecoding::decodedLengthMatchesDecoding()
+{
+    QFETCH(QString, charset);
+    QFETCH(int, shape);
+
+    const quint32 seed = quint32(qHash(QString::fromLatin1(QTest::currentDataTag())));
+    QRandomGenerator random(seed);
+    for (int round = 0; round < 400; ++round) {
+        // Mostly short inputs; a few long enough to span the counter's internal pieces.
+        const int length = round % 100 == 99 ? 40000 + random.bounded(100000) : random.bounded(48);
+        const QByteArray bytes = RandomInput(random, Shape(shape), charset, length);
+        const qsizetype expected = DecodeBytes(bytes, charset).size();
+        const QByteArray context = "seed " + QByteArray::number(seed) + ", round " + QByteArray::number(round)
+                                   + ", bytes " + bytes.left(64).toHex();
+
+        QVERIFY2(DecodedLength(bytes, charset) == expected, context.constData());
+
+        if (!DecodedLengthCounter::Counts(charset))
+            continue;
+        DecodedLengthCounter counter(charset);
+        const int largestPiece = random.bounded(2) == 0 ? 4 : 70000;
+        for (qsizetype at = 0; at < bytes.size();) {
+            const qsizetype piece = std::min<qsizetype>(1 + random.bounded(largestPiece), bytes.size() - at);
+            counter.Add(QByteArrayView(bytes).sliced(at, piece));
+            at += piece;
+        }
+        QVERIFY2(counter.Finish() == expected, context.constData());
+    }
 }
 
 void TestTextDecoding::utf7_data()

@@ -79,6 +79,9 @@ private slots:
     void requestIsSentExactly();
     void bodyFraming_data();
     void bodyFraming();
+    void textLengthWithoutText_data();
+    void textLengthWithoutText();
+    void textLengthUsesMetaCharsetOfEarlierPage();
     void statusCode_data();
     void statusCode();
     void errorStatus_data();
@@ -183,6 +186,76 @@ void TestIdHTTP::bodyFraming()
     QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/"))), text);
     QCOMPARE(c.statuses.contains(QStringLiteral("Chunk Started")), chunkStarted);
     QCOMPARE(c.http.ResponseCode(), 200);
+
+    // Counting instead of decoding reads the same body in the same way.
+    ScriptedHttpServer again;
+    again.setReply("/", reply, after);
+    Client counting;
+    QCOMPARE(counting.http.GetTextLength(QString::fromLatin1(again.url("/"))), qint64(text.size()));
+    QCOMPARE(counting.statuses, c.statuses);
+    QCOMPARE(counting.http.Connected(), c.http.Connected());
+}
+
+void TestIdHTTP::textLengthWithoutText_data()
+{
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<qint64>("length");
+
+    QByteArray binary(200000, Qt::Uninitialized);
+    for (qsizetype i = 0; i < binary.size(); ++i)
+        binary[i] = char((i * 7919) >> 3);
+    QTest::newRow("binary without charset") << QByteArray("application/octet-stream") << binary << qint64(binary.size());
+    QTest::newRow("no content type") << QByteArray() << QByteArray("a\xC3\xA9") << qint64(3);
+    QTest::newRow("utf-8") << QByteArray("text/plain; charset=utf-8") << QByteArray("a\xC3\xA9") << qint64(2);
+    QTest::newRow("utf-8 astral") << QByteArray("application/json; charset=UTF-8") << QByteArray("\xF0\x9F\x98\x80")
+                                  << qint64(2);
+    QTest::newRow("invalid utf-8") << QByteArray("text/plain; charset=utf-8") << QByteArray(70000, 'a') + "\xFF"
+                                   << qint64(0);
+    QTest::newRow("utf-7") << QByteArray("text/plain; charset=UTF-7") << QByteArray("Hi Mom -+Jjo--!") << qint64(11);
+    QTest::newRow("utf-16le") << QByteArray("text/plain; charset=utf-16le") << QByteArray("a\0\xE9\0", 4) << qint64(2);
+    QTest::newRow("shift_jis") << QByteArray("text/plain; charset=Shift_JIS") << QByteArray("\x82\xA0\x82\xA2")
+                               << qint64(2);
+    const QByteArray page("<html><head><meta http-equiv=Content-Type content='text/html; charset=utf-8'></head>"
+                          "<body>\xC3\xA9</body></html>");
+    // The response's ISO-8859-1 wins over the meta charset: one character per byte.
+    QTest::newRow("html page with meta charset") << QByteArray("text/html") << page << qint64(page.size());
+}
+
+// GetTextLength gives the length of Get's text, whether the body is counted as it arrives
+// or held for a meta scan or a code page converter.
+void TestIdHTTP::textLengthWithoutText()
+{
+    QFETCH(QByteArray, contentType);
+    QFETCH(QByteArray, body);
+    QFETCH(qint64, length);
+
+    const QByteArray headers = contentType.isEmpty() ? QByteArray() : "Content-Type: " + contentType + "\r\n";
+    ScriptedHttpServer server;
+    server.setReply("/", ScriptedHttpServer::response("HTTP/1.1 200 OK", body, headers));
+    server.setReply("/chunked", "HTTP/1.1 200 OK\r\n" + headers + "Transfer-Encoding: chunked\r\n\r\n"
+                                    + ScriptedHttpServer::chunked({body.left(body.size() / 2), body.mid(body.size() / 2)}));
+    Client c;
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/"))).size(), length);
+    QCOMPARE(c.http.GetTextLength(QString::fromLatin1(server.url("/"))), length);
+    QCOMPARE(c.http.GetTextLength(QString::fromLatin1(server.url("/chunked"))), length);
+    QCOMPARE(server.connectionCount(), 1);
+}
+
+void TestIdHTTP::textLengthUsesMetaCharsetOfEarlierPage()
+{
+    ScriptedHttpServer server;
+    server.setReply("/page", ScriptedHttpServer::response(
+                                 "HTTP/1.1 200 OK",
+                                 "<html><head><meta http-equiv=Content-Type content='text/html; charset=UTF-8'>",
+                                 "Content-Type: text/html\r\n"));
+    server.setReply("/data", ScriptedHttpServer::response("HTTP/1.1 200 OK", "a\xC3\xA9",
+                                                          "Content-Type: application/octet-stream\r\n"));
+    // A body without a charset takes the meta charset of the latest page.
+    Client c;
+    c.http.Get(QString::fromLatin1(server.url("/page")));
+    QCOMPARE(c.http.GetTextLength(QString::fromLatin1(server.url("/data"))), qint64(2));
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/data"))).size(), 2);
 }
 
 void TestIdHTTP::statusCode_data()
