@@ -33,6 +33,16 @@ private:
     {
         std::unique_ptr<QProcess> process;
         int port = 0;
+        Server() = default;
+        Server(Server &&) = default;
+        Server &operator=(Server &&) = default;
+        ~Server()
+        {
+            if (process && process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished();
+            }
+        }
     };
     Server startServer(const QStringList &arguments);
     int runCli(const QStringList &arguments, QByteArray *out = nullptr, int timeoutMs = 60000);
@@ -157,8 +167,9 @@ void TestCliPrograms::invalidAndFailedTestsExitOne_data()
     QTest::newRow("server sends nothing") << QStringLiteral("empty") << QString() << QStringLiteral("Test results are not valid!");
     QTest::newRow("refused") << QStringLiteral("refused") << QStringLiteral("^Korvane Socket Error #111 - Connection refused$")
                              << QStringLiteral("Test results are not valid!");
-    QTest::newRow("web test not available yet") << QStringLiteral("web") << QStringLiteral("^Web page tests")
-                                                << QStringLiteral("ERROR - Web page tests are not available in this build");
+    QTest::newRow("web page refused") << QStringLiteral("webrefused")
+                                      << QStringLiteral("^Korvane Socket Error #111 - Connection refused$")
+                                      << QStringLiteral("ERROR - Korvane Socket Error #111 - Connection refused");
 }
 
 void TestCliPrograms::invalidAndFailedTestsExitOne()
@@ -179,7 +190,11 @@ void TestCliPrograms::invalidAndFailedTestsExitOne()
         server.process->waitForFinished();
         args = {QStringLiteral("--port"), QString::number(port), QStringLiteral("127.0.0.1")};
     } else {
-        args = {QStringLiteral("--web"), QStringLiteral("localhost")};
+        server = startServer({});
+        const int port = server.port;
+        server.process->kill();
+        server.process->waitForFinished();
+        args = {QStringLiteral("--web"), QStringLiteral("http://127.0.0.1:%1/").arg(port)};
     }
 
     QByteArray text, json;
