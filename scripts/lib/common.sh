@@ -23,11 +23,18 @@ ensure_packages() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
-# configure_and_build <build dir> [cmake options...]: configures once, then rebuilds only what changed.
-configure_and_build() {
+# configure_once <build dir> [cmake options...]: later runs reuse the configured tree.
+configure_once() {
   local dir=$1; shift
   if [ ! -f "$dir/build.ninja" ]; then
     cmake -S "$KORVANE_ROOT" -B "$dir" -G Ninja "$@"
   fi
-  cmake --build "$dir" -j "$(nproc)"
+}
+
+# build <build dir> [targets...]: rebuilds only what changed (everything without targets).
+build() {
+  local dir=$1; shift
+  local targets=()
+  [ $# -gt 0 ] && targets=(--target "$@")
+  cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
 }
