@@ -40,7 +40,10 @@ void TFormStateSequence::Restore()
         FormStoreAfterRestorePlacement();
     });
     // Whatever failed above, the rest of the program needs its results store, and the
-    // loading splash must not stay up until the close.
+    // loading splash must not stay up until the close. The statistics come in too:
+    // otherwise the close would write this run's count over the stored history.
+    if (!FStatisticsTried)
+        Guarded([this] { RestoreStatistics(); });
     Guarded([this] { EnsureResultsStore(); });
     Guarded([this] { ReleaseOpenSplash(); });
 }
@@ -77,6 +80,13 @@ void TFormStateSequence::FormStoreBeforeRestorePlacement()
 
 void TFormStateSequence::FormStoreAfterRestorePlacement()
 {
+    RestoreStatistics();
+    EnsureResultsStore();
+    FWindow.ReleaseSplash();
+}
+
+void TFormStateSequence::RestoreStatistics()
+{
     double average = FFormStore.ReadFloat(AverageSpeedKey, 0);
     int count = FFormStore.ReadInteger(TestCountKey, 0);
     // Values no run can produce (a hand-edited or damaged file) count as missing: they
@@ -85,9 +95,9 @@ void TFormStateSequence::FormStoreAfterRestorePlacement()
         count = 0;
         average = 0;
     }
+    FStatisticsTried = true;   // a failing window is not asked twice
     FWindow.RestoreAccumulatedResults(count, average);
-    EnsureResultsStore();
-    FWindow.ReleaseSplash();
+    FStatisticsRestored = true;
 }
 
 void TFormStateSequence::FormStoreBeforeSavePlacement()
@@ -98,8 +108,12 @@ void TFormStateSequence::FormStoreBeforeSavePlacement()
 
 void TFormStateSequence::FormStoreAfterSavePlacement()
 {
-    FFormStore.WriteInteger(TestCountKey, FWindow.AccumulatedTestCount());
-    FFormStore.WriteFloat(AverageSpeedKey, FWindow.AccumulatedAverageSpeed());
+    // Statistics that never came in from the file would overwrite the stored ones with
+    // this run's alone.
+    if (FStatisticsRestored) {
+        FFormStore.WriteInteger(TestCountKey, FWindow.AccumulatedTestCount());
+        FFormStore.WriteFloat(AverageSpeedKey, FWindow.AccumulatedAverageSpeed());
+    }
     FWindow.ReleaseSplash();
 }
 

@@ -10,8 +10,9 @@ class TJvFormStorage;
 
 // Restores the main window's saved state once, at its first show and before it is
 // visible, and saves it when the window closes (or, failing that, when it is destroyed).
-// Both run behind a splash. The restore always ends with a results store and without a
-// splash, whatever step failed; every failure goes to the window's error log.
+// Both run behind a splash. The restore always ends with the stored statistics carried
+// in, a results store and no splash, whatever step failed; every failure goes to the
+// window's error log. Statistics that never came in are not written back.
 class TFormStateSequence
 {
 public:
@@ -44,6 +45,8 @@ private:
     void OpenSplash(const QString& lastLine);
     void ReleaseOpenSplash();
     void EnsureResultsStore();
+    // Reads the accumulated statistics (unusable values count as missing) into the window.
+    void RestoreStatistics();
     // Runs a step and hands whatever it throws to the window; false when it threw.
     bool Guarded(const std::function<void()>& step);
 
@@ -52,4 +55,6 @@ private:
     bool FRestored = false;
     bool FSaved = false;
     bool FWindowStateRestored = false;
+    bool FStatisticsTried = false;
+    bool FStatisticsRestored = false;
 };
