@@ -3,6 +3,7 @@
 #include "EIdConnClosedGracefully.h"
 #include "EIdConnectException.h"
 #include "EIdHTTPProtocolException.h"
+#include "EIdHeaderBlockTooLarge.h"
 #include "EIdIOHandlerPropInvalid.h"
 #include "TIdSocketConnection.h"
 
@@ -250,29 +251,43 @@ void TIdHTTP::ReadResponse()
     do {
         FResponse.Clear();
         FResponse.SetStatusLine(FConnection->ReadLn());
-        QStringList lines;
-        try {
-            for (QString line = FConnection->ReadLn(); !line.isEmpty(); line = FConnection->ReadLn())
-                lines << line;
-        } catch (const EIdConnClosedGracefully &) {
-            // the server closed inside the header block: what arrived is the header block
-        }
-        FResponse.SetHeaderLines(lines);
+        // the server closing inside the header block leaves what arrived as the header block
+        FResponse.SetHeaderLines(ReadHeaderBlock(true));
         FDecoder.SetResponseCharset(FResponse.CharSet());
         StoreCookies();
     } while (FResponse.ResponseCode() == 100);
 }
 
+QStringList TIdHTTP::ReadHeaderBlock(bool keepOnClose)
+{
+    QStringList lines;
+    qsizetype size = 0;
+    try {
+        for (QString line = FConnection->ReadLn(); !line.isEmpty(); line = FConnection->ReadLn()) {
+            size += line.size() + 2;
+            if (size > MaxHeaderBlockSize)
+                throw EIdHeaderBlockTooLarge();
+            lines << line;
+        }
+    } catch (const EIdConnClosedGracefully &) {
+        if (!keepOnClose)
+            throw;
+    }
+    return lines;
+}
+
 void TIdHTTP::StoreCookies()
+{
+    StoreCookies(FResponse.Headers().Values(QStringLiteral("Set-Cookie")),
+                 FResponse.Headers().Values(QStringLiteral("Set-Cookie2")));
+}
+
+void TIdHTTP::StoreCookies(const QStringList &setCookies, const QStringList &setCookies2)
 {
     if (!FAllowCookies)
         return;
     if (!FCookieManager)
         FCookieManager = std::make_unique<TIdCookieManager>();
-    const QStringList setCookies = FResponse.Headers().Values(QStringLiteral("Set-Cookie"))
-                                   + FDecoder.MetaSetCookies();
-    const QStringList setCookies2 = FResponse.Headers().Values(QStringLiteral("Set-Cookie2"))
-                                    + FDecoder.MetaSetCookies2();
     if (!setCookies.isEmpty() || !setCookies2.isEmpty())
         FCookieManager->AddServerCookies(setCookies, setCookies2, FURI);
 }
@@ -356,8 +371,13 @@ void TIdHTTP::ReadBody(QByteArray *dest, int waitLimitMs, const TIdBlockConsumer
             FConnection->ReadUntilClose(dest, consume);
         }
     }
-    if (dest && FResponse.IsHtml())
+    if (dest && FResponse.IsHtml()) {
         FDecoder.ScanMetaHeaders(*dest);
+        // A page's meta cookies belong to that page's host, stored once: handed over again
+        // with later responses they would be set for whatever host comes next, and would
+        // overwrite newer cookies of the same name.
+        StoreCookies(FDecoder.MetaSetCookies(), FDecoder.MetaSetCookies2());
+    }
 }
 
 void TIdHTTP::ReadChunkedBody(QByteArray *dest, const TIdBlockConsumer &consume)
@@ -367,8 +387,5 @@ void TIdHTTP::ReadChunkedBody(QByteArray *dest, const TIdBlockConsumer &consume)
         FConnection->ReadBytes(size, dest, consume);
         FConnection->ReadLn();
     }
-    QStringList trailers;
-    for (QString line = FConnection->ReadLn(); !line.isEmpty(); line = FConnection->ReadLn())
-        trailers << line;
-    FResponse.AppendRawLines(trailers);
+    FResponse.AppendRawLines(ReadHeaderBlock(false));
 }

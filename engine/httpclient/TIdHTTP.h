@@ -93,6 +93,8 @@ public:
     static constexpr int MaxHeaderLineLength = 1024;
     static constexpr int RedirectDiscardWaitMs = 5000;
     static constexpr int ShortDiscardWaitMs = 100;
+    // Characters (line ends included) one header block or trailer block may hold.
+    static constexpr qsizetype MaxHeaderBlockSize = 1024 * 1024;
 
     // Breaks a header line longer than maxLength after a blank, tab or comma outside double
     // quotes; continuation lines start with one blank. Lines are joined with CR LF.
@@ -109,7 +111,12 @@ private:
     void PrepareConnection();
     void SendRequest(const QString &method);
     void ReadResponse();
+    // Lines up to the first empty one; EIdHeaderBlockTooLarge beyond MaxHeaderBlockSize.
+    // With keepOnClose, a close by the server ends the block instead of failing.
+    QStringList ReadHeaderBlock(bool keepOnClose);
+    // The Set-Cookie and Set-Cookie2 values of the response's headers.
     void StoreCookies();
+    void StoreCookies(const QStringList &setCookies, const QStringList &setCookies2);
     // Decides on the response; true when the fetch goes on to url with method.
     bool HandleResponse(QByteArray &body, QString &url, QString &method);
     [[noreturn]] void RaiseProtocolError(int waitLimitMs);

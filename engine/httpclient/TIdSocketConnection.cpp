@@ -216,7 +216,7 @@ void TIdSocketConnection::ConnectTo(const sockaddr_storage &address, socklen_t l
         throw EIdSocketError::FromErrno(errno);
 
     auto error = std::make_shared<int>(0);
-    TIdWorkerCall call([error, fd, address, length](int abortFd) {
+    auto job = [error, fd, address, length](int abortFd) {
         if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), length) == 0)
             return;
         if (errno != EINPROGRESS && errno != EINTR) {
@@ -235,17 +235,24 @@ void TIdSocketConnection::ConnectTo(const sockaddr_storage &address, socklen_t l
         if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &soLength) != 0)
             soError = errno;
         *error = soError;
-    });
+    };
+    std::unique_ptr<TIdWorkerCall> call;
+    try {
+        call = std::make_unique<TIdWorkerCall>(job);
+    } catch (...) {
+        ::close(fd); // no worker (out of descriptors or threads): the socket must not leak
+        throw;
+    }
 
     bool finished = false;
     try {
-        finished = WaitFor(call.DoneFd(), POLLIN, limitMs, std::min(DataStepMs(), ConnectStepMs));
+        finished = WaitFor(call->DoneFd(), POLLIN, limitMs, std::min(DataStepMs(), ConnectStepMs));
     } catch (...) {
-        call.AbortAndJoin(); // the worker still uses the socket
+        call->AbortAndJoin(); // the worker still uses the socket
         ::close(fd);
         throw;
     }
-    call.AbortAndJoin();
+    call->AbortAndJoin();
     if (!finished) {
         ::close(fd);
         throw EIdConnectTimeout();
@@ -367,6 +374,10 @@ QString TIdSocketConnection::ReadLn()
             throw EIdReadLnMaxLineLengthExceeded();
         if (!FillBuffer())
             throw EIdConnClosedGracefully();
+        // Lines that stream in without a pause (a long header block, a body of small
+        // chunks) never reach an idle wait, so the queue is served here as for body blocks.
+        ServeAfterBlock();
+        CheckCancel();
     }
 }
 

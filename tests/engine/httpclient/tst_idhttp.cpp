@@ -3,6 +3,7 @@
 #include "EIdException.h"
 #include "EIdFetchCancelled.h"
 #include "EIdHTTPProtocolException.h"
+#include "EIdHeaderBlockTooLarge.h"
 #include "EIdIOHandlerPropInvalid.h"
 #include "EIdReadLnMaxLineLengthExceeded.h"
 #include "EIdSocketError.h"
@@ -13,7 +14,9 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -49,6 +52,16 @@ struct Client
         };
     }
 };
+
+// count header lines "X-Filler-<n>: " followed by filler, as one block of bytes.
+QByteArray headerLines(int count, int fillerLength)
+{
+    QByteArray lines;
+    const QByteArray filler(fillerLength, 'f');
+    for (int i = 0; i < count; ++i)
+        lines += "X-Filler-" + QByteArray::number(i) + ": " + filler + "\r\n";
+    return lines;
+}
 
 QStringList connectLines()
 {
@@ -98,16 +111,21 @@ private slots:
     void closeBeforeStatusLine();
     void lineLength_data();
     void lineLength();
+    void headerBlockSize_data();
+    void headerBlockSize();
+    void streamingLinesServeTheQueue();
     void keepAliveRule_data();
     void keepAliveRule();
     void connectionReuseIgnoresHostCase();
     void cookiesAreSentBack();
+    void metaCookiesBelongToTheirPage();
     void headerFolding_data();
     void headerFolding();
     void chunkSize_data();
     void chunkSize();
     void nonAsciiBytesInLinesAreSubstituted();
     void refusedConnectionIsSocketError();
+    void connectWithoutDescriptorsLeaksNoSocket();
     void cancelEndsEveryWait_data();
     void cancelEndsEveryWait();
     void antiFreezeServesEventsWhileWaiting();
@@ -519,6 +537,59 @@ void TestIdHTTP::lineLength()
     QVERIFY(!c.http.Connected());
 }
 
+void TestIdHTTP::headerBlockSize_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("fails");
+    const QByteArray ok = "HTTP/1.1 200 OK\r\n";
+    QTest::newRow("large block within the limit")
+        << ok + headerLines(20000, 30) + "Content-Length: 2\r\n\r\nok" << false;
+    QTest::newRow("endless header lines") << ok + headerLines(40000, 40) << true;
+    QTest::newRow("endless short lines") << ok + QByteArray(600000, '\n').replace("\n", "a:\n") << true;
+    QTest::newRow("endless trailer lines")
+        << ok + "Transfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n" + headerLines(40000, 40) << true;
+}
+
+// A server cannot make the client hold header or trailer lines without end.
+void TestIdHTTP::headerBlockSize()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, fails);
+    ScriptedHttpServer server;
+    server.setReply("/", reply, Reply::Close);
+    Client c;
+    if (!fails) {
+        QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/"))), QStringLiteral("ok"));
+        QCOMPARE(c.http.Response().RawHeaders().size(), 20001);
+        return;
+    }
+    try {
+        c.http.Get(QString::fromLatin1(server.url("/")));
+        QFAIL("no exception");
+    } catch (const EIdHeaderBlockTooLarge &e) {
+        QCOMPARE(e.Message(), QStringLiteral("Response header block too large."));
+    }
+    QVERIFY(!c.http.Connected());
+    // The rest of the block is not taken for a next response: the client closed the connection.
+    QCOMPARE(c.statuses.mid(c.statuses.size() - 2),
+             (QStringList{QStringLiteral("Disconnecting."), QStringLiteral("Disconnected.")}));
+}
+
+// Lines that arrive without a pause never reach an idle wait; the queue is still served.
+void TestIdHTTP::streamingLinesServeTheQueue()
+{
+    ScriptedHttpServer server;
+    server.setReply("/", "HTTP/1.1 200 OK\r\n" + headerLines(20000, 30) + "Content-Length: 2\r\n\r\nok");
+    TIdAntiFreeze freeze;
+    Client c;
+    c.http.OnStatus = [&c](QObject *, TIdStatus status, const QString &) {
+        if (status == hsConnected)
+            QTimer::singleShot(0, [&c] { c.http.Cancel(); });
+    };
+    QVERIFY_THROWS_EXCEPTION(EIdFetchCancelled, c.http.Get(QString::fromLatin1(server.url("/"))));
+    QVERIFY(!c.http.Connected());
+}
+
 void TestIdHTTP::keepAliveRule_data()
 {
     QTest::addColumn<QByteArray>("reply");
@@ -590,6 +661,29 @@ void TestIdHTTP::cookiesAreSentBack()
              head.constData());
 }
 
+void TestIdHTTP::metaCookiesBelongToTheirPage()
+{
+    ScriptedHttpServer server;
+    server.setReply("/page", ScriptedHttpServer::response(
+                                 "HTTP/1.1 200 OK",
+                                 "<html><head><meta http-equiv=\"Set-Cookie\" content=\"m=1\"></head></html>",
+                                 "Content-Type: text/html\r\n"));
+    server.setReply("/other", ScriptedHttpServer::response("HTTP/1.1 200 OK", "other", "Set-Cookie: m=2\r\n"));
+    server.setReply("/plain", ScriptedHttpServer::response("HTTP/1.1 200 OK", "plain"));
+    const QString port = QString::number(server.port());
+    Client c;
+    c.http.Get(QStringLiteral("http://127.0.0.1:%1/page").arg(port));
+    // Another host gets nothing of that page's cookie ...
+    c.http.Get(QStringLiteral("http://localhost:%1/plain").arg(port));
+    c.http.Get(QStringLiteral("http://localhost:%1/plain").arg(port));
+    QVERIFY(!server.requests().at(2).head.contains("m=1"));
+    // ... the page's host gets it at once, and a newer value set by a header is not undone.
+    c.http.Get(QStringLiteral("http://127.0.0.1:%1/other").arg(port));
+    QVERIFY(server.requests().at(3).head.contains("\r\nCookie: m=1\r\n"));
+    c.http.Get(QStringLiteral("http://127.0.0.1:%1/plain").arg(port));
+    QVERIFY(server.requests().at(4).head.contains("\r\nCookie: m=2\r\n"));
+}
+
 void TestIdHTTP::headerFolding_data()
 {
     QTest::addColumn<QString>("line");
@@ -656,6 +750,38 @@ void TestIdHTTP::refusedConnectionIsSocketError()
         QCOMPARE(e.LastError(), ECONNREFUSED);
     }
     QCOMPARE(c.statuses, QStringList(QStringLiteral("Connecting to 127.0.0.1.")));
+}
+
+void TestIdHTTP::connectWithoutDescriptorsLeaksNoSocket()
+{
+    Client c;
+    const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(unusedPort());
+    // Once with descriptors to spare: a sanitizer's first look at a type needs some of its own.
+    QVERIFY_THROWS_EXCEPTION(EIdSocketError, c.http.Get(url));
+    // Leave exactly one descriptor free: the socket takes it, its connect worker finds none.
+    const auto isOpen = [](int fd) { return ::fcntl(fd, F_GETFD) != -1; };
+    int free = 0;
+    while (isOpen(free))
+        ++free;
+    int nextFree = free + 1;
+    while (isOpen(nextFree))
+        ++nextFree;
+    rlimit saved{};
+    QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+    rlimit low = saved;
+    low.rlim_cur = rlim_t(nextFree);
+    QVERIFY(::setrlimit(RLIMIT_NOFILE, &low) == 0);
+    auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_NOFILE, &saved); });
+    int code = 0;
+    try {
+        c.http.Get(url);
+    } catch (const EIdSocketError &e) {
+        code = e.LastError();
+    }
+    restore.dismiss();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    QCOMPARE(code, EMFILE);
+    QVERIFY2(!isOpen(free), "the socket of the failed connect is still open");
 }
 
 void TestIdHTTP::cancelEndsEveryWait_data()
