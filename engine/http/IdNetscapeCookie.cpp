@@ -107,8 +107,8 @@ TIdNetscapeCookie TIdNetscapeCookie::Parse(const QString &text, const QDateTime 
         } else if (name == u"EXPIRES") {
             qint64 seconds = 0;
             if (ReadWholeNumber(value, seconds))
-                // A negative count asks for removal: the cookie is expired at once.
-                cookie.Expires = After(now, qMax<qint64>(seconds, 0));
+                // A negative count gives no expiry, as browsers treat such a value too.
+                cookie.Expires = seconds < 0 ? QDateTime() : After(now, seconds);
             else
                 cookie.Expires = ParseInternetDate(value);
         } else if (name == u"DOMAIN") {

@@ -80,8 +80,9 @@ void ParseAuthority(const QString &authority, TIdURI &uri)
     }
 }
 
-// Joins a relative directory onto the current one and resolves "." and "..".
-// The result starts and ends with "/".
+// Joins a relative directory onto the current one: repeated "/" collapse and ".."
+// drops the segment before it; "." segments are sent as they stand, which every
+// server resolves. The result starts and ends with "/".
 QString JoinPaths(const QString &current, const QString &relative)
 {
     QString joined = current;
@@ -91,8 +92,6 @@ QString JoinPaths(const QString &current, const QString &relative)
     QStringList kept;
     const QStringList segments = joined.split(u'/', Qt::SkipEmptyParts);
     for (const QString &segment : segments) {
-        if (segment == u".")
-            continue;
         if (segment == u"..") {
             if (!kept.isEmpty())
                 kept.removeLast();

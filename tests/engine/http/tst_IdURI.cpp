@@ -104,7 +104,8 @@ void TestIdURI::redirect_data()
     const QString base = QStringLiteral("http://h:8080/a/b.html?q=1");
     QTest::newRow("document") << base << "c.html" << "/a/c.html" << "h:8080" << "http";
     QTest::newRow("dot dot") << base << "../d/e.html" << "/d/e.html" << "h:8080" << "http";
-    QTest::newRow("dot") << base << "./c.html" << "/a/c.html" << "h:8080" << "http";
+    QTest::newRow("dot segment stays") << base << "./c.html" << "/a/./c.html" << "h:8080" << "http";
+    QTest::newRow("dot dot drops the segment before it") << base << "./../c.html" << "/a/c.html" << "h:8080" << "http";
     QTest::newRow("dot dot past root") << base << "../../../x" << "/x" << "h:8080" << "http";
     QTest::newRow("absolute path") << base << "/x" << "/x" << "h:8080" << "http";
     QTest::newRow("repeated slashes") << base << "d//e/" << "/a/d/e/" << "h:8080" << "http";
