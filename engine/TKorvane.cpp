@@ -196,6 +196,7 @@ void TKorvane::DisconnectAfterFailedFetch() noexcept
 {
     // The next test starts on a fresh connection, so it is timed from its own connect.
     FTestRunning = false;
+    StopTimerAfterFailure();
     try {
         stHTTP->Disconnect();
     } catch (...) {
@@ -225,6 +226,16 @@ void TKorvane::StartServerStreamTest(int Port)
     stSocket->setPort(Port);
     stSocket->setHost(FTarget);
     stSocket->Open();
+}
+
+void TKorvane::StopTimerAfterFailure() noexcept
+{
+    // A stopwatch left running would time the next test that ends before its first block.
+    try {
+        stHiResTimer->Stop();
+    } catch (...) {
+        // not running any more either way; the failure being reported matters more
+    }
 }
 
 void TKorvane::AccumulateTestResult()
@@ -273,5 +284,6 @@ void TKorvane::SocketDisconnect(TClientSocket &Socket)
 void TKorvane::SocketError(TClientSocket &, TErrorEvent, int &ErrorCode)
 {
     FTestDone = true;
+    StopTimerAfterFailure();
     throw EKorvnError(QStringLiteral("Korvane Socket Error #%1 - %2").arg(ErrorCode).arg(SystemErrorText(ErrorCode)));
 }

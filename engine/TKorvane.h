@@ -65,6 +65,7 @@ private:
     void StartServerStreamTest(int Port);
     void RunWebPageTest();
     void AccumulateTestResult();
+    void StopTimerAfterFailure() noexcept;
 
     void SocketConnecting(TClientSocket &Socket);
     void SocketRead(TClientSocket &Socket);

@@ -7,6 +7,7 @@
 
 #include <QtTest>
 
+#include <poll.h>
 #include <semaphore>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,6 +23,16 @@ public:
     int64_t Read() override { return now += step; }
     int64_t frequency, step, now = 1000;
 };
+
+int openDescriptorCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size());
+}
+
+int threadCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
 
 // The text after the measurement object's timestamp.
 QString statusText(const QString &line)
@@ -51,9 +62,13 @@ private slots:
     void unresolvableName();
     void portUsesLow16Bits();
     void resetAfterDataLeavesNothingBehind();
+    void failedTestLeavesNoTimeBehind_data();
+    void failedTestLeavesNoTimeBehind();
+    void connectFailsAtOnce();
     void cancel_data();
     void cancel();
     void transferOver4GiBCountedExactly();
+    void clientDestroyedWhileResolving();
 
 private:
     bool waitDone(TKorvane &k, int timeoutMs = 20000);
@@ -62,6 +77,7 @@ private:
     QStringList FStatus;   // status texts without timestamps
     QStringList FLines;    // status lines as delivered
     QStringList FErrors;   // what reached the application exception handler
+    int FDescriptorsBefore = 0;
 };
 
 void TestServerStreamTest::init()
@@ -69,6 +85,7 @@ void TestServerStreamTest::init()
     FStatus.clear();
     FLines.clear();
     FErrors.clear();
+    FDescriptorsBefore = openDescriptorCount();
     setApplicationExceptionHandler([this](const std::exception &e) {
         const auto *own = dynamic_cast<const Exception *>(&e);
         FErrors << (own ? own->Message() : QString::fromUtf8(e.what()));
@@ -78,6 +95,8 @@ void TestServerStreamTest::init()
 void TestServerStreamTest::cleanup()
 {
     setApplicationExceptionHandler({});
+    // Every socket of the test is closed once its objects are gone.
+    QTRY_COMPARE_WITH_TIMEOUT(openDescriptorCount(), FDescriptorsBefore, 5000);
 }
 
 void TestServerStreamTest::watch(TKorvane &k)
@@ -346,6 +365,88 @@ void TestServerStreamTest::resetAfterDataLeavesNothingBehind()
     QCOMPARE(k.AccumulatedTestCount(), 1);
 }
 
+void TestServerStreamTest::failedTestLeavesNoTimeBehind_data()
+{
+    QTest::addColumn<int>("failingTestType");
+    QTest::newRow("stream reset after data") << int(TKorvane::ttServerStream);
+    QTest::newRow("web page reset after connect") << int(TKorvane::ttWebPage);
+}
+
+void TestServerStreamTest::failedTestLeavesNoTimeBehind()
+{
+    QFETCH(int, failingTestType);
+
+    // The failing test starts the stopwatch (first block, or the web connection) and then fails.
+    LoopbackStreamServer failing;
+    failing.serveOnce([failingTestType](int fd, LoopbackStreamServer &s) {
+        if (failingTestType == TKorvane::ttServerStream) {
+            LoopbackStreamServer::sendAll(fd, 4096);
+            QThread::msleep(200);
+        } else {
+            // the request shows that the client has reported its connection
+            char request[256];
+            pollfd p{fd, POLLIN, 0};
+            while (!s.stopping() && ::poll(&p, 1, 50) == 0) {
+            }
+            if (::recv(fd, request, sizeof request, 0) <= 0)
+                return;
+        }
+        if (s.stopping())
+            return;
+        const linger reset{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    });
+
+    TKorvane k;
+    SteppingCounter counter(1000000, 1000); // every reading 1 ms later
+    k.stHiResTimer->setCounter(&counter);
+    const QString target = failingTestType == TKorvane::ttServerStream
+        ? QStringLiteral("127.0.0.1")
+        : QStringLiteral("http://127.0.0.1:%1/").arg(failing.port());
+    bool raised = false;
+    try {
+        k.DoTest(failingTestType, target, failing.port());
+        QVERIFY(waitDone(k));
+    } catch (const std::exception &) {
+        raised = true;
+    }
+    failing.join();
+    QVERIFY(raised || !FErrors.isEmpty());
+    QVERIFY(!k.ValidResult());
+    QCOMPARE(k.AccumulatedTestCount(), 0);
+
+    // A test that ends before its first block took no time, whatever the failed one left.
+    LoopbackStreamServer empty;
+    empty.serveOnce([](int, LoopbackStreamServer &) {});
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), empty.port());
+    QVERIFY(waitDone(k));
+    QVERIFY(!k.ValidResult());
+    QCOMPARE(k.TransferTimeMs(), 0.0);
+    QCOMPARE(k.TransferRateSec(), 0.0);
+    QCOMPARE(k.StartTime(), -1.0);
+    QCOMPARE(k.AccumulatedTestCount(), 1);
+}
+
+void TestServerStreamTest::connectFailsAtOnce()
+{
+    // TCP refuses a broadcast address in the connect call itself, before any handshake.
+    TKorvane k;
+    watch(k);
+    k.RestoreAccumulatedResults(2, 80.0);
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("255.255.255.255"), 8081);
+    QVERIFY(waitDone(k));
+
+    QCOMPARE(FStatus, QStringList({QStringLiteral("Initiating Test to 255.255.255.255"),
+                                   QStringLiteral("Connecting to 255.255.255.255")}));
+    QCOMPARE(FErrors.size(), 1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^Korvane Socket Error #\\d+ - \\S.*$")).match(FErrors.first()).hasMatch(),
+             qPrintable(FErrors.first()));
+    QVERIFY(!k.ValidResult());
+    QCOMPARE(k.AccumulatedTestCount(), 2);
+    QCOMPARE(k.AccumulatedAverageSpeed(), 80.0);
+    QVERIFY(!k.stSocket->Active());
+}
+
 void TestServerStreamTest::cancel_data()
 {
     QTest::addColumn<QString>("phase");
@@ -413,6 +514,26 @@ void TestServerStreamTest::transferOver4GiBCountedExactly()
     QCOMPARE(k.KBytesTransferred(), amount / 1024.0);
     QVERIFY(k.ValidResult());
     QVERIFY(k.TransferRateSec() > 0);
+}
+
+void TestServerStreamTest::clientDestroyedWhileResolving()
+{
+    const int threadsBefore = threadCount();
+    bool notified = false;
+    {
+        TClientSocket socket;
+        socket.setHost(QStringLiteral("localhost"));
+        socket.setPort(9);
+        socket.OnConnecting = [&](TClientSocket &) { notified = true; };
+        socket.OnError = [&](TClientSocket &, TErrorEvent, int &) { notified = true; };
+        socket.Open();
+        QVERIFY(socket.Active());
+    }
+    // The lookup ends on its own; its result must find no client and leave nothing behind.
+    QTRY_COMPARE_WITH_TIMEOUT(threadCount(), threadsBefore, 10000);
+    QTest::qWait(50);
+    QVERIFY(!notified);
+    QVERIFY(FErrors.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestServerStreamTest)
