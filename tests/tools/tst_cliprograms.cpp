@@ -26,7 +26,10 @@ private slots:
     void usageErrorsExitTwo();
     void webTargetPrefix_data();
     void webTargetPrefix();
+    void serverUsageErrorsExitTwo_data();
+    void serverUsageErrorsExitTwo();
     void serverUsageAndSignal();
+    void serverStopReportsOpenConnections();
 
 private:
     struct Server
@@ -213,10 +216,9 @@ void TestCliPrograms::invalidAndFailedTestsExitOne()
         QCOMPARE(results[0]["accumulated_count"].toInt(), 0);
         QVERIFY(results[0]["start_time"].isNull());
     }
-    if (kind == QLatin1String("web")) {
-        QCOMPARE(results[0]["target"].toString(), QStringLiteral("http://localhost"));
-        QCOMPARE(results[0]["mode"].toString(), QStringLiteral("web"));
-    }
+    QCOMPARE(results[0]["target"].toString(), args.last());
+    QCOMPARE(results[0]["mode"].toString(),
+             kind == QLatin1String("webrefused") ? QStringLiteral("web") : QStringLiteral("server"));
 }
 
 void TestCliPrograms::timeoutCancelsTest()
@@ -282,15 +284,35 @@ void TestCliPrograms::webTargetPrefix()
     QCOMPARE(CliRunner::normalizedTarget(target, web), expected);
 }
 
+void TestCliPrograms::serverUsageErrorsExitTwo_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("bytes and seconds") << QStringList({"--bytes", "1", "--seconds", "1"});
+    QTest::newRow("port too high") << QStringList({"--port", "65536"});
+    QTest::newRow("port not a number") << QStringList({"--port", "http"});
+    QTest::newRow("listen address not numeric") << QStringList({"--listen", "nonsense", "--port", "0"});
+    QTest::newRow("seconds beyond any test") << QStringList({"--seconds", "1e300", "--port", "0"});
+    QTest::newRow("seconds 0") << QStringList({"--seconds", "0", "--port", "0"});
+    QTest::newRow("rate 0") << QStringList({"--rate", "0", "--port", "0"});
+    QTest::newRow("value missing") << QStringList({"--port"});
+    QTest::newRow("stray argument") << QStringList({"--port", "0", "extra"});
+}
+
+void TestCliPrograms::serverUsageErrorsExitTwo()
+{
+    QFETCH(QStringList, arguments);
+    QProcess bad;
+    bad.start(FBinDir + QStringLiteral("/korvane-server"), arguments);
+    QVERIFY(bad.waitForFinished(10000));
+    QCOMPARE(bad.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(bad.exitCode(), 2);
+    const QByteArray err = bad.readAllStandardError();
+    QVERIFY2(err.contains("Usage:"), err.constData());
+    QVERIFY(!err.contains("listening"));
+}
+
 void TestCliPrograms::serverUsageAndSignal()
 {
-    QProcess bad;
-    bad.start(FBinDir + QStringLiteral("/korvane-server"), {QStringLiteral("--bytes"), QStringLiteral("1"),
-                                                             QStringLiteral("--seconds"), QStringLiteral("1")});
-    QVERIFY(bad.waitForFinished(10000));
-    QCOMPARE(bad.exitCode(), 2);
-    QVERIFY(bad.readAllStandardError().contains("Usage:"));
-
     Server server = startServer({QStringLiteral("--bytes"), QStringLiteral("5000")});
     QCOMPARE(runCli({QStringLiteral("--port"), QString::number(server.port), QStringLiteral("127.0.0.1")}), 0);
     ::kill(pid_t(server.process->processId()), SIGTERM);
@@ -300,6 +322,41 @@ void TestCliPrograms::serverUsageAndSignal()
     const QString log = QString::fromUtf8(server.process->readAllStandardError());
     QVERIFY2(QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:\\d+: 5000 bytes in [\\d.]+ s, [\\d.]+ MB/s")).match(log).hasMatch(),
              qPrintable(log));
+}
+
+void TestCliPrograms::serverStopReportsOpenConnections()
+{
+    // A trickle that would last a minute, cut short by SIGINT.
+    Server server = startServer({QStringLiteral("--seconds"), QStringLiteral("60"), QStringLiteral("--rate"),
+                                 QStringLiteral("2000")});
+    QVERIFY(server.port > 0);
+    QProcess cli;
+    cli.start(FBinDir + QStringLiteral("/korvane-cli"),
+              {QStringLiteral("--port"), QString::number(server.port), QStringLiteral("127.0.0.1")});
+    QByteArray out;
+    QDeadlineTimer deadline(20000);
+    while (!out.contains("Receiving data - timer started.") && !deadline.hasExpired()) {
+        cli.waitForReadyRead(100);
+        out += cli.readAllStandardOutput();
+    }
+    QVERIFY2(out.contains("Receiving data - timer started."), out.constData());
+
+    ::kill(pid_t(server.process->processId()), SIGINT);
+    QVERIFY(server.process->waitForFinished(10000));
+    QCOMPARE(server.process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.process->exitCode(), 0);
+    const QString log = QString::fromUtf8(server.process->readAllStandardError());
+    QVERIFY2(QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:\\d+: \\d+ bytes in [\\d.]+ s, [\\d.]+ MB/s, server stopped\n"
+                                               "korvane-server: stopped"))
+                 .match(log)
+                 .hasMatch(),
+             qPrintable(log));
+
+    // The client sees an ordinary close: what arrived is a valid test.
+    QVERIFY(cli.waitForFinished(20000));
+    out += cli.readAllStandardOutput();
+    QCOMPARE(cli.exitCode(), 0);
+    QVERIFY2(out.trimmed().endsWith("Test finished"), out.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCliPrograms)

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <netdb.h>
 #include <string_view>
 
 namespace {
@@ -20,16 +21,32 @@ bool parseUnsigned(const std::string &text, uint64_t max, uint64_t &value)
     return true;
 }
 
-bool parsePositiveDouble(const std::string &text, double &value)
+// A century in seconds: far beyond any test, and its nanoseconds still fit in 64 bits.
+constexpr double kMaxSeconds = 100.0 * 365.25 * 86400;
+
+bool parseSeconds(const std::string &text, double &value)
 {
     if (text.empty())
         return false;
     char *end = nullptr;
     errno = 0;
     const double v = std::strtod(text.c_str(), &end);
-    if (errno == ERANGE || *end != '\0' || !std::isfinite(v) || v <= 0)
+    if (errno == ERANGE || *end != '\0' || !std::isfinite(v) || v <= 0 || v > kMaxSeconds)
         return false;
     value = v;
+    return true;
+}
+
+bool isNumericAddress(const std::string &text)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST;
+    addrinfo *ai = nullptr;
+    if (getaddrinfo(text.c_str(), nullptr, &hints, &ai) != 0)
+        return false;
+    freeaddrinfo(ai);
     return true;
 }
 
@@ -77,8 +94,8 @@ bool ServerOptions::parse(int argc, char **argv, ServerOptions &options, bool &h
         }
         uint64_t number = 0;
         if (arg == "--listen") {
-            if (value.empty()) {
-                error = "empty listen address";
+            if (value.empty() || !isNumericAddress(value)) {
+                error = "listen address must be a numeric IPv4 or IPv6 address: " + value;
                 return false;
             }
             options.listenAddress = value;
@@ -96,8 +113,8 @@ bool ServerOptions::parse(int argc, char **argv, ServerOptions &options, bool &h
             options.bytes = number;
             haveBytes = true;
         } else if (arg == "--seconds") {
-            if (!parsePositiveDouble(value, options.seconds)) {
-                error = "seconds must be a number above 0: " + value;
+            if (!parseSeconds(value, options.seconds)) {
+                error = "seconds must be a number above 0, at most a century: " + value;
                 return false;
             }
         } else if (arg == "--rate") {

@@ -113,6 +113,12 @@ int StreamServer::run()
         for (int i = 0; i < n; ++i) {
             const int fd = events[i].data.fd;
             if (fd == FSignals) {
+                // Connections cut short still get their line, so no transfer goes unreported.
+                std::vector<int> open;
+                for (const auto &[connection, c] : FConnections)
+                    open.push_back(connection);
+                for (int connection : open)
+                    finish(connection, "server stopped");
                 std::fprintf(stderr, "korvane-server: stopped\n");
                 return 0;
             }
