@@ -7,7 +7,11 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // Runs korvane-server and korvane-cli as the user would, on loopback.
 class TestCliPrograms : public QObject
@@ -30,6 +34,8 @@ private slots:
     void serverUsageErrorsExitTwo();
     void serverUsageAndSignal();
     void serverStopReportsOpenConnections();
+    void timedStreamEndsWhileClientStalls_data();
+    void timedStreamEndsWhileClientStalls();
 
 private:
     struct Server
@@ -357,6 +363,37 @@ void TestCliPrograms::serverStopReportsOpenConnections()
     out += cli.readAllStandardOutput();
     QCOMPARE(cli.exitCode(), 0);
     QVERIFY2(out.trimmed().endsWith("Test finished"), out.constData());
+}
+
+void TestCliPrograms::timedStreamEndsWhileClientStalls_data()
+{
+    QTest::addColumn<QStringList>("pacing");
+    QTest::newRow("unpaced") << QStringList();
+    QTest::newRow("paced") << QStringList({QStringLiteral("--rate"), QStringLiteral("100000000")});
+}
+
+void TestCliPrograms::timedStreamEndsWhileClientStalls()
+{
+    QFETCH(QStringList, pacing);
+    Server server = startServer(QStringList({QStringLiteral("--seconds"), QStringLiteral("1")}) + pacing);
+    QVERIFY(server.port > 0);
+
+    // A client that connects and never reads fills the socket buffers at once.
+    const int stalled = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(stalled >= 0);
+    const auto closeStalled = qScopeGuard([stalled] { ::close(stalled); });
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(quint16(server.port));
+    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::connect(stalled, reinterpret_cast<sockaddr *>(&peer), sizeof peer), 0);
+    QByteArray log;
+    QDeadlineTimer deadline(20000);
+    while (!log.contains(" bytes in ") && !deadline.hasExpired()) {
+        server.process->waitForReadyRead(100);
+        log += server.process->readAllStandardError();
+    }
+    QVERIFY2(log.contains(" bytes in "), log.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCliPrograms)

@@ -208,10 +208,9 @@ void StreamServer::pump(Connection &c, int64_t now)
             if (errno == EINTR)
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                c.dueNs = 0;
                 setWriteInterest(c, true);
-                if (timed && FOptions.rate == 0)
-                    c.dueNs = c.startNs + durationNs; // still end on time while the client stalls
+                // A timed stream still ends on time while the client stalls, paced or not.
+                c.dueNs = timed ? c.startNs + durationNs : 0;
                 return;
             }
             finish(c.fd, strerror(errno));
