@@ -154,6 +154,7 @@ void TestReportEngine::memoFlowsOverPages_data()
     QTest::newRow("long log") << QByteArray() << 250 << 10 << 20;
     QTest::newRow("chart after the log") << QByteArray("[Chart]\nPosition=LastPage\n") << 250 << 10 << 20;
     QTest::newRow("chart after an empty log") << QByteArray("[Chart]\nPosition=LastPage\n") << 0 << 1 << 1;
+    QTest::newRow("10,000 lines") << QByteArray() << 2500 << 100 << 200;
 }
 
 void TestReportEngine::memoFlowsOverPages()
@@ -240,6 +241,9 @@ void TestReportEngine::htmlTextEscaping_data()
     QTest::newRow("markup") << u"<i>\"x\" & y</i>"_qs
                             << u"&lt;i&gt;&quot;x&quot;&nbsp;&amp;&nbsp;y&lt;/i&gt;"_qs;
     QTest::newRow("non-ASCII stays UTF-8 text") << u"\u00e9\u4e2d"_qs << u"\u00e9\u4e2d"_qs;
+    QTest::newRow("script with an entity stays text") << u"<script>x('&amp;')</script>"_qs
+                                                      << u"&lt;script&gt;x('&amp;amp;')&lt;/script&gt;"_qs;
+    QTest::newRow("non-BMP character kept whole") << u"a\U0001F600b"_qs << u"a\U0001F600b"_qs;
 }
 
 void TestReportEngine::htmlTextEscaping()
