@@ -71,7 +71,7 @@ void TClientSocket::Open()
         RaiseSocketError(err, "socket");
     }
     FState = State::Resolving;
-    FReadNotified = false;
+    FUnreadAtClose = -1;
     const uint64_t generation = ++FGeneration;
 
     const QByteArray host = FHost.toUtf8();
@@ -241,12 +241,17 @@ void TClientSocket::ReadReady()
             return;
         }
         const bool peerClosed = p.revents & (POLLRDHUP | POLLHUP);
-        // Data that arrived before the close is always offered as data first.
-        if (peerClosed && (FReadNotified || ReceiveLength() == 0)) {
-            PeerClosed();
-            return;
+        if (peerClosed) {
+            // The close is reported once everything that came before it has been read, so
+            // the transfer is timed up to its last byte. A reader that takes nothing more
+            // gets the close anyway rather than a notification for ever.
+            const int64_t unread = ReceiveLength();
+            if (unread == 0 || !OnRead || unread == FUnreadAtClose) {
+                PeerClosed();
+                return;
+            }
+            FUnreadAtClose = unread;
         }
-        FReadNotified = true;
         if (OnRead)
             OnRead(*this);
     });

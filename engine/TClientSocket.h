@@ -76,7 +76,7 @@ private:
     State FState = State::Idle;
     int FSocket = -1;
     uint64_t FGeneration = 0; // changes whenever the socket is closed or reopened
-    bool FReadNotified = false;
+    int64_t FUnreadAtClose = -1; // bytes left unread when the peer's close was last seen
     QSocketNotifier *FReadNotifier = nullptr;
     QSocketNotifier *FWriteNotifier = nullptr;
     std::shared_ptr<LookupRelay> FRelay;
