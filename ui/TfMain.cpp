@@ -27,7 +27,9 @@
 #include "fSplash.h"
 #include "uUtils.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QCompleter>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -338,6 +340,8 @@ void TfMain::ConnectHandlers()
     connect(rbWebSrv, &QRadioButton::clicked, this, Guarded([this] { rbKvSrvClick(); }));
     connect(rbKvSrv, &QRadioButton::toggled, this, Guarded([this] { rbKvSrvClick(); }));
     cbServerName->installEventFilter(this);
+    // With the history list open, Enter is pressed in the list and released in the field.
+    acServerHistory->Completer()->popup()->installEventFilter(this);
 
     connect(actCancelTest, &QAction::triggered, this, Guarded([this] { CancelTestClick(); }));
     connect(Print1, &QAction::triggered, this, Guarded([this] { Print1Click(); }));
@@ -412,8 +416,12 @@ void TfMain::showEvent(QShowEvent* event)
 void TfMain::closeEvent(QCloseEvent* event)
 {
     QMainWindow::closeEvent(event);
-    if (event->isAccepted())
-        dispatchGuarded([this] { FStateSequence->Save(); });
+    if (!event->isAccepted())
+        return;
+    // A test still waiting would keep the closed program alive, unseen, until its
+    // server ends the stream, which may be never.
+    dispatchGuarded([this] { CancelTestClick(); });
+    dispatchGuarded([this] { FStateSequence->Save(); });
 }
 
 void TfMain::BringToFront()
@@ -613,7 +621,8 @@ void TfMain::btnConnectClick()
             testType = TKorvane::ttWebPage;
         }
         const int port = ResultTexts::RoundHalfEven(sePort->value());
-        Krvn->DoTest(testType, cbServerName->text(), port);
+        FTestTarget = cbServerName->text();
+        Krvn->DoTest(testType, FTestTarget, port);
         // Sleep until something happens, then look again; never spin.
         while (Krvn && !Krvn->TestDone())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -647,7 +656,7 @@ void TfMain::RecordTestResult()
     TResultsTable* table = nullptr;
     try {
         acServerHistory->SetActive(false);
-        acServerHistory->Add(cbServerName->text());
+        acServerHistory->Add(FTestTarget);
         acServerHistory->SetActive(true);
 
         const double rate = Krvn->TransferRateSec();
@@ -661,7 +670,7 @@ void TfMain::RecordTestResult()
             throw Exception(QStringLiteral("The results store is not open; the result was not recorded"));
         table = dmDiskStorage->cdsKorvaneResults();
         table->Append();
-        table->SetServer(cbServerName->text());
+        table->SetServer(FTestTarget);
         table->SetStartTime(Krvn->StartTime());
         table->SetDuration(Krvn->TransferTimeMs());
         table->SetBytesRx(static_cast<double>(Krvn->BytesTransferred()));
@@ -695,7 +704,8 @@ bool TfMain::cbServerNameKeyUp(int& Key, Qt::KeyboardModifiers Shift)
 
 bool TfMain::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == cbServerName && event->type() == QEvent::KeyPress) {
+    const bool inServerField = watched == cbServerName || watched == acServerHistory->Completer()->popup();
+    if (inServerField && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter)
             FServerEnterDown = true;

@@ -123,7 +123,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    // An accepted close saves the window state into the settings document.
+    // An accepted close cancels a running test and saves the window state into the
+    // settings document.
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -164,6 +165,8 @@ private:
     bool cbServerNameKeyUp(int& Key, Qt::KeyboardModifiers Shift);
 
     bool FTestRunning = false;
+    // The target of the running test, as it was sent: the field may change meanwhile.
+    QString FTestTarget;
     // Enter acts on its release only when it was also pressed here, so a key that
     // closed a dialog does not start a test.
     bool FServerEnterDown = false;

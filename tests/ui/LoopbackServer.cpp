@@ -2,6 +2,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <atomic>
 
@@ -47,6 +48,10 @@ private:
                 break;
             case LoopbackServer::Mode::Hold:
                 socket->write(FPayload);
+                break;
+            case LoopbackServer::Mode::StreamSlowly:
+                socket->write(FPayload);
+                QTimer::singleShot(1000, socket, [socket] { socket->disconnectFromHost(); });
                 break;
             case LoopbackServer::Mode::Http:
             case LoopbackServer::Mode::HttpHold:

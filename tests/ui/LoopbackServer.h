@@ -15,6 +15,7 @@ public:
         Stream,       // sends the payload, then closes
         CloseAtOnce,  // accepts and closes without sending
         Hold,         // sends the payload and keeps the connection open
+        StreamSlowly, // sends the payload, closes a second later
         Http,         // answers one GET with the payload as a text/html page, then closes
         HttpHold,     // answers with headers promising more than it sends, keeps it open
     };

@@ -18,7 +18,9 @@
 #include "AboutInfo.h"
 #include "AppIniFileStorage.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QCompleter>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -29,6 +31,7 @@
 #include <QRegularExpression>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <memory>
@@ -89,11 +92,16 @@ private slots:
     void emptyField();
     void webPrefix_data();
     void webPrefix();
+    void enterOnCompletionStartsTest();
     void modeToggle();
     void clearStats();
     void escCancels_data();
     void escCancels();
+    void closeDuringTestCancelsIt_data();
+    void closeDuringTestCancelsIt();
     void errorDuringTestAndSecondConnect();
+    void fieldChangedDuringTestKeepsTestedTarget_data();
+    void fieldChangedDuringTestKeepsTestedTarget();
     void exceptionFromEventIsLogged();
     void speedMaximumFollowsTests();
     void exitCloses();
@@ -560,6 +568,28 @@ void tst_MainWindow::webPrefix()
     QVERIFY(!QApplication::overrideCursor());
 }
 
+void tst_MainWindow::enterOnCompletionStartsTest()
+{
+    // With the history's list open, Enter is pressed in the list and released in the
+    // field: one Enter takes the completion and starts the test.
+    LoopbackServer server(LoopbackServer::Mode::Stream, QByteArray(64 * 1024, 'e'));
+    TfMain* w = OpenWindow();
+    UseServerMode(server.Port());
+    w->acServerHistory->Add(QStringLiteral("127.0.0.1"));
+    w->cbServerName->setFocus();
+    QTest::keyClicks(w->cbServerName, QStringLiteral("127"));
+    QWidget* popup = w->acServerHistory->Completer()->popup();
+    QTRY_VERIFY(popup->isVisible());
+    QTest::keyClick(popup, Qt::Key_Down);
+    QTest::keyPress(popup, Qt::Key_Return);
+    QTRY_VERIFY(!popup->isVisible());
+    QTest::keyRelease(w->cbServerName, Qt::Key_Return);
+
+    QCOMPARE(Log().value(0), QStringLiteral("Initiating Test to 127.0.0.1"));
+    QCOMPARE(Log().last(), QStringLiteral("Test finished"));
+    QCOMPARE(w->grdResults->model()->rowCount(), 1);
+}
+
 void tst_MainWindow::modeToggle()
 {
     TfMain* w = OpenWindow();
@@ -651,6 +681,62 @@ void tst_MainWindow::escCancels()
     QVERIFY(!w->TestRunning());
 }
 
+void tst_MainWindow::closeDuringTestCancelsIt_data()
+{
+    QTest::addColumn<bool>("web");
+    QTest::newRow("server stream") << false;
+    QTest::newRow("web page") << true;
+}
+
+void tst_MainWindow::closeDuringTestCancelsIt()
+{
+    // A test against a server that never finishes must not keep a closed, invisible
+    // program running (it would also hold the one-copy lock).
+    QFETCH(bool, web);
+    LoopbackServer server(web ? LoopbackServer::Mode::HttpHold : LoopbackServer::Mode::Hold, QByteArray(65536, 'h'));
+    TfMain* w = OpenWindow();
+    QString target = QStringLiteral("127.0.0.1");
+    if (web)
+        target += QStringLiteral(":%1/").arg(server.Port());
+    else
+        UseServerMode(server.Port());
+
+    const bool quitOnClose = QApplication::quitOnLastWindowClosed();
+    QApplication::setQuitOnLastWindowClosed(false);
+    bool closedWhileRunning = false;
+    bool rescued = false;
+    auto* timer = new QTimer(w);
+    timer->setInterval(10);
+    int step = 0;
+    QElapsedTimer sinceClose;
+    connect(timer, &QTimer::timeout, timer, [&] {
+        const QString trigger = web ? QStringLiteral("Initiating") : QStringLiteral("Receiving data");
+        if (step == 0 && !Log().filter(trigger).isEmpty()) {
+            step = 1;
+            closedWhileRunning = w->TestRunning();
+            w->Exit1->trigger();
+            sinceClose.start();
+        } else if (step == 1 && w->TestRunning() && sinceClose.elapsed() > 5000) {
+            // Not ended by the close: end it here so the test can report the failure.
+            step = 2;
+            rescued = true;
+            w->CancelTestClick();
+        }
+    });
+    timer->start();
+    RunTest(target);
+    timer->stop();
+    QApplication::setQuitOnLastWindowClosed(quitOnClose);
+
+    QVERIFY(closedWhileRunning);
+    QVERIFY(!rescued);
+    QVERIFY(!w->isVisible());
+    QVERIFY(!w->TestRunning());
+    QCOMPARE(Log().last(), QStringLiteral("Test cancelled"));
+    QCOMPARE(w->grdResults->model()->rowCount(), 0);
+    QCOMPARE(w->Krvn->AccumulatedTestCount(), 0);
+}
+
 void tst_MainWindow::errorDuringTestAndSecondConnect()
 {
     LoopbackServer server(LoopbackServer::Mode::Hold, QByteArray(1024, 'h'));
@@ -685,6 +771,47 @@ void tst_MainWindow::errorDuringTestAndSecondConnect()
     QCOMPARE(log.filter(QStringLiteral("already running")).size(), 1);
     QCOMPARE(log.last(), QStringLiteral("Test cancelled"));
     QCOMPARE(server.Accepted(), 1);
+}
+
+void tst_MainWindow::fieldChangedDuringTestKeepsTestedTarget_data()
+{
+    QTest::addColumn<bool>("clearStats");
+    QTest::newRow("typed over") << false;
+    QTest::newRow("Clear Stats") << true;
+}
+
+void tst_MainWindow::fieldChangedDuringTestKeepsTestedTarget()
+{
+    // An error re-enables the inputs while a test runs; whatever the user then does to
+    // the field, the result belongs to the target that was tested.
+    QFETCH(bool, clearStats);
+    LoopbackServer server(LoopbackServer::Mode::StreamSlowly, QByteArray(256 * 1024, 's'));
+    TfMain* w = OpenWindow();
+    UseServerMode(server.Port());
+    bool changed = false;
+    auto* timer = new QTimer(w);
+    timer->setInterval(10);
+    connect(timer, &QTimer::timeout, timer, [&] {
+        if (Log().filter(QStringLiteral("Receiving data")).isEmpty())
+            return;
+        timer->stop();
+        handleApplicationException(Exception(QStringLiteral("Printer on fire")));
+        if (clearStats) {
+            QTest::mouseClick(w->btnGrph, Qt::LeftButton);
+        } else {
+            w->cbServerName->selectAll();
+            QTest::keyClicks(w->cbServerName, QStringLiteral("other.example"));
+        }
+        changed = w->TestRunning();
+    });
+    timer->start();
+    RunTest(QStringLiteral("127.0.0.1"));
+
+    QVERIFY(changed);
+    QCOMPARE(Log().last(), QStringLiteral("Test finished"));
+    QCOMPARE(w->grdResults->model()->rowCount(), 1);
+    QCOMPARE(dmDiskStorage->cdsKorvaneResults()->Row(0).Server, QStringLiteral("127.0.0.1"));
+    QCOMPARE(w->acServerHistory->Strings(), QStringList{QStringLiteral("127.0.0.1")});
 }
 
 void tst_MainWindow::exceptionFromEventIsLogged()
