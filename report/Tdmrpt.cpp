@@ -44,8 +44,11 @@ Tdmrpt::~Tdmrpt()
 QStringList Tdmrpt::LayoutSearchFolders()
 {
     QStringList folders{QDir::currentPath(), QStringLiteral(KORVANE_INSTALL_DATADIR)};
-    if (QCoreApplication::instance())
-        folders << QCoreApplication::applicationDirPath();
+    if (QCoreApplication::instance()) {
+        const QString programFolder = QCoreApplication::applicationDirPath();
+        // An installed tree moved to another prefix keeps share/ beside bin/.
+        folders << QDir::cleanPath(programFolder + QStringLiteral("/../share/korvane")) << programFolder;
+    }
     return folders;
 }
 

@@ -101,7 +101,8 @@ bool TResultsCellDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
     if (!event || event->type() != QEvent::ToolTip || !index.isValid())
         return QStyledItemDelegate::helpEvent(event, view, option, index);
     const int column = index.column();
-    if (column == TResultsGridModel::colServer || column == TResultsGridModel::colStartTime) {
+    // Any text cut short by its column shows whole in the tip; the speed column is a bar.
+    if (column != TResultsGridModel::colSpeed) {
         const QString text = index.data(Qt::DisplayRole).toString();
         const int room = option.rect.width() - 6;
         if (option.fontMetrics.horizontalAdvance(text) > room) {

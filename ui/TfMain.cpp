@@ -783,8 +783,11 @@ QString TfMain::HelpPage() const
         candidates << app->HelpFile();
     else
         candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/Help/Korvane.html");
-    // An installed program keeps its data apart from the executable.
-    candidates << QStringLiteral(KORVANE_INSTALL_DATADIR "/Help/Korvane.html");
+    // An installed program keeps its data apart from the executable, under the prefix it
+    // was built for or under the one it was moved to.
+    candidates << QStringLiteral(KORVANE_INSTALL_DATADIR "/Help/Korvane.html")
+               << QDir::cleanPath(QCoreApplication::applicationDirPath()
+                                  + QStringLiteral("/../share/korvane/Help/Korvane.html"));
     for (const QString& candidate : std::as_const(candidates)) {
         if (QFileInfo(candidate).isFile())
             return candidate;

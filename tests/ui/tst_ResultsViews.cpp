@@ -213,7 +213,7 @@ void tst_ResultsViews::elidedCellTooltip()
 {
     QTemporaryDir dir;
     const QString longName = QStringLiteral("http://") + QString(200, QLatin1Char('x')) + QStringLiteral(".example/");
-    auto store = MakeStore(dir, {{longName, 1}, {"short", 2}});
+    auto store = MakeStore(dir, {{longName, 1}, {"short", 2}, {"fast", 2406241.125}});
     TResultsGrid grid;
     grid.SetStore(store.get());
     grid.resize(740, 200);
@@ -230,6 +230,10 @@ void tst_ResultsViews::elidedCellTooltip()
     QCOMPARE(tooltipAt(0, TResultsGridModel::colServer), longName);
     QCOMPARE(tooltipAt(1, TResultsGridModel::colServer), QStringLiteral("Test results"));
     QCOMPARE(tooltipAt(0, TResultsGridModel::colDuration), QStringLiteral("Test results"));
+    // A loopback rate does not fit the result column's start width.
+    const QString fastResult = grid.model()->index(2, TResultsGridModel::colResult).data().toString();
+    QVERIFY(fastResult.startsWith(QStringLiteral("2406241")));
+    QCOMPARE(tooltipAt(2, TResultsGridModel::colResult), fastResult);
     QToolTip::hideText();
 }
 
