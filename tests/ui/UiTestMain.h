@@ -1,10 +1,24 @@
 #pragma once
 
 #include "TKorvaneApplication.h"
+#include "TfMain.h"
 
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
+
+// Creates the main window in `window` and shows it, active, as a user would see it.
+inline TfMain* ShowMainWindow(std::unique_ptr<TfMain>& window)
+{
+    window = std::make_unique<TfMain>();
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    if (!QTest::qWaitForWindowActive(window.get()))
+        qWarning("main window did not become active");
+    return window.get();
+}
 
 // Runs a test class inside the program's own application object, with an English
 // locale and per-user folders in a temporary directory.

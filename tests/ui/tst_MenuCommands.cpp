@@ -82,12 +82,7 @@ void tst_MenuCommands::cleanup()
 
 TfMain* tst_MenuCommands::OpenWindow()
 {
-    FWindow = std::make_unique<TfMain>();
-    FWindow->show();
-    QApplication::setActiveWindow(FWindow.get());
-    if (!QTest::qWaitForWindowActive(FWindow.get()))
-        qWarning("main window did not become active");
-    return FWindow.get();
+    return ShowMainWindow(FWindow);
 }
 
 void tst_MenuCommands::shellCommands_data()

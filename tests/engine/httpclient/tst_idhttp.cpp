@@ -7,6 +7,7 @@
 #include "EIdIOHandlerPropInvalid.h"
 #include "EIdReadLnMaxLineLengthExceeded.h"
 #include "EIdSocketError.h"
+#include "LoopbackPort.h"
 #include "ScriptedHttpServer.h"
 #include "TIdAntiFreeze.h"
 #include "TIdHTTP.h"
@@ -66,20 +67,6 @@ QByteArray headerLines(int count, int fillerLength)
 QStringList connectLines()
 {
     return {QStringLiteral("Connecting to 127.0.0.1."), QStringLiteral("Connected.")};
-}
-
-// A port on 127.0.0.1 where nothing listens.
-uint16_t unusedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 } // namespace
@@ -744,7 +731,7 @@ void TestIdHTTP::refusedConnectionIsSocketError()
 {
     Client c;
     try {
-        c.http.Get(QStringLiteral("http://127.0.0.1:%1/").arg(unusedPort()));
+        c.http.Get(QStringLiteral("http://127.0.0.1:%1/").arg(unusedLoopbackPort()));
         QFAIL("no exception");
     } catch (const EIdSocketError &e) {
         QCOMPARE(e.LastError(), ECONNREFUSED);
@@ -755,7 +742,7 @@ void TestIdHTTP::refusedConnectionIsSocketError()
 void TestIdHTTP::connectWithoutDescriptorsLeaksNoSocket()
 {
     Client c;
-    const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(unusedPort());
+    const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(unusedLoopbackPort());
     // Once with descriptors to spare: a sanitizer's first look at a type needs some of its own.
     QVERIFY_THROWS_EXCEPTION(EIdSocketError, c.http.Get(url));
     // Leave exactly one descriptor free: the socket takes it, its connect worker finds none.

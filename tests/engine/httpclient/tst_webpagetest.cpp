@@ -2,6 +2,7 @@
 #include "EIdHTTPProtocolException.h"
 #include "EIdIOHandlerPropInvalid.h"
 #include "EKorvnError.h"
+#include "LoopbackPort.h"
 #include "ScriptedHttpServer.h"
 #include "TIdAntiFreeze.h"
 #include "TKorvane.h"
@@ -21,19 +22,6 @@ QString statusText(const QString &line)
 {
     const qsizetype sep = line.indexOf(QLatin1String(" - "));
     return sep < 0 ? line : line.mid(sep + 3);
-}
-
-uint16_t unusedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 const QString kInitiating = QStringLiteral("Initiating Test to ");
@@ -211,7 +199,7 @@ void TestWebPageTest::socketErrorsBecomeKorvnError()
     TKorvane k;
     watch(k);
     try {
-        k.DoTest(TKorvane::ttWebPage, QStringLiteral("http://127.0.0.1:%1/").arg(unusedPort()), 0);
+        k.DoTest(TKorvane::ttWebPage, QStringLiteral("http://127.0.0.1:%1/").arg(unusedLoopbackPort()), 0);
         QFAIL("no exception");
     } catch (const EKorvnError &e) {
         QCOMPARE(e.Message(), QStringLiteral("Korvane Socket Error #%1 - Connection refused").arg(ECONNREFUSED));

@@ -1,3 +1,4 @@
+#include "LoopbackPort.h"
 #include "ScriptedHttpServer.h"
 #include "TIdAntiFreeze.h"
 #include "TKorvane.h"
@@ -15,19 +16,6 @@ using Reply = ScriptedHttpServer::Reply;
 Q_DECLARE_METATYPE(Reply::After)
 
 namespace {
-
-uint16_t unusedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 bool canConnect(uint16_t port)
 {
@@ -108,7 +96,7 @@ void TestWebRealServer::initTestCase()
     large.write(FLargeFile);
     large.close();
 
-    FPort = unusedPort();
+    FPort = unusedLoopbackPort();
     const QString prefix = FDir.path();
     const QString config = QStringLiteral(
         "daemon off;\nmaster_process off;\nworker_processes 1;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
