@@ -25,6 +25,13 @@ struct TReportRenderer::Metrics
     double mm(double millimetres) const { return millimetres * dpi / 25.4; }
 };
 
+struct TReportRenderer::Prepared
+{
+    Metrics metrics;
+    QStringList lines; // the log wrapped to the page width
+    QList<Page> pages;
+};
+
 namespace {
 
 QFont makeFont(const TReportLayout::Font &spec, QPaintDevice *device, bool bold = false)
@@ -91,33 +98,39 @@ QRectF TReportRenderer::chartRect(const Metrics &m, double top) const
                   width, height);
 }
 
-QStringList TReportRenderer::wrapMemo(const Metrics &m) const
+void TReportRenderer::wrapLine(const Metrics &m, const QString &raw, QStringList &wrapped) const
 {
-    QStringList wrapped;
+    const QString line = expandTabs(raw);
+    if (line.isEmpty()) {
+        wrapped.append(QString());
+        return;
+    }
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    for (const QString &raw : FContent.memoLines()) {
-        const QString line = expandTabs(raw);
-        if (line.isEmpty()) {
-            wrapped.append(QString());
-            continue;
-        }
-        QTextLayout textLayout(line, m.memoFont);
-        textLayout.setTextOption(option);
-        textLayout.beginLayout();
-        for (QTextLine tl = textLayout.createLine(); tl.isValid(); tl = textLayout.createLine()) {
-            tl.setLineWidth(m.content.width());
-            wrapped.append(line.mid(tl.textStart(), tl.textLength()));
-        }
-        textLayout.endLayout();
+    QTextLayout textLayout(line, m.memoFont);
+    textLayout.setTextOption(option);
+    textLayout.beginLayout();
+    for (QTextLine tl = textLayout.createLine(); tl.isValid(); tl = textLayout.createLine()) {
+        tl.setLineWidth(m.content.width());
+        wrapped.append(line.mid(tl.textStart(), tl.textLength()));
     }
-    return wrapped;
+    textLayout.endLayout();
 }
 
-QList<TReportRenderer::Page> TReportRenderer::paginate(const Metrics &m, int lineCount,
+QList<TReportRenderer::Page> TReportRenderer::paginate(const Metrics &m, QStringList &lines,
                                                        const Progress &generating,
                                                        bool &cancelled) const
 {
+    // Log lines are wrapped as the pages take them, so the page progress covers
+    // the wrapping, which is most of the work for a long log.
+    const QStringList raw = FContent.memoLines();
+    qsizetype nextRaw = 0;
+    auto haveLine = [&](int index) {
+        while (index >= lines.size() && nextRaw < raw.size())
+            wrapLine(m, raw[nextRaw++], lines);
+        return index < lines.size();
+    };
+
     QList<Page> pages;
     const double bottom = m.content.bottom() - m.footerHeight;
     int next = 0;
@@ -134,7 +147,7 @@ QList<TReportRenderer::Page> TReportRenderer::paginate(const Metrics &m, int lin
             chartPlaced = true;
         }
         page.firstLine = next;
-        if (!headingPlaced && next < lineCount) {
+        if (!headingPlaced && haveLine(next)) {
             // The heading never stands alone at the foot of a page.
             if (y + m.memoHeadingHeight + m.memoLineHeight <= bottom) {
                 page.memoHeading = true;
@@ -142,12 +155,12 @@ QList<TReportRenderer::Page> TReportRenderer::paginate(const Metrics &m, int lin
                 y += m.memoHeadingHeight;
             }
         }
-        while (headingPlaced && next < lineCount && y + m.memoLineHeight <= bottom) {
+        while (headingPlaced && y + m.memoLineHeight <= bottom && haveLine(next)) {
             y += m.memoLineHeight;
             ++next;
         }
         page.lineCount = next - page.firstLine;
-        if (!chartFirst && !chartPlaced && next >= lineCount
+        if (!chartFirst && !chartPlaced && !haveLine(next)
             && (y + m.chartBlockHeight <= bottom || page.lineCount == 0)) {
             page.chart = true;
             page.chartTop = y + (page.lineCount > 0 ? m.mm(4) : 0);
@@ -161,22 +174,17 @@ QList<TReportRenderer::Page> TReportRenderer::paginate(const Metrics &m, int lin
         // A page that takes nothing would loop forever; the layout check keeps room for a line.
         if (!page.chart && page.lineCount == 0 && !page.memoHeading && pages.size() > 1)
             throw EReportError(QStringLiteral("The report layout leaves no room for the log"));
-    } while (next < lineCount || !chartPlaced);
+    } while (haveLine(next) || !chartPlaced);
     return pages;
 }
 
-int TReportRenderer::Render(QPagedPaintDevice &device, const Progress &generating,
-                            const Progress &output) const
+std::shared_ptr<const TReportRenderer::Prepared>
+TReportRenderer::Prepare(QPagedPaintDevice &device, const Progress &generating) const
 {
     device.setPageLayout(FLayout.pageLayout());
 
-    QPainter painter;
-    if (!painter.begin(&device))
-        throw EReportError(QStringLiteral("The report output could not be started"));
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-
-    Metrics m;
+    auto prepared = std::make_shared<Prepared>();
+    Metrics &m = prepared->metrics;
     m.dpi = device.logicalDpiX();
     const QRect paintRect = device.pageLayout().paintRectPixels(device.logicalDpiX());
     m.content = QRectF(0, 0, paintRect.width(), paintRect.height());
@@ -198,16 +206,34 @@ int TReportRenderer::Render(QPagedPaintDevice &device, const Progress &generatin
     const QRectF chart = chartRect(m, 0);
     m.chartBlockHeight = chart.bottom() + m.mm(7);
 
-    const QStringList lines = wrapMemo(m);
     bool cancelled = false;
-    const QList<Page> pages = paginate(m, int(lines.size()), generating, cancelled);
-    if (cancelled) {
-        if (auto *printer = dynamic_cast<QPrinter *>(&device))
-            printer->abort();
-        painter.end();
-        return 0;
-    }
+    prepared->pages = paginate(m, prepared->lines, generating, cancelled);
+    if (cancelled)
+        return {};
+    return prepared;
+}
 
+int TReportRenderer::PageCount(const Prepared &pages)
+{
+    return int(pages.pages.size());
+}
+
+int TReportRenderer::Paint(QPagedPaintDevice &device, const Prepared &prepared,
+                           const Progress &output) const
+{
+    device.setPageLayout(FLayout.pageLayout());
+    const Metrics &m = prepared.metrics;
+    const QRect paintRect = device.pageLayout().paintRectPixels(device.logicalDpiX());
+    if (device.logicalDpiX() != m.dpi || paintRect.size() != m.content.size().toSize())
+        throw EReportError(QStringLiteral("The report pages were laid out for another device"));
+
+    QPainter painter;
+    if (!painter.begin(&device))
+        throw EReportError(QStringLiteral("The report output could not be started"));
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+
+    const QList<Page> &pages = prepared.pages;
     for (int i = 0; i < pages.size(); ++i) {
         if (output && !output(i + 1)) {
             if (auto *printer = dynamic_cast<QPrinter *>(&device))
@@ -218,11 +244,19 @@ int TReportRenderer::Render(QPagedPaintDevice &device, const Progress &generatin
         if (i > 0 && !device.newPage())
             throw EReportError(QStringLiteral("The report output could not start page %1")
                                    .arg(i + 1));
-        paintPage(painter, m, lines, pages[i], i + 1, int(pages.size()));
+        paintPage(painter, m, prepared.lines, pages[i], i + 1, int(pages.size()));
     }
     if (!painter.end())
         throw EReportError(QStringLiteral("The report output could not be finished"));
     return int(pages.size());
+}
+
+int TReportRenderer::Render(QPagedPaintDevice &device, const Progress &generating,
+                            const Progress &output) const
+{
+    // Laid out before the device is opened, so a cancel starts no print job.
+    const std::shared_ptr<const Prepared> prepared = Prepare(device, generating);
+    return prepared ? Paint(device, *prepared, output) : 0;
 }
 
 void TReportRenderer::paintPage(QPainter &painter, const Metrics &m, const QStringList &lines,

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class QPagedPaintDevice;
 class QPainter;
@@ -18,12 +19,24 @@ public:
     // Told each page number as it is reached; returning false cancels.
     using Progress = std::function<bool(int page)>;
 
+    // Pages laid out for one device; they can be painted any number of times.
+    struct Prepared;
+
     TReportRenderer(const TReportLayout &layout, const TReportContent &content);
 
-    // Sets the device's page layout, lays the pages out (reporting each to
-    // generating), then paints them (reporting each to output). Returns the
+    // Sets the device's page layout and lays the pages out for it, reporting each
+    // page to generating. Returns null when cancelled; nothing is painted.
+    std::shared_ptr<const Prepared> Prepare(QPagedPaintDevice &device,
+                                            const Progress &generating = {}) const;
+    static int PageCount(const Prepared &pages);
+
+    // Paints prepared pages onto device, which must have the resolution and page
+    // layout they were prepared for, reporting each page to output. Returns the
     // number of pages, or 0 when cancelled. Throws EReportError when the device
     // cannot be painted on.
+    int Paint(QPagedPaintDevice &device, const Prepared &pages, const Progress &output = {}) const;
+
+    // Prepare, then Paint.
     int Render(QPagedPaintDevice &device, const Progress &generating = {},
                const Progress &output = {}) const;
 
@@ -39,8 +52,8 @@ private:
 
     struct Metrics;
 
-    QStringList wrapMemo(const Metrics &m) const;
-    QList<Page> paginate(const Metrics &m, int lineCount, const Progress &generating,
+    void wrapLine(const Metrics &m, const QString &raw, QStringList &wrapped) const;
+    QList<Page> paginate(const Metrics &m, QStringList &lines, const Progress &generating,
                          bool &cancelled) const;
     void paintPage(QPainter &painter, const Metrics &m, const QStringList &lines,
                    const Page &page, int pageNumber, int pageCount) const;

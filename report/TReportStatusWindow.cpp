@@ -27,6 +27,7 @@ bool TReportStatusWindow::ShowPage(const QString &pattern, int page)
     FStatus->setText(QString(pattern).replace(u"%p"_qs, QString::number(page)));
     if (!isVisible())
         show();
+    emit PageShown(page, FStatus->text());
     // Pages come quickly; serve what is pending so the text shows and Cancel works.
     QCoreApplication::processEvents();
     return !FCancelled;

@@ -16,6 +16,10 @@ public:
     bool ShowPage(const QString &pattern, int page);
     bool Cancelled() const { return FCancelled; }
 
+signals:
+    // A page's text is showing; emitted before the window answers the user.
+    void PageShown(int page, const QString &text);
+
 protected:
     void reject() override;
 

@@ -39,6 +39,11 @@ void TReportSystem::SetOutputChooser(TReportOutputChooser chooser)
     FChooser = std::move(chooser);
 }
 
+void TReportSystem::SetWindowWatcher(TReportWindowWatcher watcher)
+{
+    FWindowWatcher = std::move(watcher);
+}
+
 bool TReportSystem::PrinterAvailable()
 {
     return !QPrinterInfo::availablePrinters().isEmpty();
@@ -65,8 +70,11 @@ TReportRenderer::Progress TReportSystem::StatusProgress(std::unique_ptr<TReportS
     if (!ShowStatus || !qobject_cast<QApplication *>(QCoreApplication::instance()))
         return {};
     return [this, &window, parent, pattern](int page) {
-        if (!window)
+        if (!window) {
             window = std::make_unique<TReportStatusWindow>(parent, TitleStatus);
+            if (FWindowWatcher)
+                FWindowWatcher(*window);
+        }
         return window->ShowPage(pattern, page);
     };
 }
@@ -141,7 +149,19 @@ void TReportSystem::ShowPreview(QWidget *parent, const TReportLayout &layout,
                                 const TReportContent &content)
 {
     QPrinter previewPrinter(QPrinter::HighResolution);
-    previewPrinter.setPageLayout(layout.pageLayout());
+    const TReportRenderer renderer(layout, content);
+
+    // The pages are generated here, under the status window, and the preview only
+    // paints them: its paint callback runs while it shows itself, where a cancel
+    // could not end the report cleanly.
+    std::shared_ptr<const TReportRenderer::Prepared> pages;
+    {
+        std::unique_ptr<TReportStatusWindow> status;
+        pages = renderer.Prepare(previewPrinter, StatusProgress(status, parent, StatusTextGenerating));
+    }
+    if (!pages)
+        return;
+
     TReportPreviewDialog *dialogPtr = nullptr;
 
     // Nothing may be thrown through the dialog's event loop: keep the first
@@ -159,9 +179,7 @@ void TReportSystem::ShowPreview(QWidget *parent, const TReportLayout &layout,
     };
 
     TReportPreviewDialog::Actions actions;
-    actions.paint = [&](QPrinter *printer) {
-        guarded([&] { TReportRenderer(layout, content).Render(*printer); });
-    };
+    actions.paint = [&](QPrinter *printer) { guarded([&] { renderer.Paint(*printer, *pages); }); };
     actions.print = [&] {
         guarded([&] {
             QPrintDialog dialog(FPrinter.get(), dialogPtr);
@@ -173,6 +191,8 @@ void TReportSystem::ShowPreview(QWidget *parent, const TReportLayout &layout,
 
     TReportPreviewDialog dialog(parent, TitlePreview, previewPrinter, actions, PreviewZoom);
     dialogPtr = &dialog;
+    if (FWindowWatcher)
+        FWindowWatcher(dialog);
     dialog.exec();
     if (failure)
         std::rethrow_exception(failure);

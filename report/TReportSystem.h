@@ -11,9 +11,14 @@
 #include <functional>
 #include <memory>
 
+class QDialog;
 class QPrinter;
 class QWidget;
 class TReportStatusWindow;
+
+// Told of each window the engine opens, as it opens it: the status window
+// before its first page, the preview before it runs.
+using TReportWindowWatcher = std::function<void(QDialog &window)>;
 
 // The report engine driver: asks for the output, generates the pages and sends
 // them to the printer, the preview or a file.
@@ -41,6 +46,8 @@ public:
 
     // Who answers "Output Options"; empty means the dialog.
     void SetOutputChooser(TReportOutputChooser chooser);
+    // Who is told of the engine's windows (tests answer them without a user).
+    void SetWindowWatcher(TReportWindowWatcher watcher);
 
     static bool PrinterAvailable();
 
@@ -60,4 +67,5 @@ private:
 
     std::unique_ptr<QPrinter> FPrinter;
     TReportOutputChooser FChooser;
+    TReportWindowWatcher FWindowWatcher;
 };

@@ -23,6 +23,12 @@ TReportOutputChooser &outputChooser()
     return chooser;
 }
 
+Tdmrpt::WindowWatcher &windowWatcher()
+{
+    static Tdmrpt::WindowWatcher watcher;
+    return watcher;
+}
+
 } // namespace
 
 Tdmrpt::Tdmrpt() : Tdmrpt(LayoutSearchFolders())
@@ -69,6 +75,7 @@ void Tdmrpt::DataModuleCreate(const QStringList &searchFolders)
     FSystem = std::make_unique<TReportSystem>();
     if (outputChooser())
         FSystem->SetOutputChooser(outputChooser());
+    FSystem->SetWindowWatcher(windowWatcher());
 }
 
 void Tdmrpt::DataModuleDestroy()
@@ -150,4 +157,9 @@ TReportOutputChooser Tdmrpt::SetOutputChooser(TReportOutputChooser chooser)
 int Tdmrpt::LiveModules()
 {
     return liveModules;
+}
+
+Tdmrpt::WindowWatcher Tdmrpt::SetWindowWatcher(WindowWatcher watcher)
+{
+    return std::exchange(windowWatcher(), std::move(watcher));
 }

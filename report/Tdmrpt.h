@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+class QDialog;
 class QPainter;
 class QWidget;
 class TReportSystem;
@@ -75,6 +76,11 @@ public:
     // Replaces how every new module asks for the output (tests drive PDF/HTML/RTF
     // this way without dialogs); an empty chooser restores the dialog. Returns the old one.
     static TReportOutputChooser SetOutputChooser(TReportOutputChooser chooser);
+
+    // Tells watcher of each window the engine of every new module opens ("Report
+    // Status", "Report Preview"), so tests can answer them; empty stops. Returns the old one.
+    using WindowWatcher = std::function<void(QDialog &window)>;
+    static WindowWatcher SetWindowWatcher(WindowWatcher watcher);
 
     // Modules alive right now; each Print command creates and frees one.
     static int LiveModules();

@@ -13,10 +13,12 @@
 #include "TRtfReportWriter.h"
 #include "THtmlReportWriter.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPdfWriter>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QPushButton>
@@ -41,6 +43,7 @@ private slots:
     void memoFlowsOverPages_data();
     void memoFlowsOverPages();
     void cancelledWriteKeepsOldFile();
+    void preparedPagesPaintOnTheirDeviceOnly();
 
     void rtfTextEscaping_data();
     void rtfTextEscaping();
@@ -209,6 +212,30 @@ void TestReportEngine::cancelledWriteKeepsOldFile()
     QVERIFY(!THtmlReportWriter().Write(pdf, FLayout, Content({}), [](int) { return false; }));
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), QByteArray("previous report"));
+}
+
+void TestReportEngine::preparedPagesPaintOnTheirDeviceOnly()
+{
+    const TReportContent content = Content(SampleLog(250));
+    const TReportRenderer renderer(FLayout, content);
+    QBuffer first, second, other;
+    QPdfWriter reference(&first), same(&second), coarser(&other);
+    reference.setResolution(600);
+    same.setResolution(600);
+    coarser.setResolution(300);
+
+    QList<int> generated;
+    const auto pages = renderer.Prepare(reference, [&](int p) { generated << p; return true; });
+    QVERIFY(pages);
+    QCOMPARE(TReportRenderer::PageCount(*pages), int(generated.size()));
+    QVERIFY(generated.size() >= 10);
+    // Painted twice from one layout: the same pages each time.
+    QCOMPARE(renderer.Paint(reference, *pages), int(generated.size()));
+    QCOMPARE(renderer.Paint(same, *pages), int(generated.size()));
+    QVERIFY_THROWS_EXCEPTION(EReportError, renderer.Paint(coarser, *pages));
+
+    // A cancel while generating leaves nothing to paint.
+    QVERIFY(!renderer.Prepare(reference, [](int p) { return p < 2; }));
 }
 
 void TestReportEngine::rtfTextEscaping_data()

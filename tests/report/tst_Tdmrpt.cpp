@@ -4,11 +4,16 @@
 #include "EReportError.h"
 #include "ReportFixture.h"
 #include "Tdmrpt.h"
+#include "TReportPreviewDialog.h"
+#include "TReportStatusWindow.h"
 #include "TReportSystem.h"
 
 #include <QBuffer>
+#include <QApplication>
 #include <QImage>
+#include <QPointer>
 #include <QPrinter>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -38,6 +43,8 @@ private slots:
     void rtfOpensInRtfReader();
     void printingTwiceUsesFreshModuleAndLaterLog();
     void cancellingOutputOptionsEndsQuietly();
+    void previewPagesAreGeneratedUnderStatus_data();
+    void previewPagesAreGeneratedUnderStatus();
     void failureWhileDrawingFreesModule();
 
 private:
@@ -71,6 +78,7 @@ void TestTdmrpt::init()
 void TestTdmrpt::cleanup()
 {
     Tdmrpt::SetOutputChooser({});
+    Tdmrpt::SetWindowWatcher({});
     QDir::setCurrent(FOldCurrent);
     QCOMPARE(Tdmrpt::LiveModules(), 0);
 }
@@ -345,6 +353,71 @@ void TestTdmrpt::cancellingOutputOptionsEndsQuietly()
     });
     Tdmrpt::PrintReport(nullptr, SampleLog(1), PaintSampleChart);
     QCOMPARE(FChooserCalls, 1);
+    QCOMPARE(QDir(FWork.path()).entryList(QDir::Files), QStringList{u"Korvn.rav"_qs});
+}
+
+void TestTdmrpt::previewPagesAreGeneratedUnderStatus_data()
+{
+    QTest::addColumn<int>("cancelAt"); // page whose status gets Cancel; 0: none
+
+    QTest::newRow("preview after the pages") << 0;
+    QTest::newRow("cancel while generating") << 3;
+}
+
+void TestTdmrpt::previewPagesAreGeneratedUnderStatus()
+{
+    QFETCH(int, cancelAt);
+    Tdmrpt::SetOutputChooser([this](QWidget *, QPrinter &) {
+        ++FChooserCalls;
+        return std::optional<TReportOutputChoice>(TReportOutputChoice{});
+    });
+    QCOMPARE(TReportOutputChoice{}.destination, TReportOutputChoice::Destination::Preview);
+
+    QStringList statusTexts, statusTitles;
+    QList<int> previewPages;    // the preview's page count when it ran
+    QPointer<TReportStatusWindow> statusWindow;
+    bool statusGoneFirst = false; // the status window was freed before the preview ran
+    Tdmrpt::SetWindowWatcher([&](QDialog &window) {
+        if (auto *status = qobject_cast<TReportStatusWindow *>(&window)) {
+            statusTitles << status->windowTitle();
+            statusWindow = status;
+            connect(status, &TReportStatusWindow::PageShown, status, [&, status](int page, const QString &text) {
+                statusTexts << text;
+                if (page == cancelAt)
+                    QTest::mouseClick(status->findChild<QPushButton *>(u"btnCancel"_qs), Qt::LeftButton);
+            });
+        } else {
+            statusGoneFirst = statusWindow.isNull();
+            QCOMPARE(window.windowTitle(), u"Report Preview"_qs);
+            // Answered from inside its own event loop, once it shows its pages.
+            QMetaObject::invokeMethod(&window, [&window, &previewPages] {
+                previewPages << static_cast<TReportPreviewDialog &>(window).PageCount();
+                window.accept();
+            }, Qt::QueuedConnection);
+        }
+    });
+
+    Tdmrpt::PrintReport(nullptr, SampleLog(250), PaintSampleChart);
+    Tdmrpt::SetWindowWatcher({});
+
+    QCOMPARE(FChooserCalls, 1);
+    QCOMPARE(statusTitles, QStringList{u"Report Status"_qs});
+    const int generated = int(statusTexts.size());
+    QStringList expected;
+    for (int page = 1; page <= generated; ++page)
+        expected << u"Generating page %1"_qs.arg(page);
+    QCOMPARE(statusTexts, expected);
+    if (cancelAt > 0) {
+        QCOMPARE(generated, cancelAt);
+        QVERIFY(previewPages.isEmpty());
+    } else {
+        QVERIFY2(generated >= 10, qPrintable(QString::number(generated)));
+        QCOMPARE(previewPages, QList<int>{generated});
+        QVERIFY(statusGoneFirst);
+    }
+    // Everything is freed: no report window is left, and nothing was written.
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        QVERIFY2(!widget->objectName().startsWith(u"Report"_qs), qPrintable(widget->objectName()));
     QCOMPARE(QDir(FWork.path()).entryList(QDir::Files), QStringList{u"Korvn.rav"_qs});
 }
 
