@@ -1,5 +1,6 @@
 #include "SingleInstanceGuard.h"
 #include "TKorvaneApplication.h"
+#include "TTerminationSignals.h"
 #include "TfMain.h"
 
 int main(int argc, char* argv[])
@@ -11,10 +12,18 @@ int main(int argc, char* argv[])
     if (!guard.acquire())
         return 0;
     app.SetTitle(QStringLiteral("Korvane Client"));
+    // Taken before the window exists; a request is served once the event loop runs.
+    TTerminationSignals termination;
     TfMain fMain;
     QObject::connect(&guard, &TSingleInstanceGuard::activationRequested, &fMain, &TfMain::BringToFront);
     if (app.Terminated())
         return 0;
+    // Asked to stop (kill, logout, Ctrl+C): close as Exit does, so the state is saved,
+    // and leave any dialog that is open.
+    QObject::connect(&termination, &TTerminationSignals::terminationRequested, &fMain, [&fMain] {
+        fMain.close();
+        QCoreApplication::quit();
+    });
     fMain.show();
     return app.exec();
 }

@@ -1,9 +1,12 @@
 #include "SingleInstanceGuard.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <memory>
+
+#include <csignal>
 
 // Starts real copies of the program, each with its own per-user folders but one shared
 // runtime folder, as two starts by one user would have.
@@ -17,6 +20,8 @@ private slots:
 
     void secondCopyEndsAtOnceAndTouchesNothing();
     void killedCopyDoesNotBlockTheNextStart();
+    void askedToStopSavesItsState_data();
+    void askedToStopSavesItsState();
 
 private:
     // A copy whose per-user folders are under <home>/<name>.
@@ -117,6 +122,40 @@ void tst_SecondStart::killedCopyDoesNotBlockTheNextStart()
     QCOMPARE(third->exitCode(), 0);
     QVERIFY(!QFileInfo::exists(FHome->filePath("third")));
     QCOMPARE(next->state(), QProcess::Running);
+    FCopies.push_back(std::move(next));
+}
+
+void tst_SecondStart::askedToStopSavesItsState_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+// A stop request (kill, logout, Ctrl+C) closes the window as Exit does: the state is saved
+// and the lock is released.
+void tst_SecondStart::askedToStopSavesItsState()
+{
+    QFETCH(int, signal);
+    auto copy = StartCopy("stopped");
+    QVERIFY(WaitUntilRunning(*copy));
+    // The window is being built once its folder exists.
+    QVERIFY(QTest::qWaitFor([&] { return QFileInfo(FHome->filePath("stopped/data/Korvane")).isDir(); }, 30000));
+    const QString settings = FHome->filePath("stopped/data/Korvane/KrvnClnt.ini");
+    QVERIFY(!QFileInfo::exists(settings));
+
+    ::kill(pid_t(copy->processId()), signal);
+    QVERIFY(copy->waitForFinished(30000));
+    QCOMPARE(copy->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(copy->exitCode(), 0);
+    QFile file(settings);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("[fMain]"));
+
+    // The guard went with it: the next start runs.
+    auto next = StartCopy("next");
+    QVERIFY(WaitUntilRunning(*next));
     FCopies.push_back(std::move(next));
 }
 
