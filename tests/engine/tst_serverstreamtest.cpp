@@ -1,4 +1,5 @@
 #include "ApplicationExceptionHandler.h"
+#include "StatusText.h"
 #include "DateTimeSerial.h"
 #include "KorvaneException.h"
 #include "LoopbackStreamServer.h"
@@ -32,13 +33,6 @@ int openDescriptorCount()
 int threadCount()
 {
     return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
-}
-
-// The text after the measurement object's timestamp.
-QString statusText(const QString &line)
-{
-    const qsizetype sep = line.indexOf(QLatin1String(" - "));
-    return sep < 0 ? line : line.mid(sep + 3);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "DateTimeSerial.h"
+#include "StatusText.h"
 #include "EIdHTTPProtocolException.h"
 #include "EIdIOHandlerPropInvalid.h"
 #include "EKorvnError.h"
@@ -17,12 +18,6 @@
 using Reply = ScriptedHttpServer::Reply;
 
 namespace {
-
-QString statusText(const QString &line)
-{
-    const qsizetype sep = line.indexOf(QLatin1String(" - "));
-    return sep < 0 ? line : line.mid(sep + 3);
-}
 
 const QString kInitiating = QStringLiteral("Initiating Test to ");
 const QString kConnecting = QStringLiteral("Connecting to 127.0.0.1.");

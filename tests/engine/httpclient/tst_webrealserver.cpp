@@ -1,4 +1,5 @@
 #include "LoopbackPort.h"
+#include "StatusText.h"
 #include "ScriptedHttpServer.h"
 #include "TIdAntiFreeze.h"
 #include "TKorvane.h"
@@ -27,12 +28,6 @@ bool canConnect(uint16_t port)
     const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
     ::close(fd);
     return ok;
-}
-
-QString statusText(const QString &line)
-{
-    const qsizetype sep = line.indexOf(QLatin1String(" - "));
-    return sep < 0 ? line : line.mid(sep + 3);
 }
 
 } // namespace
