@@ -1,8 +1,8 @@
 #include "TKorvane.h"
 
 #include "DateTimeSerial.h"
-#include "EIdFetchCancelled.h"
-#include "EIdSocketError.h"
+#include "EFetchCancelled.h"
+#include "EHttpSocketError.h"
 #include "EKorvnError.h"
 #include "LogTimestamp.h"
 #include "SystemErrorText.h"
@@ -26,9 +26,9 @@ TKorvane::TKorvane()
     stSocket->OnError = [this](TClientSocket &s, TErrorEvent e, int &code) { SocketError(s, e, code); };
     stSocket->OnRead = [this](TClientSocket &s) { SocketRead(s); };
 
-    stHTTP = std::make_unique<TIdHTTP>();
+    stHTTP = std::make_unique<THttpClient>();
     stHTTP->setObjectName(QStringLiteral("HTTP"));
-    stHTTP->OnStatus = [this](QObject *sender, TIdStatus status, const QString &text) {
+    stHTTP->OnStatus = [this](QObject *sender, THttpStatus status, const QString &text) {
         HTTPStatus(sender, status, text);
     };
     stHTTP->OnRedirect = [this](QObject *sender, QString &dest, int &numRedirect, bool &handled, QString &method) {
@@ -162,14 +162,14 @@ void TKorvane::RunWebPageTest()
     try {
         // Only the text's length counts, so the body is measured rather than decoded.
         textLength = stHTTP->GetTextLength(FTarget);
-    } catch (const EIdFetchCancelled &) {
+    } catch (const EFetchCancelled &) {
         // CancelTest has normally ended the test already; the fetch closed its connection
         FTestRunning = false;
         FValidResult = false;
         FTestCancelled = true;
         FTestDone = true;
         return;
-    } catch (const EIdSocketError &e) {
+    } catch (const EHttpSocketError &e) {
         DisconnectAfterFailedFetch();
         throw EKorvnError(QStringLiteral("Korvane Socket Error #%1 - %2")
                               .arg(e.LastError())
@@ -204,7 +204,7 @@ void TKorvane::DisconnectAfterFailedFetch() noexcept
     }
 }
 
-void TKorvane::HTTPStatus(QObject *, TIdStatus AStatus, const QString &AStatusText)
+void TKorvane::HTTPStatus(QObject *, THttpStatus AStatus, const QString &AStatusText)
 {
     DoStatusMsg(AStatusText);
     if (AStatus == hsConnected) {

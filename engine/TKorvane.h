@@ -9,7 +9,7 @@
 
 #include "TClientSocket.h"
 #include "THiresTimer.h"
-#include "TIdHTTP.h"
+#include "THttpClient.h"
 
 enum TKorvaneResultStatus : uint8_t { strsNone, strsAboveAverage, strsAverage, strsBelowAverage };
 
@@ -28,7 +28,7 @@ public:
     TKorvane &operator=(const TKorvane &) = delete;
 
     std::unique_ptr<TClientSocket> stSocket;
-    std::unique_ptr<TIdHTTP> stHTTP;
+    std::unique_ptr<THttpClient> stHTTP;
     std::unique_ptr<THiresTimer> stHiResTimer;
 
     // TestType 0: server stream, started here and finished through the event loop (watch
@@ -72,7 +72,7 @@ private:
     void SocketDisconnect(TClientSocket &Socket);
     void SocketError(TClientSocket &Socket, TErrorEvent ErrorEvent, int &ErrorCode);
 
-    void HTTPStatus(QObject *ASender, TIdStatus AStatus, const QString &AStatusText);
+    void HTTPStatus(QObject *ASender, THttpStatus AStatus, const QString &AStatusText);
     void HTTPRedirect(QObject *Sender, QString &dest, int &NumRedirect, bool &Handled, QString &VMethod);
     void DisconnectAfterFailedFetch() noexcept;
 

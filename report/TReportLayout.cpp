@@ -116,7 +116,7 @@ TReportLayout TReportLayout::Parse(const QByteArray &text, const QString &fileNa
                 if (parseNumber(value, 1, 1000) != SupportedVersion)
                     throw LineError(QStringLiteral("layout version %1 is not supported").arg(value));
                 versionSeen = true;
-            } else if (at == u"report.connection") requireField(value, u"RvCustomConnection1"_qs);
+            } else if (at == u"report.connection") requireField(value, u"connKrvn"_qs);
             else if (at == u"page.size") layout.pageSize = parsePageSize(value);
             else if (at == u"page.orientation") {
                 if (value.compare(u"portrait", Qt::CaseInsensitive) == 0)

@@ -5,7 +5,7 @@
 #include <QPageSize>
 #include <QString>
 
-// The report layout read from Korvn.rav (the file documents its own format).
+// The report layout read from Korvn.layout (the file documents its own format).
 struct TReportLayout
 {
     enum class ChartPosition { FirstPage, LastPage };

@@ -27,11 +27,11 @@ QPrinter &TReportSystem::Printer()
 TReportFileWriter &TReportSystem::Writer(TReportOutputChoice::FileFormat format)
 {
     switch (format) {
-    case TReportOutputChoice::FileFormat::Html: return RvRHTML;
-    case TReportOutputChoice::FileFormat::Rtf: return RvRRTF;
+    case TReportOutputChoice::FileFormat::Html: return wrHTML;
+    case TReportOutputChoice::FileFormat::Rtf: return wrRTF;
     case TReportOutputChoice::FileFormat::Pdf: break;
     }
-    return RvRPDF;
+    return wrPDF;
 }
 
 void TReportSystem::SetOutputChooser(TReportOutputChooser chooser)
@@ -54,9 +54,9 @@ std::optional<TReportOutputChoice> TReportSystem::ChooseOutput(QWidget *parent)
     if (FChooser)
         return FChooser(parent, *FPrinter);
     TReportSetupDialog dialog(parent, TitleSetup, *FPrinter,
-                              {RvRPDF.DisplayName, RvRHTML.DisplayName, RvRRTF.DisplayName},
-                              {RvRPDF.FileDialogFilter(), RvRHTML.FileDialogFilter(),
-                               RvRRTF.FileDialogFilter()},
+                              {wrPDF.DisplayName, wrHTML.DisplayName, wrRTF.DisplayName},
+                              {wrPDF.FileDialogFilter(), wrHTML.FileDialogFilter(),
+                               wrRTF.FileDialogFilter()},
                               PrinterAvailable());
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
@@ -132,7 +132,7 @@ void TReportSystem::WriteFile(QWidget *parent, TReportFileWriter &writer, const 
 void TReportSystem::SaveFromPreview(QWidget *parent, const TReportLayout &layout,
                                     const TReportContent &content)
 {
-    const QList<TReportFileWriter *> writers{&RvRPDF, &RvRHTML, &RvRRTF};
+    const QList<TReportFileWriter *> writers{&wrPDF, &wrHTML, &wrRTF};
     QStringList filters;
     for (const TReportFileWriter *writer : writers)
         filters << writer->FileDialogFilter();
@@ -141,7 +141,7 @@ void TReportSystem::SaveFromPreview(QWidget *parent, const TReportLayout &layout
                                                       QString(), filters.join(u";;"_qs), &selected);
     if (name.isEmpty())
         return;
-    TReportFileWriter *writer = writers.value(filters.indexOf(selected), &RvRPDF);
+    TReportFileWriter *writer = writers.value(filters.indexOf(selected), &wrPDF);
     WriteFile(parent, *writer, writer->WithExtension(name), layout, content);
 }
 

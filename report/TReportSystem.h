@@ -33,13 +33,13 @@ public:
     QString TitlePreview = QStringLiteral("Report Preview");
     QString StatusTextGenerating = QStringLiteral("Generating page %p");
     QString StatusTextPrinting = QStringLiteral("Printing page %p");
-    QString TitlePrinter = QStringLiteral("Rave Report");
+    QString TitlePrinter = QStringLiteral("Korvane Report");
     int PreviewZoom = 100;
     bool ShowStatus = true;
 
-    TPdfReportWriter RvRPDF;
-    THtmlReportWriter RvRHTML;
-    TRtfReportWriter RvRRTF;
+    TPdfReportWriter wrPDF;
+    THtmlReportWriter wrHTML;
+    TRtfReportWriter wrRTF;
 
     QPrinter &Printer();
     TReportFileWriter &Writer(TReportOutputChoice::FileFormat format);

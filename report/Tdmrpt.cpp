@@ -109,13 +109,13 @@ QString Tdmrpt::layoutFile() const
     return FLayoutFile;
 }
 
-QList<TReportColumn> Tdmrpt::RvCustomConnection1GetCols() const
+QList<TReportColumn> Tdmrpt::connKrvnGetCols() const
 {
     return {{QStringLiteral("SpeedLog"), TReportColumn::DataType::Memo, 30},
             {QStringLiteral("SpeedGrp"), TReportColumn::DataType::Graphic, 30}};
 }
 
-TReportRow Tdmrpt::RvCustomConnection1GetRow() const
+TReportRow Tdmrpt::connKrvnGetRow() const
 {
     TReportRow row;
     QBuffer stream(&row.SpeedGrp);
@@ -132,9 +132,9 @@ TReportSystem &Tdmrpt::SvSysKrvn()
     return *FSystem;
 }
 
-void Tdmrpt::RvPKrvnExecute(QWidget *parent)
+void Tdmrpt::prjKrvnExecute(QWidget *parent)
 {
-    FSystem->Execute(parent, FLayoutFile, [this] { return RvCustomConnection1GetRow(); });
+    FSystem->Execute(parent, FLayoutFile, [this] { return connKrvnGetRow(); });
 }
 
 void Tdmrpt::PrintReport(QWidget *parent, const QStringList &logLines, const ChartPainter &paintChart)
@@ -146,7 +146,7 @@ void Tdmrpt::PrintReport(QWidget *parent, const QStringList &logLines, const Cha
             paintChart(painter, QRect(0, 0, BmpWidth, BmpHeight));
     }
     report.setMemoLines(logLines.join(QStringLiteral("\r\n")));
-    report.RvPKrvnExecute(parent);
+    report.prjKrvnExecute(parent);
 }
 
 TReportOutputChooser Tdmrpt::SetOutputChooser(TReportOutputChooser chooser)

@@ -31,9 +31,9 @@ public:
 
     static constexpr int BmpWidth = 1024;
     static constexpr int BmpHeight = 768;
-    static constexpr const char *LayoutFileName = "Korvn.rav";
+    static constexpr const char *LayoutFileName = "Korvn.layout";
 
-    // Looks for "Korvn.rav" in LayoutSearchFolders(); throws EReportError
+    // Looks for "Korvn.layout" in LayoutSearchFolders(); throws EReportError
     // "Report file is missing. Resintalling Korvane may fix the issue." when none has it.
     Tdmrpt();
     // Same, searching only the given folders.
@@ -58,15 +58,15 @@ public:
     QString layoutFile() const;
 
     // The data connection: columns, then the one row, built afresh from MemoLines and Bmp.
-    QList<TReportColumn> RvCustomConnection1GetCols() const;
-    TReportRow RvCustomConnection1GetRow() const;
+    QList<TReportColumn> connKrvnGetCols() const;
+    TReportRow connKrvnGetRow() const;
 
     // The engine driver with its dialogs, titles and writers.
     TReportSystem &SvSysKrvn();
 
     // Runs the report: "Output Options", page generation, then printer, preview or file.
     // Returns when the user is done; cancelling returns quietly. Throws EReportError.
-    void RvPKrvnExecute(QWidget *parent);
+    void prjKrvnExecute(QWidget *parent);
 
     // The whole Print command after the "nothing to print" check: creates a module,
     // paints the chart into Bmp, joins the log lines with CR LF, runs, frees.

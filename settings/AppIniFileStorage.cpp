@@ -59,24 +59,24 @@ bool IsHexText(const QString& text)
 
 } // namespace
 
-TJvAppIniFileStorage::TJvAppIniFileStorage(QObject* parent)
+TAppIniFileStorage::TAppIniFileStorage(QObject* parent)
     : QObject(parent)
 {
 }
 
-TJvAppIniFileStorage::~TJvAppIniFileStorage()
+TAppIniFileStorage::~TAppIniFileStorage()
 {
     Flush();
 }
 
-QString TJvAppIniFileStorage::WithIniExtension(const QString& fileName)
+QString TAppIniFileStorage::WithIniExtension(const QString& fileName)
 {
     if (fileName.isEmpty() || !QFileInfo(fileName).suffix().isEmpty())
         return fileName;
     return fileName + QStringLiteral(".ini");
 }
 
-void TJvAppIniFileStorage::SetFileName(const QString& fileName)
+void TAppIniFileStorage::SetFileName(const QString& fileName)
 {
     const QString newName = WithIniExtension(fileName);
     if (newName == FFileName)
@@ -86,13 +86,13 @@ void TJvAppIniFileStorage::SetFileName(const QString& fileName)
     Reload();
 }
 
-void TJvAppIniFileStorage::ReloadIfNeeded()
+void TAppIniFileStorage::ReloadIfNeeded()
 {
     if (!FLoaded)
         Reload();
 }
 
-void TJvAppIniFileStorage::Reload()
+void TAppIniFileStorage::Reload()
 {
     FDocument.Clear();
     FReadFailed = false;
@@ -111,7 +111,7 @@ void TJvAppIniFileStorage::Reload()
     }
 }
 
-void TJvAppIniFileStorage::Flush()
+void TAppIniFileStorage::Flush()
 {
     if (FFileName.isEmpty() || FReadFailed)
         return;
@@ -132,7 +132,7 @@ void TJvAppIniFileStorage::Flush()
     file.commit();
 }
 
-bool TJvAppIniFileStorage::Resolve(const QString& path, QString& section, QString& key) const
+bool TAppIniFileStorage::Resolve(const QString& path, QString& section, QString& key) const
 {
     const QString normalized = TStoragePath::Normalize(path);
     if (normalized.isEmpty())
@@ -141,7 +141,7 @@ bool TJvAppIniFileStorage::Resolve(const QString& path, QString& section, QStrin
     return true;
 }
 
-std::optional<QString> TJvAppIniFileStorage::StoredText(const QString& path) const
+std::optional<QString> TAppIniFileStorage::StoredText(const QString& path) const
 {
     QString section, key;
     if (!Resolve(path, section, key))
@@ -149,44 +149,44 @@ std::optional<QString> TJvAppIniFileStorage::StoredText(const QString& path) con
     return FDocument.Value(section, key);
 }
 
-bool TJvAppIniFileStorage::ValueStored(const QString& path) const
+bool TAppIniFileStorage::ValueStored(const QString& path) const
 {
     return StoredText(path).has_value();
 }
 
-bool TJvAppIniFileStorage::PathIsList(const QString& path) const
+bool TAppIniFileStorage::PathIsList(const QString& path) const
 {
     const QString normalized = TStoragePath::Normalize(path);
     return !normalized.isEmpty() && FDocument.SectionOrSubSectionExists(normalized);
 }
 
-void TJvAppIniFileStorage::DeleteValue(const QString& path)
+void TAppIniFileStorage::DeleteValue(const QString& path)
 {
     QString section, key;
     if (Resolve(path, section, key))
         FDocument.DeleteKey(section, key);
 }
 
-void TJvAppIniFileStorage::DeleteSubTree(const QString& path)
+void TAppIniFileStorage::DeleteSubTree(const QString& path)
 {
     const QString normalized = TStoragePath::Normalize(path);
     if (!normalized.isEmpty())
         FDocument.EraseSection(normalized);
 }
 
-QString TJvAppIniFileStorage::ReadString(const QString& path, const QString& defaultValue) const
+QString TAppIniFileStorage::ReadString(const QString& path, const QString& defaultValue) const
 {
     return StoredText(path).value_or(defaultValue);
 }
 
-void TJvAppIniFileStorage::WriteString(const QString& path, const QString& value)
+void TAppIniFileStorage::WriteString(const QString& path, const QString& value)
 {
     QString section, key;
     if (Resolve(path, section, key))
         FDocument.SetValue(section, key, value);
 }
 
-int TJvAppIniFileStorage::ReadInteger(const QString& path, int defaultValue, bool* ok) const
+int TAppIniFileStorage::ReadInteger(const QString& path, int defaultValue, bool* ok) const
 {
     SetOk(ok, true);
     const auto text = StoredText(path);
@@ -200,12 +200,12 @@ int TJvAppIniFileStorage::ReadInteger(const QString& path, int defaultValue, boo
     return converted ? value : defaultValue;
 }
 
-void TJvAppIniFileStorage::WriteInteger(const QString& path, int value)
+void TAppIniFileStorage::WriteInteger(const QString& path, int value)
 {
     WriteString(path, QString::number(value));
 }
 
-bool TJvAppIniFileStorage::ReadBoolean(const QString& path, bool defaultValue, bool* ok) const
+bool TAppIniFileStorage::ReadBoolean(const QString& path, bool defaultValue, bool* ok) const
 {
     SetOk(ok, true);
     const auto text = StoredText(path);
@@ -221,12 +221,12 @@ bool TJvAppIniFileStorage::ReadBoolean(const QString& path, bool defaultValue, b
     return converted ? number != 0 : defaultValue;
 }
 
-void TJvAppIniFileStorage::WriteBoolean(const QString& path, bool value)
+void TAppIniFileStorage::WriteBoolean(const QString& path, bool value)
 {
     WriteString(path, value ? TrueWords.first() : FalseWords.first());
 }
 
-int TJvAppIniFileStorage::ReadEnumeration(const QString& path, const QStringList& identifiers,
+int TAppIniFileStorage::ReadEnumeration(const QString& path, const QStringList& identifiers,
                                           int defaultValue, bool* ok) const
 {
     SetOk(ok, true);
@@ -245,12 +245,12 @@ int TJvAppIniFileStorage::ReadEnumeration(const QString& path, const QStringList
     return defaultValue;
 }
 
-void TJvAppIniFileStorage::WriteEnumeration(const QString& path, const QStringList& identifiers, int value)
+void TAppIniFileStorage::WriteEnumeration(const QString& path, const QStringList& identifiers, int value)
 {
     WriteString(path, value >= 0 && value < identifiers.size() ? identifiers[value] : QString::number(value));
 }
 
-double TJvAppIniFileStorage::ReadFloat(const QString& path, double defaultValue, bool* ok) const
+double TAppIniFileStorage::ReadFloat(const QString& path, double defaultValue, bool* ok) const
 {
     SetOk(ok, true);
     const auto text = StoredText(path);
@@ -267,12 +267,12 @@ double TJvAppIniFileStorage::ReadFloat(const QString& path, double defaultValue,
     return converted ? value : defaultValue;
 }
 
-void TJvAppIniFileStorage::WriteFloat(const QString& path, double value)
+void TAppIniFileStorage::WriteFloat(const QString& path, double value)
 {
     WriteString(path, TExtendedFloat::ToHex(value));
 }
 
-QStringList TJvAppIniFileStorage::ReadStringList(const QString& path, const QStringList& defaultValue) const
+QStringList TAppIniFileStorage::ReadStringList(const QString& path, const QStringList& defaultValue) const
 {
     const QString list = TStoragePath::Normalize(path);
     if (list.isEmpty())
@@ -294,7 +294,7 @@ QStringList TJvAppIniFileStorage::ReadStringList(const QString& path, const QStr
     return result;
 }
 
-void TJvAppIniFileStorage::WriteStringList(const QString& path, const QStringList& value)
+void TAppIniFileStorage::WriteStringList(const QString& path, const QStringList& value)
 {
     const QString list = TStoragePath::Normalize(path);
     if (list.isEmpty())
@@ -314,7 +314,7 @@ void TJvAppIniFileStorage::WriteStringList(const QString& path, const QStringLis
     WriteInteger(Child(list, CountKey), newCount);
 }
 
-TCollectionValue TJvAppIniFileStorage::ReadCollection(const QString& path, const TCollectionValue& defaultValue) const
+TCollectionValue TAppIniFileStorage::ReadCollection(const QString& path, const TCollectionValue& defaultValue) const
 {
     const QString collection = TStoragePath::Normalize(path);
     const QString countPath = Child(collection, CountKey);
@@ -336,7 +336,7 @@ TCollectionValue TJvAppIniFileStorage::ReadCollection(const QString& path, const
     return result;
 }
 
-void TJvAppIniFileStorage::WriteCollection(const QString& path, const TCollectionValue& value)
+void TAppIniFileStorage::WriteCollection(const QString& path, const TCollectionValue& value)
 {
     const QString collection = TStoragePath::Normalize(path);
     if (collection.isEmpty())
@@ -361,7 +361,7 @@ void TJvAppIniFileStorage::WriteCollection(const QString& path, const TCollectio
     WriteInteger(Child(collection, CountKey), newCount);
 }
 
-bool TJvAppIniFileStorage::ReadPublished(const QString& path, TPublishedProperty& property) const
+bool TAppIniFileStorage::ReadPublished(const QString& path, TPublishedProperty& property) const
 {
     if (!ValueStored(path))
         return true;
@@ -402,7 +402,7 @@ bool TJvAppIniFileStorage::ReadPublished(const QString& path, TPublishedProperty
     return ok;
 }
 
-void TJvAppIniFileStorage::WritePublished(const QString& path, const TPublishedProperty& property)
+void TAppIniFileStorage::WritePublished(const QString& path, const TPublishedProperty& property)
 {
     switch (property.Kind) {
     case TPropertyKind::String:

@@ -14,12 +14,12 @@
 // by a backslash path: its last element is the key, the rest the section
 // (e.g. "fMain\mmDIsplay_Lines\Item0"). Reads and writes with an empty path are ignored.
 // A stored number that cannot be read gives the caller's default, like a missing key.
-class TJvAppIniFileStorage : public QObject
+class TAppIniFileStorage : public QObject
 {
     Q_OBJECT
 public:
-    explicit TJvAppIniFileStorage(QObject* parent = nullptr);
-    ~TJvAppIniFileStorage() override;   // flushes
+    explicit TAppIniFileStorage(QObject* parent = nullptr);
+    ~TAppIniFileStorage() override;   // flushes
 
     QString FileName() const { return FFileName; }
     // A different name flushes the old file, gets ".ini" when it has no extension, and

@@ -17,7 +17,7 @@ constexpr int FormVersion = 0;
 
 } // namespace
 
-TFormStateSequence::TFormStateSequence(TJvFormStorage& formStore, IFormStateWindow& window)
+TFormStateSequence::TFormStateSequence(TFormStorage& formStore, IFormStateWindow& window)
     : FFormStore(formStore)
     , FWindow(window)
 {

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-class TJvFormStorage;
+class TFormStorage;
 
 // Restores the main window's saved state once, at its first show and before it is
 // visible, and saves it when the window closes (or, failing that, when it is destroyed).
@@ -16,7 +16,7 @@ class TJvFormStorage;
 class TFormStateSequence
 {
 public:
-    TFormStateSequence(TJvFormStorage& formStore, IFormStateWindow& window);
+    TFormStateSequence(TFormStorage& formStore, IFormStateWindow& window);
 
     static inline const QString LoadingLine = QStringLiteral("Loading program data please wait.");
     static inline const QString SavingLine = QStringLiteral("Saving program data please wait.");
@@ -50,7 +50,7 @@ private:
     // Runs a step and hands whatever it throws to the window; false when it threw.
     bool Guarded(const std::function<void()>& step);
 
-    TJvFormStorage& FFormStore;
+    TFormStorage& FFormStore;
     IFormStateWindow& FWindow;
     bool FRestored = false;
     bool FSaved = false;

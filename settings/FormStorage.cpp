@@ -78,63 +78,63 @@ QString FourIntegers(int a, int b, int c, int d)
 
 } // namespace
 
-TJvFormStorage::TJvFormStorage(QObject* parent)
+TFormStorage::TFormStorage(QObject* parent)
     : QObject(parent)
 {
 }
 
-void TJvFormStorage::SetAppStoragePath(const QString& path)
+void TFormStorage::SetAppStoragePath(const QString& path)
 {
     FAppStoragePath = path;
     if (!FAppStoragePath.endsWith(QLatin1Char('\\')))
         FAppStoragePath += QLatin1Char('\\');
 }
 
-QString TJvFormStorage::ConcatPaths(const QString& name) const
+QString TFormStorage::ConcatPaths(const QString& name) const
 {
     return TStoragePath::Concat({FAppStoragePath, name});
 }
 
-int TJvFormStorage::ReadInteger(const QString& name, int defaultValue) const
+int TFormStorage::ReadInteger(const QString& name, int defaultValue) const
 {
     if (!FAppStorage || name.isEmpty())
         return defaultValue;
     return FAppStorage->ReadInteger(ConcatPaths(name), defaultValue);
 }
 
-void TJvFormStorage::WriteInteger(const QString& name, int value)
+void TFormStorage::WriteInteger(const QString& name, int value)
 {
     if (FAppStorage && !name.isEmpty())
         FAppStorage->WriteInteger(ConcatPaths(name), value);
 }
 
-double TJvFormStorage::ReadFloat(const QString& name, double defaultValue) const
+double TFormStorage::ReadFloat(const QString& name, double defaultValue) const
 {
     if (!FAppStorage || name.isEmpty())
         return defaultValue;
     return FAppStorage->ReadFloat(ConcatPaths(name), defaultValue);
 }
 
-void TJvFormStorage::WriteFloat(const QString& name, double value)
+void TFormStorage::WriteFloat(const QString& name, double value)
 {
     if (FAppStorage && !name.isEmpty())
         FAppStorage->WriteFloat(ConcatPaths(name), value);
 }
 
-QString TJvFormStorage::ReadString(const QString& name, const QString& defaultValue) const
+QString TFormStorage::ReadString(const QString& name, const QString& defaultValue) const
 {
     if (!FAppStorage || name.isEmpty())
         return defaultValue;
     return FAppStorage->ReadString(ConcatPaths(name), defaultValue);
 }
 
-void TJvFormStorage::WriteString(const QString& name, const QString& value)
+void TFormStorage::WriteString(const QString& name, const QString& value)
 {
     if (FAppStorage && !name.isEmpty())
         FAppStorage->WriteString(ConcatPaths(name), value);
 }
 
-QList<TStoredProperty> TJvFormStorage::MainWindowStoredProps()
+QList<TStoredProperty> TFormStorage::MainWindowStoredProps()
 {
     auto entry = [](const char* component, const char* property, TPropertyKind kind) {
         TStoredProperty p;
@@ -164,7 +164,7 @@ QList<TStoredProperty> TJvFormStorage::MainWindowStoredProps()
     };
 }
 
-bool TJvFormStorage::SetAccessor(const QString& componentName, const QString& propertyName,
+bool TFormStorage::SetAccessor(const QString& componentName, const QString& propertyName,
                                  const TStoredPropertyAccessor& accessor)
 {
     for (TStoredProperty& property : FStoredProps) {
@@ -176,7 +176,7 @@ bool TJvFormStorage::SetAccessor(const QString& componentName, const QString& pr
     return false;
 }
 
-void TJvFormStorage::BindStoredProps(QObject* form)
+void TFormStorage::BindStoredProps(QObject* form)
 {
     FForm = form;
     for (TStoredProperty& property : FStoredProps)
@@ -184,7 +184,7 @@ void TJvFormStorage::BindStoredProps(QObject* form)
     FStoredProps.removeIf([](const TStoredProperty& p) { return p.Component.isNull(); });
 }
 
-QObject* TJvFormStorage::FindComponent(const QString& name) const
+QObject* TFormStorage::FindComponent(const QString& name) const
 {
     if (!FForm || name.isEmpty())
         return nullptr;
@@ -198,7 +198,7 @@ QObject* TJvFormStorage::FindComponent(const QString& name) const
     return nullptr;
 }
 
-void TJvFormStorage::SaveStoredProps()
+void TFormStorage::SaveStoredProps()
 {
     for (const TStoredProperty& property : std::as_const(FStoredProps)) {
         try {
@@ -209,7 +209,7 @@ void TJvFormStorage::SaveStoredProps()
     }
 }
 
-void TJvFormStorage::RestoreStoredProps()
+void TFormStorage::RestoreStoredProps()
 {
     for (const TStoredProperty& property : std::as_const(FStoredProps)) {
         try {
@@ -220,7 +220,7 @@ void TJvFormStorage::RestoreStoredProps()
     }
 }
 
-void TJvFormStorage::SaveProperty(const TStoredProperty& property)
+void TFormStorage::SaveProperty(const TStoredProperty& property)
 {
     QObject* component = property.Component;
     if (!FAppStorage || !component)
@@ -231,7 +231,7 @@ void TJvFormStorage::SaveProperty(const TStoredProperty& property)
     if (!value.isValid())
         return;
     const QString path = ConcatPaths(property.Key());
-    TJvAppIniFileStorage& store = *FAppStorage;
+    TAppIniFileStorage& store = *FAppStorage;
     switch (property.Kind) {
     case TPropertyKind::String:
         store.WriteString(path, value.toString());
@@ -262,13 +262,13 @@ void TJvFormStorage::SaveProperty(const TStoredProperty& property)
     }
 }
 
-void TJvFormStorage::RestoreProperty(const TStoredProperty& property)
+void TFormStorage::RestoreProperty(const TStoredProperty& property)
 {
     QObject* component = property.Component;
     if (!FAppStorage || !component)
         return;
     const QString path = ConcatPaths(property.Key());
-    const TJvAppIniFileStorage& store = *FAppStorage;
+    const TAppIniFileStorage& store = *FAppStorage;
     if (!store.ValueStored(path) && !store.PathIsList(path))
         return;
     const TStoredPropertyAccessor accessor =
@@ -320,13 +320,13 @@ void TJvFormStorage::RestoreProperty(const TStoredProperty& property)
         accessor.Set(component, restored);
 }
 
-QString TJvFormStorage::ScreenKey(const QString& key, const IPlacementTarget& window) const
+QString TFormStorage::ScreenKey(const QString& key, const IPlacementTarget& window) const
 {
     const QSize screen = window.ScreenSize();
     return key + QString::asprintf("(%dx%d)", screen.width(), screen.height());
 }
 
-QString TJvFormStorage::ReadPlacementText(const QString& key, const IPlacementTarget& window) const
+QString TFormStorage::ReadPlacementText(const QString& key, const IPlacementTarget& window) const
 {
     if (!FAppStorage)
         return {};
@@ -336,7 +336,7 @@ QString TJvFormStorage::ReadPlacementText(const QString& key, const IPlacementTa
     return FAppStorage->ReadString(ConcatPaths(key));
 }
 
-void TJvFormStorage::SavePlacement(const IPlacementTarget& window)
+void TFormStorage::SavePlacement(const IPlacementTarget& window)
 {
     if (!FAppStorage)
         return;
@@ -356,7 +356,7 @@ void TJvFormStorage::SavePlacement(const IPlacementTarget& window)
     WriteString(QStringLiteral("NormPos"), normal);
 }
 
-void TJvFormStorage::RestorePlacement(IPlacementTarget& window)
+void TFormStorage::RestorePlacement(IPlacementTarget& window)
 {
     if (!FAppStorage)
         return;

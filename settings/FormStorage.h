@@ -12,14 +12,14 @@
 // The window-state recorder: single values, the window placement and the stored
 // properties of a window, all under its root path (fMain\) in the settings store.
 // The restore and save sequence around it belongs to the window.
-class TJvFormStorage : public QObject
+class TFormStorage : public QObject
 {
     Q_OBJECT
 public:
-    explicit TJvFormStorage(QObject* parent = nullptr);
+    explicit TFormStorage(QObject* parent = nullptr);
 
-    TJvAppIniFileStorage* AppStorage() const { return FAppStorage; }
-    void SetAppStorage(TJvAppIniFileStorage* storage) { FAppStorage = storage; }
+    TAppIniFileStorage* AppStorage() const { return FAppStorage; }
+    void SetAppStorage(TAppIniFileStorage* storage) { FAppStorage = storage; }
 
     // Root path of every value; a backslash is appended when missing. Default "fMain\".
     QString AppStoragePath() const { return FAppStoragePath; }
@@ -68,7 +68,7 @@ private:
     void RestoreProperty(const TStoredProperty& property);
     QObject* FindComponent(const QString& name) const;
 
-    QPointer<TJvAppIniFileStorage> FAppStorage;
+    QPointer<TAppIniFileStorage> FAppStorage;
     QString FAppStoragePath = QStringLiteral("fMain\\");
     QList<TStoredProperty> FStoredProps;
     QPointer<QObject> FForm;

@@ -4,7 +4,7 @@
 
 #include <QSize>
 
-// The window side of the placement save and restore: the rules live in TJvFormStorage,
+// The window side of the placement save and restore: the rules live in TFormStorage,
 // a window (or a test's fake) only reports and applies its state through this.
 class IPlacementTarget
 {

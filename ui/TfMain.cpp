@@ -19,7 +19,7 @@
 #include "KorvaneBuildConfig.h"
 #include "KorvaneException.h"
 #include "LogTimestamp.h"
-#include "TIdAntiFreeze.h"
+#include "TAntiFreeze.h"
 #include "ResultsTable.h"
 #include "StatusPanel.h"
 #include "Tdmrpt.h"
@@ -80,15 +80,15 @@ TfMain::TfMain(QWidget* parent)
 
     AboutInfo1 = new TAboutInfo(this);
     AboutInfo1->setObjectName(QStringLiteral("AboutInfo1"));
-    AppStore = new TJvAppIniFileStorage(this);
+    AppStore = new TAppIniFileStorage(this);
     AppStore->setObjectName(QStringLiteral("AppStore"));
-    FormStore = new TJvFormStorage(this);
+    FormStore = new TFormStorage(this);
     FormStore->setObjectName(QStringLiteral("FormStore"));
     FormStore->SetAppStorage(AppStore);
-    IdAntiFreeze1 = new TIdAntiFreeze(this);
-    IdAntiFreeze1->setObjectName(QStringLiteral("IdAntiFreeze1"));
+    AntiFreeze1 = new TAntiFreeze(this);
+    AntiFreeze1->setObjectName(QStringLiteral("AntiFreeze1"));
     // Short steps keep the window (and Esc) responsive during a web page test.
-    IdAntiFreeze1->setIdleTimeOut(50);
+    AntiFreeze1->setIdleTimeOut(50);
 
     BuildMenu();
     auto* central = new QWidget(this);
@@ -127,7 +127,7 @@ TfMain::~TfMain()
 
 void TfMain::BindStoredProps()
 {
-    FormStore->SetStoredProps(TJvFormStorage::MainWindowStoredProps());
+    FormStore->SetStoredProps(TFormStorage::MainWindowStoredProps());
     // The status bar's panes as the settings file knows panels; the design has two.
     TStoredPropertyAccessor panels;
     panels.Get = [this](QObject*) {

@@ -19,9 +19,9 @@ class QSplitter;
 class QTabWidget;
 class TAboutInfo;
 class TFormStateSequence;
-class TIdAntiFreeze;
-class TJvAppIniFileStorage;
-class TJvFormStorage;
+class TAntiFreeze;
+class TAppIniFileStorage;
+class TFormStorage;
 class TKorvane;
 class TLogPane;
 class TPortSpinEdit;
@@ -80,10 +80,10 @@ public:
 
     // Non-visual parts.
     TAboutInfo* AboutInfo1 = nullptr;
-    TJvAppIniFileStorage* AppStore = nullptr;
-    TJvFormStorage* FormStore = nullptr;
+    TAppIniFileStorage* AppStore = nullptr;
+    TFormStorage* FormStore = nullptr;
     // Serves the event queue while a web page test blocks in the HTTP client.
-    TIdAntiFreeze* IdAntiFreeze1 = nullptr;
+    TAntiFreeze* AntiFreeze1 = nullptr;
 
     // The measurement object, from creation to destruction of the window.
     TKorvane* Krvn = nullptr;

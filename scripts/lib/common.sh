@@ -19,8 +19,9 @@ ensure_packages() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing missing packages: ${missing[*]}"
-  as_root apt-get update
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+  # Waits for another apt or dpkg run instead of failing at once.
+  as_root apt-get -o DPkg::Lock::Timeout=600 update
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}"
 }
 
 # configure_once <build dir> [cmake options...]: later runs reuse the configured tree.

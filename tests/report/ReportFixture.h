@@ -87,7 +87,7 @@ inline QString PdfInfoValue(const QByteArray &pdfinfo, const QString &key)
 
 inline QString DefaultLayoutFile()
 {
-    return QDir(qEnvironmentVariable("KORVANE_BIN_DIR")).filePath(QStringLiteral("Korvn.rav"));
+    return QDir(qEnvironmentVariable("KORVANE_BIN_DIR")).filePath(QStringLiteral("Korvn.layout"));
 }
 
 } // namespace ReportFixture

@@ -122,10 +122,10 @@ void TestReportEngine::badLayoutNamesFileAndLine()
     QFETCH(QByteArray, text);
     QFETCH(QString, expected);
     try {
-        TReportLayout::Parse(text, u"/some/Korvn.rav"_qs);
+        TReportLayout::Parse(text, u"/some/Korvn.layout"_qs);
         QFAIL("a bad layout was accepted");
     } catch (const EReportError &e) {
-        QVERIFY2(e.message().contains(u"/some/Korvn.rav"_qs), qPrintable(e.message()));
+        QVERIFY2(e.message().contains(u"/some/Korvn.layout"_qs), qPrintable(e.message()));
         QVERIFY2(e.message().contains(expected), qPrintable(e.message()));
     }
 }

@@ -69,7 +69,7 @@ void TestTdmrpt::init()
     // Every test starts in a working folder that holds a fresh copy of the layout.
     QDir(FWork.path()).removeRecursively();
     QDir().mkpath(FWork.path());
-    QVERIFY(QFile::copy(DefaultLayoutFile(), FWork.filePath(QStringLiteral("Korvn.rav"))));
+    QVERIFY(QFile::copy(DefaultLayoutFile(), FWork.filePath(QStringLiteral("Korvn.layout"))));
     QVERIFY(QDir::setCurrent(FWork.path()));
     FChooserCalls = 0;
     FModulesDuringRun = -1;
@@ -98,7 +98,7 @@ void TestTdmrpt::chooseFile(TReportOutputChoice::FileFormat format, const QStrin
 
 void TestTdmrpt::layoutIsLookedUp_data()
 {
-    QTest::addColumn<QStringList>("layoutIn");   // sub-folders holding a Korvn.rav
+    QTest::addColumn<QStringList>("layoutIn");   // sub-folders holding a Korvn.layout
     QTest::addColumn<QStringList>("searched");   // sub-folders searched, in order
     QTest::addColumn<QString>("expectedFolder"); // empty: missing
 
@@ -121,9 +121,9 @@ void TestTdmrpt::layoutIsLookedUp()
     QDir dir(root.path());
     for (const QString &sub : {u"work"_qs, u"data"_qs, u"bin"_qs, u"dir"_qs})
         dir.mkpath(sub);
-    dir.mkpath(u"dir/Korvn.rav"_qs);
+    dir.mkpath(u"dir/Korvn.layout"_qs);
     for (const QString &sub : layoutIn)
-        QVERIFY(QFile::copy(DefaultLayoutFile(), dir.filePath(sub + u"/Korvn.rav"_qs)));
+        QVERIFY(QFile::copy(DefaultLayoutFile(), dir.filePath(sub + u"/Korvn.layout"_qs)));
     QStringList folders;
     for (const QString &sub : searched)
         folders << dir.filePath(sub);
@@ -139,14 +139,14 @@ void TestTdmrpt::layoutIsLookedUp()
         QCOMPARE(Tdmrpt::LiveModules(), 0);
     } else {
         Tdmrpt report(folders);
-        QCOMPARE(report.layoutFile(), QFileInfo(dir.filePath(expectedFolder + u"/Korvn.rav"_qs)).absoluteFilePath());
+        QCOMPARE(report.layoutFile(), QFileInfo(dir.filePath(expectedFolder + u"/Korvn.layout"_qs)).absoluteFilePath());
         QCOMPARE(report.Bmp().size(), QSize(1024, 768));
     }
 }
 
 void TestTdmrpt::missingLayoutEndsPrintBeforeAnything()
 {
-    QFile::remove(FWork.filePath(u"Korvn.rav"_qs));
+    QFile::remove(FWork.filePath(u"Korvn.layout"_qs));
     chooseFile(TReportOutputChoice::FileFormat::Pdf, FWork.filePath(u"out.pdf"_qs));
     bool chartPainted = false;
     // The installed data folder or the test's own folder could hold a layout; only the
@@ -169,7 +169,7 @@ void TestTdmrpt::layoutRemovedBeforeRun()
     const QString path = report.layoutFile();
     QVERIFY(QFile::remove(path));
     try {
-        report.RvPKrvnExecute(nullptr);
+        report.prjKrvnExecute(nullptr);
         QFAIL("no error for a removed layout");
     } catch (const EReportError &e) {
         QCOMPARE(e.message(), u"The following reporting project does not exist:\n\"%1\""_qs.arg(path));
@@ -198,18 +198,18 @@ void TestTdmrpt::memoReachesReportWhole()
     Tdmrpt report;
     report.setMemoLines(memo);
 
-    const QList<TReportColumn> cols = report.RvCustomConnection1GetCols();
+    const QList<TReportColumn> cols = report.connKrvnGetCols();
     QCOMPARE(cols.size(), 2);
     QCOMPARE(cols[0].name, u"SpeedLog"_qs);
     QCOMPARE(cols[1].name, u"SpeedGrp"_qs);
 
-    const TReportRow row = report.RvCustomConnection1GetRow();
+    const TReportRow row = report.connKrvnGetRow();
     QCOMPARE(row.SpeedLog.size(), 2 * memo.size());
     const QString back(reinterpret_cast<const QChar *>(row.SpeedLog.constData()), row.SpeedLog.size() / 2);
     QCOMPARE(back, memo);
     // Every request gets the same values.
-    QCOMPARE(report.RvCustomConnection1GetRow().SpeedLog, row.SpeedLog);
-    QCOMPARE(report.RvCustomConnection1GetRow().SpeedGrp, row.SpeedGrp);
+    QCOMPARE(report.connKrvnGetRow().SpeedLog, row.SpeedLog);
+    QCOMPARE(report.connKrvnGetRow().SpeedGrp, row.SpeedGrp);
 }
 
 void TestTdmrpt::rowPictureIsWholeBitmapFile()
@@ -220,7 +220,7 @@ void TestTdmrpt::rowPictureIsWholeBitmapFile()
         PaintSampleChart(p, QRect(0, 0, Tdmrpt::BmpWidth, Tdmrpt::BmpHeight));
         p.fillRect(QRect(1000, 740, 24, 28), QColor(200, 10, 20)); // bottom-right corner marker
     }
-    const QByteArray bmp = report.RvCustomConnection1GetRow().SpeedGrp;
+    const QByteArray bmp = report.connKrvnGetRow().SpeedGrp;
     QVERIFY(bmp.startsWith("BM"));
     // The file header's size field covers the whole image.
     const quint32 declared = quint8(bmp[2]) | quint8(bmp[3]) << 8 | quint8(bmp[4]) << 16 | quint32(quint8(bmp[5])) << 24;
@@ -327,7 +327,7 @@ void TestTdmrpt::printingTwiceUsesFreshModuleAndLaterLog()
 
     // More tests ran, and the layout was edited in between: both show in the second report.
     log << u"03/14/2025 11:00:00 AM - Written after the first report"_qs;
-    QFile layout(FWork.filePath(u"Korvn.rav"_qs));
+    QFile layout(FWork.filePath(u"Korvn.layout"_qs));
     QVERIFY(layout.open(QIODevice::ReadOnly));
     QByteArray text = layout.readAll().replace("Text=Korvane Speed Test Report", "Text=Second Edition");
     layout.close();
@@ -353,7 +353,7 @@ void TestTdmrpt::cancellingOutputOptionsEndsQuietly()
     });
     Tdmrpt::PrintReport(nullptr, SampleLog(1), PaintSampleChart);
     QCOMPARE(FChooserCalls, 1);
-    QCOMPARE(QDir(FWork.path()).entryList(QDir::Files), QStringList{u"Korvn.rav"_qs});
+    QCOMPARE(QDir(FWork.path()).entryList(QDir::Files), QStringList{u"Korvn.layout"_qs});
 }
 
 void TestTdmrpt::previewPagesAreGeneratedUnderStatus_data()
@@ -418,7 +418,7 @@ void TestTdmrpt::previewPagesAreGeneratedUnderStatus()
     // Everything is freed: no report window is left, and nothing was written.
     for (QWidget *widget : QApplication::topLevelWidgets())
         QVERIFY2(!widget->objectName().startsWith(u"Report"_qs), qPrintable(widget->objectName()));
-    QCOMPARE(QDir(FWork.path()).entryList(QDir::Files), QStringList{u"Korvn.rav"_qs});
+    QCOMPARE(QDir(FWork.path()).entryList(QDir::Files), QStringList{u"Korvn.layout"_qs});
 }
 
 void TestTdmrpt::failureWhileDrawingFreesModule()

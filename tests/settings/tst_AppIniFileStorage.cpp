@@ -75,7 +75,7 @@ void TestAppIniFileStorage::parsesAndKeepsWhatItDoesNotKnow()
                    "no equals sign here\n"
                    "[OldSection]\r\n"
                    "Legacy=1\r");
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.SetFileName(file);
 
     QCOMPARE(store.ReadString(R"(FMAIN\CBSERVERNAME_TEXT)"), QString("example.com"));
@@ -97,7 +97,7 @@ void TestAppIniFileStorage::parsesAndKeepsWhatItDoesNotKnow()
 
 void TestAppIniFileStorage::writesInPlaceOrAppends()
 {
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.WriteString(R"(A\One)", "1");
     store.WriteString(R"(B\Two)", "2");
     store.WriteString(R"(A\Three)", "3");
@@ -152,7 +152,7 @@ void TestAppIniFileStorage::readRules()
     QFETCH(QVariant, expected);
     QFETCH(bool, readable);
 
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     const QString path = R"(fMain\Value)";
     store.WriteString(path, stored);
     bool ok = false;
@@ -174,7 +174,7 @@ void TestAppIniFileStorage::readRules()
 
 void TestAppIniFileStorage::shorterListDeletesSurplusItems()
 {
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     const QString path = R"(fMain\mmDIsplay_Lines)";
     QStringList ten;
     for (int i = 0; i < 10; ++i)
@@ -191,7 +191,7 @@ void TestAppIniFileStorage::shorterListDeletesSurplusItems()
 
 void TestAppIniFileStorage::listFromSingleValueAndMissingCount()
 {
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     const QStringList fallback{"default"};
     QCOMPARE(store.ReadStringList(R"(fMain\List)", fallback), fallback);
     store.WriteString(R"(fMain\List\Item0)", "no count");
@@ -204,7 +204,7 @@ void TestAppIniFileStorage::listFromSingleValueAndMissingCount()
 
 void TestAppIniFileStorage::damagedCountIsBounded()
 {
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.WriteString(R"(fMain\List\Count)", "2000000000");
     QCOMPARE(store.ReadStringList(R"(fMain\List)").size(), 100000);
     store.WriteString(R"(fMain\List\Count)", "-5");
@@ -219,7 +219,7 @@ void TestAppIniFileStorage::damagedCountIsBounded()
 
 void TestAppIniFileStorage::shorterCollectionErasesSurplusItems()
 {
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     const QString path = R"(fMain\StatusPane1_Panels)";
     TStatusPanel wide, narrow;
     wide.Width = 200;
@@ -243,7 +243,7 @@ void TestAppIniFileStorage::shorterCollectionErasesSurplusItems()
 
 void TestAppIniFileStorage::emptyPathIsIgnored()
 {
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.WriteString("", "x");
     store.WriteString(R"(\.\)", "x");
     QVERIFY(store.Document().SectionNames().isEmpty());
@@ -270,7 +270,7 @@ void TestAppIniFileStorage::keepsByteOrderMark()
     const QString file = PathInTemp("Marked.ini");
     WriteAll(file, mark + encode("[fMain]\r\nName=Grüße\r\n"));
 
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.SetFileName(file);
     QCOMPARE(store.ReadString(R"(fMain\Name)"), QString("Grüße"));
     store.WriteString(R"(fMain\More)", "€");
@@ -283,7 +283,7 @@ void TestAppIniFileStorage::keepsBytesOfAFileThatIsNotUtf8()
     const QString file = PathInTemp("Latin.ini");
     const QByteArray latin("[fMain]\r\nName=Gr\xFC\xDF" "e\r\n\r\n");
     WriteAll(file, latin);
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.SetFileName(file);
     QCOMPARE(store.ReadString(R"(fMain\Name)"), QString("Grüße"));
     store.Flush();
@@ -297,7 +297,7 @@ void TestAppIniFileStorage::leavesReadOnlyFileAlone()
     WriteAll(file, original);
     QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
     {
-        TJvAppIniFileStorage store;
+        TAppIniFileStorage store;
         store.SetFileName(file);
         store.WriteString(R"(fMain\Key)", "new");
         store.Flush();
@@ -308,7 +308,7 @@ void TestAppIniFileStorage::leavesReadOnlyFileAlone()
 void TestAppIniFileStorage::createsMissingFoldersAndReplacesWhole()
 {
     const QString file = PathInTemp("a/b/c/Settings.ini");
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.SetFileName(file);
     store.WriteInteger(R"(fMain\FormVersion)", 0);
     store.Flush();
@@ -332,7 +332,7 @@ void TestAppIniFileStorage::fileNameRulesAndReload()
     const QString second = PathInTemp("Second.cfg");
     WriteAll(second, "[S]\nK=from disk\n");
 
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.ReloadIfNeeded();   // no file name yet: stays empty
     QVERIFY(store.Document().SectionNames().isEmpty());
     store.SetFileName(first);
@@ -353,7 +353,7 @@ void TestAppIniFileStorage::fileNameRulesAndReload()
 
 void TestAppIniFileStorage::writesNothingWithoutAFileName()
 {
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.WriteString(R"(S\K)", "v");
     store.Flush();
     QCOMPARE(QDir(FTemp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());

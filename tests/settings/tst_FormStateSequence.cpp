@@ -114,9 +114,9 @@ public:
         ServerMode.setParent(&Form);
         Events = &events;
     }
-    void Bind(TJvFormStorage& storage)
+    void Bind(TFormStorage& storage)
     {
-        storage.SetStoredProps(TJvFormStorage::MainWindowStoredProps());
+        storage.SetStoredProps(TFormStorage::MainWindowStoredProps());
         TStoredPropertyAccessor checked;
         checked.Get = [this](QObject*) { return QVariant(ServerModeChecked); };
         checked.Set = [this](QObject*, const QVariant& value) {
@@ -146,8 +146,8 @@ struct Run
         Components.Bind(FormStore);
         Window.Placement.Current = {1, 0, QPoint(-1, -1), QPoint(-1, -1), 217, 162, 957, 783};
     }
-    TJvAppIniFileStorage Store;
-    TJvFormStorage FormStore;
+    TAppIniFileStorage Store;
+    TFormStorage FormStore;
     FakeStateWindow Window;
     StoredComponents Components{Window.Events};
     TFormStateSequence Sequence{FormStore, Window};

@@ -63,9 +63,9 @@ public:
         Panels = {left, right};
     }
 
-    void Bind(TJvFormStorage& storage)
+    void Bind(TFormStorage& storage)
     {
-        storage.SetStoredProps(TJvFormStorage::MainWindowStoredProps());
+        storage.SetStoredProps(TFormStorage::MainWindowStoredProps());
         TStoredPropertyAccessor panels;
         panels.Get = [this](QObject*) { return QVariant::fromValue(TStatusPanel::ToCollection(Panels)); };
         panels.Set = [this](QObject*, const QVariant& value) {
@@ -122,7 +122,7 @@ private slots:
     void restoresShowState();
 
 private:
-    void SaveAll(TJvFormStorage& storage, TestWindow& window, const FakePlacementTarget& placement);
+    void SaveAll(TFormStorage& storage, TestWindow& window, const FakePlacementTarget& placement);
     std::unique_ptr<QTemporaryDir> FTemp;
 };
 
@@ -139,7 +139,7 @@ void TestFormStorage::init()
     qputenv("XDG_CONFIG_HOME", FTemp->filePath("config").toUtf8());
 }
 
-void TestFormStorage::SaveAll(TJvFormStorage& storage, TestWindow& window, const FakePlacementTarget& placement)
+void TestFormStorage::SaveAll(TFormStorage& storage, TestWindow& window, const FakePlacementTarget& placement)
 {
     window.Bind(storage);
     storage.WriteInteger("FormVersion", 0);
@@ -160,9 +160,9 @@ FakePlacementTarget DesignedWindow()
 void TestFormStorage::writesNewSettingsFile()
 {
     const QString file = FTemp->filePath("Korvane/KrvnClnt");
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.SetFileName(file);
-    TJvFormStorage storage;
+    TFormStorage storage;
     storage.SetAppStorage(&store);
     TestWindow window;
     SaveAll(storage, window, DesignedWindow());
@@ -187,17 +187,17 @@ void TestFormStorage::nextRunReadsBackIdentically()
     saved.Panels[1].Text = "42.00 KB/s";
     saved.Panels[1].Alignment = TStatusPanel::taRightJustify;
     {
-        TJvAppIniFileStorage store;
+        TAppIniFileStorage store;
         store.SetFileName(file);
-        TJvFormStorage storage;
+        TFormStorage storage;
         storage.SetAppStorage(&store);
         SaveAll(storage, saved, DesignedWindow());
     }   // written when the store goes
     const QByteArray firstRun = ReadAll(file);
 
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.SetFileName(file);
-    TJvFormStorage storage;
+    TFormStorage storage;
     storage.SetAppStorage(&store);
     TestWindow restored;
     restored.Panels.clear();
@@ -227,8 +227,8 @@ void TestFormStorage::nextRunReadsBackIdentically()
 
 void TestFormStorage::restoresWithReadRulesAndSwallowsErrors()
 {
-    TJvAppIniFileStorage store;
-    TJvFormStorage storage;
+    TAppIniFileStorage store;
+    TFormStorage storage;
     storage.SetAppStorage(&store);
     store.WriteString(R"(fMain\rbKvSrv_Checked)", "yes");
     store.WriteString(R"(fMain\rbWebSrv_Checked)", "n");
@@ -260,8 +260,8 @@ void TestFormStorage::restoresWithReadRulesAndSwallowsErrors()
 
 void TestFormStorage::restoresComponentReference()
 {
-    TJvAppIniFileStorage store;
-    TJvFormStorage storage;
+    TAppIniFileStorage store;
+    TFormStorage storage;
     storage.SetAppStorage(&store);
     TestWindow window;
     QObject* own = window.Form.findChild<QObject*>("cbServerName");
@@ -292,8 +292,8 @@ void TestFormStorage::restoresComponentReference()
 
 void TestFormStorage::bindingDropsMissingComponents()
 {
-    TJvFormStorage storage;
-    storage.SetStoredProps(TJvFormStorage::MainWindowStoredProps());
+    TFormStorage storage;
+    storage.SetStoredProps(TFormStorage::MainWindowStoredProps());
     QCOMPARE(storage.StoredProps().size(), 16);
     QObject form;
     auto* port = new QObject(&form);
@@ -305,8 +305,8 @@ void TestFormStorage::bindingDropsMissingComponents()
 
 void TestFormStorage::unreadableNumbersCountAsMissing()
 {
-    TJvAppIniFileStorage store;
-    TJvFormStorage storage;
+    TAppIniFileStorage store;
+    TFormStorage storage;
     storage.SetAppStorage(&store);
     store.WriteString(R"(fMain\AccumulatedTestCount)", "twelve");
     store.WriteString(R"(fMain\AccumulatedAverageSpeed)", "fast");
@@ -332,8 +332,8 @@ void TestFormStorage::savesPlacement()
     QFETCH(bool, applicationMinimized);
     QFETCH(bool, mainWindow);
     QFETCH(int, showCmd);
-    TJvAppIniFileStorage store;
-    TJvFormStorage storage;
+    TAppIniFileStorage store;
+    TFormStorage storage;
     storage.SetAppStorage(&store);
     FakePlacementTarget window = DesignedWindow();
     window.Current.Flags = 2;
@@ -400,10 +400,10 @@ void TestFormStorage::restoresPosition()
     QFETCH(bool, applied);
     QFETCH(TWindowPlacement, expected);
 
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     for (const QString& line : stored)
         store.WriteString("fMain\\" + line.section('=', 0, 0), line.section('=', 1));
-    TJvFormStorage storage;
+    TFormStorage storage;
     storage.SetAppStorage(&store);
     FakePlacementTarget window = DesignedWindow();
     window.Screen = screen;
@@ -434,12 +434,12 @@ void TestFormStorage::restoresShowState()
     QFETCH(QString, showCmd);
     QFETCH(TWindowShowState, state);
     QFETCH(bool, applicationMinimized);
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     if (!showCmd.isNull())
         store.WriteString(R"(fMain\ShowCmd)", showCmd);
     store.WriteString(R"(fMain\PixelsPerInch)", "120");   // position not restored, state still is
     store.WriteString(R"(fMain\NormPos)", "1,2,3,4");
-    TJvFormStorage storage;
+    TFormStorage storage;
     storage.SetAppStorage(&store);
     FakePlacementTarget window = DesignedWindow();
     storage.RestorePlacement(window);

@@ -16,8 +16,8 @@ private slots:
 
 void TestWidgetPlacementTarget::savedPositionComesBackWithDesignedSize()
 {
-    TJvAppIniFileStorage store;
-    TJvFormStorage storage;
+    TAppIniFileStorage store;
+    TFormStorage storage;
     storage.SetAppStorage(&store);
 
     QWidget first;
@@ -43,9 +43,9 @@ void TestWidgetPlacementTarget::savedPositionComesBackWithDesignedSize()
 
 void TestWidgetPlacementTarget::maximizedStateComesBack()
 {
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.WriteString(R"(fMain\ShowCmd)", "3");
-    TJvFormStorage storage;
+    TFormStorage storage;
     storage.SetAppStorage(&store);
     QWidget window;
     TWidgetPlacementTarget side(&window);

@@ -217,8 +217,8 @@ void tst_MenuCommands::printWithNothingToPrint()
 void tst_MenuCommands::printTwiceHandsOverTheLogOfThatMoment()
 {
     const QByteArray binDir = qgetenv("KORVANE_BIN_DIR");
-    if (!QFileInfo::exists(QString::fromLocal8Bit(binDir) + "/Korvn.rav"))
-        QSKIP("Korvn.rav is not in the build's bin folder");
+    if (!QFileInfo::exists(QString::fromLocal8Bit(binDir) + "/Korvn.layout"))
+        QSKIP("Korvn.layout is not in the build's bin folder");
     const QString oldDir = QDir::currentPath();
     QDir::setCurrent(QString::fromLocal8Bit(binDir));
 
@@ -268,10 +268,10 @@ void tst_MenuCommands::printWithoutLayoutLogsTheError()
     AddResultRow(w);
     const bool found = !Tdmrpt::LayoutSearchFolders().isEmpty()
                        && std::any_of(Tdmrpt::LayoutSearchFolders().cbegin(), Tdmrpt::LayoutSearchFolders().cend(),
-                                      [](const QString& d) { return QFileInfo::exists(d + "/Korvn.rav"); });
+                                      [](const QString& d) { return QFileInfo::exists(d + "/Korvn.layout"); });
     if (found) {
         QDir::setCurrent(oldDir);
-        QSKIP("a Korvn.rav is installed on this machine");
+        QSKIP("a Korvn.layout is installed on this machine");
     }
     w->Print1->trigger();
     QDir::setCurrent(oldDir);

@@ -176,7 +176,7 @@ void tst_SavedState::firstStartUsesDefaultsAndWritesEveryKey()
         {"fMain\\StatusPane1_Panels", {"Count"}},
     };
     QCOMPARE(SectionsOf(SettingsFile()), expected);
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.SetFileName(SettingsFile());
     QCOMPARE(store.ReadString("fMain\\sePort_Value"), QString("00000000000000A00540"));
     QCOMPARE(store.ReadString("fMain\\rbWebSrv_Checked"), QString("TRUE"));
@@ -273,7 +273,7 @@ void tst_SavedState::maximizedWindowComesBackMaximized()
     w->showMaximized();
     QTRY_VERIFY(w->isMaximized());
     Stop();
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.SetFileName(SettingsFile());
     QCOMPARE(store.ReadInteger("fMain\\ShowCmd"), 3);
     w = Start();
@@ -379,7 +379,7 @@ void tst_SavedState::closeSavesBehindOneSplash()
     QVERIFY(!QFile::exists(SettingsFile()));
     w->Krvn->RestoreAccumulatedResults(99, 1.0);   // after the save: not written
     Stop(false);
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.SetFileName(SettingsFile());
     QCOMPARE(store.ReadInteger("fMain\\AccumulatedTestCount"), 0);
 }
@@ -391,7 +391,7 @@ void tst_SavedState::destroyWithoutCloseStillSaves()
     w->cbServerName->setText("192.0.2.1");
     Stop(false);
     QCOMPARE(SplashWindows(), 0);
-    TJvAppIniFileStorage store;
+    TAppIniFileStorage store;
     store.SetFileName(SettingsFile());
     QCOMPARE(store.ReadInteger("fMain\\AccumulatedTestCount"), 3);
     QCOMPARE(store.ReadString("fMain\\cbServerName_Text"), QString("192.0.2.1"));

@@ -1,6 +1,6 @@
 #include "CliOptions.h"
 #include "CliRunner.h"
-#include "TIdAntiFreeze.h"
+#include "TAntiFreeze.h"
 
 #include <QCoreApplication>
 
@@ -22,7 +22,7 @@ int main(int argc, char **argv)
         break;
     }
     // Keeps timers (the --timeout cancel) running while a web fetch blocks.
-    TIdAntiFreeze antiFreeze;
+    TAntiFreeze antiFreeze;
     CliRunner runner(options);
     return runner.run();
 }

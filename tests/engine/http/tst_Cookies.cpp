@@ -1,5 +1,5 @@
 #include "CookieSplitting.h"
-#include "IdCookieManager.h"
+#include "CookieManager.h"
 
 #include <QTest>
 
@@ -7,14 +7,14 @@ namespace {
 
 const QDateTime kNow(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
 
-TIdURI Uri(const QString &url)
+TUri Uri(const QString &url)
 {
-    TIdURI uri;
+    TUri uri;
     uri.MergeURL(url);
     return uri;
 }
 
-QStringList CookieLines(TIdCookieManager &store, const QString &url, const QDateTime &now = kNow)
+QStringList CookieLines(TCookieManager &store, const QString &url, const QDateTime &now = kNow)
 {
     QStringList lines;
     for (const auto &line : store.GenerateClientCookies(Uri(url), false, now))
@@ -100,7 +100,7 @@ void TestCookies::parse_data()
 void TestCookies::parse()
 {
     QFETCH(QString, text);
-    const TIdNetscapeCookie c = TIdNetscapeCookie::Parse(text, kNow);
+    const TNetscapeCookie c = TNetscapeCookie::Parse(text, kNow);
     QTEST(c.CookieName, "name");
     QTEST(c.Value, "value");
     QTEST(c.Domain, "domain");
@@ -132,7 +132,7 @@ void TestCookies::expiry()
 {
     QFETCH(QString, text);
     QFETCH(QDateTime, expires);
-    const TIdNetscapeCookie c = TIdNetscapeCookie::Parse(text, kNow);
+    const TNetscapeCookie c = TNetscapeCookie::Parse(text, kNow);
     QCOMPARE(c.Expires.isValid(), expires.isValid());
     if (expires.isValid())
         QCOMPARE(c.Expires, expires);
@@ -171,7 +171,7 @@ void TestCookies::acceptance()
     QFETCH(QString, url);
     QFETCH(QString, setCookie);
     QFETCH(bool, stored);
-    TIdCookieManager store;
+    TCookieManager store;
     store.AddServerCookies({setCookie}, {}, Uri(url), kNow);
     QCOMPARE(store.Count(), stored ? 1 : 0);
     if (stored)
@@ -205,7 +205,7 @@ void TestCookies::sending()
     QFETCH(QString, setCookie);
     QFETCH(QString, requestTo);
     QFETCH(bool, sent);
-    TIdCookieManager store;
+    TCookieManager store;
     store.AddServerCookies({setCookie}, {}, Uri(setBy), kNow);
     QCOMPARE(store.Count(), 1);
     const QStringList lines = CookieLines(store, requestTo);
@@ -214,10 +214,10 @@ void TestCookies::sending()
 
 void TestCookies::replacementByNameKeepsPlace()
 {
-    TIdCookieManager store;
+    TCookieManager store;
     store.AddServerCookies({"a=1, B=2, c=3"}, {}, Uri("http://one.example/"), kNow);
     store.AddServerCookies({"b=9; path=/x"}, {}, Uri("http://two.example/"), kNow);
-    const QList<TIdNetscapeCookie> cookies = store.Cookies();
+    const QList<TNetscapeCookie> cookies = store.Cookies();
     QCOMPARE(cookies.size(), 3);
     QCOMPARE(cookies[1].CookieName, QStringLiteral("b"));
     QCOMPARE(cookies[1].Value, QStringLiteral("9"));
@@ -227,7 +227,7 @@ void TestCookies::replacementByNameKeepsPlace()
 
 void TestCookies::emptyValueStoredNotSent()
 {
-    TIdCookieManager store;
+    TCookieManager store;
     store.AddServerCookies({"a=", "b=\"\""}, {}, Uri("http://h.example/"), kNow);
     QCOMPARE(store.Count(), 2);
     QVERIFY(CookieLines(store, "http://h.example/").isEmpty());
@@ -235,7 +235,7 @@ void TestCookies::emptyValueStoredNotSent()
 
 void TestCookies::pastExpiryPurged()
 {
-    TIdCookieManager store;
+    TCookieManager store;
     store.AddServerCookies({"old=1; expires=Thu, 01 Jan 1998 00:00:00 GMT", "keep=2",
                             "soon=3; expires=60"},
                            {}, Uri("http://h.example/"), kNow);
@@ -250,7 +250,7 @@ void TestCookies::pastExpiryPurged()
 
 void TestCookies::maxAgeCountsFromReceipt()
 {
-    TIdCookieManager store;
+    TCookieManager store;
     store.AddServerCookies({"v=1; version=1; max-age=30"}, {}, Uri("http://www.h.example/"), kNow);
     QCOMPARE(CookieLines(store, "http://www.h.example/", kNow.addSecs(29)).size(), 2);
     QCOMPARE(CookieLines(store, "http://www.h.example/", kNow.addSecs(31)).size(), 0);
@@ -259,7 +259,7 @@ void TestCookies::maxAgeCountsFromReceipt()
 
 void TestCookies::secureNeverSentOverHttp()
 {
-    TIdCookieManager store;
+    TCookieManager store;
     store.AddServerCookies({"s=1; path=/; Secure"}, {}, Uri("http://h.example/"), kNow);
     QCOMPARE(store.Count(), 1);
     QVERIFY(store.Cookies().first().Secure);
@@ -269,18 +269,18 @@ void TestCookies::secureNeverSentOverHttp()
 
 void TestCookies::twoCookiesGiveThreeLines()
 {
-    TIdCookieManager store;
+    TCookieManager store;
     store.AddServerCookies({"a=1; expires=Sun, 06 Nov 2050 08:49:37 GMT, b=2"}, {}, Uri("http://h.example/"), kNow);
     const auto lines = store.GenerateClientCookies(Uri("http://h.example/"), false, kNow);
     QCOMPARE(lines.size(), 3);
-    QCOMPARE(lines[0], TIdCookieManager::HeaderLine("Cookie", "a=1"));
-    QCOMPARE(lines[1], TIdCookieManager::HeaderLine("Cookie", "b=2"));
-    QCOMPARE(lines[2], TIdCookieManager::HeaderLine("Cookie2", "$Version=\"1\""));
+    QCOMPARE(lines[0], TCookieManager::HeaderLine("Cookie", "a=1"));
+    QCOMPARE(lines[1], TCookieManager::HeaderLine("Cookie", "b=2"));
+    QCOMPARE(lines[2], TCookieManager::HeaderLine("Cookie2", "$Version=\"1\""));
 }
 
 void TestCookies::versionOneLine()
 {
-    TIdCookieManager store;
+    TCookieManager store;
     store.AddServerCookies({"v=x y; Version=1; Path=/"}, {}, Uri("http://www.h.example/"), kNow);
     QCOMPARE(CookieLines(store, "http://www.h.example/"),
              QStringList({"Cookie: $Version=\"1\"; v=\"x y\"; $Path=\"/\"; $Domain=\".www.h.example\"",
@@ -289,12 +289,12 @@ void TestCookies::versionOneLine()
 
 void TestCookies::setCookie2()
 {
-    TIdCookieManager store;
+    TCookieManager store;
     // The Set-Cookie2 cookie of a name supersedes the Set-Cookie one of the same response.
     store.AddServerCookies({"a=old, plain=1"}, {"A=new; Version=1; Port"}, Uri("http://h.example:8080/"), kNow);
     QCOMPARE(store.Count(), 2);
-    const TIdNetscapeCookie c2 = store.Cookies().last();
-    QCOMPARE(c2.Kind, TIdCookieKind::RFC2965);
+    const TNetscapeCookie c2 = store.Cookies().last();
+    QCOMPARE(c2.Kind, TCookieKind::RFC2965);
     QCOMPARE(c2.PortList, QList<int>{8080});
 
     // Cookie2 lines; no extra $Version line when a Set-Cookie2 cookie went out.
@@ -305,7 +305,7 @@ void TestCookies::setCookie2()
              QStringList({"Cookie: plain=1", "Cookie2: $Version=\"1\""}));
 
     // A port list without the request's port is rejected.
-    TIdCookieManager other;
+    TCookieManager other;
     other.AddServerCookies({}, {"p=1; Version=1; Port=\"81,82\""}, Uri("http://h.example/"), kNow);
     QCOMPARE(other.Count(), 0);
     other.AddServerCookies({}, {"p=1; Version=1; Port=\"80,82\""}, Uri("http://h.example/"), kNow);

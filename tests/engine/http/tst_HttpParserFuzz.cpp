@@ -1,10 +1,10 @@
 #include "CharsetDecoding.h"
 #include "CookieSplitting.h"
-#include "EIdUnknownProtocol.h"
-#include "IdContentType.h"
-#include "IdCookieManager.h"
-#include "IdHeaderList.h"
-#include "IdURI.h"
+#include "EHttpUnknownProtocol.h"
+#include "ContentType.h"
+#include "CookieManager.h"
+#include "HeaderList.h"
+#include "Uri.h"
 #include "InternetDate.h"
 #include "MetaHeaderScan.h"
 #include "Utf7Decoding.h"
@@ -53,8 +53,8 @@ void TestHttpParserFuzz::parsersSurviveRandomInput()
     QRandomGenerator random(20240501);
     const QDateTime now(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
     const QStringList charsets{"", "UTF-8", "UTF-16", "UTF-16BE", "UTF-7", "Shift_JIS", "x-unknown"};
-    TIdCookieManager store;
-    TIdURI current;
+    TCookieManager store;
+    TUri current;
     qsizetype total = 0;
 
     for (int round = 0; round < 3000; ++round) {
@@ -64,15 +64,15 @@ void TestHttpParserFuzz::parsersSurviveRandomInput()
         total += DecodeBytes(bytes, charsets[round % charsets.size()]).size();
         total += DecodeUtf7(bytes).size();
         total += ScanMetaHeaderLines(bytes).size();
-        total += TIdHeaderList::FromRawLines(text.split(u'\n')).Count();
-        total += TIdContentType::Parse(text).CharSet.size();
+        total += THeaderList::FromRawLines(text.split(u'\n')).Count();
+        total += TContentType::Parse(text).CharSet.size();
         total += ParseInternetDate(text).isValid() ? 1 : 0;
         total += SplitCookieHeader(text).size();
-        total += TIdNetscapeCookie::Parse(text, now).CookieName.size();
+        total += TNetscapeCookie::Parse(text, now).CookieName.size();
 
         try {
             current.MergeURL(text);
-        } catch (const EIdUnknownProtocol &) {
+        } catch (const EHttpUnknownProtocol &) {
         }
         total += current.RequestTarget().size() + current.HostHeaderValue().size();
         QVERIFY(current.Path.isEmpty() || current.Path.startsWith(u'/'));

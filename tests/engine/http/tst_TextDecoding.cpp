@@ -1,7 +1,7 @@
 #include "CharsetDecoding.h"
-#include "IdContentType.h"
-#include "IdHeaderList.h"
-#include "IdResponseTextDecoder.h"
+#include "ContentType.h"
+#include "HeaderList.h"
+#include "ResponseTextDecoder.h"
 #include "Utf7Decoding.h"
 
 #include <QRandomGenerator>
@@ -271,14 +271,14 @@ void TestTextDecoding::contentType_data()
 void TestTextDecoding::contentType()
 {
     QFETCH(QString, value);
-    const TIdContentType parsed = TIdContentType::Parse(value);
+    const TContentType parsed = TContentType::Parse(value);
     QTEST(parsed.ContentType, "type");
     QTEST(parsed.CharSet, "charset");
 }
 
 void TestTextDecoding::headerList()
 {
-    const TIdHeaderList list = TIdHeaderList::FromRawLines(
+    const THeaderList list = THeaderList::FromRawLines(
         {"Content-Type: text/html", "X-Long: one", "\t two", " three ", "no colon here", "set-cookie: a=1",
          "Set-Cookie:  b=2 ", ": nameless"});
     QCOMPARE(list.Value("content-type"), QStringLiteral("text/html"));
@@ -291,18 +291,18 @@ void TestTextDecoding::headerList()
 
 void TestTextDecoding::responseCharsetWinsOverMeta()
 {
-    TIdResponseTextDecoder decoder;
+    TResponseTextDecoder decoder;
     const QByteArray page("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"
                           "</head><body>\xC3\xA9</body></html>");
     decoder.ScanMetaHeaders(page);
     QCOMPARE(decoder.MetaCharset(), QStringLiteral("utf-8"));
-    decoder.SetResponseCharset(TIdContentType::Parse("text/html").CharSet);
+    decoder.SetResponseCharset(TContentType::Parse("text/html").CharSet);
     QCOMPARE(decoder.DecodeBody(page, true).size(), page.size());
 }
 
 void TestTextDecoding::metaFallback()
 {
-    TIdResponseTextDecoder decoder;
+    TResponseTextDecoder decoder;
     decoder.ScanMetaHeaders("<html><head><meta http-equiv=content-type content='text/html; charset=UTF-8'>");
     decoder.SetResponseCharset(QString());
     const QByteArray body("a\xC3\xA9");
@@ -312,7 +312,7 @@ void TestTextDecoding::metaFallback()
 
 void TestTextDecoding::metaListHoldsLatestPageOnly()
 {
-    TIdResponseTextDecoder decoder;
+    TResponseTextDecoder decoder;
     decoder.ScanMetaHeaders("<html><head><meta http-equiv=Content-Type content='text/html; charset=UTF-8'>"
                             "<meta http-equiv=Set-Cookie content='a=1'>");
     QCOMPARE(decoder.MetaSetCookies(), QStringList{"a=1"});

@@ -1,11 +1,11 @@
 #include "DateTimeSerial.h"
 #include "StatusText.h"
-#include "EIdHTTPProtocolException.h"
-#include "EIdIOHandlerPropInvalid.h"
+#include "EHttpProtocolException.h"
+#include "EHttpIOHandlerPropInvalid.h"
 #include "EKorvnError.h"
 #include "LoopbackPort.h"
 #include "ScriptedHttpServer.h"
-#include "TIdAntiFreeze.h"
+#include "TAntiFreeze.h"
 #include "TKorvane.h"
 
 #include <QtTest>
@@ -220,7 +220,7 @@ void TestWebPageTest::otherFailuresPassUnchanged()
     try {
         k.DoTest(TKorvane::ttWebPage, QString::fromLatin1(server.url("/missing")), 0);
         QFAIL("no exception");
-    } catch (const EIdHTTPProtocolException &e) {
+    } catch (const EHttpProtocolException &e) {
         QCOMPARE(e.Message(), QStringLiteral("HTTP/1.1 404 Not Found"));
         QCOMPARE(e.ErrorMessage(), QStringLiteral("nope"));
     }
@@ -238,7 +238,7 @@ void TestWebPageTest::failedFetchLeavesNoConnectionBehind()
     server.setReply("/page", ScriptedHttpServer::response("HTTP/1.1 200 OK", "page"));
     TKorvane k;
     watch(k);
-    QVERIFY_THROWS_EXCEPTION(EIdHTTPProtocolException,
+    QVERIFY_THROWS_EXCEPTION(EHttpProtocolException,
                              k.DoTest(TKorvane::ttWebPage, QString::fromLatin1(server.url("/missing")), 0));
     QVERIFY(!k.stHTTP->Connected());
     FStatus.clear();
@@ -256,7 +256,7 @@ void TestWebPageTest::httpsFailsBeforeAnyConnectionLine()
     try {
         k.DoTest(TKorvane::ttWebPage, QStringLiteral("https://127.0.0.1/"), 0);
         QFAIL("no exception");
-    } catch (const EIdIOHandlerPropInvalid &e) {
+    } catch (const EHttpIOHandlerPropInvalid &e) {
         QCOMPARE(e.Message(), QStringLiteral("IOHandler value is not valid"));
     }
     QCOMPARE(FStatus, QStringList(kInitiating + QStringLiteral("https://127.0.0.1/")));
@@ -275,7 +275,7 @@ void TestWebPageTest::cancelEndsAWebTest()
     QFETCH(QByteArray, reply);
     ScriptedHttpServer server;
     server.setReply("/", reply, Reply::Stall);
-    TIdAntiFreeze freeze;
+    TAntiFreeze freeze;
     TKorvane k;
     k.RestoreAccumulatedResults(1, 10.0);
     QTimer::singleShot(300, [&k] { k.CancelTest(); });

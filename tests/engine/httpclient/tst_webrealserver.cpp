@@ -1,7 +1,7 @@
 #include "LoopbackPort.h"
 #include "StatusText.h"
 #include "ScriptedHttpServer.h"
-#include "TIdAntiFreeze.h"
+#include "TAntiFreeze.h"
 #include "TKorvane.h"
 
 #include <QtTest>
@@ -147,7 +147,7 @@ void TestWebRealServer::pagesCountedExactly()
     if (path == QLatin1String("/index.html"))
         QCOMPARE(count, FIndexSize);
 
-    TIdAntiFreeze freeze;
+    TAntiFreeze freeze;
     TKorvane k;
     QStringList status;
     k.setOnStatusMsg([&status](const QString &line) { status << statusText(line); });

@@ -1,0 +1,227 @@
+#include "CookieManager.h"
+
+#include "CookieSplitting.h"
+
+#include <QReadLocker>
+#include <QWriteLocker>
+
+namespace {
+
+bool IsIPAddress(const QString &host)
+{
+    if (host.contains(u':'))
+        return true; // IPv6
+    const QStringList parts = host.split(u'.');
+    if (parts.size() != 4)
+        return false;
+    for (const QString &part : parts) {
+        if (part.isEmpty() || part.size() > 3)
+            return false;
+        for (const QChar c : part)
+            if (c < u'0' || c > u'9')
+                return false;
+    }
+    return true;
+}
+
+bool EndsWith(const QString &text, const QString &tail)
+{
+    return text.endsWith(tail, Qt::CaseInsensitive);
+}
+
+bool Equal(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+QString WithoutLeadingDot(const QString &domain)
+{
+    return domain.startsWith(u'.') ? domain.mid(1) : domain;
+}
+
+// A host may set cookies only for itself and the domains above it.
+bool HostMaySet(const QString &host, const QString &domain)
+{
+    const QString bare = WithoutLeadingDot(domain);
+    if (bare.isEmpty())
+        return false;
+    if (Equal(host, bare))
+        return true;
+    return !IsIPAddress(host) && EndsWith(host, u'.' + bare);
+}
+
+// The match used when choosing cookies for a request. A leading "." does not keep
+// the cookie from the host it names, or a host could never get back what it set
+// for itself (".localhost", or a versioned cookie's ".host" default).
+bool DomainSelects(const QString &host, const QString &domain)
+{
+    const QString bare = WithoutLeadingDot(domain);
+    if (bare.isEmpty())
+        return false;
+    return Equal(host, bare) || EndsWith(host, u'.' + bare);
+}
+
+bool HasControlCharacters(const QString &text)
+{
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return true;
+    return false;
+}
+
+int RequestPort(const TUri &uri)
+{
+    const int port = uri.PortNumber();
+    return port > 0 ? port : 80;
+}
+
+QString Quoted(const QString &text)
+{
+    return u'"' + text + u'"';
+}
+
+QString CookieLineValue(const TNetscapeCookie &cookie)
+{
+    if (cookie.Version <= 0)
+        return cookie.CookieName + u'=' + cookie.Value;
+    QString value = QStringLiteral("$Version=") + Quoted(QString::number(cookie.Version)) + QStringLiteral("; ")
+                    + cookie.CookieName + u'=' + Quoted(cookie.Value);
+    if (!cookie.Path.isEmpty())
+        value += QStringLiteral("; $Path=") + Quoted(cookie.Path);
+    if (!cookie.Domain.isEmpty())
+        value += QStringLiteral("; $Domain=") + Quoted(cookie.Domain);
+    return value;
+}
+
+} // namespace
+
+void TCookieManager::ApplyDefaults(TNetscapeCookie &cookie, const TUri &uri)
+{
+    if (cookie.Kind == TCookieKind::RFC2965) {
+        if (cookie.Domain.isEmpty())
+            cookie.Domain = uri.Host;
+        if (cookie.PortGiven && cookie.PortList.isEmpty())
+            cookie.PortList.append(RequestPort(uri));
+        return;
+    }
+    if (!cookie.Domain.isEmpty())
+        return;
+    if (cookie.Version == 1)
+        cookie.Domain = u'.' + uri.Host;
+    else
+        cookie.Domain = uri.Host.contains(u'.') ? uri.Host : u'.' + uri.Host;
+}
+
+bool TCookieManager::IsAccepted(const TNetscapeCookie &cookie, const TUri &uri)
+{
+    // Line breaks or other controls could end up in a request header.
+    if (HasControlCharacters(cookie.CookieName) || HasControlCharacters(cookie.Value)
+        || HasControlCharacters(cookie.Domain) || HasControlCharacters(cookie.Path))
+        return false;
+    // An explicit domain must name more than a top-level label ("com", ".com").
+    if (cookie.DomainGiven && !WithoutLeadingDot(cookie.Domain).contains(u'.')
+        && !Equal(WithoutLeadingDot(cookie.Domain), uri.Host))
+        return false;
+    if (!HostMaySet(uri.Host, cookie.Domain))
+        return false;
+
+    if (cookie.Kind == TCookieKind::RFC2965) {
+        if (!(uri.Path + uri.Document).startsWith(cookie.Path, Qt::CaseInsensitive))
+            return false;
+        return !cookie.PortGiven || cookie.PortList.contains(RequestPort(uri));
+    }
+    if (cookie.Version != 1)
+        return cookie.Domain.contains(u'.');
+
+    const QString &domain = cookie.Domain;
+    if (!(uri.Path + uri.Document).startsWith(cookie.Path, Qt::CaseInsensitive))
+        return false;
+    if (!domain.startsWith(u'.') || domain.indexOf(u'.', 1) < 0)
+        return false;
+    if (IsIPAddress(uri.Host))
+        return false;
+    if (Equal(uri.Host, domain.mid(1)))
+        return true;
+    if (!EndsWith(uri.Host, domain) || uri.Host.size() <= domain.size())
+        return false;
+    return !uri.Host.left(uri.Host.size() - domain.size()).contains(u'.');
+}
+
+void TCookieManager::AddServerCookies(const QStringList &setCookies, const QStringList &setCookies2,
+                                        const TUri &uri, const QDateTime &now)
+{
+    QList<TNetscapeCookie> ordinary;
+    for (const QString &value : setCookies)
+        for (const QString &text : SplitCookieHeader(value))
+            ordinary.append(TNetscapeCookie::Parse(text, now, TCookieKind::RFC2109));
+    QList<TNetscapeCookie> cookies2;
+    for (const QString &value : setCookies2)
+        for (const QString &text : SplitCookieHeader(value))
+            cookies2.append(TNetscapeCookie::Parse(text, now, TCookieKind::RFC2965));
+
+    // A Set-Cookie2 cookie supersedes the Set-Cookie cookie of the same name.
+    for (const TNetscapeCookie &cookie2 : std::as_const(cookies2))
+        ordinary.removeIf([&](const TNetscapeCookie &c) { return Equal(c.CookieName, cookie2.CookieName); });
+
+    QWriteLocker lock(&FLock);
+    for (QList<TNetscapeCookie> *list : {&ordinary, &cookies2}) {
+        for (TNetscapeCookie &cookie : *list) {
+            ApplyDefaults(cookie, uri);
+            if (IsAccepted(cookie, uri))
+                Store(cookie);
+        }
+    }
+}
+
+void TCookieManager::Store(const TNetscapeCookie &cookie)
+{
+    for (TNetscapeCookie &stored : FCookies) {
+        if (Equal(stored.CookieName, cookie.CookieName)) {
+            stored = cookie;
+            return;
+        }
+    }
+    FCookies.append(cookie);
+}
+
+void TCookieManager::PurgeExpired(const QDateTime &now)
+{
+    QWriteLocker lock(&FLock);
+    FCookies.removeIf([&](const TNetscapeCookie &c) { return c.Expires.isValid() && c.Expires <= now; });
+}
+
+QList<TCookieManager::HeaderLine> TCookieManager::GenerateClientCookies(const TUri &uri, bool secure,
+                                                                             const QDateTime &now)
+{
+    PurgeExpired(now);
+
+    QReadLocker lock(&FLock);
+    QList<HeaderLine> lines;
+    bool anyCookie2 = false;
+    const int port = RequestPort(uri);
+    for (const TNetscapeCookie &cookie : std::as_const(FCookies)) {
+        if (cookie.Value.isEmpty() || !DomainSelects(uri.Host, cookie.Domain)
+            || !uri.Path.startsWith(cookie.Path, Qt::CaseInsensitive) || (cookie.Secure && !secure))
+            continue;
+        const bool isCookie2 = cookie.Kind == TCookieKind::RFC2965;
+        if (isCookie2 && !cookie.PortList.isEmpty() && !cookie.PortList.contains(port))
+            continue;
+        anyCookie2 = anyCookie2 || isCookie2;
+        lines.append({isCookie2 ? QStringLiteral("Cookie2") : QStringLiteral("Cookie"), CookieLineValue(cookie)});
+    }
+    if (!lines.isEmpty() && !anyCookie2)
+        lines.append({QStringLiteral("Cookie2"), QStringLiteral("$Version=\"1\"")});
+    return lines;
+}
+
+QList<TNetscapeCookie> TCookieManager::Cookies() const
+{
+    QReadLocker lock(&FLock);
+    return FCookies;
+}
+
+qsizetype TCookieManager::Count() const
+{
+    QReadLocker lock(&FLock);
+    return FCookies.size();
+}

@@ -1,0 +1,34 @@
+#include "ResponseTextDecoder.h"
+
+#include "CharsetDecoding.h"
+#include "ContentType.h"
+#include "MetaHeaderScan.h"
+
+void TResponseTextDecoder::ScanMetaHeaders(const QByteArray &html)
+{
+    FMetaHeaders = THeaderList::FromRawLines(ScanMetaHeaderLines(html));
+}
+
+QString TResponseTextDecoder::MetaCharset() const
+{
+    if (!FMetaHeaders.Contains(QStringLiteral("Content-Type")))
+        return {};
+    return TContentType::Parse(FMetaHeaders.Value(QStringLiteral("Content-Type"))).CharSet;
+}
+
+QString TResponseTextDecoder::EffectiveCharset(bool useMetaFallback) const
+{
+    if (!FResponseCharset.isEmpty() || !useMetaFallback)
+        return FResponseCharset;
+    return MetaCharset();
+}
+
+QString TResponseTextDecoder::DecodeBody(const QByteArray &buffer, bool useMetaFallback) const
+{
+    return DecodeBytes(buffer, EffectiveCharset(useMetaFallback));
+}
+
+qsizetype TResponseTextDecoder::DecodedBodyLength(const QByteArray &buffer, bool useMetaFallback) const
+{
+    return DecodedLength(buffer, EffectiveCharset(useMetaFallback));
+}

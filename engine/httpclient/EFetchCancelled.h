@@ -1,0 +1,10 @@
+#pragma once
+
+#include "EHttpException.h"
+
+// Raised when the fetch was cancelled by its owner; the connection has been closed.
+class EFetchCancelled : public EHttpException
+{
+public:
+    EFetchCancelled() : EHttpException(QStringLiteral("Fetch cancelled.")) {}
+};

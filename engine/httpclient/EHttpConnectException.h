@@ -1,0 +1,10 @@
+#pragma once
+
+#include "EHttpException.h"
+
+// A connect failure that carries no system error code.
+class EHttpConnectException : public EHttpException
+{
+public:
+    using EHttpException::EHttpException;
+};

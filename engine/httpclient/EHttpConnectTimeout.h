@@ -1,0 +1,10 @@
+#pragma once
+
+#include "EHttpException.h"
+
+// Raised when the connect did not finish within the time allowed.
+class EHttpConnectTimeout : public EHttpException
+{
+public:
+    EHttpConnectTimeout() : EHttpException(QStringLiteral("Connect timed out.")) {}
+};

@@ -1,0 +1,6 @@
+#include "EHttpException.h"
+
+EHttpException::EHttpException(const QString &message)
+    : FMessage(message), FUtf8(message.toUtf8())
+{
+}

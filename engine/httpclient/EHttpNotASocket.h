@@ -1,0 +1,10 @@
+#pragma once
+
+#include "EHttpSocketError.h"
+
+// A socket call was made on a handle that is no (longer a) socket.
+class EHttpNotASocket : public EHttpSocketError
+{
+public:
+    using EHttpSocketError::EHttpSocketError;
+};

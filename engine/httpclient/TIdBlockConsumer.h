@@ -1,9 +1,0 @@
-#pragma once
-
-#include <QByteArrayView>
-
-#include <functional>
-
-// Takes body bytes that are used as they arrive rather than kept; the view is valid only
-// during the call.
-using TIdBlockConsumer = std::function<void(QByteArrayView block)>;

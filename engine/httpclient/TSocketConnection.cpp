@@ -1,0 +1,513 @@
+#include "TSocketConnection.h"
+#include "EHttpConnClosedGracefully.h"
+#include "EHttpConnectException.h"
+#include "EHttpConnectTimeout.h"
+#include "EHttpNotASocket.h"
+#include "EHttpReadLnMaxLineLengthExceeded.h"
+#include "EReadTimeout.h"
+#include "EHttpSocketError.h"
+#include "TAntiFreeze.h"
+#include "TWorkerCall.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <cstring>
+#include <memory>
+#include <string>
+
+TSocketConnection::TSocketConnection(QObject *parent) : QObject(parent) {}
+
+TSocketConnection::~TSocketConnection()
+{
+    Close();
+}
+
+void TSocketConnection::Notify(THttpStatus status, const QString &argument)
+{
+    if (OnStatus)
+        OnStatus(this, status, HttpStatusText(status, argument));
+}
+
+void TSocketConnection::CheckCancel()
+{
+    if (FCancel.IsRaised()) {
+        Close();
+        FCancel.Check();
+    }
+}
+
+void TSocketConnection::FailWithErrno(int code)
+{
+    Close();
+    if (code == ENOTSOCK || code == EBADF)
+        throw EHttpNotASocket(code, QString::fromLocal8Bit(std::strerror(code)));
+    throw EHttpSocketError::FromErrno(code);
+}
+
+void TSocketConnection::Close()
+{
+    if (FSocket >= 0) {
+        ::close(FSocket);
+        FSocket = -1;
+    }
+    FInBuf.clear();
+    FInPos = 0;
+}
+
+void TSocketConnection::PeerClosed()
+{
+    Close();
+    Notify(hsDisconnected);
+}
+
+void TSocketConnection::ServeAfterBlock()
+{
+    // Every block would mean one event-loop pass per 32 KiB; a frame's time between passes
+    // keeps the window just as responsive without slowing a fast transfer.
+    constexpr qint64 minimumGapNs = 10'000'000;
+    if (!TAntiFreeze::ShouldUse())
+        return;
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const qint64 nowNs = qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    if (nowNs - FLastServedNs < minimumGapNs)
+        return;
+    FLastServedNs = nowNs;
+    TAntiFreeze::DoProcess();
+}
+
+int TSocketConnection::DataStepMs() const
+{
+    TAntiFreeze *antiFreeze = TAntiFreeze::Instance();
+    return antiFreeze ? antiFreeze->IdleTimeOut() : 250;
+}
+
+bool TSocketConnection::WaitFor(int fd, short events, int timeoutMs, int stepMs)
+{
+    const bool serve = TAntiFreeze::ShouldUse();
+    long long waited = 0;
+    for (;;) {
+        CheckCancel();
+        int slice = timeoutMs < 0 ? -1 : int(std::max<long long>(timeoutMs - waited, 0));
+        if (serve)
+            slice = slice < 0 ? stepMs : std::min(slice, stepMs);
+        pollfd fds[2] = {{fd, events, 0}, {FCancel.Fd(), POLLIN, 0}};
+        const int ready = ::poll(fds, 2, slice);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            FailWithErrno(errno);
+        }
+        CheckCancel();
+        if (fds[0].revents != 0) {
+            if (serve && TAntiFreeze::ServeWhenBusy())
+                TAntiFreeze::DoProcess();
+            return true;
+        }
+        if (slice > 0)
+            waited += slice;
+        if (serve) {
+            TAntiFreeze::DoProcess();
+            CheckCancel();
+        }
+        if (timeoutMs >= 0 && waited >= timeoutMs)
+            return false;
+    }
+}
+
+void TSocketConnection::Connect(const QString &host, int port, int ipVersion, int connectTimeoutMs)
+{
+    Close();
+    CheckCancel();
+    if (port < 1 || port > 65535)
+        throw EHttpConnectException(QStringLiteral("Invalid port number: %1").arg(port));
+
+    const int family = ipVersion == 6 ? AF_INET6 : AF_INET;
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    const QByteArray hostBytes = host.toUtf8();
+    if (family == AF_INET6) {
+        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&address);
+        if (::inet_pton(AF_INET6, hostBytes.constData(), &in6->sin6_addr) == 1) {
+            in6->sin6_family = AF_INET6;
+            length = sizeof(sockaddr_in6);
+        }
+    } else {
+        auto *in4 = reinterpret_cast<sockaddr_in *>(&address);
+        if (::inet_pton(AF_INET, hostBytes.constData(), &in4->sin_addr) == 1) {
+            in4->sin_family = AF_INET;
+            length = sizeof(sockaddr_in);
+        }
+    }
+    if (length == 0) {
+        Notify(hsResolving, host);
+        Lookup(host, family, address, length);
+    }
+
+    char numeric[INET6_ADDRSTRLEN] = {};
+    if (family == AF_INET6) {
+        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&address);
+        in6->sin6_port = htons(uint16_t(port));
+        ::inet_ntop(AF_INET6, &in6->sin6_addr, numeric, sizeof numeric);
+    } else {
+        auto *in4 = reinterpret_cast<sockaddr_in *>(&address);
+        in4->sin_port = htons(uint16_t(port));
+        ::inet_ntop(AF_INET, &in4->sin_addr, numeric, sizeof numeric);
+    }
+    Notify(hsConnecting, QString::fromLatin1(numeric));
+
+    int limit = connectTimeoutMs;
+    if (limit <= 0)
+        limit = TAntiFreeze::ShouldUse() ? AntiFreezeConnectLimitMs : -1;
+    ConnectTo(address, length, limit);
+    FHost = host;
+    FPort = port;
+    FIPVersion = ipVersion == 6 ? 6 : 4;
+}
+
+void TSocketConnection::Lookup(const QString &host, int family, sockaddr_storage &address,
+                                 socklen_t &length)
+{
+    struct Result
+    {
+        int code = 0;
+        int savedErrno = 0;
+        sockaddr_storage address{};
+        socklen_t length = 0;
+    };
+    auto result = std::make_shared<Result>();
+    TWorkerCall call([result, name = host.toStdString(), family](int) {
+        addrinfo hints{};
+        hints.ai_family = family;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *found = nullptr;
+        result->code = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+        result->savedErrno = errno;
+        if (result->code == 0) {
+            if (found && found->ai_addrlen <= sizeof result->address) {
+                std::memcpy(&result->address, found->ai_addr, found->ai_addrlen);
+                result->length = found->ai_addrlen;
+            } else {
+                result->code = EAI_NONAME;
+            }
+            ::freeaddrinfo(found);
+        }
+    });
+    // A lookup cannot be interrupted: on a cancel the worker is left to finish by itself.
+    WaitFor(call.DoneFd(), POLLIN, -1, std::min(DataStepMs(), ConnectStepMs));
+    if (result->code != 0)
+        throw EHttpSocketError::FromLookup(result->code, result->savedErrno);
+    address = result->address;
+    length = result->length;
+}
+
+void TSocketConnection::ConnectTo(const sockaddr_storage &address, socklen_t length, int limitMs)
+{
+    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        throw EHttpSocketError::FromErrno(errno);
+
+    auto error = std::make_shared<int>(0);
+    auto job = [error, fd, address, length](int abortFd) {
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), length) == 0)
+            return;
+        if (errno != EINPROGRESS && errno != EINTR) {
+            *error = errno;
+            return;
+        }
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {abortFd, POLLIN, 0}};
+        while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+        }
+        if (fds[1].revents != 0) {
+            *error = ECANCELED;
+            return;
+        }
+        int soError = 0;
+        socklen_t soLength = sizeof soError;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &soLength) != 0)
+            soError = errno;
+        *error = soError;
+    };
+    std::unique_ptr<TWorkerCall> call;
+    try {
+        call = std::make_unique<TWorkerCall>(job);
+    } catch (...) {
+        ::close(fd); // no worker (out of descriptors or threads): the socket must not leak
+        throw;
+    }
+
+    bool finished = false;
+    try {
+        finished = WaitFor(call->DoneFd(), POLLIN, limitMs, std::min(DataStepMs(), ConnectStepMs));
+    } catch (...) {
+        call->AbortAndJoin(); // the worker still uses the socket
+        ::close(fd);
+        throw;
+    }
+    call->AbortAndJoin();
+    if (!finished) {
+        ::close(fd);
+        throw EHttpConnectTimeout();
+    }
+    if (*error != 0) {
+        ::close(fd);
+        throw EHttpSocketError::FromErrno(*error);
+    }
+    FSocket = fd;
+    FInBuf.clear();
+    FInPos = 0;
+}
+
+void TSocketConnection::Write(const QByteArray &data)
+{
+    qsizetype sent = 0;
+    while (sent < data.size()) {
+        CheckCancel();
+        if (!Connected())
+            throw EHttpConnClosedGracefully();
+        const qsizetype piece = std::min<qsizetype>(data.size() - sent, SendBufferSize);
+        const ssize_t written = ::send(FSocket, data.constData() + sent, size_t(piece), MSG_NOSIGNAL);
+        if (written >= 0) {
+            sent += written;
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            WaitFor(FSocket, POLLOUT, -1, DataStepMs());
+            continue;
+        }
+        FailWithErrno(errno);
+    }
+}
+
+qsizetype TSocketConnection::Receive(char *target, qsizetype capacity)
+{
+    for (;;) {
+        CheckCancel();
+        if (!Connected())
+            return 0;
+        const ssize_t got = ::recv(FSocket, target, size_t(capacity), 0);
+        if (got > 0)
+            return got;
+        if (got == 0) {
+            PeerClosed();
+            return 0;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            FailWithErrno(errno);
+        if (!WaitFor(FSocket, POLLIN, ReadWaitMs(), DataStepMs()))
+            throw EReadTimeout();
+    }
+}
+
+bool TSocketConnection::FillBuffer()
+{
+    if (FInPos > 0 && (FInPos == FInBuf.size() || FInPos >= RecvBufferSize)) {
+        FInBuf.remove(0, FInPos);
+        FInPos = 0;
+    }
+    const qsizetype old = FInBuf.size();
+    FInBuf.resize(old + RecvBufferSize);
+    qsizetype got = 0;
+    try {
+        got = Receive(FInBuf.data() + old, RecvBufferSize);
+    } catch (...) {
+        if (FInBuf.size() >= old)
+            FInBuf.resize(old);
+        throw;
+    }
+    if (got == 0)
+        return false; // Close() has emptied the buffer
+    FInBuf.resize(old + got);
+    return true;
+}
+
+QString TSocketConnection::AsciiText(const char *data, qsizetype length)
+{
+    QString text(length, Qt::Uninitialized);
+    QChar *out = text.data();
+    for (qsizetype i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(data[i]);
+        out[i] = QChar(byte < 0x80 ? char16_t(byte) : u'?');
+    }
+    return text;
+}
+
+QByteArray TSocketConnection::AsciiBytes(const QString &text)
+{
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text.at(i).unicode();
+        bytes[i] = unit < 0x80 ? char(unit) : '?';
+    }
+    return bytes;
+}
+
+QString TSocketConnection::ReadLn()
+{
+    qsizetype scanned = 0; // bytes after FInPos already known to hold no LF
+    for (;;) {
+        const qsizetype lf = FInBuf.indexOf('\n', FInPos + scanned);
+        if (lf >= 0) {
+            qsizetype length = lf - FInPos;
+            if (length > MaxLineLength)
+                throw EHttpReadLnMaxLineLengthExceeded();
+            const char *line = FInBuf.constData() + FInPos;
+            FInPos = lf + 1;
+            if (length > 0 && line[length - 1] == '\r')
+                --length;
+            return AsciiText(line, length);
+        }
+        scanned = Buffered();
+        if (scanned > MaxLineLength)
+            throw EHttpReadLnMaxLineLengthExceeded();
+        if (!FillBuffer())
+            throw EHttpConnClosedGracefully();
+        // Lines that stream in without a pause (a long header block, a body of small
+        // chunks) never reach an idle wait, so the queue is served here as for body blocks.
+        ServeAfterBlock();
+        CheckCancel();
+    }
+}
+
+void TSocketConnection::ReadBytes(qint64 count, QByteArray *dest, const TBlockConsumer &consume)
+{
+    qint64 remaining = count;
+    const qsizetype fromBuffer = qsizetype(std::min<qint64>(remaining, Buffered()));
+    if (fromBuffer > 0) {
+        if (dest)
+            dest->append(FInBuf.constData() + FInPos, fromBuffer);
+        else if (consume)
+            consume(QByteArrayView(FInBuf.constData() + FInPos, fromBuffer));
+        FInPos += fromBuffer;
+        remaining -= fromBuffer;
+    }
+    if (Buffered() == 0) {
+        FInBuf.resize(0);
+        FInPos = 0;
+    }
+    if (remaining > 0 && FScratch.isEmpty() && !dest)
+        FScratch.resize(RecvBufferSize);
+    while (remaining > 0) {
+        const qsizetype block = qsizetype(std::min<qint64>(remaining, RecvBufferSize));
+        qsizetype got = 0;
+        if (dest) {
+            const qsizetype old = dest->size();
+            dest->resize(old + block);
+            try {
+                got = Receive(dest->data() + old, block);
+            } catch (...) {
+                dest->resize(old);
+                throw;
+            }
+            dest->resize(old + got);
+        } else {
+            got = Receive(FScratch.data(), block);
+            if (got > 0 && consume)
+                consume(QByteArrayView(FScratch.constData(), got));
+        }
+        if (got == 0)
+            throw EHttpConnClosedGracefully();
+        remaining -= got;
+        ServeAfterBlock();
+        CheckCancel();
+    }
+}
+
+void TSocketConnection::ReadUntilClose(QByteArray *dest, const TBlockConsumer &consume)
+{
+    if (Buffered() > 0) {
+        if (dest)
+            dest->append(FInBuf.constData() + FInPos, Buffered());
+        else if (consume)
+            consume(QByteArrayView(FInBuf.constData() + FInPos, Buffered()));
+        FInBuf.resize(0);
+        FInPos = 0;
+    }
+    if (FScratch.isEmpty() && !dest)
+        FScratch.resize(RecvBufferSize);
+    for (;;) {
+        qsizetype got = 0;
+        if (dest) {
+            const qsizetype old = dest->size();
+            dest->resize(old + RecvBufferSize);
+            try {
+                got = Receive(dest->data() + old, RecvBufferSize);
+            } catch (...) {
+                dest->resize(old);
+                throw;
+            }
+            dest->resize(old + got);
+        } else {
+            got = Receive(FScratch.data(), RecvBufferSize);
+            if (got > 0 && consume)
+                consume(QByteArrayView(FScratch.constData(), got));
+        }
+        if (got == 0)
+            return;
+        ServeAfterBlock();
+        CheckCancel();
+    }
+}
+
+bool TSocketConnection::WaitForData(int timeoutMs)
+{
+    if (Buffered() > 0)
+        return true;
+    if (!Connected())
+        return false;
+    return WaitFor(FSocket, POLLIN, timeoutMs, DataStepMs());
+}
+
+bool TSocketConnection::CheckForDisconnect()
+{
+    if (!Connected())
+        return false;
+    if (Buffered() > 0)
+        return true;
+    char probe;
+    for (;;) {
+        const ssize_t got = ::recv(FSocket, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (got > 0)
+            return true;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;
+        PeerClosed(); // closed, or reset: either way no longer usable
+        return false;
+    }
+}
+
+void TSocketConnection::DiscardPendingInput()
+{
+    FInBuf.resize(0);
+    FInPos = 0;
+    if (!Connected())
+        return;
+    if (FScratch.isEmpty())
+        FScratch.resize(RecvBufferSize);
+    // Bounded: a server that keeps streaming is dealt with by the next read, not here.
+    for (int blocks = 0; blocks < 1024; ++blocks) {
+        const ssize_t got = ::recv(FSocket, FScratch.data(), size_t(FScratch.size()), MSG_DONTWAIT);
+        if (got > 0)
+            continue;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        PeerClosed();
+        return;
+    }
+}

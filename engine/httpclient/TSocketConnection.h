@@ -1,0 +1,102 @@
+#pragma once
+
+#include "TBlockConsumer.h"
+#include "TCancelFlag.h"
+#include "THttpStatus.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <sys/socket.h>
+
+// The HTTP client's connection layer: one blocking TCP connection at a time, input buffered
+// in blocks, lines read as 7-bit ASCII. Every wait can be cancelled and, with an active
+// TAntiFreeze on the GUI thread, is cut into steps that serve the event queue. Socket
+// errors and cancels close the connection without a notification.
+class TSocketConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int RecvBufferSize = 32768;
+    static constexpr int SendBufferSize = 32768;
+    static constexpr int MaxLineLength = 16384;
+    static constexpr int ConnectStepMs = 125;
+    static constexpr int AntiFreezeConnectLimitMs = 120000;
+
+    explicit TSocketConnection(QObject *parent = nullptr);
+    ~TSocketConnection() override;
+
+    // Reports hsResolving (unless the host is numeric) and hsConnecting, then connects.
+    // connectTimeoutMs > 0 limits the connect; otherwise the limit is 120000 ms of wait
+    // steps with the anti-freeze in use and none without.
+    void Connect(const QString &host, int port, int ipVersion, int connectTimeoutMs);
+    bool Connected() const { return FSocket >= 0; }
+    // Closes without a notification and drops buffered input.
+    void Close();
+
+    QString Host() const { return FHost; }
+    int Port() const { return FPort; }
+    int IPVersion() const { return FIPVersion; }
+
+    // Milliseconds a read waits for data before EReadTimeout; 0 or less waits without limit.
+    int ReadTimeout() const { return FReadTimeout; }
+    void setReadTimeout(int value) { FReadTimeout = value; }
+
+    // Sends all of data.
+    void Write(const QByteArray &data);
+    // One line up to LF, CR dropped, bytes above 0x7F as "?". Raises
+    // EHttpReadLnMaxLineLengthExceeded when the LF lies more than MaxLineLength bytes ahead, and
+    // EHttpConnClosedGracefully when the server closes before the line is complete.
+    QString ReadLn();
+    // Appends exactly count bytes to dest; when dest is null, hands each block to consume
+    // (if set) and drops it. When the server closes first, what arrived stays in dest (or
+    // has been consumed) and EHttpConnClosedGracefully is raised.
+    void ReadBytes(qint64 count, QByteArray *dest, const TBlockConsumer &consume = {});
+    // Appends (or consumes, or drops) everything up to the server's close.
+    void ReadUntilClose(QByteArray *dest, const TBlockConsumer &consume = {});
+    // True when input is buffered or arrives within timeoutMs (negative: no limit).
+    bool WaitForData(int timeoutMs);
+    // Without waiting: when the server has closed and nothing is pending, closes and reports
+    // hsDisconnected. Returns whether the connection is still open.
+    bool CheckForDisconnect();
+    // Drops pending input; a close found meanwhile closes and reports hsDisconnected.
+    void DiscardPendingInput();
+
+    TCancelFlag &CancelFlag() { return FCancel; }
+
+    // Bytes to 7-bit ASCII text and back; anything outside becomes "?".
+    static QString AsciiText(const char *data, qsizetype length);
+    static QByteArray AsciiBytes(const QString &text);
+
+    THttpStatusEvent OnStatus;
+
+private:
+    void Notify(THttpStatus status, const QString &argument = QString());
+    void CheckCancel();
+    [[noreturn]] void FailWithErrno(int code);
+    void PeerClosed();
+    bool WaitFor(int fd, short events, int timeoutMs, int stepMs);
+    void Lookup(const QString &host, int family, sockaddr_storage &address, socklen_t &length);
+    void ConnectTo(const sockaddr_storage &address, socklen_t length, int limitMs);
+    qsizetype Buffered() const { return FInBuf.size() - FInPos; }
+    // One receive into target: > 0 bytes read; 0 the server closed (already handled).
+    qsizetype Receive(char *target, qsizetype capacity);
+    // Appends one received block to the input buffer; false when the server closed.
+    bool FillBuffer();
+    int ReadWaitMs() const { return FReadTimeout > 0 ? FReadTimeout : -1; }
+    int DataStepMs() const;
+    void ServeAfterBlock();
+
+    int FSocket = -1;
+    QString FHost;
+    int FPort = 0;
+    int FIPVersion = 4;
+    int FReadTimeout = -1;
+    QByteArray FInBuf;
+    qsizetype FInPos = 0;
+    QByteArray FScratch; // target for dropped bytes
+    qint64 FLastServedNs = 0;
+    TCancelFlag FCancel;
+};
