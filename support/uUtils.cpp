@@ -15,10 +15,10 @@ namespace {
 const QString WebSchemePrefix = QStringLiteral("http://");
 const QString MailSchemePrefix = QStringLiteral("mailto:");
 
-void openWithDesktop(const QString& address)
+bool openWithDesktop(const QString& address)
 {
     // Tolerant parsing percent-encodes what a URL cannot hold as typed.
-    QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
+    return QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
 }
 
 TAddressOpener& addressOpener()
@@ -56,24 +56,39 @@ bool IsWindowsVersion6OrLater()
     return ok && IsWindowsVersion6OrLater(major);
 }
 
-void OpenWebAddress(const QString& Address, QWidget* OwnerWindow)
+QString WebAddressUrl(const QString& Address)
+{
+    return WebSchemePrefix + Address;
+}
+
+QString MailAddressUrl(const QString& Address)
+{
+    return MailSchemePrefix + Address;
+}
+
+QString UpgradePageUrl(const QString& ProgName, const QString& MajorVersion, const QString& MinorVersion)
+{
+    return WebAddressUrl(QStringLiteral(KORVANE_WEB_HOST) + QStringLiteral("/upg.php?program=") + ProgName
+                         + QStringLiteral("&version=") + MajorVersion + QLatin1Char('.') + MinorVersion);
+}
+
+bool OpenWebAddress(const QString& Address, QWidget* OwnerWindow)
 {
     Q_UNUSED(OwnerWindow);  // the desktop opens its own window
-    addressOpener()(WebSchemePrefix + Address);
+    return addressOpener()(WebAddressUrl(Address));
 }
 
-void OpenMailAddress(const QString& Address, QWidget* OwnerWindow)
+bool OpenMailAddress(const QString& Address, QWidget* OwnerWindow)
 {
     Q_UNUSED(OwnerWindow);
-    addressOpener()(MailSchemePrefix + Address);
+    return addressOpener()(MailAddressUrl(Address));
 }
 
-void OpenUpgradePage(const QString& ProgName, const QString& MajorVersion,
+bool OpenUpgradePage(const QString& ProgName, const QString& MajorVersion,
                      const QString& MinorVersion, QWidget* OwnerWindow)
 {
-    OpenWebAddress(QStringLiteral(KORVANE_WEB_HOST) + QStringLiteral("/upg.php?program=") + ProgName
-                       + QStringLiteral("&version=") + MajorVersion + QLatin1Char('.') + MinorVersion,
-                   OwnerWindow);
+    Q_UNUSED(OwnerWindow);
+    return addressOpener()(UpgradePageUrl(ProgName, MajorVersion, MinorVersion));
 }
 
 TAddressOpener SetAddressOpener(TAddressOpener opener)

@@ -6,8 +6,8 @@
 
 class QWidget;
 
-// Small shell and system helpers of the main window. They keep no state and
-// report no errors.
+// Small shell and system helpers of the main window. They keep no state; the openers
+// say whether a program took the address, so the caller can tell the user when none did.
 namespace uUtils {
 
 // The only folder id the program uses: the per-user local application data
@@ -25,17 +25,24 @@ bool IsWindowsVersion6OrLater();
 // The decision itself, for a given major version.
 bool IsWindowsVersion6OrLater(int majorVersion);
 
+// The addresses the openers below hand to the desktop.
+QString WebAddressUrl(const QString& Address);
+QString MailAddressUrl(const QString& Address);
+QString UpgradePageUrl(const QString& ProgName, const QString& MajorVersion, const QString& MinorVersion);
+
 // Opens "http://" + Address with the user's browser. Address has no scheme.
-void OpenWebAddress(const QString& Address, QWidget* OwnerWindow = nullptr);
+// Each opener returns false when no program could be started for the address.
+bool OpenWebAddress(const QString& Address, QWidget* OwnerWindow = nullptr);
 // Opens "mailto:" + Address with the user's mail program.
-void OpenMailAddress(const QString& Address, QWidget* OwnerWindow = nullptr);
+bool OpenMailAddress(const QString& Address, QWidget* OwnerWindow = nullptr);
 // Opens http://<web host>/upg.php?program=<ProgName>&version=<Major>.<Minor>.
-void OpenUpgradePage(const QString& ProgName, const QString& MajorVersion,
+bool OpenUpgradePage(const QString& ProgName, const QString& MajorVersion,
                      const QString& MinorVersion, QWidget* OwnerWindow = nullptr);
 
-// What actually opens an address; by default QDesktopServices::openUrl.
-// Tests install their own to capture the address instead of launching a browser.
-using TAddressOpener = std::function<void(const QString& address)>;
+// What actually opens an address (false: nothing could open it); by default
+// QDesktopServices::openUrl. Tests install their own to capture the address instead of
+// launching a browser.
+using TAddressOpener = std::function<bool(const QString& address)>;
 // Installs an opener (an empty function restores the default); returns the previous one.
 TAddressOpener SetAddressOpener(TAddressOpener opener);
 

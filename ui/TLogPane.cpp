@@ -6,7 +6,10 @@ TLogPane::TLogPane(QWidget* parent)
     : QPlainTextEdit(parent)
 {
     setReadOnly(true);
-    setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long lines wrap at the pane's edge rather than scrolling sideways.
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Reachable by mouse only; Tab passes it by.
     setFocusPolicy(Qt::ClickFocus);

@@ -798,18 +798,27 @@ QString TfMain::HelpPage() const
 void TfMain::KorvaneHelp1Click()
 {
     const QString page = HelpPage();
-    if (!page.isEmpty())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+    if (page.isEmpty()) {
+        AddLogLine(QStringLiteral("Could not open the help: Help/Korvane.html was not found beside the program "
+                                  "or in its data folder"));
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
+        LogNotOpened(QStringLiteral("the help page"), page);
 }
 
 void TfMain::OstrelleWebSite1Click()
 {
-    uUtils::OpenWebAddress(QStringLiteral(KORVANE_WEB_HOST), this);
+    const QString host = QStringLiteral(KORVANE_WEB_HOST);
+    if (!uUtils::OpenWebAddress(host, this))
+        LogNotOpened(QStringLiteral("the web site"), uUtils::WebAddressUrl(host));
 }
 
 void TfMain::EmailSupport1Click()
 {
-    uUtils::OpenMailAddress(QStringLiteral(KORVANE_SUPPORT_MAIL), this);
+    const QString mail = QStringLiteral(KORVANE_SUPPORT_MAIL);
+    if (!uUtils::OpenMailAddress(mail, this))
+        LogNotOpened(QStringLiteral("a mail to support"), uUtils::MailAddressUrl(mail));
 }
 
 void TfMain::CheckforUpdateClick()
@@ -817,7 +826,14 @@ void TfMain::CheckforUpdateClick()
     const QString minor = AboutInfo1->MinorVersion();
     const QString major = AboutInfo1->MajorVersion();
     const QString program = AboutInfo1->InternalName();
-    uUtils::OpenUpgradePage(program, major, minor, this);
+    if (!uUtils::OpenUpgradePage(program, major, minor, this))
+        LogNotOpened(QStringLiteral("the update page"), uUtils::UpgradePageUrl(program, major, minor));
+}
+
+void TfMain::LogNotOpened(const QString& what, const QString& address)
+{
+    // The desktop gives no reason; what the user can act on is that nothing is set up for it.
+    AddLogLine(QStringLiteral("Could not open %1 (%2): no program is set up to open it").arg(what, address));
 }
 
 void TfMain::About1Click()

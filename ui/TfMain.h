@@ -157,6 +157,8 @@ private:
     void ReportStateError(const std::exception& error) override;
 
     void AddLogLine(const QString& text);
+    // Tells the user in the log that no program could open an address.
+    void LogNotOpened(const QString& what, const QString& address);
     void SetStatusText(const QString& text, int index);
     void EnableInputs();
     void DisableInputs();

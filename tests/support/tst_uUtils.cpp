@@ -28,7 +28,10 @@ void tst_uUtils::initTestCase()
     QVERIFY(FHome.isValid());
     qputenv("XDG_DATA_HOME", (FHome.path() + "/data").toUtf8());
     qputenv("XDG_CONFIG_HOME", (FHome.path() + "/config").toUtf8());
-    uUtils::SetAddressOpener([this](const QString& address) { FOpened << address; });
+    uUtils::SetAddressOpener([this](const QString& address) {
+        FOpened << address;
+        return true;
+    });
 }
 
 void tst_uUtils::cleanup()

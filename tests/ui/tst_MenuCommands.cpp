@@ -40,7 +40,7 @@ private slots:
     void shellCommands_data();
     void shellCommands();
     void helpOpensThePageBesideTheProgram();
-    void helpWithoutPageDoesNothing();
+    void helpWithoutPageSaysSo();
     void aboutIsModalAndFreshEachTime();
     void exitSavesAndCloses();
     void secondStartBringsWindowBack();
@@ -56,6 +56,7 @@ private:
     std::unique_ptr<QTemporaryDir> FHome;
     std::unique_ptr<TfMain> FWindow;
     QStringList FAddresses;
+    bool FOpenerWorks = true;  // false: as if no program were set up for the address
     FileOpener FFiles;
 };
 
@@ -66,7 +67,11 @@ void tst_MenuCommands::init()
     qputenv("XDG_CONFIG_HOME", FHome->filePath("config").toUtf8());
     FAddresses.clear();
     FFiles.Opened.clear();
-    uUtils::SetAddressOpener([this](const QString& address) { FAddresses << address; });
+    FOpenerWorks = true;
+    uUtils::SetAddressOpener([this](const QString& address) {
+        FAddresses << address;
+        return FOpenerWorks;
+    });
     QDesktopServices::setUrlHandler("file", &FFiles, "open");
 }
 
@@ -89,20 +94,36 @@ void tst_MenuCommands::shellCommands_data()
 {
     QTest::addColumn<QString>("item");
     QTest::addColumn<QString>("address");
-    QTest::newRow("web site") << "OstrelleWebSite1" << "http://www.korvane.com";
-    QTest::newRow("e-mail support") << "EmailSupport1" << "mailto:support@korvane.com";
-    QTest::newRow("upgrade check") << "CheckforUpgrade1"
-                                   << "http://www.korvane.com/upg.php?program=Korvane&version=2.0";
+    QTest::addColumn<bool>("opens");
+    const QString web = QStringLiteral("http://www.korvane.com");
+    const QString mail = QStringLiteral("mailto:support@korvane.com");
+    const QString upgrade = QStringLiteral("http://www.korvane.com/upg.php?program=Korvane&version=2.0");
+    QTest::newRow("web site") << "OstrelleWebSite1" << web << true;
+    QTest::newRow("e-mail support") << "EmailSupport1" << mail << true;
+    QTest::newRow("upgrade check") << "CheckforUpgrade1" << upgrade << true;
+    QTest::newRow("web site, no browser") << "OstrelleWebSite1" << web << false;
+    QTest::newRow("e-mail support, no mail program") << "EmailSupport1" << mail << false;
+    QTest::newRow("upgrade check, no browser") << "CheckforUpgrade1" << upgrade << false;
 }
 
 void tst_MenuCommands::shellCommands()
 {
     QFETCH(QString, item);
     QFETCH(QString, address);
+    QFETCH(bool, opens);
     TfMain* w = OpenWindow();
+    FOpenerWorks = opens;
     w->findChild<QAction*>(item)->trigger();
     QCOMPARE(FAddresses, QStringList{address});
-    QVERIFY(w->mmDIsplay->Lines().join("").isEmpty());
+    const QStringList log = w->mmDIsplay->Lines();
+    if (opens) {
+        QVERIFY(log.join("").isEmpty());
+    } else {
+        // One line that names what could not be opened.
+        QCOMPARE(log.size(), 1);
+        QVERIFY2(log[0].contains(QStringLiteral("Could not open")) && log[0].contains(address),
+                 qPrintable(log[0]));
+    }
 }
 
 void tst_MenuCommands::helpOpensThePageBesideTheProgram()
@@ -121,16 +142,20 @@ void tst_MenuCommands::helpOpensThePageBesideTheProgram()
     QCOMPARE(FFiles.Opened, QList<QUrl>{QUrl::fromLocalFile(page)});
 }
 
-void tst_MenuCommands::helpWithoutPageDoesNothing()
+void tst_MenuCommands::helpWithoutPageSaysSo()
 {
     TfMain* w = OpenWindow();
     TKorvaneApplication::Instance()->SetHelpFile(FHome->filePath("nowhere/Korvane.html"));
     w->KorvaneHelp1->trigger();
-    // Only the installed copy could be opened; nothing else.
+    QVERIFY(FAddresses.isEmpty());
+    // Only an installed copy could be opened; without one the log says the help is missing.
     for (const QUrl& url : FFiles.Opened)
         QVERIFY2(url.toLocalFile().endsWith("/korvane/Help/Korvane.html"), qPrintable(url.toString()));
-    QVERIFY(FAddresses.isEmpty());
-    QVERIFY(w->mmDIsplay->Lines().join("").isEmpty());
+    if (FFiles.Opened.isEmpty()) {
+        const QStringList log = w->mmDIsplay->Lines();
+        QCOMPARE(log.size(), 1);
+        QVERIFY2(log[0].contains(QStringLiteral("Could not open the help")), qPrintable(log[0]));
+    }
 }
 
 void tst_MenuCommands::aboutIsModalAndFreshEachTime()
