@@ -26,6 +26,12 @@ public:
 
     QPrintPreviewWidget *Preview() const { return FPreview; }
     int PageCount() const;
+    // What the page and zoom indicators show: "2 of 3 ", "72 %".
+    QString PageText() const;
+    QString ZoomText() const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void UpdatePages();

@@ -4,14 +4,17 @@
 #include "TReportPreviewDialog.h"
 #include "TReportSetupDialog.h"
 #include "TReportStatusWindow.h"
+#include "TSystemPrintQueue.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QTemporaryDir>
 
 TReportSystem::TReportSystem() : FPrinter(std::make_unique<QPrinter>(QPrinter::HighResolution))
 {
@@ -42,6 +45,11 @@ void TReportSystem::SetOutputChooser(TReportOutputChooser chooser)
 void TReportSystem::SetWindowWatcher(TReportWindowWatcher watcher)
 {
     FWindowWatcher = std::move(watcher);
+}
+
+void TReportSystem::SetPrintSubmitter(TPrintSubmitter submitter)
+{
+    FPrintSubmitter = std::move(submitter);
 }
 
 bool TReportSystem::PrinterAvailable()
@@ -113,12 +121,50 @@ void TReportSystem::Execute(QWidget *parent, const QString &layoutFile,
 void TReportSystem::PrintPages(QWidget *parent, const TReportLayout &layout,
                                const TReportContent &content)
 {
-    FPrinter->setDocName(TitlePrinter);
-    FPrinter->setFullPage(false);
+    // The pages go to a spool file first and reach the print queue only once all are
+    // done: a print system keeps whatever a job sent before it was aborted, so Cancel
+    // must come before anything is submitted.
+    QTemporaryDir spoolDir;
+    if (!spoolDir.isValid())
+        throw EReportError(QStringLiteral("The report could not be spooled: %1").arg(spoolDir.errorString()));
+    const QString spoolFile = spoolDir.filePath(QStringLiteral("report.pdf"));
+    QPrinter spool(QPrinter::HighResolution);
+    spool.setOutputFormat(QPrinter::PdfFormat);
+    spool.setOutputFileName(spoolFile);
+    spool.setDocName(TitlePrinter);
+    spool.setCreator(QCoreApplication::applicationName());
+    spool.setColorMode(FPrinter->colorMode());
+    spool.setFullPage(false);
+
     std::unique_ptr<TReportStatusWindow> status;
-    TReportRenderer(layout, content)
-        .Render(*FPrinter, StatusProgress(status, parent, StatusTextGenerating),
-                StatusProgress(status, parent, StatusTextPrinting));
+    const int pages = TReportRenderer(layout, content)
+                          .Render(spool, StatusProgress(status, parent, StatusTextGenerating),
+                                  StatusProgress(status, parent, StatusTextPrinting));
+    status.reset();
+    if (pages <= 0)
+        return;  // cancelled: the spool goes with its folder, nothing was submitted
+
+    // Printing to a file from the print dialog: the file is the spool, finished.
+    if (FPrinter->outputFormat() == QPrinter::PdfFormat && !FPrinter->outputFileName().isEmpty()) {
+        const QString target = FPrinter->outputFileName();
+        QFile::remove(target);
+        if (!QFile::copy(spoolFile, target))
+            throw EReportError(QStringLiteral("The report could not be written to \"%1\"").arg(target));
+        return;
+    }
+
+    TPrintJob job;
+    job.printerName = FPrinter->printerName();
+    job.fileName = spoolFile;
+    job.title = TitlePrinter;
+    job.pageCount = pages;
+    job.copies = FPrinter->copyCount();
+    job.collate = FPrinter->collateCopies();
+    job.duplex = FPrinter->duplex();
+    if (FPrintSubmitter)
+        FPrintSubmitter(job);
+    else
+        TSystemPrintQueue::Submit(job);
 }
 
 void TReportSystem::WriteFile(QWidget *parent, TReportFileWriter &writer, const QString &fileName,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "THtmlReportWriter.h"
+#include "TPrintJob.h"
 #include "TPdfReportWriter.h"
 #include "TReportData.h"
 #include "TReportOutputChoice.h"
@@ -48,6 +49,8 @@ public:
     void SetOutputChooser(TReportOutputChooser chooser);
     // Who is told of the engine's windows (tests answer them without a user).
     void SetWindowWatcher(TReportWindowWatcher watcher);
+    // Who takes a finished print job; empty means the system's print queue.
+    void SetPrintSubmitter(TPrintSubmitter submitter);
 
     static bool PrinterAvailable();
 
@@ -68,4 +71,5 @@ private:
     std::unique_ptr<QPrinter> FPrinter;
     TReportOutputChooser FChooser;
     TReportWindowWatcher FWindowWatcher;
+    TPrintSubmitter FPrintSubmitter;
 };

@@ -29,6 +29,12 @@ Tdmrpt::WindowWatcher &windowWatcher()
     return watcher;
 }
 
+TPrintSubmitter &printSubmitter()
+{
+    static TPrintSubmitter submitter;
+    return submitter;
+}
+
 } // namespace
 
 Tdmrpt::Tdmrpt() : Tdmrpt(LayoutSearchFolders())
@@ -76,6 +82,7 @@ void Tdmrpt::DataModuleCreate(const QStringList &searchFolders)
     if (outputChooser())
         FSystem->SetOutputChooser(outputChooser());
     FSystem->SetWindowWatcher(windowWatcher());
+    FSystem->SetPrintSubmitter(printSubmitter());
 }
 
 void Tdmrpt::DataModuleDestroy()
@@ -152,6 +159,11 @@ void Tdmrpt::PrintReport(QWidget *parent, const QStringList &logLines, const Cha
 TReportOutputChooser Tdmrpt::SetOutputChooser(TReportOutputChooser chooser)
 {
     return std::exchange(outputChooser(), std::move(chooser));
+}
+
+TPrintSubmitter Tdmrpt::SetPrintSubmitter(TPrintSubmitter submitter)
+{
+    return std::exchange(printSubmitter(), std::move(submitter));
 }
 
 int Tdmrpt::LiveModules()

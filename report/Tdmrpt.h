@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TPrintJob.h"
 #include "TReportData.h"
 #include "TReportOutputChoice.h"
 
@@ -81,6 +82,10 @@ public:
     // Status", "Report Preview"), so tests can answer them; empty stops. Returns the old one.
     using WindowWatcher = std::function<void(QDialog &window)>;
     static WindowWatcher SetWindowWatcher(WindowWatcher watcher);
+
+    // Replaces who takes every new module's finished print jobs (tests record them
+    // instead of printing); empty restores the system's print queue. Returns the old one.
+    static TPrintSubmitter SetPrintSubmitter(TPrintSubmitter submitter);
 
     // Modules alive right now; each Print command creates and frees one.
     static int LiveModules();

@@ -3,7 +3,7 @@
 KORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # Packages needed to build and run the program.
-KORVANE_BUILD_PACKAGES=(cmake g++ ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core)
+KORVANE_BUILD_PACKAGES=(cmake g++ ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev libcups2-dev fonts-dejavu-core)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

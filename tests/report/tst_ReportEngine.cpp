@@ -13,6 +13,7 @@
 #include "TRtfReportWriter.h"
 #include "THtmlReportWriter.h"
 
+#include <QAction>
 #include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
@@ -58,6 +59,8 @@ private slots:
     void setupDialogWithAndWithoutPrinter();
     void statusWindowShowsPageAndCancels();
     void previewShowsPagesAtFullSize();
+    void previewIndicatorsFollowNavigation_data();
+    void previewIndicatorsFollowNavigation();
 
 private:
     static TReportContent Content(const QStringList &log);
@@ -387,6 +390,58 @@ void TestReportEngine::previewShowsPagesAtFullSize()
     QCOMPARE(dialog.Preview()->zoomFactor(), 1.0);
     dialog.Preview()->setCurrentPage(2);
     QCOMPARE(dialog.Preview()->currentPage(), 2);
+}
+
+void TestReportEngine::previewIndicatorsFollowNavigation_data()
+{
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<int>("page"); // 0: the last page
+    QTest::addColumn<QString>("zoom");
+
+    QTest::newRow("next") << QStringList{u"actNext"_qs} << 2 << u"100 %"_qs;
+    QTest::newRow("next twice") << QStringList{u"actNext"_qs, u"actNext"_qs} << 3 << u"100 %"_qs;
+    QTest::newRow("last") << QStringList{u"actLast"_qs} << 0 << u"100 %"_qs;
+    QTest::newRow("last, previous") << QStringList{u"actLast"_qs, u"actPrevious"_qs} << -1 << u"100 %"_qs;
+    QTest::newRow("next, first") << QStringList{u"actNext"_qs, u"actFirst"_qs} << 1 << u"100 %"_qs;
+    QTest::newRow("zoom in") << QStringList{u"actZoomIn"_qs} << 1 << u"110 %"_qs;
+    QTest::newRow("zoom out") << QStringList{u"actZoomOut"_qs} << 1 << u"91 %"_qs;
+    QTest::newRow("zoom out, actual size") << QStringList{u"actZoomOut"_qs, u"actActualSize"_qs} << 1
+                                           << u"100 %"_qs;
+    QTest::newRow("fit width") << QStringList{u"actFitWidth"_qs} << 1 << QString(); // whatever fits
+}
+
+void TestReportEngine::previewIndicatorsFollowNavigation()
+{
+    QFETCH(QStringList, actions);
+    QFETCH(int, page);
+    QFETCH(QString, zoom);
+
+    const TReportContent content = Content(SampleLog(400));
+    QPrinter printer(QPrinter::HighResolution);
+    TReportPreviewDialog::Actions handlers;
+    handlers.paint = [&](QPrinter *p) { TReportRenderer(FLayout, content).Render(*p); };
+    handlers.print = [] {};
+    handlers.save = [] {};
+    TReportPreviewDialog dialog(nullptr, u"Report Preview"_qs, printer, handlers, 100);
+    dialog.resize(800, 600);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTRY_VERIFY(dialog.PageCount() >= 4);
+    const int count = dialog.PageCount();
+    QCOMPARE(dialog.PageText(), u"1 of %1 "_qs.arg(count));
+
+    for (const QString &name : actions) {
+        auto *action = dialog.findChild<QAction *>(name);
+        QVERIFY2(action, qPrintable(name));
+        action->trigger();
+    }
+    const int expectedPage = page > 0 ? page : count + page;
+    QCOMPARE(dialog.Preview()->currentPage(), expectedPage);
+    QCOMPARE(dialog.PageText(), u"%1 of %2 "_qs.arg(expectedPage).arg(count));
+    const QString shownZoom = u"%1 %"_qs.arg(std::lround(dialog.Preview()->zoomFactor() * 100));
+    QCOMPARE(dialog.ZoomText(), shownZoom);
+    if (!zoom.isEmpty())
+        QCOMPARE(dialog.ZoomText(), zoom);
 }
 
 QTEST_MAIN(TestReportEngine)
