@@ -70,7 +70,7 @@ void TResultsCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
 
     const QColor textColor = selected ? opt.palette.color(QPalette::Active, QPalette::HighlightedText)
                                       : opt.palette.color(QPalette::Text);
-    const QRect textRect = opt.rect.adjusted(3, 0, -3, 0);
+    const QRect textRect = opt.rect.adjusted(TResultsGrid::CellTextMargin, 0, -TResultsGrid::CellTextMargin, 0);
     const QString shown = opt.fontMetrics.elidedText(opt.text, Qt::ElideRight, textRect.width());
     painter->save();
     painter->setFont(opt.font);
@@ -104,7 +104,7 @@ bool TResultsCellDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
     // Any text cut short by its column shows whole in the tip; the speed column is a bar.
     if (column != TResultsGridModel::colSpeed) {
         const QString text = index.data(Qt::DisplayRole).toString();
-        const int room = option.rect.width() - 6;
+        const int room = option.rect.width() - 2 * TResultsGrid::CellTextMargin;
         if (option.fontMetrics.horizontalAdvance(text) > room) {
             QToolTip::showText(event->globalPos(), text, view->viewport(), option.rect);
             return true;

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <limits>
 
 namespace {
 
@@ -50,6 +52,52 @@ QStringList LabelLines(const TChartPoint& point, const QLocale& locale)
     return text.split(QLatin1Char('\n'));
 }
 
+// What a mark shows, from the most to the least complete. Narrow slots take a shorter
+// text or a smaller font rather than losing marks.
+enum class MarkText { Full, Brief, Value };
+
+struct MarkStyle
+{
+    MarkText text;
+    double scale;  // of the chart's font
+    double cap;    // widest line, in pixels at scale 1
+};
+
+const MarkStyle MarkStyles[] = {
+    {MarkText::Full, 1.0, 260},  {MarkText::Full, 0.85, 260}, {MarkText::Brief, 1.0, 160},
+    {MarkText::Brief, 0.85, 160}, {MarkText::Value, 1.0, 1e9}, {MarkText::Value, 0.85, 1e9},
+    {MarkText::Value, 0.7, 1e9},
+};
+
+constexpr double MarkGap = 4;  // between marks, room for the shadow included
+
+QString ValueText(double value, const QLocale& locale)
+{
+    return FormatLabelNumber(value, locale) + QStringLiteral("KB/s");
+}
+
+QStringList MarkLines(const TChartPoint& point, MarkText text, const QLocale& locale)
+{
+    const QStringList label = LabelLines(point, locale);
+    if (text == MarkText::Full || point.Label.isEmpty())
+        return label;
+    if (text == MarkText::Brief)
+        return {label.first(), ValueText(point.Value, locale)};
+    return {ValueText(point.Value, locale)};
+}
+
+QFont ScaledFont(const QFont& font, double scale)
+{
+    QFont scaled = font;
+    if (scale != 1.0) {
+        if (font.pointSizeF() > 0)
+            scaled.setPointSizeF(font.pointSizeF() * scale);
+        else if (font.pixelSize() > 0)
+            scaled.setPixelSize(std::max(1, int(std::lround(font.pixelSize() * scale))));
+    }
+    return scaled;
+}
+
 }  // namespace
 
 struct TResultsChart::TLayout
@@ -69,8 +117,10 @@ struct TResultsChart::TLayout
     int labelEvery = 1;
     QVector<QRectF> bars;
     QVector<QStringList> labels;  // under the bars, elided
-    QVector<QRectF> marks;        // empty: not drawn
+    QVector<QRectF> marks;
     QVector<QStringList> markLines;
+    QFont markFont;
+    double markLineHeight = 0;
 
     double Y(double value) const
     {
@@ -109,6 +159,7 @@ void TResultsChart::SetTable(TResultsTable* table)
 
 void TResultsChart::RefreshData()
 {
+    FLayoutCache.reset();
     FPoints.clear();
     if (!FTable || !FTable->Active()) {
         update();
@@ -126,10 +177,20 @@ void TResultsChart::RefreshData()
     const qint32 bookmark = table->GetBookmark();
     // Every move lets the store see the row being left, which is how it learns its
     // largest speed; so walk with the cursor rather than reading rows directly.
+    // A label costs a locale date and number format; rows do not change once posted, so
+    // with years of results a reload after each test reuses the labels it already made.
+    QHash<qint32, TCachedLabel> labels;
+    labels.reserve(table->RecordCount());
+    const QLocale locale;
     for (table->First(); !table->Eof(); table->Next()) {
         const TResultRow& row = table->CurrentRow();
-        FPoints.append({row.Order, row.Result, table->CurrentXLabel()});
+        auto known = FLabelCache.find(row.Order);
+        if (known == FLabelCache.end() || known->row != row || known->locale != locale)
+            known = FLabelCache.insert(row.Order, {row, locale, XLabelText(row, locale)});
+        FPoints.append({row.Order, row.Result, known->text});
+        labels.insert(row.Order, *known);
     }
+    FLabelCache.swap(labels);
     if (bookmark != 0)
         table->GotoBookmark(bookmark);
     std::stable_sort(FPoints.begin(), FPoints.end(),
@@ -168,7 +229,47 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
     auto labelText = [&](double v) { return locale.toString(v, 'f', l.axisDecimals); };
     const double rightLabelWidth = fm.horizontalAdvance(locale.toString(RightAxisMaximum, 'f', 0));
     const double bottomSpace = 2 * l.lineHeight + 10;
-    const double markSpace = 2 * l.lineHeight + 6 + MarkArrowLength + 6;
+    const int n = static_cast<int>(FPoints.size());
+
+    // Each point's widest line per kind of mark text, measured once at the chart's font.
+    double fullWidth = 0, briefWidth = 0, valueWidth = 0;
+    int fullLines = 1;
+    for (const TChartPoint& p : FPoints) {
+        const QStringList lines = LabelLines(p, locale);
+        fullLines = std::max(fullLines, int(lines.size()));
+        for (const QString& line : lines)
+            fullWidth = std::max(fullWidth, fm.horizontalAdvance(line));
+        const double value = fm.horizontalAdvance(ValueText(p.Value, locale));
+        valueWidth = std::max(valueWidth, value);
+        briefWidth = std::max(briefWidth, p.Label.isEmpty() ? value
+                                                            : std::max(value, fm.horizontalAdvance(lines.first())));
+    }
+    // The first style whose marks fit in staggered rows above the bars; the last one
+    // otherwise, whose marks then may touch.
+    MarkStyle style = MarkStyles[std::size(MarkStyles) - 1];
+    int markRows = 1;
+    double markHeight = 0;
+    auto chooseMarks = [&](double slot, double plotHeight) {
+        const double budget = std::max(plotHeight * 0.45, 0.0);
+        for (const MarkStyle& candidate : MarkStyles) {
+            const double widest = candidate.text == MarkText::Full    ? fullWidth
+                                  : candidate.text == MarkText::Brief ? briefWidth
+                                                                      : valueWidth;
+            const int lines = candidate.text == MarkText::Full ? fullLines
+                              : candidate.text == MarkText::Brief ? 2 : 1;
+            const double lineHeight = QFontMetricsF(ScaledFont(l.textFont, candidate.scale)).height();
+            const double box = std::min(widest, candidate.cap) * candidate.scale + 8;
+            const double height = lines * lineHeight + 4;
+            const int rows = slot > 0 ? std::max(1, int(std::ceil((box + MarkGap) / slot))) : 1;
+            style = candidate;
+            markHeight = height;
+            markRows = rows;
+            if (rows * (height + MarkGap) <= budget)
+                return;
+        }
+        // Nothing fits: as many rows as there is room for.
+        markRows = std::max(1, std::min(markRows, int(budget / (markHeight + MarkGap))));
+    };
 
     double leftLabelWidth = fm.horizontalAdvance(labelText(maxValue * 1.5));
     for (int pass = 0; pass < 2; ++pass) {
@@ -182,7 +283,9 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
                         QPointF(l.area.right() - rightLabelWidth - 12 - l.depth, outerBottom));
         if (l.plot.width() < 10 || l.plot.height() < 10)
             break;
-        // Leave room above the tallest bar for its mark.
+        chooseMarks(n > 0 ? l.plot.width() / n : l.plot.width(), l.plot.height());
+        const double markSpace = markRows * (markHeight + MarkGap) + MarkArrowLength + 6;
+        // Leave room above the tallest bar for its marks.
         const double usable = std::max(l.plot.height() - markSpace - l.depth / 2, l.plot.height() * 0.4);
         const double wanted = FPoints.isEmpty() ? maxValue : maxValue * l.plot.height() / usable;
         l.axisMin = minValue;
@@ -194,14 +297,19 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
                                   fm.horizontalAdvance(labelText(l.axisMin)));
     }
 
-    const int n = static_cast<int>(FPoints.size());
     l.slot = n > 0 ? l.plot.width() / n : l.plot.width();
     // Fewer readable labels rather than many cut to a few letters.
     const double minLabelWidth = fm.averageCharWidth() * 14;
     while (l.slot * l.labelEvery < minLabelWidth && l.labelEvery < n)
         ++l.labelEvery;
 
-    QVector<QRectF> placed;
+    l.markFont = ScaledFont(l.textFont, style.scale);
+    const QFontMetricsF markFm(l.markFont);
+    l.markLineHeight = markFm.height();
+    const double markCap = style.cap * style.scale;
+    const bool stagger = l.plot.width() >= 10 && l.plot.height() >= 10;
+    // Marks placed so far whose right edge may still reach the next one.
+    QVector<int> recent;
     for (int i = 0; i < n; ++i) {
         const TChartPoint& p = FPoints[i];
         const double centre = l.plot.left() + l.slot * (i + 0.5);
@@ -221,52 +329,83 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
         }
         l.labels.append(under);
 
-        // The mark: up to a little over two slots wide, so it stays readable; a mark that
-        // would overlap one already placed is left out.
+        // Every bar gets its mark: one that would overlap a mark already placed goes up
+        // above it, on a longer arrow.
+        const QStringList markText = MarkLines(p, style.text, locale);
         double textWidth = 0;
-        for (const QString& line : lines)
-            textWidth = std::max(textWidth, fm.horizontalAdvance(line));
-        const double maxText = std::min(std::max(l.slot * 2.2 - 10, fm.averageCharWidth() * 12), 260.0);
-        const double boxText = std::min(textWidth, maxText);
         QStringList shown;
-        for (const QString& line : lines)
-            shown.append(fm.elidedText(line, Qt::ElideRight, boxText + 0.5));
-        const double boxWidth = boxText + 8;
-        const double boxHeight = lines.size() * l.lineHeight + 4;
+        for (const QString& line : markText) {
+            const QString fitted = markFm.horizontalAdvance(line) <= markCap
+                                       ? line : markFm.elidedText(line, Qt::ElideRight, markCap);
+            textWidth = std::max(textWidth, markFm.horizontalAdvance(fitted));
+            shown.append(fitted);
+        }
+        const double boxWidth = std::ceil(textWidth) + 8;
+        const double boxHeight = shown.size() * l.markLineHeight + 4;
         const double topOfBar = l.bars.last().top() - l.depth / 2;
         double left = centre + l.depth / 2 - boxWidth / 2;
         // Inside the walls, clear of both axes' labels.
         const double leftmost = l.plot.left() + 2;
         left = std::clamp(left, leftmost, std::max(leftmost, l.plot.right() + l.depth - boxWidth - 2));
         QRectF box(left, topOfBar - MarkArrowLength - boxHeight, boxWidth, boxHeight);
-        const QRectF withShadow = box.adjusted(-2, -2, 4, 4);
-        const bool overlaps = std::any_of(placed.begin(), placed.end(),
-                                          [&](const QRectF& r) { return r.intersects(withShadow); });
-        if (overlaps || box.top() < l.area.top()) {
-            l.marks.append(QRectF());
-            l.markLines.append(QStringList());
-        } else {
-            placed.append(withShadow);
-            l.marks.append(box);
-            l.markLines.append(shown);
+
+        if (stagger) {
+            recent.erase(std::remove_if(recent.begin(), recent.end(),
+                                        [&](int j) { return l.marks[j].right() + MarkGap <= box.left(); }),
+                         recent.end());
+            // Each step lifts the box above one mark it met, so this ends.
+            for (int step = 0; step <= recent.size(); ++step) {
+                const QRectF padded = box.adjusted(-MarkGap / 2, -MarkGap / 2, MarkGap / 2, MarkGap / 2);
+                double lowestTop = std::numeric_limits<double>::infinity();
+                for (int j : std::as_const(recent)) {
+                    if (l.marks[j].adjusted(-MarkGap / 2, -MarkGap / 2, MarkGap / 2, MarkGap / 2).intersects(padded))
+                        lowestTop = std::min(lowestTop, l.marks[j].top());
+                }
+                if (!std::isfinite(lowestTop))
+                    break;
+                box.moveBottom(lowestTop - MarkGap);
+            }
+            // Only when nothing fits do marks reach the title; they still show.
+            if (box.top() < l.area.top())
+                box.moveTop(l.area.top());
+            recent.append(i);
         }
+        l.marks.append(box);
+        l.markLines.append(shown);
     }
     return l;
 }
 
+const TResultsChart::TLayout& TResultsChart::CachedLayout(const QRect& rect) const
+{
+    if (!FLayoutCache || FLayoutCacheRect != rect || FLayoutCacheFont != font()) {
+        FLayoutCache = std::make_shared<const TLayout>(Layout(rect));
+        FLayoutCacheRect = rect;
+        FLayoutCacheFont = font();
+    }
+    return *FLayoutCache;
+}
+
 QVector<QRectF> TResultsChart::BarRects(const QRect& rect) const
 {
-    return Layout(rect).bars;
+    return CachedLayout(rect).bars;
 }
 
 QVector<QRectF> TResultsChart::MarkRects(const QRect& rect) const
 {
-    return Layout(rect).marks;
+    return CachedLayout(rect).marks;
+}
+
+QVector<QStringList> TResultsChart::MarkTexts(const QRect& rect) const
+{
+    return CachedLayout(rect).markLines;
 }
 
 void TResultsChart::Draw(QPainter& painter, const QRect& rect) const
 {
-    const TLayout l = Layout(rect);
+    // Held, so a layout worked out for another rectangle meanwhile cannot pull it away.
+    const std::shared_ptr<const TLayout> held = (CachedLayout(rect), FLayoutCache);
+    const TLayout& l = *held;
     const QLocale locale;
     const QPalette pal = palette();
 
@@ -370,14 +509,16 @@ void TResultsChart::Draw(QPainter& painter, const QRect& rect) const
     // Marks: tooltip-coloured boxes with a grey shadow, joined to the bar by an arrow.
     const QColor markBack = pal.color(QPalette::ToolTipBase);
     const QColor markText = pal.color(QPalette::ToolTipText);
+    // Arrows first, so no arrow of a lifted mark crosses the text of another.
+    painter.setPen(QPen(pal.color(QPalette::WindowText), 1));
     for (int i = 0; i < l.marks.size(); ++i) {
-        const QRectF& box = l.marks[i];
-        if (box.isEmpty())
-            continue;
         const QRectF& bar = l.bars[i];
         const QPointF foot(bar.center().x() + d / 2, bar.top() - d / 2);
-        painter.setPen(QPen(pal.color(QPalette::WindowText), 1));
-        painter.drawLine(foot, QPointF(foot.x(), box.bottom()));
+        painter.drawLine(foot, QPointF(foot.x(), l.marks[i].bottom()));
+    }
+    painter.setFont(l.markFont);
+    for (int i = 0; i < l.marks.size(); ++i) {
+        const QRectF& box = l.marks[i];
         painter.fillRect(box.translated(2, 2), MarkShadow);
         painter.setBrush(markBack);
         painter.setPen(QColor(0, 0, 0));
@@ -385,9 +526,9 @@ void TResultsChart::Draw(QPainter& painter, const QRect& rect) const
         painter.setPen(markText);
         double y = box.top() + 2;
         for (const QString& line : l.markLines[i]) {
-            painter.drawText(QRectF(box.left() + 4, y, box.width() - 8, l.lineHeight),
+            painter.drawText(QRectF(box.left() + 4, y, box.width() - 8, l.markLineHeight),
                              Qt::AlignHCenter | Qt::AlignTop, line);
-            y += l.lineHeight;
+            y += l.markLineHeight;
         }
     }
     painter.restore();

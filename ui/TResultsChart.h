@@ -1,11 +1,17 @@
 #pragma once
 
+#include "ResultRow.h"
+
 #include <QColor>
+#include <QHash>
+#include <QLocale>
 #include <QPointer>
 #include <QRectF>
 #include <QString>
 #include <QVector>
 #include <QWidget>
+
+#include <memory>
 
 class QPainter;
 class TResultsTable;
@@ -50,9 +56,12 @@ public:
     void Draw(QPainter& painter, const QRect& rect) const;
     // Where Draw puts the front face of each bar.
     QVector<QRectF> BarRects(const QRect& rect) const;
-    // Where Draw puts each mark that it shows (marks that would overlap one already
-    // drawn are left out); empty rects for the others.
+    // Where Draw puts each bar's mark. Marks that would overlap are lifted into staggered
+    // rows, and narrow slots get a shorter text or a smaller font; none is left out.
     QVector<QRectF> MarkRects(const QRect& rect) const;
+
+    // The text each mark shows, in bar order (what fits at rect's size).
+    QVector<QStringList> MarkTexts(const QRect& rect) const;
 
     // Every request to scroll an axis is refused.
     void Chart1AllowScroll(QObject* Sender, double& AMin, double& AMax, bool& AllowScroll) const;
@@ -67,7 +76,21 @@ protected:
 private:
     struct TLayout;
     TLayout Layout(const QRect& rect) const;
+    // The layout for rect, worked out again only when the points, the font or the size
+    // changed: measuring thousands of marks on every paint would slow the window.
+    const TLayout& CachedLayout(const QRect& rect) const;
+
+    struct TCachedLabel
+    {
+        TResultRow row;
+        QLocale locale;
+        QString text;
+    };
 
     QPointer<TResultsTable> FTable;
     QVector<TChartPoint> FPoints;
+    QHash<qint32, TCachedLabel> FLabelCache;  // by Order, from the last reload
+    mutable std::shared_ptr<const TLayout> FLayoutCache;
+    mutable QRect FLayoutCacheRect;
+    mutable QFont FLayoutCacheFont;
 };

@@ -1,5 +1,6 @@
 #include "TResultsColumn.h"
 
+#include <QEvent>
 #include <QHeaderView>
 
 TResultsColumn::TResultsColumn(const QString& name, int logicalIndex, QHeaderView* header,
@@ -9,6 +10,31 @@ TResultsColumn::TResultsColumn(const QString& name, int logicalIndex, QHeaderVie
     , FHeader(header)
 {
     setObjectName(name);
+    if (FHeader) {
+        FSeenWidth = FHeader->sectionSize(FIndex);
+        connect(FHeader, &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
+            if (logical == FIndex && HeaderShown())
+                FSeenWidth = size;
+        });
+        FHeader->installEventFilter(this);
+    }
+}
+
+bool TResultsColumn::HeaderShown() const
+{
+    return FHeader && FHeader->isVisible();
+}
+
+bool TResultsColumn::eventFilter(QObject* watched, QEvent* event)
+{
+    // What shows when the grid appears, or showed until it was hidden, is what the user saw.
+    if (event->type() == QEvent::Show || event->type() == QEvent::Hide) {
+        // A header being destroyed is no longer a header; it shows nothing any more.
+        auto* header = qobject_cast<QHeaderView*>(watched);
+        if (header && header == FHeader)
+            FSeenWidth = header->sectionSize(FIndex);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 int TResultsColumn::Position() const
@@ -25,13 +51,18 @@ void TResultsColumn::SetPosition(int position)
 
 int TResultsColumn::Width() const
 {
-    return FHeader ? FHeader->sectionSize(FIndex) : 0;
+    if (!FHeader)
+        return 0;
+    return HeaderShown() ? FHeader->sectionSize(FIndex) : FSeenWidth;
 }
 
 void TResultsColumn::SetWidth(int width)
 {
-    if (FHeader && width > 0)
+    if (FHeader && width > 0) {
         FHeader->resizeSection(FIndex, width);
+        // A width set on purpose counts as seen, also before the grid first shows.
+        FSeenWidth = FHeader->sectionSize(FIndex);
+    }
 }
 
 bool TResultsColumn::Sorted() const

@@ -24,6 +24,8 @@ public:
     int Position() const;
     void SetPosition(int position);
 
+    // The width the user last saw: while the grid is hidden (its tab not shown), a width
+    // the header takes meanwhile is not the column's until it shows again.
     int Width() const;
     // Widths below one pixel are ignored.
     void SetWidth(int width);
@@ -38,8 +40,14 @@ public:
 signals:
     void MaxChanged(int maximum);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    bool HeaderShown() const;
+
     int FIndex;
+    int FSeenWidth = 0;
     QPointer<QHeaderView> FHeader;
     int FMax = 100;
 };

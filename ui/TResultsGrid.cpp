@@ -10,6 +10,8 @@
 
 #include "ApplicationExceptionHandler.h"
 
+#include <QDateTime>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMetaObject>
 
@@ -59,13 +61,12 @@ TResultsGrid::TResultsGrid(QWidget* parent)
 
     static const char* const names[TResultsGridModel::ColumnCount] = {
         "coldbServer", "coldbStartTime", "coldbDuration", "coldbBytesRx", "coldbResult", "coldbSpeed"};
-    static const int widths[TResultsGridModel::ColumnCount] = {250, 80, 80, 80, 80, 168};
     for (int c = 0; c < TResultsGridModel::ColumnCount; ++c)
         FColumns.append(new TResultsColumn(QString::fromLatin1(names[c]), c, header, this));
     // The header needs its sections before widths can be set: use an empty source now.
     SetStore(nullptr);
     for (int c = 0; c < TResultsGridModel::ColumnCount; ++c)
-        header->resizeSection(c, widths[c]);
+        FColumns[c]->SetWidth(StartWidth(c, QFontMetrics(small)));
 
     connect(coldbSpeed(), &TResultsColumn::MaxChanged, viewport(), qOverload<>(&QWidget::update));
 }
@@ -149,6 +150,39 @@ void TResultsGrid::currentChanged(const QModelIndex& current, const QModelIndex&
             FTable->MoveTo(current.row());
         }
     });
+}
+
+int TResultsGrid::StartWidth(int column, const QFontMetrics& metrics)
+{
+    static const int designed[TResultsGridModel::ColumnCount] = {250, 80, 80, 80, 80, 168};
+    if (column < 0 || column >= TResultsGridModel::ColumnCount)
+        return 0;
+    // The longest text each fixed column can show, in this locale and font.
+    QStringList longest;
+    switch (column) {
+    case TResultsGridModel::colStartTime:
+        // Two-digit days and months, a two-digit hour in both halves of the day.
+        for (int month : {9, 10, 11, 12})
+            for (int hour : {10, 22})
+                longest << ResultTexts::StartTimeCell(QDateTime(QDate(2026, month, 28), QTime(hour, 58, 58)));
+        break;
+    case TResultsGridModel::colDuration:
+        longest << ResultTexts::DurationCell(9999999);  // close to three hours
+        break;
+    case TResultsGridModel::colBytesRx:
+        longest << ResultTexts::BytesRxCell(99999999999.0);  // ~100 GB
+        break;
+    case TResultsGridModel::colResult:
+        longest << ResultTexts::ResultCell(9999999.99);  // ~10 GB/s
+        break;
+    default:
+        return designed[column];
+    }
+    int widest = 0;
+    for (const QString& text : std::as_const(longest))
+        widest = std::max(widest, metrics.horizontalAdvance(text));
+    // The cell keeps 3 pixels each side, and one to spare against rounding.
+    return std::max(designed[column], widest + 2 * CellTextMargin + 1);
 }
 
 bool TResultsGrid::Stretches(int column)

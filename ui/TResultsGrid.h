@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFontMetrics>
 #include <QPointer>
 #include <QTableView>
 
@@ -37,6 +38,12 @@ public:
     // The value at which a speed bar is full (coldbSpeed's Max).
     int SpeedMaximum() const;
     void SetSpeedMaximum(int maximum);
+
+    // A cell's text keeps this many pixels from each side of the cell.
+    static constexpr int CellTextMargin = 3;
+    // Width of a column before the user's stored widths apply: at least the designed
+    // width, and for the fixed columns wide enough for the longest text they can show.
+    static int StartWidth(int column, const QFontMetrics& metrics);
 
     static bool Stretches(int column);
     // Shares the width left over by the fixed columns among the stretching ones.

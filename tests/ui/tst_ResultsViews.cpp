@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTabWidget>
 #include <QToolTip>
 #include <QVBoxLayout>
 
@@ -44,6 +45,10 @@ std::unique_ptr<TdmDiskStorage> MakeStore(const QTemporaryDir& dir, const QList<
     return store;
 }
 
+// The chart's size in the main window at its default size (measured from the window).
+constexpr int TResultsChartDefaultWidth = 732;
+constexpr int TResultsChartDefaultHeight = 470;
+
 QColor PixelAt(const QImage& image, const QPoint& p)
 {
     return image.pixelColor(p);
@@ -59,9 +64,14 @@ private slots:
     void barRect();
     void gridStripesSelectionAndBars();
     void headerClickMarksSortedColumn();
+    void gridStartWidthsShowWholeValues_data();
+    void gridStartWidthsShowWholeValues();
+    void gridWidthsChangedWhileHiddenAreNotTheColumns();
     void elidedCellTooltip();
     void chartWalksTheTable();
     void chartPaletteRepeats();
+    void chartMarksEveryBar_data();
+    void chartMarksEveryBar();
     void chartDrawsIntoAnyRectangle_data();
     void chartDrawsIntoAnyRectangle();
 };
@@ -209,6 +219,99 @@ void tst_ResultsViews::headerClickMarksSortedColumn()
     QCOMPARE(header->sectionResizeMode(TResultsGridModel::colServer), QHeaderView::Interactive);
 }
 
+void tst_ResultsViews::gridStartWidthsShowWholeValues_data()
+{
+    QTest::addColumn<QDateTime>("start");
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<int>("duration");
+    QTest::addColumn<double>("bytes");
+    const QDateTime late(QDate(2026, 12, 28), QTime(22, 58, 58));
+    QTest::newRow("a slow line") << QDateTime(QDate(2026, 1, 5), QTime(9, 7, 3)) << 12.35 << 1234 << 1048576.0;
+    QTest::newRow("late in the year, evening") << late << 829.44 << 0 << 0.0;
+    QTest::newRow("loopback rate") << late << 5123456.78 << 873 << 4294967296.0;
+    QTest::newRow("ten million KB/s") << late << 9999999.99 << 9999999 << 99999999999.0;
+}
+
+void tst_ResultsViews::gridStartWidthsShowWholeValues()
+{
+    QFETCH(QDateTime, start);
+    QFETCH(double, rate);
+    QFETCH(int, duration);
+    QFETCH(double, bytes);
+    QTemporaryDir dir;
+    auto store = std::make_unique<TdmDiskStorage>(dir.path());
+    TResultsTable* table = store->cdsKorvaneResults();
+    table->Append();
+    table->SetServer(QStringLiteral("127.0.0.1"));
+    table->SetStartTime(start);
+    table->SetDuration(duration);
+    table->SetBytesRx(bytes);
+    table->SetResult(rate);
+    table->SetSpeed(rate);
+    table->Post();
+
+    // The grid as the window shows it at its default width.
+    TResultsGrid grid;
+    grid.SetStore(store.get());
+    grid.resize(736, 200);
+    grid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&grid));
+    const QImage image = grid.viewport()->grab().toImage();
+    const QFontMetrics fm(grid.font());
+    for (int column : {int(TResultsGridModel::colStartTime), int(TResultsGridModel::colDuration),
+                       int(TResultsGridModel::colBytesRx), int(TResultsGridModel::colResult)}) {
+        const QModelIndex index = grid.model()->index(0, column);
+        const QString text = index.data().toString();
+        const QRect cell = grid.visualRect(index);
+        // Where the text's ink lies in the cell: an elided text ends short of its full width.
+        int left = cell.right(), right = cell.left() - 1;
+        for (int x = cell.left(); x <= cell.right(); ++x) {
+            for (int y = cell.top(); y <= cell.bottom(); ++y) {
+                if (qGray(image.pixel(x, y)) < 128) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                    break;
+                }
+            }
+        }
+        const int full = fm.horizontalAdvance(text);
+        QVERIFY2(right - left + 1 >= full - 3,
+                 qPrintable(QStringLiteral("%1 is cut: %2 of %3 px shown in a %4 px cell")
+                                .arg(text).arg(right - left + 1).arg(full).arg(cell.width())));
+        QVERIFY(left >= cell.left() + 1 && right <= cell.right() - 1);
+    }
+}
+
+void tst_ResultsViews::gridWidthsChangedWhileHiddenAreNotTheColumns()
+{
+    QTabWidget tabs;
+    auto* grid = new TResultsGrid;
+    tabs.addTab(grid, QStringLiteral("&Grid"));
+    tabs.addTab(new QWidget, QStringLiteral("Speed C&hart"));
+    tabs.resize(740, 300);
+    tabs.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&tabs));
+    QHeaderView* header = grid->horizontalHeader();
+    const int seenServer = grid->coldbServer()->Width();
+    QCOMPARE(seenServer, header->sectionSize(TResultsGridModel::colServer));
+
+    // Another tab shows; the grid's header changes behind it.
+    tabs.setCurrentIndex(1);
+    QVERIFY(!grid->isVisible());
+    header->resizeSection(TResultsGridModel::colServer, seenServer + 300);
+    header->resizeSection(TResultsGridModel::colResult, 33);
+    tabs.resize(1200, 300);
+    QCOMPARE(grid->coldbServer()->Width(), seenServer);
+    QCOMPARE(grid->coldbResult()->Width(), TResultsGrid::StartWidth(TResultsGridModel::colResult,
+                                                                     QFontMetrics(grid->font())));
+
+    // Once the grid shows again, what it shows is the columns' width.
+    tabs.setCurrentIndex(0);
+    QTRY_VERIFY(grid->isVisible());
+    QCOMPARE(grid->coldbServer()->Width(), header->sectionSize(TResultsGridModel::colServer));
+    QCOMPARE(grid->coldbResult()->Width(), 33);
+}
+
 void tst_ResultsViews::elidedCellTooltip()
 {
     QTemporaryDir dir;
@@ -230,7 +333,8 @@ void tst_ResultsViews::elidedCellTooltip()
     QCOMPARE(tooltipAt(0, TResultsGridModel::colServer), longName);
     QCOMPARE(tooltipAt(1, TResultsGridModel::colServer), QStringLiteral("Test results"));
     QCOMPARE(tooltipAt(0, TResultsGridModel::colDuration), QStringLiteral("Test results"));
-    // A loopback rate does not fit the result column's start width.
+    // A loopback rate in a Result column the user made narrow.
+    grid.coldbResult()->SetWidth(80);
     const QString fastResult = grid.model()->index(2, TResultsGridModel::colResult).data().toString();
     QVERIFY(fastResult.startsWith(QStringLiteral("2406241")));
     QCOMPARE(tooltipAt(2, TResultsGridModel::colResult), fastResult);
@@ -300,18 +404,60 @@ void tst_ResultsViews::chartPaletteRepeats()
     QVERIFY(qAbs(bars[0].width() - 0.7 * slot) < 0.01);
     QVERIFY(qAbs(bars[11].height() / bars[0].height() - 210.0 / 100.0) < 0.01);
 
-    // Marks never overlap one another.
-    const QVector<QRectF> marks = chart.MarkRects(rect);
-    int shown = 0;
-    for (int i = 0; i < marks.size(); ++i) {
-        if (marks[i].isEmpty())
-            continue;
-        ++shown;
-        QVERIFY(marks[i].bottom() < bars[i].top());
-        for (int j = i + 1; j < marks.size(); ++j)
-            QVERIFY(!marks[i].intersects(marks[j]));
+}
+
+void tst_ResultsViews::chartMarksEveryBar_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("rows");
+    // The chart's tab at the window's default size, and the report's picture.
+    const QSize onScreen(TResultsChartDefaultWidth, TResultsChartDefaultHeight);
+    const QSize report(1024, 768);
+    for (int rows : {1, 6, 12, 50}) {
+        QTest::addRow("%d bars on screen", rows) << onScreen << rows;
+        QTest::addRow("%d bars in the report", rows) << report << rows;
     }
-    QVERIFY(shown >= 6);
+}
+
+void tst_ResultsViews::chartMarksEveryBar()
+{
+    QFETCH(QSize, size);
+    QFETCH(int, rows);
+    QTemporaryDir dir;
+    QList<RowSpec> specs;
+    // Loopback-sized rates, and uneven heights so neighbours' marks meet at all levels.
+    for (int i = 0; i < rows; ++i)
+        specs.append({QStringLiteral("server%1.example.org").arg(i), 1234567.89 + 700000.0 * ((i * 7) % 5)});
+    auto store = MakeStore(dir, specs);
+    TResultsChart chart;
+    chart.SetTable(store->cdsKorvaneResults());
+
+    const QRect rect(QPoint(0, 0), size);
+    QImage image(size, QImage::Format_RGB32);
+    {
+        QPainter painter(&image);
+        chart.Draw(painter, rect);
+    }
+    const QVector<QRectF> bars = chart.BarRects(rect);
+    const QVector<QRectF> marks = chart.MarkRects(rect);
+    const QVector<QStringList> texts = chart.MarkTexts(rect);
+    QCOMPARE(marks.size(), rows);
+    QCOMPARE(texts.size(), rows);
+    const QColor markBack = chart.palette().color(QPalette::ToolTipBase);
+    for (int i = 0; i < rows; ++i) {
+        const QRectF& mark = marks[i];
+        QVERIFY2(!mark.isEmpty(), qPrintable(QStringLiteral("bar %1 has no mark").arg(i)));
+        QVERIFY(QRectF(rect).contains(mark));
+        QVERIFY(mark.bottom() < bars[i].top());
+        // Something readable: the rate at least, never just an ellipsis.
+        QVERIFY(!texts[i].isEmpty());
+        QVERIFY2(texts[i].join(QString()).contains(QStringLiteral("KB")) || texts[i].size() == 2,
+                 qPrintable(texts[i].join(QLatin1Char('|'))));
+        for (int j = i + 1; j < rows; ++j)
+            QVERIFY2(!mark.intersects(marks[j]), qPrintable(QStringLiteral("marks %1 and %2 overlap").arg(i).arg(j)));
+        // Drawn where it says, and not covered by anything drawn after it.
+        QCOMPARE(image.pixelColor(mark.topLeft().toPoint() + QPoint(2, 1)), markBack);
+    }
 }
 
 void tst_ResultsViews::chartDrawsIntoAnyRectangle_data()
