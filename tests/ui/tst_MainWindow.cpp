@@ -29,7 +29,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSplitter>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTabWidget>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -79,6 +82,7 @@ private slots:
     void startUp();
     void controls_data();
     void controls();
+    void logWrapsLongLines();
     void menuTree_data();
     void menuTree();
     void gridColumns();
@@ -285,6 +289,20 @@ void tst_MainWindow::controls()
     QCOMPARE(w->pcResults->tabText(1), QStringLiteral("Speed C&hart"));
     QCOMPARE(w->pcResults->widget(1), w->tbsGraph);
     QCOMPARE(w->DBChart1->parentWidget(), w->tbsGraph);
+}
+
+void tst_MainWindow::logWrapsLongLines()
+{
+    TfMain* w = OpenWindow();
+    const QString url = QStringLiteral("http://www.example.org/") + QString(300, QLatin1Char('a'));
+    w->mmDIsplay->AddLine(QStringLiteral("Initiating Test to ") + url);
+    w->mmDIsplay->AddLine(QStringLiteral("Test finished"));
+    QCoreApplication::processEvents();
+    // Nothing to scroll sideways: the long line takes several rows of the pane instead.
+    QCOMPARE(w->mmDIsplay->horizontalScrollBar()->maximum(), 0);
+    const QTextBlock longLine = w->mmDIsplay->document()->firstBlock();
+    QVERIFY(longLine.layout()->lineCount() >= 2);
+    QCOMPARE(w->mmDIsplay->Lines().first(), QStringLiteral("Initiating Test to ") + url);
 }
 
 void tst_MainWindow::menuTree_data()

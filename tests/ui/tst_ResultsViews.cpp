@@ -46,8 +46,8 @@ std::unique_ptr<TdmDiskStorage> MakeStore(const QTemporaryDir& dir, const QList<
 }
 
 // The chart's size in the main window at its default size (measured from the window).
-constexpr int TResultsChartDefaultWidth = 732;
-constexpr int TResultsChartDefaultHeight = 470;
+constexpr int TResultsChartDefaultWidth = 738;
+constexpr int TResultsChartDefaultHeight = 536;
 
 QColor PixelAt(const QImage& image, const QPoint& p)
 {
