@@ -113,6 +113,7 @@ private slots:
     void responsesWithoutBody();
     void closedKeptAliveConnectionIsRetriedOnce_data();
     void closedKeptAliveConnectionIsRetriedOnce();
+    void redirectFromHttp10ServerUsesANewConnection();
     void redirectTargets_data();
     void redirectTargets();
     void redirectToInvalidHostIsRefused();
@@ -987,6 +988,21 @@ void TestHttpClient::closedKeptAliveConnectionIsRetriedOnce()
         QCOMPARE(c.statuses, QStringList{QStringLiteral("Disconnected.")} + connectLines());
     }
     QCOMPARE(server.connectionCount(), connections);
+}
+
+// The server closes right after its HTTP/1.0 answer; whether the close has arrived when the
+// redirect is followed must not matter.
+void TestHttpClient::redirectFromHttp10ServerUsesANewConnection()
+{
+    ScriptedHttpServer server;
+    server.setReply("/old", "HTTP/1.0 302 Found\r\nLocation: /new\r\nContent-Length: 0\r\n\r\n", Reply::Close);
+    server.setReply("/new", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nnew", Reply::Close);
+    Client c;
+    for (int i = 1; i <= 10; ++i) {
+        QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/old"))), QStringLiteral("new"));
+        QCOMPARE(server.connectionCount(), 2 * i);
+        QVERIFY(!c.http.Connected());
+    }
 }
 
 void TestHttpClient::redirectTargets_data()
