@@ -22,22 +22,25 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def start_display():
-    read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                            pass_fds=(write,), stderr=subprocess.DEVNULL)
-    os.close(write)
-    number = b""
+    # A display number of its own (BENCH_DISPLAY_NUMBER, else the first free one from 140),
+    # so it never meets a display someone else runs.
+    number = int(os.environ.get("BENCH_DISPLAY_NUMBER", "0")) or 140
+    while os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
+        number += 1
+    display = f":{number}"
+    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                            stderr=subprocess.DEVNULL)
+    env = dict(os.environ, DISPLAY=display)
     deadline = time.monotonic() + 20
-    while not number.endswith(b"\n") and time.monotonic() < deadline:
-        chunk = os.read(read, 16)
-        if not chunk:
+    while time.monotonic() < deadline:
+        if subprocess.run(["xdotool", "getmouselocation"], env=env, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0:
+            return xvfb, display
+        if xvfb.poll() is not None:
             break
-        number += chunk
-    os.close(read)
-    if not number.strip():
-        xvfb.kill()
-        sys.exit("Xvfb did not start")
-    return xvfb, ":" + number.decode().strip()
+        time.sleep(0.1)
+    xvfb.kill()
+    sys.exit("Xvfb did not start")
 
 
 def window_shown(env):
@@ -49,7 +52,7 @@ def window_shown(env):
 def one_run(program, data_home, env):
     env = dict(env, XDG_DATA_HOME=data_home)
     began = time.monotonic()
-    proc = subprocess.Popen([program], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    proc = subprocess.Popen([program], env=env, stdout=subprocess.DEVNULL)
     shown = None
     while time.monotonic() - began < 120:
         if window_shown(env):
@@ -61,7 +64,7 @@ def one_run(program, data_home, env):
     if shown is None:
         proc.kill()
         proc.wait()
-        sys.exit("the window did not show")
+        sys.exit(f"the window did not show (exit status {proc.returncode}, {time.monotonic() - began:.1f} s)")
     time.sleep(0.5)  # let it settle, as a user would look before leaving
     asked = time.monotonic()
     proc.send_signal(signal.SIGTERM)

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <iterator>
 #include <limits>
 
@@ -353,17 +354,32 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
             recent.erase(std::remove_if(recent.begin(), recent.end(),
                                         [&](int j) { return l.marks[j].right() + MarkGap <= box.left(); }),
                          recent.end());
-            // Each step lifts the box above one mark it met, so this ends.
-            for (int step = 0; step <= recent.size(); ++step) {
-                const QRectF padded = box.adjusted(-MarkGap / 2, -MarkGap / 2, MarkGap / 2, MarkGap / 2);
-                double lowestTop = std::numeric_limits<double>::infinity();
+            // The lowest place above the bar that meets no mark already placed: right
+            // above the bar, or just above one of the marks in reach. Taking the lowest keeps
+            // marks of equal bars in a few rows instead of a rising staircase.
+            auto meets = [&](const QRectF& candidate) {
+                const QRectF padded = candidate.adjusted(-MarkGap / 2, -MarkGap / 2, MarkGap / 2, MarkGap / 2);
+                return std::any_of(recent.begin(), recent.end(), [&](int j) {
+                    return l.marks[j].adjusted(-MarkGap / 2, -MarkGap / 2, MarkGap / 2, MarkGap / 2).intersects(padded);
+                });
+            };
+            if (meets(box)) {
+                QVector<double> bottoms;
                 for (int j : std::as_const(recent)) {
-                    if (l.marks[j].adjusted(-MarkGap / 2, -MarkGap / 2, MarkGap / 2, MarkGap / 2).intersects(padded))
-                        lowestTop = std::min(lowestTop, l.marks[j].top());
+                    const double bottom = l.marks[j].top() - MarkGap;
+                    if (bottom < box.bottom())
+                        bottoms.append(bottom);
                 }
-                if (!std::isfinite(lowestTop))
-                    break;
-                box.moveBottom(lowestTop - MarkGap);
+                std::sort(bottoms.begin(), bottoms.end(), std::greater<double>());
+                // The last one is above every mark in reach, so one always fits.
+                for (double bottom : std::as_const(bottoms)) {
+                    QRectF lifted = box;
+                    lifted.moveBottom(bottom);
+                    if (!meets(lifted) || bottom == bottoms.last()) {
+                        box = lifted;
+                        break;
+                    }
+                }
             }
             // Only when nothing fits do marks reach the title; they still show.
             if (box.top() < l.area.top())

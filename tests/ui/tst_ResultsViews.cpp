@@ -410,24 +410,30 @@ void tst_ResultsViews::chartMarksEveryBar_data()
 {
     QTest::addColumn<QSize>("size");
     QTest::addColumn<int>("rows");
+    QTest::addColumn<bool>("even");  // every bar the same height, so every mark meets its neighbours
     // The chart's tab at the window's default size, and the report's picture.
     const QSize onScreen(TResultsChartDefaultWidth, TResultsChartDefaultHeight);
     const QSize report(1024, 768);
     for (int rows : {1, 6, 12, 50}) {
-        QTest::addRow("%d bars on screen", rows) << onScreen << rows;
-        QTest::addRow("%d bars in the report", rows) << report << rows;
+        QTest::addRow("%d bars on screen", rows) << onScreen << rows << false;
+        QTest::addRow("%d bars in the report", rows) << report << rows << false;
     }
+    QTest::addRow("12 equal bars on screen") << onScreen << 12 << true;
+    QTest::addRow("50 equal bars on screen") << onScreen << 50 << true;
+    QTest::addRow("12 equal bars in the report") << report << 12 << true;
 }
 
 void tst_ResultsViews::chartMarksEveryBar()
 {
     QFETCH(QSize, size);
     QFETCH(int, rows);
+    QFETCH(bool, even);
     QTemporaryDir dir;
     QList<RowSpec> specs;
-    // Loopback-sized rates, and uneven heights so neighbours' marks meet at all levels.
+    // Loopback-sized rates; uneven heights make neighbours' marks meet at all levels.
     for (int i = 0; i < rows; ++i)
-        specs.append({QStringLiteral("server%1.example.org").arg(i), 1234567.89 + 700000.0 * ((i * 7) % 5)});
+        specs.append({QStringLiteral("server%1.example.org").arg(i),
+                      1234567.89 + (even ? 0 : 700000.0 * ((i * 7) % 5))});
     auto store = MakeStore(dir, specs);
     TResultsChart chart;
     chart.SetTable(store->cdsKorvaneResults());
