@@ -66,6 +66,10 @@ public:
 
     TCancelFlag &CancelFlag() { return FCancel; }
 
+    // Body bytes handed out by ReadBytes and ReadUntilClose since the last reset.
+    qint64 BodyBytesRead() const { return FBodyBytesRead; }
+    void ResetBodyBytesRead() { FBodyBytesRead = 0; }
+
     // Bytes to 7-bit ASCII text and back; anything outside becomes "?".
     static QString AsciiText(const char *data, qsizetype length);
     static QByteArray AsciiBytes(const QString &text);
@@ -97,6 +101,7 @@ private:
     QByteArray FInBuf;
     qsizetype FInPos = 0;
     QByteArray FScratch; // target for dropped bytes
+    qint64 FBodyBytesRead = 0;
     qint64 FLastServedNs = 0;
     TCancelFlag FCancel;
 };
