@@ -52,13 +52,13 @@ int PercentDone(const TTestProgress &progress)
     return int(std::clamp<long double>(std::floor(share), 0, 100));
 }
 
-QString Figures(const TTestProgress &progress)
+QString Figures(const TTestProgress &progress, const QString &separator)
 {
-    QString text = Amount(progress.BytesSoFar) + QStringLiteral("  ") + Elapsed(progress.ElapsedUs)
-                   + QStringLiteral("  ") + Rate(progress.IntervalRate);
+    QString text = Amount(progress.BytesSoFar) + separator + Elapsed(progress.ElapsedUs) + separator
+                   + Rate(progress.IntervalRate);
     const int percent = PercentDone(progress);
     if (percent >= 0)
-        text += QStringLiteral("  %1 %").arg(percent);
+        text += separator + QStringLiteral("%1 %").arg(percent);
     return text;
 }
 

@@ -17,6 +17,6 @@ QString Elapsed(int64_t microseconds);
 // Whole percent of the announced length, 0 to 100; -1 when no length is known.
 int PercentDone(const TTestProgress &progress);
 // Amount, time, rate and the percent when known: "12.34 MB  4.2 s  2.90 MB/s  45 %".
-QString Figures(const TTestProgress &progress);
+QString Figures(const TTestProgress &progress, const QString &separator = QStringLiteral("  "));
 
 } // namespace ProgressText
