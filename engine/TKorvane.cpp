@@ -290,12 +290,12 @@ void TKorvane::SocketRead(TClientSocket &Socket)
 
 void TKorvane::SocketDisconnect(TClientSocket &Socket)
 {
-    StopProgress();
     FTransferTime = stHiResTimer->Stop();
     FValidResult = FBytesTransferred > 0 && FTransferTime > 0;
     AccumulateTestResult();
     while (Socket.ReceiveLength() > 0)
         SocketRead(Socket);
+    StopProgress(); // after the drain, which may have started it for data that came with the close
     FTestDone = true;
 }
 

@@ -691,8 +691,11 @@ void TfMain::TestProgress(const TTestProgress& progress)
 
 void TfMain::CancelTestClick()
 {
-    if (FTestRunning && Krvn)
+    if (FTestRunning && Krvn) {
         Krvn->CancelTest();
+        // At once: a close saves the panes before the test's wait has ended.
+        SetStatusText(FStatusBeforeTest, 0);
+    }
 }
 
 void TfMain::RecordTestResult()

@@ -1,6 +1,7 @@
 #include "UiTestMain.h"
 
 #include "TLiveRateGraph.h"
+#include "AppIniFileStorage.h"
 #include "TKorvane.h"
 #include "TLogPane.h"
 #include "TPortSpinEdit.h"
@@ -28,6 +29,7 @@ private slots:
 
     void liveFiguresWhileAStreamRuns_data();
     void liveFiguresWhileAStreamRuns();
+    void closingMidTestSavesNoLiveFigures();
     void graphKeepsLongTestsBounded();
     void graphRestartsWithTheTimer();
     void graphDrawsAtAnySize_data();
@@ -164,6 +166,35 @@ void tst_LiveProgress::liveFiguresWhileAStreamRuns()
     QTest::qWait(600);
     QCOMPARE(w->LiveRateGraph1->Samples().size(), samples);
     QCOMPARE(w->StatusPane1->PanelText(0), cancel ? QStringLiteral("kept") : QString());
+}
+
+void tst_LiveProgress::closingMidTestSavesNoLiveFigures()
+{
+    TfMain* w = ShowMainWindow(FWindow);
+    QTest::mouseClick(w->rbKvSrv, Qt::LeftButton);
+    w->sePort->setValue(FPort);
+    w->StatusPane1->SetPanelText(0, QStringLiteral("kept"));
+    bool closed = false;
+    QString paneAtClose;
+    QTimer look;
+    look.setInterval(40);
+    connect(&look, &QTimer::timeout, w, [&] {
+        if (closed || !w->TestRunning() || w->LiveRateGraph1->Samples().size() < 2)
+            return;
+        closed = true;
+        paneAtClose = w->StatusPane1->PanelText(0);
+        w->close();
+    });
+    look.start();
+    w->cbServerName->setFocus();
+    QTest::keyClicks(w->cbServerName, QStringLiteral("127.0.0.1"));
+    QTest::keyClick(w->cbServerName, Qt::Key_Return);
+    look.stop();
+
+    QVERIFY(closed);
+    QVERIFY(paneAtClose != QStringLiteral("kept")); // the live figures were showing
+    QCOMPARE(w->AppStore->ReadString(QStringLiteral("fMain\\StatusPane1_Panels\\Item0\\Text")),
+             QStringLiteral("kept"));
 }
 
 void tst_LiveProgress::graphKeepsLongTestsBounded()
