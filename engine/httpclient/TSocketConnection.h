@@ -50,6 +50,8 @@ public:
     // EHttpReadLnMaxLineLengthExceeded when the LF lies more than MaxLineLength bytes ahead, and
     // EHttpConnClosedGracefully when the server closes before the line is complete.
     QString ReadLn();
+    // The same line as its bytes, unconverted.
+    QByteArray ReadRawLn();
     // Appends exactly count bytes to dest; when dest is null, hands each block to consume
     // (if set) and drops it. When the server closes first, what arrived stays in dest (or
     // has been consumed) and EHttpConnClosedGracefully is raised.
@@ -65,6 +67,11 @@ public:
     void DiscardPendingInput();
 
     TCancelFlag &CancelFlag() { return FCancel; }
+    // For long work between reads: serves the event queue now and then (as after a block)
+    // and raises EFetchCancelled when a cancel came.
+    void ServeWhileBusy();
+    // Bytes received on this object since it was created.
+    qint64 ReceivedBytes() const { return FReceivedBytes; }
 
     // Body bytes handed out by ReadBytes and ReadUntilClose since the last reset.
     qint64 BodyBytesRead() const { return FBodyBytesRead; }
@@ -103,5 +110,6 @@ private:
     QByteArray FScratch; // target for dropped bytes
     qint64 FBodyBytesRead = 0;
     qint64 FLastServedNs = 0;
+    qint64 FReceivedBytes = 0;
     TCancelFlag FCancel;
 };

@@ -1,5 +1,6 @@
 #include "ProgressMeter.h"
 
+#include "ControlCharacters.h"
 #include "ProgressText.h"
 
 #include <sys/ioctl.h>
@@ -29,12 +30,8 @@ QString ProgressMeter::Line(const QString &target, const TTestProgress &progress
     // A line as wide as the terminal wraps, and the carriage return then rewrites only its
     // last part; the target gives way first, then the figures.
     const int room = std::max(columns - 1, 1);
-    QString name = target;
     // Control characters in a target would move the cursor.
-    for (QChar &c : name) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = u'?';
-    }
+    QString name = EscapeControlCharacters(target);
     const int nameRoom = room - int(figures.size()) - 2;
     if (nameRoom < 8)
         return figures.left(room);
