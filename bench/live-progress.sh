@@ -122,7 +122,13 @@ done
 echo "load $(load)"
 
 # The same window measured from outside, through the X server.
-if [[ -n $probe ]] && command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+if [[ -n $probe ]]; then
+  need_package Xvfb xvfb
+  need_package xdotool xdotool
+  if ! /usr/bin/python3 -c 'import Xlib' 2>/dev/null; then
+    as_root apt-get update >/dev/null
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends python3-xlib >/dev/null
+  fi
   printf '\nFrom outside (%s on %s, pings every 10 ms during the test)\n' "$(basename "$probe")" "$xdisplay"
   Xvfb "$xdisplay" -screen 0 1024x768x24 >/dev/null 2>&1 &
   pids+=($!)
