@@ -86,8 +86,10 @@ Figures Measure(const QString& folder, int posts, bool chartShown)
 
 void Print(const char* what, const Figures& f)
 {
-    std::printf("%-34s rows %6d  open %8.1f ms  post median %7.2f ms  worst %7.2f ms\n", what, f.rows,
+    std::fflush(stdout);
+    std::printf("%-26s rows %6d  open %8.1f ms  post median %7.2f ms  worst %7.2f ms\n", what, f.rows,
                 f.openMs, f.medianMs, f.worstMs);
+    std::fflush(stdout);
 }
 
 }  // namespace
@@ -113,12 +115,12 @@ int main(int argc, char** argv)
                 QDir(fullChart.path()).filePath(TdmDiskStorage::ResultsFileName));
 
     const Figures e = Measure(empty.path(), posts, false);
-    const Figures g = Measure(full.path(), posts, false);
-    const Figures ec = Measure(emptyChart.path(), posts, true);
-    const Figures gc = Measure(fullChart.path(), posts, true);
     Print("empty store, grid shown", e);
+    const Figures g = Measure(full.path(), posts, false);
     Print("history, grid shown", g);
+    const Figures ec = Measure(emptyChart.path(), posts, true);
     Print("empty store, chart shown", ec);
+    const Figures gc = Measure(fullChart.path(), posts, true);
     Print("history, chart shown", gc);
     std::printf("post with history / empty: grid %.2f, chart %.2f (target: history under 50 ms)\n",
                 g.medianMs / std::max(0.001, e.medianMs), gc.medianMs / std::max(0.001, ec.medianMs));

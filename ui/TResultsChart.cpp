@@ -235,23 +235,46 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
     // Each point's widest line per kind of mark text, measured once at the chart's font.
     double fullWidth = 0, briefWidth = 0, valueWidth = 0;
     int fullLines = 1;
-    for (const TChartPoint& p : FPoints) {
-        const QStringList lines = LabelLines(p, locale);
-        fullLines = std::max(fullLines, int(lines.size()));
-        for (const QString& line : lines)
-            fullWidth = std::max(fullWidth, fm.horizontalAdvance(line));
-        const double value = fm.horizontalAdvance(ValueText(p.Value, locale));
-        valueWidth = std::max(valueWidth, value);
-        briefWidth = std::max(briefWidth, p.Label.isEmpty() ? value
-                                                            : std::max(value, fm.horizontalAdvance(lines.first())));
-    }
+    bool measured = false;
+    auto measure = [&] {
+        if (measured)
+            return;
+        measured = true;
+        for (const TChartPoint& p : FPoints) {
+            const QStringList lines = LabelLines(p, locale);
+            fullLines = std::max(fullLines, int(lines.size()));
+            for (const QString& line : lines)
+                fullWidth = std::max(fullWidth, fm.horizontalAdvance(line));
+            const double value = fm.horizontalAdvance(ValueText(p.Value, locale));
+            valueWidth = std::max(valueWidth, value);
+            briefWidth = std::max(briefWidth, p.Label.isEmpty()
+                                                  ? value
+                                                  : std::max(value, fm.horizontalAdvance(lines.first())));
+        }
+    };
     // The first style whose marks fit in staggered rows above the bars; the last one
     // otherwise, whose marks then may touch.
     MarkStyle style = MarkStyles[std::size(MarkStyles) - 1];
     int markRows = 1;
     double markHeight = 0;
+    bool marksFit = true;
     auto chooseMarks = [&](double slot, double plotHeight) {
+        marksFit = true;
         const double budget = std::max(plotHeight * 0.45, 0.0);
+        // Thousands of bars: not even the shortest rate fits, so measuring every label
+        // would only slow the window down.
+        const MarkStyle& smallest = MarkStyles[std::size(MarkStyles) - 1];
+        const QFontMetricsF smallFm(ScaledFont(l.textFont, smallest.scale));
+        const double shortest = smallFm.horizontalAdvance(ValueText(0, locale)) + 8;
+        const int leastRows = slot > 0 ? int(std::ceil((shortest + MarkGap) / slot)) : 1;
+        if (leastRows * (smallFm.height() + 4 + MarkGap) > budget) {
+            style = smallest;
+            markHeight = smallFm.height() + 4;
+            marksFit = false;
+            markRows = std::max(1, int(budget / (markHeight + MarkGap)));
+            return;
+        }
+        measure();
         for (const MarkStyle& candidate : MarkStyles) {
             const double widest = candidate.text == MarkText::Full    ? fullWidth
                                   : candidate.text == MarkText::Brief ? briefWidth
@@ -268,7 +291,8 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
             if (rows * (height + MarkGap) <= budget)
                 return;
         }
-        // Nothing fits: as many rows as there is room for.
+        // Nothing fits: as many rows as there is room for, taken in turn.
+        marksFit = false;
         markRows = std::max(1, std::min(markRows, int(budget / (markHeight + MarkGap))));
     };
 
@@ -308,7 +332,7 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
     const QFontMetricsF markFm(l.markFont);
     l.markLineHeight = markFm.height();
     const double markCap = style.cap * style.scale;
-    const bool stagger = l.plot.width() >= 10 && l.plot.height() >= 10;
+    const bool stagger = marksFit && l.plot.width() >= 10 && l.plot.height() >= 10;
     // Marks placed so far whose right edge may still reach the next one.
     QVector<int> recent;
     for (int i = 0; i < n; ++i) {
@@ -349,6 +373,10 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
         const double leftmost = l.plot.left() + 2;
         left = std::clamp(left, leftmost, std::max(leftmost, l.plot.right() + l.depth - boxWidth - 2));
         QRectF box(left, topOfBar - MarkArrowLength - boxHeight, boxWidth, boxHeight);
+        // Too many bars for marks that never touch (thousands in a window): the rows in
+        // turn, each mark still shown.
+        if (!marksFit)
+            box.translate(0, -(i % markRows) * (boxHeight + MarkGap));
 
         if (stagger) {
             recent.erase(std::remove_if(recent.begin(), recent.end(),
@@ -381,11 +409,11 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
                     }
                 }
             }
-            // Only when nothing fits do marks reach the title; they still show.
-            if (box.top() < l.area.top())
-                box.moveTop(l.area.top());
             recent.append(i);
         }
+        // Only when nothing fits do marks reach the title; they still show.
+        if (box.top() < l.area.top())
+            box.moveTop(l.area.top());
         l.marks.append(box);
         l.markLines.append(shown);
     }
