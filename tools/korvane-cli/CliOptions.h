@@ -12,6 +12,7 @@ struct CliOptions
     int port = 80;
     bool json = false;
     double timeoutSeconds = 0; // 0: no limit
+    QString metricsFile;       // empty: none written
     QStringList targets;
 
     static ParseResult parse(const QStringList &arguments, CliOptions &options, QString &error);

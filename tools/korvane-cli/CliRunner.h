@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CliOptions.h"
+#include "MetricsFile.h"
 #include "TKorvane.h"
 
 #include <QString>
@@ -8,6 +9,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 class QTimer;
 
@@ -40,6 +42,7 @@ private:
     void fail(const QString &message);
     void logLine(const QString &text);
     void printJson(const TestOutcome &outcome);
+    bool recordMetrics(bool valid, qint64 startedMs);
     void onStatusMsg(const QString &line);
     void onApplicationException(const std::exception &e);
 
@@ -48,4 +51,5 @@ private:
     TKorvane FKorvane;
     TestOutcome FCurrent;
     bool FTimedOut = false;
+    std::optional<MetricsFile> FMetrics;
 };
