@@ -34,10 +34,13 @@ QString TResultsExport::ChooseFile(QWidget* parent)
     QFileDialog dialog(parent, QStringLiteral("Export Results"), lastFolder);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilters({CsvFilter, JsonLinesFilter});
-    // A name typed without a suffix gets the one of the type shown.
+    // The file's suffix decides the format: switching the type offers a name with its
+    // suffix, and a name typed without one gets the suffix of the type shown.
     dialog.setDefaultSuffix(QStringLiteral("csv"));
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
-        dialog.setDefaultSuffix(filter == JsonLinesFilter ? QStringLiteral("jsonl") : QStringLiteral("csv"));
+        const QString suffix = filter == JsonLinesFilter ? QStringLiteral("jsonl") : QStringLiteral("csv");
+        dialog.setDefaultSuffix(suffix);
+        dialog.selectFile(QStringLiteral("KorvaneResults.") + suffix);
     });
     dialog.selectFile(QStringLiteral("KorvaneResults.csv"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -162,7 +162,7 @@ bool CliRunner::recordMetrics(bool valid, qint64 startedMs)
     if (valid) {
         test.rateBytesPerSecond = FKorvane.TransferRateSec() * 1024.0;
         test.bytes = double(FKorvane.BytesTransferred());
-        test.durationSeconds = FKorvane.TransferTimeMs() / 1000.0;
+        test.durationSeconds = FKorvane.TransferTimeSec();
     }
     test.timestampSeconds = double(startedMs) / 1000.0;
     QString error;

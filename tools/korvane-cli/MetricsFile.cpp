@@ -111,6 +111,9 @@ QByteArray MetricsFile::Number(double value)
         return QByteArrayLiteral("NaN");
     if (std::isinf(value))
         return value > 0 ? QByteArrayLiteral("+Inf") : QByteArrayLiteral("-Inf");
+    // Counts as whole numbers, the way people read them; anything else in its shortest form.
+    if (value == std::trunc(value) && std::fabs(value) < 9e15)
+        return QByteArray::number(qint64(value));
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     return QByteArray(buffer, result.ptr - buffer);
