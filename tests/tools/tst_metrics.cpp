@@ -25,6 +25,7 @@ private slots:
     void labelsReadBackAndPassPromtool();
     void cliFileKeepsCountersAcrossRuns();
     void cliLeavesForeignFileAlone();
+    void cliFailsWhenTheFileCannotBeWritten();
     void serverCountsWhatItServed();
     void serverAnswersOnlyGetMetrics_data();
     void serverAnswersOnlyGetMetrics();
@@ -236,6 +237,19 @@ void TestMetrics::cliLeavesForeignFileAlone()
     QVERIFY2(err.contains("not a metrics file of korvane-cli"), err.constData());
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("my_own_metric 1\n"));
+}
+
+void TestMetrics::cliFailsWhenTheFileCannotBeWritten()
+{
+    Server server;
+    startServer(server, {"--bytes", "1000"});
+    QVERIFY(server.port > 0);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("missing-folder/korvane.prom"));
+    QByteArray err;
+    // The test itself is valid; the result that could not be handed on makes the run fail.
+    QCOMPARE(runCli({"--metrics-file", file, "--port", QString::number(server.port), "127.0.0.1"}, &err), 1);
+    QVERIFY2(err.contains("folder is missing or not writable"), err.constData());
 }
 
 void TestMetrics::serverCountsWhatItServed()

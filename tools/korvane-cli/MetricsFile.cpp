@@ -181,7 +181,10 @@ bool MetricsFile::Record(const Key &key, Series test, QString &error)
     QLockFile lock(FFileName + QStringLiteral(".lock"));
     lock.setStaleLockTime(30000);
     if (!lock.tryLock(10000)) {
-        error = QStringLiteral("cannot lock metrics file %1").arg(FFileName);
+        error = lock.error() == QLockFile::LockFailedError
+                    ? QStringLiteral("metrics file %1 stayed locked by another run").arg(FFileName)
+                    : QStringLiteral("cannot write metrics file %1: its folder is missing or not writable")
+                          .arg(FFileName);
         return false;
     }
     if (!Check(error))
