@@ -9,8 +9,10 @@
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <optional>
 
+class ProgressMeter;
 class QTimer;
 
 // Runs the tests of one korvane-cli invocation with one measurement object, so the
@@ -18,7 +20,8 @@ class QTimer;
 class CliRunner
 {
 public:
-    explicit CliRunner(const CliOptions &options, FILE *out = stdout);
+    // meterTerminal: where the live meter goes (a terminal), or null for no meter.
+    explicit CliRunner(const CliOptions &options, FILE *out = stdout, FILE *meterTerminal = nullptr);
     ~CliRunner();
 
     // Returns the exit code: 0 every test valid, 1 any invalid or failed.
@@ -45,11 +48,17 @@ private:
     bool recordMetrics(bool valid, qint64 startedMs);
     void onStatusMsg(const QString &line);
     void onApplicationException(const std::exception &e);
+    void onProgress(const TTestProgress &progress);
+    void printInterval(const TTestProgress &progress);
 
     CliOptions FOptions;
     FILE *FOut;
     TKorvane FKorvane;
     TestOutcome FCurrent;
     bool FTimedOut = false;
+    std::unique_ptr<ProgressMeter> FMeter;
+    int FReportsPerInterval = 0; // 0: no interval lines
+    int FReportsSinceInterval = 0;
+    TTestProgress FIntervalStart; // where the current interval began
     std::optional<MetricsFile> FMetrics;
 };
