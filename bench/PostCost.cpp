@@ -34,7 +34,17 @@ struct Figures
     double openMs = 0;
     double medianMs = 0;
     double worstMs = 0;
+    // Medians of the steps: post (with the file write), chart reload, repaint.
+    double postMs = 0;
+    double reloadMs = 0;
+    double paintMs = 0;
 };
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
 
 Figures Measure(const QString& folder, int posts, bool chartShown)
 {
@@ -57,7 +67,7 @@ Figures Measure(const QString& folder, int posts, bool chartShown)
     f.openMs = clock.nsecsElapsed() / 1e6;
     f.rows = store.cdsKorvaneResults()->RecordCount();
 
-    std::vector<double> times;
+    std::vector<double> times, postTimes, reloadTimes, paintTimes;
     TResultsTable* table = store.cdsKorvaneResults();
     for (int i = 0; i < posts; ++i) {
         const double rate = 1000.0 + i;
@@ -70,25 +80,35 @@ Figures Measure(const QString& folder, int posts, bool chartShown)
         table->SetResult(rate);
         table->SetSpeed(rate);
         table->Post();
+        const double posted = clock.nsecsElapsed() / 1e6;
         grid->SetSpeedMaximum(ResultTexts::RaisedSpeedMaximum(grid->SpeedMaximum(), rate));
         chart->RefreshData();
+        const double reloaded = clock.nsecsElapsed() / 1e6;
         // Until the views have repainted.
         QApplication::sendPostedEvents();
         QApplication::processEvents();
         tabs.repaint();
-        times.push_back(clock.nsecsElapsed() / 1e6);
+        const double total = clock.nsecsElapsed() / 1e6;
+        times.push_back(total);
+        postTimes.push_back(posted);
+        reloadTimes.push_back(reloaded - posted);
+        paintTimes.push_back(total - reloaded);
     }
     std::sort(times.begin(), times.end());
     f.medianMs = times[times.size() / 2];
     f.worstMs = times.back();
+    f.postMs = Median(postTimes);
+    f.reloadMs = Median(reloadTimes);
+    f.paintMs = Median(paintTimes);
     return f;
 }
 
 void Print(const char* what, const Figures& f)
 {
     std::fflush(stdout);
-    std::printf("%-26s rows %6d  open %8.1f ms  post median %7.2f ms  worst %7.2f ms\n", what, f.rows,
-                f.openMs, f.medianMs, f.worstMs);
+    std::printf("%-26s rows %6d  open %7.1f ms  result median %7.2f ms  worst %7.2f ms"
+                "  (post %.2f, chart reload %.2f, repaint %.2f)\n",
+                what, f.rows, f.openMs, f.medianMs, f.worstMs, f.postMs, f.reloadMs, f.paintMs);
     std::fflush(stdout);
 }
 

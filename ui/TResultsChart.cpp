@@ -120,6 +120,7 @@ struct TResultsChart::TLayout
     QVector<QStringList> labels;  // under the bars, elided
     QVector<QRectF> marks;
     QVector<QStringList> markLines;
+    QVector<bool> markCovered;  // wholly under marks drawn after it: nothing of it would show
     QFont markFont;
     double markLineHeight = 0;
 
@@ -417,6 +418,42 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
         l.marks.append(box);
         l.markLines.append(shown);
     }
+
+    // With thousands of bars most marks lie wholly under later ones; painting them would
+    // change no pixel but cost seconds of text drawing. Find them, last mark first, on a
+    // pixel map of what later marks cover.
+    l.markCovered.fill(false, n);
+    if (!marksFit && n > 0) {
+        const QRect frame = l.area.toAlignedRect();
+        const int width = frame.width();
+        const int height = frame.height();
+        std::vector<quint8> covered(size_t(std::max(0, width)) * size_t(std::max(0, height)), 0);
+        for (int i = n - 1; i >= 0 && width > 0 && height > 0; --i) {
+            // Every pixel the box, its frame and its shadow may touch.
+            const QRect r = l.marks[i].adjusted(-1, -1, 3, 3).toAlignedRect().translated(-frame.topLeft())
+                                .intersected(QRect(0, 0, width, height));
+            if (r.isEmpty())
+                continue;
+            bool hidden = true;
+            for (int y = r.top(); y <= r.bottom() && hidden; ++y) {
+                const quint8* row = covered.data() + size_t(y) * width;
+                hidden = std::all_of(row + r.left(), row + r.right() + 1, [](quint8 c) { return c != 0; });
+            }
+            if (hidden) {
+                l.markCovered[i] = true;
+                continue;
+            }
+            // Only pixels the box or its shadow surely paint over count as covered.
+            for (const QRectF& solid : {l.marks[i], l.marks[i].translated(2, 2)}) {
+                const QRectF inner = solid.adjusted(1, 1, -1, -1).translated(-frame.topLeft());
+                const QRect fill = QRect(QPoint(int(std::ceil(inner.left())), int(std::ceil(inner.top()))),
+                                         QPoint(int(std::floor(inner.right())) - 1, int(std::floor(inner.bottom())) - 1))
+                                       .intersected(QRect(0, 0, width, height));
+                for (int y = fill.top(); y <= fill.bottom(); ++y)
+                    std::fill_n(covered.data() + size_t(y) * width + fill.left(), fill.width(), quint8(1));
+            }
+        }
+    }
     return l;
 }
 
@@ -562,6 +599,8 @@ void TResultsChart::Draw(QPainter& painter, const QRect& rect) const
     }
     painter.setFont(l.markFont);
     for (int i = 0; i < l.marks.size(); ++i) {
+        if (l.markCovered[i])
+            continue;
         const QRectF& box = l.marks[i];
         painter.fillRect(box.translated(2, 2), MarkShadow);
         painter.setBrush(markBack);

@@ -474,6 +474,7 @@ void tst_ResultsViews::chartDrawsIntoAnyRectangle_data()
     QTest::newRow("small, offset") << QRect(40, 30, 320, 200) << 3;
     QTest::newRow("empty table") << QRect(0, 0, 640, 480) << 0;
     QTest::newRow("many bars") << QRect(0, 0, 640, 480) << 200;
+    QTest::newRow("more bars than pixels") << QRect(0, 0, 640, 480) << 1000;
 }
 
 void tst_ResultsViews::chartDrawsIntoAnyRectangle()
