@@ -1,6 +1,7 @@
 #include "ApplicationExceptionHandler.h"
 #include "StatusText.h"
 #include "DateTimeSerial.h"
+#include "ESocketError.h"
 #include "KorvaneException.h"
 #include "LoopbackStreamServer.h"
 #include "PerformanceCounter.h"
@@ -76,6 +77,7 @@ private slots:
     void urgentDataCountedInLine();
     void cancelAfterTheCloseArrivedKeepsTheResult();
     void targetWithControlCharacterRefused_data();
+    void outOfDescriptorsIsAnError();
     void targetWithControlCharacterRefused();
 
 private:
@@ -658,6 +660,75 @@ void TestServerStreamTest::targetWithControlCharacterRefused()
     QVERIFY(!k.ValidResult());
     QCOMPARE(k.AccumulatedTestCount(), 2);
 
+}
+
+// Fills every free descriptor slot below a lowered limit, and gives them back.
+class DescriptorExhaustion
+{
+public:
+    DescriptorExhaustion()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &FOld);
+        int highest = 0;
+        for (const QString &name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System))
+            highest = std::max(highest, name.toInt());
+        rlimit low = FOld;
+        low.rlim_cur = std::min<rlim_t>(FOld.rlim_cur, rlim_t(highest) + 64);
+        ::setrlimit(RLIMIT_NOFILE, &low);
+        for (int i = 0; i < 100000; ++i) {
+            const int fd = ::dup(0);
+            if (fd < 0)
+                break;
+            FHeld.push_back(fd);
+        }
+    }
+    ~DescriptorExhaustion()
+    {
+        for (int fd : FHeld)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &FOld);
+    }
+
+private:
+    rlimit FOld{};
+    std::vector<int> FHeld;
+};
+
+// With no descriptor left, a test fails with the system's reason; nothing crashes.
+void TestServerStreamTest::outOfDescriptorsIsAnError()
+{
+    TKorvane k;
+    {
+        LoopbackStreamServer server;
+        server.serveOnce([](int fd, LoopbackStreamServer &) { LoopbackStreamServer::sendAll(fd, 4096); });
+        k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), server.port());
+        QVERIFY(waitDone(k));
+    }
+    // The sanitizer's type check needs a free descriptor the first time it meets a type, so
+    // the exception expected below is met once beforehand.
+    QVERIFY(!QString::fromUtf8(ESocketError(QStringLiteral("warm-up")).what()).isEmpty());
+
+    QString startError;
+    {
+        DescriptorExhaustion exhaustion;
+        try {
+            k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), 9);
+        } catch (const Exception &e) {
+            startError = e.Message();
+        }
+    }
+    QVERIFY2(startError.contains(QStringLiteral("Too many open files")) && startError.contains(QStringLiteral("'socket'")),
+             qPrintable(startError));
+    QVERIFY(!k.stSocket->Active());
+    QCOMPARE(k.AccumulatedTestCount(), 1);
+
+    // Once descriptors are free again, the same object tests as before.
+    LoopbackStreamServer server;
+    server.serveOnce([](int fd, LoopbackStreamServer &) { LoopbackStreamServer::sendAll(fd, 4096); });
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), server.port());
+    QVERIFY(waitDone(k));
+    QCOMPARE(k.BytesTransferred(), 4096);
+    QCOMPARE(k.AccumulatedTestCount(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestServerStreamTest)

@@ -26,6 +26,8 @@ private slots:
     void invalidAndFailedTestsExitOne_data();
     void invalidAndFailedTestsExitOne();
     void timeoutCancelsTest();
+    void timeoutNeverFiresEarly_data();
+    void timeoutNeverFiresEarly();
     void usageErrorsExitTwo_data();
     void usageErrorsExitTwo();
     void webTargetPrefix_data();
@@ -179,6 +181,14 @@ void TestCliPrograms::invalidAndFailedTestsExitOne_data()
     QTest::newRow("web page refused") << QStringLiteral("webrefused")
                                       << QStringLiteral("^Korvane Socket Error #111 - Connection refused$")
                                       << QStringLiteral("ERROR - Korvane Socket Error #111 - Connection refused");
+    QTest::newRow("line feed in the target")
+        << QStringLiteral("linefeed")
+        << QStringLiteral("^Invalid target: it contains the control character U\\+000A at position 10\\.$")
+        << QStringLiteral("ERROR - Invalid target: it contains the control character U+000A at position 10.");
+    QTest::newRow("escape in a web target")
+        << QStringLiteral("webescape")
+        << QStringLiteral("^Invalid target: it contains the control character U\\+001B at position 18\\.$")
+        << QStringLiteral("ERROR - Invalid target: it contains the control character U+001B at position 18.");
 }
 
 void TestCliPrograms::invalidAndFailedTestsExitOne()
@@ -198,6 +208,11 @@ void TestCliPrograms::invalidAndFailedTestsExitOne()
         server.process->kill();
         server.process->waitForFinished();
         args = {QStringLiteral("--port"), QString::number(port), QStringLiteral("127.0.0.1")};
+    } else if (kind == QLatin1String("linefeed")) {
+        server = startServer({QStringLiteral("--bytes"), QStringLiteral("1000")});
+        args = {QStringLiteral("--port"), QString::number(server.port), QStringLiteral("127.0.0.1\nFAKE - Test finished")};
+    } else if (kind == QLatin1String("webescape")) {
+        args = {QStringLiteral("--web"), QStringLiteral("127.0.0.1/\x1b[2JFAKE")};
     } else {
         server = startServer({});
         const int port = server.port;
@@ -208,7 +223,8 @@ void TestCliPrograms::invalidAndFailedTestsExitOne()
 
     QByteArray text, json;
     QCOMPARE(runCli(args, &text), 1);
-    QVERIFY(text.trimmed().endsWith(expectedLastLine.toUtf8()));
+    QVERIFY2(text.trimmed().endsWith(expectedLastLine.toUtf8()), text.constData());
+    QVERIFY(!text.contains("FAKE")); // a target never writes into the log
     QCOMPARE(runCli(QStringList(QStringLiteral("--json")) + args, &json), 1);
     const QList<QJsonObject> results = jsonLines(json);
     QCOMPARE(results.size(), 1);
@@ -222,9 +238,8 @@ void TestCliPrograms::invalidAndFailedTestsExitOne()
         QCOMPARE(results[0]["accumulated_count"].toInt(), 0);
         QVERIFY(results[0]["start_time"].isNull());
     }
-    QCOMPARE(results[0]["target"].toString(), args.last());
-    QCOMPARE(results[0]["mode"].toString(),
-             kind == QLatin1String("webrefused") ? QStringLiteral("web") : QStringLiteral("server"));
+    QCOMPARE(results[0]["target"].toString(), CliRunner::normalizedTarget(args.last(), args.first() == QLatin1String("--web")));
+    QCOMPARE(results[0]["mode"].toString(), kind.startsWith(QLatin1String("web")) ? QStringLiteral("web") : QStringLiteral("server"));
 }
 
 void TestCliPrograms::timeoutCancelsTest()
@@ -245,6 +260,48 @@ void TestCliPrograms::timeoutCancelsTest()
     QCOMPARE(results[0]["valid"].toBool(), false);
     QVERIFY(results[0]["error"].toString().contains(QStringLiteral("0.5 seconds")));
     QCOMPARE(results[0]["accumulated_count"].toInt(), 0);
+}
+
+void TestCliPrograms::timeoutNeverFiresEarly_data()
+{
+    QTest::addColumn<double>("seconds");
+    QTest::newRow("0.3 s") << 0.3;
+    QTest::newRow("0.75 s") << 0.75;
+    QTest::newRow("1.2 s") << 1.2;
+}
+
+// The limit counts from the test's start and is never cut short: a coarse timer would give
+// up to 5 % early.
+void TestCliPrograms::timeoutNeverFiresEarly()
+{
+    QFETCH(double, seconds);
+    Server server = startServer({QStringLiteral("--seconds"), QStringLiteral("60"), QStringLiteral("--rate"),
+                                 QStringLiteral("1000")});
+    QVERIFY(server.port > 0);
+    CliOptions options;
+    options.json = true;
+    options.port = server.port;
+    options.timeoutSeconds = seconds;
+    options.targets << QStringLiteral("127.0.0.1");
+    QTemporaryFile out;
+    QVERIFY(out.open());
+    FILE *file = ::fdopen(::dup(out.handle()), "w");
+    QVERIFY(file);
+    QElapsedTimer clock;
+    int exitCode = 0;
+    {
+        CliRunner runner(options, file);
+        clock.start();
+        exitCode = runner.run();
+    }
+    const qint64 elapsedNs = clock.nsecsElapsed();
+    std::fclose(file);
+    QCOMPARE(exitCode, 1);
+    QVERIFY2(elapsedNs >= qint64(seconds * 1e9), qPrintable(QString::number(elapsedNs / 1e6)));
+    out.seek(0);
+    const QList<QJsonObject> results = jsonLines(out.readAll());
+    QCOMPARE(results.size(), 1);
+    QVERIFY(results[0]["error"].toString().startsWith(QStringLiteral("Test cancelled")));
 }
 
 void TestCliPrograms::usageErrorsExitTwo_data()

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <exception>
 
 int main(int argc, char **argv)
 {
@@ -21,8 +22,14 @@ int main(int argc, char **argv)
     case CliOptions::ParseResult::Ok:
         break;
     }
-    // Keeps timers (the --timeout cancel) running while a web fetch blocks.
-    TAntiFreeze antiFreeze;
-    CliRunner runner(options);
-    return runner.run();
+    try {
+        // Keeps timers (the --timeout cancel) running while a web fetch blocks.
+        TAntiFreeze antiFreeze;
+        CliRunner runner(options);
+        return runner.run();
+    } catch (const std::exception &e) {
+        // Out of descriptors or memory before any test could start: say so, never abort.
+        std::fprintf(stderr, "korvane-cli: cannot start a test: %s\n", e.what());
+        return 1;
+    }
 }
