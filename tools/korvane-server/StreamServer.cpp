@@ -23,9 +23,13 @@ constexpr uint64_t kUnpacedChunk = 1 << 20;
 constexpr uint64_t kMaxSend = 4 << 20;
 // Most bytes one connection sends before the others (and signals) get their turn.
 constexpr uint64_t kMaxPerTurn = 8 << 20;
-// A paced connection sends a block every 5 ms: large sends, and a stream that is even at
-// the scale anyone measures it.
+// A paced connection sends a block every 5 ms, or at least 64 KiB at a time when that is no
+// more than 50 ms' worth: large sends, and a stream that is even at the scale anyone
+// measures it. Each block is paid for by the interval after it, so the size does not bend
+// the rate a client measures from its first byte to the close.
 constexpr uint64_t kBlocksPerSecond = 200;
+constexpr uint64_t kMinBlock = 64 << 10;
+constexpr uint64_t kMaxBlocksPerSecond = 20;
 constexpr int kMaxAcceptsPerTurn = 64;
 constexpr int64_t kAcceptPauseNs = 100000000;
 alignas(4096) char gPayload[kMaxSend]; // content is never inspected by the client
@@ -53,7 +57,8 @@ StreamServer::StreamServer(const ServerOptions &options)
     , FPaced(options.rate > 0)
 {
     if (FPaced) {
-        FBlock = std::clamp<uint64_t>(options.rate / kBlocksPerSecond, 1, kMaxSend);
+        const uint64_t block = std::max(options.rate / kBlocksPerSecond, std::min(kMinBlock, options.rate / kMaxBlocksPerSecond));
+        FBlock = std::clamp<uint64_t>(block, 1, kMaxSend);
         // Up to a second's worth is caught up after a stall (the server starved of CPU, or a
         // client that stopped reading for a moment); beyond that the time is lost.
         FCapacity = std::max(FBlock * 4, options.rate);
@@ -256,6 +261,8 @@ void StreamServer::serve(Connection &c, int64_t now)
     for (;;) {
         const bool allSent = !timed && c.sent >= FOptions.bytes;
         if ((timed || allSent) && now >= c.endNs) {
+            if (timed && FPaced)
+                sendEarnedCredit(c, now);
             finish(c.fd);
             return;
         }
@@ -303,6 +310,23 @@ void StreamServer::serve(Connection &c, int64_t now)
             return;
         }
         now = nowNs();
+    }
+}
+
+void StreamServer::sendEarnedCredit(Connection &c, int64_t now)
+{
+    // A timed stream whose end is served late still carries what the time until its close
+    // has earned, so the client, which times it up to the close, sees the pace. The block
+    // the bucket started with was an advance on the first interval, not earned.
+    const uint64_t available = c.bucket.available(now);
+    const uint64_t earned = std::min(available - std::min(available, FBlock), kMaxSend);
+    if (earned == 0)
+        return;
+    const ssize_t n = ::send(c.fd, gPayload, size_t(earned), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+        c.sent += uint64_t(n);
+        FCounters.bytesSent += uint64_t(n);
+        c.bucket.take(uint64_t(n));
     }
 }
 

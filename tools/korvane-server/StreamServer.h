@@ -55,6 +55,7 @@ private:
     bool watch(int fd, uint32_t events);
     void acceptClients(int64_t now);
     void serve(Connection &c, int64_t now);
+    void sendEarnedCredit(Connection &c, int64_t now);
     void finish(int fd, const char *error = nullptr);
     void setWriteInterest(Connection &c, bool on);
     void schedule(Connection &c, int64_t wakeNs);
