@@ -93,9 +93,12 @@ void TestTokenBucket::dueTime()
     const int64_t due = bucket.dueNs(bytes, 0);
     QCOMPARE(due, expectedNs);
     QCOMPARE(TokenBucket::durationNs(bytes, rate), expectedNs);
+    QCOMPARE(TokenBucket::bytesEarned(expectedNs, rate), bytes);
     QVERIFY(emptyBucket().available(due) >= bytes);
-    if (due > 0)
+    if (due > 0) {
         QVERIFY(emptyBucket().available(due - 1) < bytes); // not a nanosecond too late either
+        QVERIFY(TokenBucket::bytesEarned(due - 1, rate) < bytes);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTokenBucket)

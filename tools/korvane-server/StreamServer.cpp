@@ -213,10 +213,16 @@ void StreamServer::acceptClients(int64_t now)
         c.fd = fd;
         c.peer = describePeer(peer);
         c.startNs = now;
-        if (FDurationNs > 0)
+        if (FDurationNs > 0) {
             c.endNs = c.startNs + FDurationNs;
-        else if (FPaced)
-            c.endNs = c.startNs + TokenBucket::durationNs(FOptions.bytes, FOptions.rate);
+            // Paced, a timed stream holds what its time earns; its first block is an advance
+            // on the first interval, so none is sent ahead for an interval after its end.
+            c.budget = FPaced ? TokenBucket::bytesEarned(FDurationNs, FOptions.rate) : UINT64_MAX;
+        } else {
+            c.budget = FOptions.bytes;
+            if (FPaced)
+                c.endNs = c.startNs + TokenBucket::durationNs(FOptions.bytes, FOptions.rate);
+        }
         if (FPaced)
             c.bucket = TokenBucket(FOptions.rate, FBlock, FCapacity, c.startNs);
         // Unpaced streams send whenever the client can take more; paced ones when their time comes.
@@ -259,20 +265,21 @@ void StreamServer::serve(Connection &c, int64_t now)
     const bool timed = FDurationNs > 0;
     uint64_t sentThisTurn = 0;
     for (;;) {
-        const bool allSent = !timed && c.sent >= FOptions.bytes;
-        if ((timed || allSent) && now >= c.endNs) {
+        const bool allSent = c.sent >= c.budget;
+        if (c.endNs > 0 ? now >= c.endNs && (timed || allSent) : allSent) {
             if (timed && FPaced)
                 sendEarnedCredit(c, now);
             finish(c.fd);
             return;
         }
         if (allSent) {
-            // A paced stream closes when its last block's time is over, so it lasts bytes/rate.
+            // A paced stream closes when its last block's time is over, so it lasts as long
+            // as its bytes take at the rate.
             setWriteInterest(c, false);
             schedule(c, c.endNs);
             return;
         }
-        const uint64_t remaining = timed ? UINT64_MAX : FOptions.bytes - c.sent;
+        const uint64_t remaining = c.budget - c.sent;
         uint64_t chunk = std::min(remaining, kUnpacedChunk);
         if (FPaced) {
             const uint64_t wanted = std::min(remaining, FBlock);
@@ -316,17 +323,14 @@ void StreamServer::serve(Connection &c, int64_t now)
 void StreamServer::sendEarnedCredit(Connection &c, int64_t now)
 {
     // A timed stream whose end is served late still carries what the time until its close
-    // has earned, so the client, which times it up to the close, sees the pace. The block
-    // the bucket started with was an advance on the first interval, not earned.
-    const uint64_t available = c.bucket.available(now);
-    const uint64_t earned = std::min(available - std::min(available, FBlock), kMaxSend);
-    if (earned == 0)
+    // has earned, so the client, which times it up to the close, sees the pace.
+    const uint64_t earned = TokenBucket::bytesEarned(now - c.startNs, FOptions.rate);
+    if (earned <= c.sent)
         return;
-    const ssize_t n = ::send(c.fd, gPayload, size_t(earned), MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t n = ::send(c.fd, gPayload, size_t(std::min(earned - c.sent, kMaxSend)), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
         c.sent += uint64_t(n);
         FCounters.bytesSent += uint64_t(n);
-        c.bucket.take(uint64_t(n));
     }
 }
 

@@ -44,6 +44,7 @@ private:
         int fd = -1;
         std::string peer;
         uint64_t sent = 0;
+        uint64_t budget = 0;     // bytes of the whole stream (timed unpaced: no limit)
         int64_t startNs = 0;
         int64_t endNs = 0;       // timed or paced: when the stream ends (0 = when all is sent)
         int64_t wakeNs = 0;      // scheduled on the timer (0 = not)

@@ -51,3 +51,11 @@ int64_t TokenBucket::durationNs(uint64_t bytes, uint64_t bytesPerSecond)
     const Wide ns = (Wide(bytes) * kNsPerSecond + bytesPerSecond - 1) / bytesPerSecond;
     return ns > Wide(INT64_MAX) ? INT64_MAX : int64_t(ns);
 }
+
+uint64_t TokenBucket::bytesEarned(int64_t ns, uint64_t bytesPerSecond)
+{
+    if (ns <= 0)
+        return 0;
+    const Wide bytes = Wide(uint64_t(ns)) * bytesPerSecond / kNsPerSecond;
+    return bytes > Wide(UINT64_MAX) ? UINT64_MAX : uint64_t(bytes);
+}

@@ -20,6 +20,8 @@ public:
 
     // The time it takes to earn bytes, rounded up.
     static int64_t durationNs(uint64_t bytes, uint64_t bytesPerSecond);
+    // Whole bytes earned in a time.
+    static uint64_t bytesEarned(int64_t ns, uint64_t bytesPerSecond);
 
 private:
     void refill(int64_t nowNs);
