@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <unistd.h>
 
 int main(int argc, char **argv)
 {
@@ -25,7 +26,9 @@ int main(int argc, char **argv)
     try {
         // Keeps timers (the --timeout cancel) running while a web fetch blocks.
         TAntiFreeze antiFreeze;
-        CliRunner runner(options);
+        // The meter is for a person watching: not in JSON mode, and never into a file or pipe.
+        const bool meter = !options.json && !options.quiet && ::isatty(fileno(stderr));
+        CliRunner runner(options, stdout, meter ? stderr : nullptr);
         return runner.run();
     } catch (const std::exception &e) {
         // Out of descriptors or memory before any test could start: say so, never abort.
