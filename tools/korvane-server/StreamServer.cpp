@@ -128,6 +128,13 @@ bool StreamServer::setUp()
         std::fprintf(stderr, "korvane-server: cannot watch the listening socket: %s\n", strerror(errno));
         return false;
     }
+    FCounters.startTimeSeconds = double(std::time(nullptr));
+    if (FOptions.metricsPort >= 0) {
+        FMetrics = std::make_unique<MetricsEndpoint>(FOptions.metricsAddress, uint16_t(FOptions.metricsPort),
+                                                     [this] { return counters(); });
+        if (!FMetrics->open(FEpoll))
+            return false;
+    }
 
     sockaddr_storage bound{};
     socklen_t len = sizeof bound;
@@ -174,6 +181,10 @@ int StreamServer::run()
                 acceptPending = true;
                 continue;
             }
+            if (FMetrics && FMetrics->owns(fd)) {
+                FMetrics->handle(fd, events[i].events);
+                continue;
+            }
             auto it = FConnections.find(fd);
             if (it == FConnections.end())
                 continue;
@@ -203,6 +214,7 @@ void StreamServer::acceptClients(int64_t now)
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 // Out of descriptors: stop accepting for a moment instead of spinning on the backlog.
                 std::fprintf(stderr, "korvane-server: cannot accept a connection: %s\n", strerror(errno));
+                ++FCounters.errorsTotal;
                 epoll_ctl(FEpoll, EPOLL_CTL_DEL, FListen, nullptr);
                 FAcceptPausedUntil = now + kAcceptPauseNs;
                 FWakeups.emplace(FAcceptPausedUntil, FListen);
@@ -232,7 +244,7 @@ void StreamServer::acceptClients(int64_t now)
             ::close(fd);
             continue;
         }
-        ++FCounters.accepted;
+        ++FCounters.connectionsTotal;
         auto &stored = FConnections[fd] = std::move(c);
         serve(stored, now);
     }
@@ -268,7 +280,7 @@ void StreamServer::serve(Connection &c, int64_t now)
         const bool allSent = c.sent >= c.budget;
         if (c.endNs > 0 ? now >= c.endNs && (timed || allSent) : allSent) {
             if (timed && FPaced)
-                sendEarnedCredit(c, now);
+                sendEarnedCredit(c);
             finish(c.fd);
             return;
         }
@@ -306,7 +318,6 @@ void StreamServer::serve(Connection &c, int64_t now)
             return;
         }
         c.sent += uint64_t(n);
-        FCounters.bytesSent += uint64_t(n);
         if (FPaced)
             c.bucket.take(uint64_t(n));
         sentThisTurn += uint64_t(n);
@@ -320,17 +331,16 @@ void StreamServer::serve(Connection &c, int64_t now)
     }
 }
 
-void StreamServer::sendEarnedCredit(Connection &c, int64_t now)
+void StreamServer::sendEarnedCredit(Connection &c)
 {
     // A timed stream whose end is served late still carries what the time until its close
     // has earned, so the client, which times it up to the close, sees the pace.
-    const uint64_t earned = TokenBucket::bytesEarned(now - c.startNs, FOptions.rate);
+    const uint64_t earned = TokenBucket::bytesEarned(nowNs() - c.startNs, FOptions.rate);
     if (earned <= c.sent)
         return;
     const ssize_t n = ::send(c.fd, gPayload, size_t(std::min(earned - c.sent, kMaxSend)), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
         c.sent += uint64_t(n);
-        FCounters.bytesSent += uint64_t(n);
     }
 }
 
@@ -384,6 +394,16 @@ void StreamServer::stopAll()
         finish(fd, "server stopped");
 }
 
+ServerCounters StreamServer::counters() const
+{
+    ServerCounters now = FCounters;
+    now.activeConnections = FConnections.size();
+    now.pacedConnections = FPaced ? FConnections.size() : 0;
+    for (const auto &[fd, c] : FConnections)
+        now.bytesSentTotal += c.sent;
+    return now;
+}
+
 void StreamServer::finish(int fd, const char *error)
 {
     auto it = FConnections.find(fd);
@@ -394,10 +414,9 @@ void StreamServer::finish(int fd, const char *error)
     const double rate = seconds > 0 ? double(c.sent) / seconds / 1e6 : 0.0;
     std::fprintf(stderr, "%s: %llu bytes in %.3f s, %.2f MB/s%s%s\n", c.peer.c_str(),
                  static_cast<unsigned long long>(c.sent), seconds, rate, error ? ", " : "", error ? error : "");
+    FCounters.bytesSentTotal += c.sent;
     if (error)
-        ++FCounters.cutShort;
-    else
-        ++FCounters.completed;
+        ++FCounters.errorsTotal;
     schedule(c, 0);
     epoll_ctl(FEpoll, EPOLL_CTL_DEL, fd, nullptr);
     // Anything the client sent is discarded first: unread data would turn the close into a reset

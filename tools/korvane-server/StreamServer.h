@@ -1,9 +1,12 @@
 #pragma once
 
+#include "MetricsEndpoint.h"
+#include "ServerCounters.h"
 #include "ServerOptions.h"
 #include "TokenBucket.h"
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -17,15 +20,6 @@
 class StreamServer
 {
 public:
-    // Running totals since the start, for anyone reporting on the server.
-    struct Counters
-    {
-        uint64_t accepted = 0;  // connections accepted
-        uint64_t completed = 0; // connections that got their whole stream
-        uint64_t cutShort = 0;  // connections lost, failed or stopped early
-        uint64_t bytesSent = 0; // over all connections
-    };
-
     explicit StreamServer(const ServerOptions &options);
     ~StreamServer();
     StreamServer(const StreamServer &) = delete;
@@ -34,9 +28,6 @@ public:
     // Serves until SIGINT or SIGTERM (0). When the server cannot start, says why on
     // standard error and returns 1.
     int run();
-
-    const Counters &counters() const { return FCounters; }
-    size_t openConnections() const { return FConnections.size(); }
 
 private:
     struct Connection
@@ -56,13 +47,14 @@ private:
     bool watch(int fd, uint32_t events);
     void acceptClients(int64_t now);
     void serve(Connection &c, int64_t now);
-    void sendEarnedCredit(Connection &c, int64_t now);
+    void sendEarnedCredit(Connection &c);
     void finish(int fd, const char *error = nullptr);
     void setWriteInterest(Connection &c, bool on);
     void schedule(Connection &c, int64_t wakeNs);
     void runDue(int64_t now);
     bool armTimer();
     void stopAll();
+    ServerCounters counters() const;
 
     ServerOptions FOptions;
     bool FPaced = false;
@@ -77,5 +69,7 @@ private:
     int64_t FAcceptPausedUntil = 0;
     std::unordered_map<int, Connection> FConnections;
     std::set<std::pair<int64_t, int>> FWakeups; // (time, connection)
-    Counters FCounters;
+    // Served on its own port in the same loop, only with --metrics.
+    std::unique_ptr<MetricsEndpoint> FMetrics;
+    ServerCounters FCounters; // finished connections; counters() adds the open ones
 };
