@@ -63,7 +63,8 @@ bool Sent(const TCookieManager::HeaderLine &line, const TNetscapeCookie &cookie)
     if (cookie.Version <= 0)
         return line.second == cookie.CookieName + u'=' + cookie.Value;
     return line.second.contains(QStringLiteral("; ") + cookie.CookieName + QStringLiteral("=\"") + cookie.Value
-                                + u'"');
+                                + u'"')
+           && (cookie.Domain.isEmpty() || line.second.endsWith(QStringLiteral("; $Domain=\"") + cookie.Domain + u'"'));
 }
 
 } // namespace
@@ -107,11 +108,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QList<TCookieManager::HeaderLine> sent =
         store.GenerateClientCookies(*request, request->Protocol == u"https", now);
-    for (const TNetscapeCookie &cookie : kept) {
-        if (DomainMatches(request->Host, cookie.Domain))
+    // Every line sent must come from a cookie whose domain the request's host matches (the
+    // store may hold cookies of one name and value for several domains).
+    for (const TCookieManager::HeaderLine &line : sent) {
+        if (line.first == u"Cookie2" && line.second == u"$Version=\"1\"")
             continue;
-        for (const TCookieManager::HeaderLine &line : sent)
-            FUZZ_CHECK(!Sent(line, cookie));
+        bool fromMatchingCookie = false;
+        for (const TNetscapeCookie &cookie : kept)
+            fromMatchingCookie = fromMatchingCookie || (DomainMatches(request->Host, cookie.Domain) && Sent(line, cookie));
+        FUZZ_CHECK(fromMatchingCookie);
     }
     return 0;
 }
