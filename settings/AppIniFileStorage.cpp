@@ -304,12 +304,10 @@ void TAppIniFileStorage::WriteStringList(const QString& path, const QStringList&
     for (int i = 0; i < newCount; ++i)
         WriteString(Child(list, ItemName(i)), value[i]);
     if (newCount < oldCount) {
-        for (const QString& line : FDocument.SectionLines(list)) {
-            const QString key = line.section(QLatin1Char('='), 0, 0);
+        FDocument.DeleteKeys(list, [&](const QString& key) {
             const int n = ItemNumber(key);
-            if (n >= newCount && n < oldCount)
-                FDocument.DeleteKey(list, key);
-        }
+            return n >= newCount && n < oldCount;
+        });
     }
     WriteInteger(Child(list, CountKey), newCount);
 }
@@ -349,14 +347,14 @@ void TAppIniFileStorage::WriteCollection(const QString& path, const TCollectionV
             WritePublished(Child(itemPath, property.Name), property);
     }
     if (newCount < oldCount) {
+        // An item's section and every section below it go.
         const QString below = collection + QLatin1Char('\\');
-        for (const QString& section : FDocument.SectionNames()) {
+        FDocument.EraseSections([&](const QString& section) {
             if (!section.startsWith(below, Qt::CaseInsensitive))
-                continue;
-            const int n = ItemNumber(section.mid(below.size()));
-            if (n >= newCount && n < oldCount)
-                FDocument.EraseSection(section);
-        }
+                return false;
+            const int n = ItemNumber(section.mid(below.size()).section(QLatin1Char('\\'), 0, 0));
+            return n >= newCount && n < oldCount;
+        });
     }
     WriteInteger(Child(collection, CountKey), newCount);
 }
