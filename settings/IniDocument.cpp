@@ -71,6 +71,7 @@ void TIniDocument::Clear()
 {
     FSections.clear();
     FSectionIndex.clear();
+    FErased.clear();
     FEncoding = TIniEncoding::SystemCodePage;
 }
 
@@ -301,17 +302,25 @@ void TIniDocument::EraseSection(const QString& section)
 
 void TIniDocument::EraseSections(const std::function<bool(const QString& name)>& which)
 {
-    if (FSections.removeIf([&](const TSection& s) { return which(s.Name); }) > 0)
+    const qsizetype removed = FSections.removeIf([&](const TSection& s) {
+        if (!which(s.Name))
+            return false;
+        FErased.insert(Folded(s.Name));
+        return true;
+    });
+    if (removed > 0)
         RebuildSectionIndex();
 }
 
-void TIniDocument::AdoptSection(const TIniDocument& other, const QString& section)
+void TIniDocument::AdoptMissingSections(const TIniDocument& other)
 {
-    const qsizetype from = other.SectionIndex(section);
-    if (from < 0 || SectionExists(section))
-        return;
-    FSections.append(other.FSections[from]);
-    FSectionIndex.insert(Folded(FSections.last().Name), FSections.size() - 1);
+    for (const TSection& section : other.FSections) {
+        const QString folded = Folded(section.Name);
+        if (FErased.contains(folded) || FSectionIndex.contains(folded))
+            continue;
+        FSections.append(section);
+        FSectionIndex.insert(folded, FSections.size() - 1);
+    }
 }
 
 void TIniDocument::AppendSection(const QString& name, bool nameLatin1)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -56,9 +57,9 @@ public:
     // Removes, in one pass, every section whose name satisfies the predicate.
     void EraseSections(const std::function<bool(const QString& name)>& which);
 
-    // Appends a copy of another document's section (lines and their encodings) when this
-    // document has no section of that name.
-    void AdoptSection(const TIniDocument& other, const QString& section);
+    // Appends a copy of each section of the other document (lines and their encodings)
+    // that this one has neither nor erased since it was loaded.
+    void AdoptMissingSections(const TIniDocument& other);
 
 private:
     struct TLine {
@@ -83,5 +84,6 @@ private:
 
     QList<TSection> FSections;
     QHash<QString, qsizetype> FSectionIndex;   // folded name -> first section of that name
+    QSet<QString> FErased;                     // folded names of sections erased since loading
     TIniEncoding FEncoding = TIniEncoding::SystemCodePage;
 };

@@ -44,6 +44,7 @@ private slots:
     void valuesSurviveASave();
     void indexFollowsDeletesAndRepeatedKeys();
     void longListRoundTrips();
+    void sectionsOfAnotherCopyAreKept();
     void leavesReadOnlyFileAlone();
     void createsMissingFoldersAndReplacesWhole();
     void fileNameRulesAndReload();
@@ -401,6 +402,27 @@ void TestAppIniFileStorage::longListRoundTrips()
              (QStringList{"Item0=" + log[0], "Item1=" + log[1], "Item2=" + log[2], "Count=3"}));
 }
 
+// Two copies (from two paths) share the file: the last to save wins, but a section only
+// the other one wrote is not lost, and one this copy erased does not come back.
+void TestAppIniFileStorage::sectionsOfAnotherCopyAreKept()
+{
+    const QString file = PathInTemp("Shared.ini");
+    WriteAll(file, "[fMain]\r\nKey=start\r\n[Old]\r\nA=1\r\n");
+    TAppIniFileStorage mine;
+    mine.SetFileName(file);
+    {
+        TAppIniFileStorage other;
+        other.SetFileName(file);
+        other.WriteString(R"(fMain\Key)", "other");
+        other.WriteString(R"(Newer\B)", "2");
+        QCOMPARE(other.Flush(), QString());
+    }
+    mine.WriteString(R"(fMain\Key)", "mine");
+    mine.DeleteSubTree("Old");
+    QCOMPARE(mine.Flush(), QString());
+    QCOMPARE(ReadAll(file), QByteArray("[fMain]\r\nKey=mine\r\n\r\n[Newer]\r\nB=2\r\n\r\n"));
+}
+
 void TestAppIniFileStorage::leavesReadOnlyFileAlone()
 {
     const QString file = PathInTemp("ReadOnly.ini");
@@ -424,8 +446,9 @@ void TestAppIniFileStorage::createsMissingFoldersAndReplacesWhole()
     store.WriteInteger(R"(fMain\FormVersion)", 0);
     store.Flush();
     QCOMPARE(ReadAll(file), QByteArray("[fMain]\r\nFormVersion=0\r\n\r\n"));
-    // Nothing but the file itself is left in its folder: no temporary remains.
-    QCOMPARE(QDir(PathInTemp("a/b/c")).entryList(QDir::Files | QDir::Hidden), QStringList{"Settings.ini"});
+    // Nothing but the file itself and its lock is left in its folder: no temporary remains.
+    QCOMPARE(QDir(PathInTemp("a/b/c")).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"Settings.ini", "Settings.ini.lock"}));
 
     // Replacing the file keeps the owner's choice of who may read it.
     const auto privateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
