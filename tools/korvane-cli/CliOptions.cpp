@@ -11,6 +11,8 @@ QString CliOptions::usage()
         "  --port N           port of the Korvane server, 1 to 65535 (default 80)\n"
         "  --json             one JSON object per test instead of the log\n"
         "  --timeout SECONDS  cancel a test that runs longer, and count it as failed\n"
+        "  -h, --help         show this help and exit\n"
+        "  --version          show the version and exit\n"
         "Exit status: 0 every test valid, 1 a test invalid or failed, 2 usage error.\n");
 }
 
@@ -33,6 +35,8 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
         }
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help"))
             return ParseResult::Help;
+        if (arg == QLatin1String("--version"))
+            return ParseResult::Version;
         if (arg == QLatin1String("--web")) {
             options.web = true;
             continue;
