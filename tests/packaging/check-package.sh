@@ -27,9 +27,9 @@ info=$(dpkg-deb --field "$deb" Package Version Architecture Depends)
 echo "$info"
 grep -qx "Package: korvane-client" <<<"$info" || fail "package name"
 grep -qx "Version: $version" <<<"$info" || fail "package version is not $version"
-depends=$(dpkg-deb --field "$deb" Depends)
+depends=$(dpkg-deb --field "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//')
 for lib in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6printsupport6; do
-  grep -Eq "(^|, )$lib( |,|$)" <<<"$depends" || fail "Depends lacks $lib (were the dependencies computed?)"
+  grep -qxF "$lib" <<<"$depends" || fail "Depends lacks $lib (were the dependencies computed?)"
 done
 dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './conffiles' || fail "no conffiles"
 [ "$(dpkg-deb --info "$deb" conffiles)" = "$envfile" ] || fail "conffiles should list only $envfile"
