@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Web page fetch of a large file from a local nginx: korvane-cli --web beside curl as the
-# reference, and korvane-cli's peak memory. Run by hand; prints figures, asserts nothing.
+# Web page fetches from a local nginx: a large binary file, a large UTF-8 HTML page and a large
+# 404 error page, each with korvane-cli --web beside curl as the reference, and korvane-cli's
+# peak memory for each. Run by hand; prints figures, asserts nothing.
 #
 #   bench/web-throughput.sh [BUILD_DIR]
 #
 # BUILD_DIR defaults to build-bench/ beside this folder, configured as a Release build
-# without sanitizers. Environment: BENCH_MIB (file size, default 256), BENCH_RUNS (3).
+# without sanitizers. Environment: BENCH_MIB (size of each body, default 256), BENCH_RUNS (3).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -41,7 +42,27 @@ trap cleanup EXIT
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 mkdir -p "$work/www"
-head -c $((mib * 1024 * 1024)) /dev/urandom >"$work/www/large.bin"
+size=$((mib * 1024 * 1024))
+head -c "$size" /dev/urandom >"$work/www/large.bin"
+# A UTF-8 page with text outside ASCII throughout, and a page of the same size served as the
+# body of a 404.
+python3 - "$work/www/page.html" "$work/www/missing.html" "$size" <<'PY'
+import sys
+head = b'<!DOCTYPE html>\n<html><head><meta http-equiv="Content-Type" content="text/html; charset=utf-8">' \
+       b'<title>Gr\xc3\xbc\xc3\x9fe</title></head><body>\n'
+line = '<p>Grüße aus Köln – 東京の天気は晴れ – Ελληνικά – 😀 plain ASCII text as well.</p>\n'.encode()
+for path in sys.argv[1:3]:
+    size = int(sys.argv[3])
+    with open(path, 'wb') as f:
+        f.write(head)
+        body = line * (1 << 14)
+        written = len(head)
+        while written + len(body) <= size:
+            f.write(body); written += len(body)
+        while written + len(line) <= size:
+            f.write(line); written += len(line)
+        f.write(b' ' * (size - written))
+PY
 bytes=$(stat -c %s "$work/www/large.bin")
 cat >"$work/nginx.conf" <<CONF
 daemon off;
@@ -55,8 +76,15 @@ http {
   sendfile on;
   client_body_temp_path $work/body; proxy_temp_path $work/proxy; fastcgi_temp_path $work/fastcgi;
   uwsgi_temp_path $work/uwsgi; scgi_temp_path $work/scgi;
+  types { text/html html; }
   default_type application/octet-stream;
-  server { listen 127.0.0.1:$port; root $work/www; }
+  charset utf-8;
+  charset_types text/html;
+  server {
+    listen 127.0.0.1:$port; root $work/www;
+    error_page 404 /missing.html;
+    location = /missing.html { internal; }
+  }
 }
 CONF
 /usr/sbin/nginx -p "$work" -e "$work/error.log" -c "$work/nginx.conf" &
@@ -64,26 +92,47 @@ nginx_pid=$!
 for _ in $(seq 100); do
   curl -s -o /dev/null "http://127.0.0.1:$port/" 2>/dev/null && break || sleep 0.05
 done
-url=http://127.0.0.1:$port/large.bin
+base=http://127.0.0.1:$port
 
-printf 'Fetch of %d bytes from a local nginx, %d runs each (Release build in %s)\n\n' "$bytes" "$runs" "$build"
-printf '%-4s %14s %14s %8s %14s %12s\n' run 'korvane MB/s' 'curl MB/s' ratio 'peak RSS MiB' 'RSS / body'
-sum_ratio=0; max_mem_ratio=0
-for run in $(seq "$runs"); do
-  /usr/bin/time -v -o "$work/time" "$cli_bin" --web --json "$url" >"$work/out"
-  read -r valid k_bytes k_rate < <(python3 -c "
-import json,sys
+# fetch NAME URL: runs korvane-cli and curl once; sets k_valid k_bytes k_rate rss_mib c_rate.
+fetch() {
+  local url=$1
+  /usr/bin/time -v -o "$work/time" "$cli_bin" --web --json "$url" >"$work/out" || true
+  read -r k_valid k_bytes k_rate k_error < <(python3 -c "
+import json
 d=json.loads(open('$work/out').readline())
-print(d['valid'], d['bytes'], d['rate_kbps'] * 1024 / 1e6)")
-  [[ $valid == True && $k_bytes == "$bytes" ]] || { echo "korvane-cli fetch not valid: $(cat "$work/out")" >&2; exit 1; }
-  rss_kib=$(awk -F: '/Maximum resident set size/ {gsub(/ /,"",$2); print $2}' "$work/time")
+print(d['valid'], d['bytes'], d['rate_kbps'] * 1024 / 1e6, json.dumps(d['error']))")
+  rss_mib=$(awk -F: '/Maximum resident set size/ {gsub(/ /,"",$2); print $2 / 1024}' "$work/time")
   c_rate=$(curl -s -o /dev/null -w '%{speed_download}' "$url" | python3 -c 'import sys; print(float(sys.stdin.read()) / 1e6)')
+}
+
+printf 'Fetches of %d MiB from a local nginx, %d runs each (Release build in %s)\n' "$mib" "$runs" "$build"
+printf 'load before: %s\n\n' "$(uptime | sed 's/.*load/load/')"
+printf '%-4s %-12s %12s %12s %8s %14s\n' run body 'korvane MB/s' 'curl MB/s' ratio 'peak RSS MiB'
+sum_ratio=0; sum_html_ratio=0; max_rss_bin=0; max_rss_html=0; max_rss_error=0
+for run in $(seq "$runs"); do
+  fetch "$base/large.bin"
+  [[ $k_valid == True && $k_bytes == "$bytes" ]] || { echo "korvane-cli fetch not valid: $(cat "$work/out")" >&2; exit 1; }
   ratio=$(python3 -c "print($k_rate / $c_rate)")
-  mem_ratio=$(python3 -c "print($rss_kib * 1024 / $bytes)")
-  printf '%-4s %14.1f %14.1f %8.3f %14.1f %12.2f\n' "$run" "$k_rate" "$c_rate" "$ratio" \
-    "$(python3 -c "print($rss_kib / 1024)")" "$mem_ratio"
+  printf '%-4s %-12s %12.1f %12.1f %8.3f %14.1f\n' "$run" binary "$k_rate" "$c_rate" "$ratio" "$rss_mib"
   sum_ratio=$(python3 -c "print($sum_ratio + $ratio)")
-  max_mem_ratio=$(python3 -c "print(max($max_mem_ratio, $mem_ratio))")
+  max_rss_bin=$(python3 -c "print(max($max_rss_bin, $rss_mib))")
+
+  fetch "$base/page.html"
+  [[ $k_valid == True && $k_bytes -gt 0 && $k_bytes -lt $bytes ]] || { echo "page fetch not valid: $(cat "$work/out")" >&2; exit 1; }
+  ratio=$(python3 -c "print($k_rate / $c_rate)")
+  printf '%-4s %-12s %12.1f %12.1f %8.3f %14.1f\n' "$run" 'html utf-8' "$k_rate" "$c_rate" "$ratio" "$rss_mib"
+  sum_html_ratio=$(python3 -c "print($sum_html_ratio + $ratio)")
+  max_rss_html=$(python3 -c "print(max($max_rss_html, $rss_mib))")
+
+  fetch "$base/nothing-here"
+  [[ $k_error == '"HTTP/1.1 404 Not Found"' ]] || { echo "error fetch: $(cat "$work/out")" >&2; exit 1; }
+  printf '%-4s %-12s %12s %12.1f %8s %14.1f\n' "$run" 'error 404' - "$c_rate" - "$rss_mib"
+  max_rss_error=$(python3 -c "print(max($max_rss_error, $rss_mib))")
 done
-printf '\nmean rate ratio korvane/curl: %.3f (target >= 0.80)\n' "$(python3 -c "print($sum_ratio / $runs)")"
-printf 'largest peak memory / body size: %.2f (target <= 3.50)\n' "$max_mem_ratio"
+printf '\nload after: %s\n' "$(uptime | sed 's/.*load/load/')"
+printf 'mean rate ratio korvane/curl, binary: %.3f (target >= 0.80)\n' "$(python3 -c "print($sum_ratio / $runs)")"
+printf 'mean rate ratio korvane/curl, html:   %.3f (target >= 0.80)\n' "$(python3 -c "print($sum_html_ratio / $runs)")"
+printf 'largest peak RSS, binary:    %6.1f MiB (target < 32)\n' "$max_rss_bin"
+printf 'largest peak RSS, html:      %6.1f MiB (target < 32)\n' "$max_rss_html"
+printf 'largest peak RSS, error 404: %6.1f MiB (target < 32)\n' "$max_rss_error"

@@ -1,6 +1,7 @@
 #include "ResultTexts.h"
 
 #include "LogTimestamp.h"
+#include "Uri.h"
 #include "XLabelText.h"
 
 #include <cmath>
@@ -66,12 +67,9 @@ QString AverageText(double averageKbPerSecond, int testCount, const QLocale& loc
            + QString::number(testCount) + QStringLiteral(" tests.");
 }
 
-QString WithWebScheme(const QString& target, const QLocale& locale)
+QString WithWebScheme(const QString& target, const QLocale&)
 {
-    const QString lower = locale.toLower(target);
-    if (lower.contains(QLatin1String("http://")) || lower.contains(QLatin1String("https://")))
-        return target;
-    return QStringLiteral("http://") + target;
+    return TUri::WebTarget(target);
 }
 
 int RaisedSpeedMaximum(int currentMaximum, double rate)

@@ -1,5 +1,6 @@
 #include "TfMain.h"
 
+#include "ControlCharacters.h"
 #include "ResultTexts.h"
 #include "TKorvaneApplication.h"
 #include "TLogPane.h"
@@ -564,7 +565,7 @@ void TfMain::AppException(const std::exception& E)
 
 void TfMain::AddLogLine(const QString& text)
 {
-    mmDIsplay->AddLine(LogTimestamp::line(text));
+    mmDIsplay->AddLine(LogTimestamp::line(EscapeControlCharacters(text)));
 }
 
 void TfMain::SetStatusText(const QString& text, int index)

@@ -1,9 +1,14 @@
 #include "CookieManager.h"
 
 #include "CookieSplitting.h"
+#include "HostName.h"
 
+#include <QHash>
 #include <QReadLocker>
+#include <QSet>
 #include <QWriteLocker>
+
+#include <list>
 
 namespace {
 
@@ -93,7 +98,58 @@ QString CookieLineValue(const TNetscapeCookie &cookie)
     return value;
 }
 
+QString DomainKey(const TNetscapeCookie &cookie)
+{
+    return WithoutLeadingDot(cookie.Domain).toLower();
+}
+
+struct CookieKey
+{
+    QString Domain; // as stored, lower case
+    QString Path;
+    QString Name;   // lower case
+    bool operator==(const CookieKey &) const = default;
+};
+
+size_t qHash(const CookieKey &key, size_t seed = 0)
+{
+    return qHashMulti(seed, key.Domain, key.Path, key.Name);
+}
+
+CookieKey KeyOf(const TNetscapeCookie &cookie)
+{
+    return {cookie.Domain.toLower(), cookie.Path, cookie.CookieName.toLower()};
+}
+
 } // namespace
+
+// The cookies in store order, found by identity and counted per domain. A domain's list
+// is in store order too and never longer than its limit, so dropping from it is cheap.
+struct TCookieManager::Index
+{
+    using Iterator = std::list<TNetscapeCookie>::iterator;
+
+    std::list<TNetscapeCookie> Cookies;
+    QHash<CookieKey, Iterator> ByKey;
+    QHash<QString, QList<Iterator>> ByDomain;
+
+    void Remove(Iterator it)
+    {
+        ByKey.remove(KeyOf(*it));
+        const QString domain = DomainKey(*it);
+        auto found = ByDomain.find(domain);
+        if (found != ByDomain.end()) {
+            found->removeOne(it);
+            if (found->isEmpty())
+                ByDomain.erase(found);
+        }
+        Cookies.erase(it);
+    }
+};
+
+TCookieManager::TCookieManager() : FIndex(std::make_unique<Index>()) {}
+
+TCookieManager::~TCookieManager() = default;
 
 void TCookieManager::ApplyDefaults(TNetscapeCookie &cookie, const TUri &uri)
 {
@@ -117,6 +173,13 @@ bool TCookieManager::IsAccepted(const TNetscapeCookie &cookie, const TUri &uri)
     // Line breaks or other controls could end up in a request header.
     if (HasControlCharacters(cookie.CookieName) || HasControlCharacters(cookie.Value)
         || HasControlCharacters(cookie.Domain) || HasControlCharacters(cookie.Path))
+        return false;
+    // A host or domain no host can have (a NUL, a blank, "%" ...) would match by its
+    // readable tail: "evil\0.example.com" must not set cookies for example.com.
+    if (!IsValidHostName(uri.Host, uri.IPVersion))
+        return false;
+    const QString bareDomain = WithoutLeadingDot(cookie.Domain);
+    if (!IsValidHostName(bareDomain) && !IsValidHostName(bareDomain, 6))
         return false;
     // An explicit domain must name more than a top-level label ("com", ".com").
     if (cookie.DomainGiven && !WithoutLeadingDot(cookie.Domain).contains(u'.')
@@ -148,46 +211,86 @@ bool TCookieManager::IsAccepted(const TNetscapeCookie &cookie, const TUri &uri)
 }
 
 void TCookieManager::AddServerCookies(const QStringList &setCookies, const QStringList &setCookies2,
-                                        const TUri &uri, const QDateTime &now)
+                                        const TUri &uri, const QDateTime &now, const Progress &progress)
 {
-    QList<TNetscapeCookie> ordinary;
-    for (const QString &value : setCookies)
-        for (const QString &text : SplitCookieHeader(value))
-            ordinary.append(TNetscapeCookie::Parse(text, now, TCookieKind::RFC2109));
+    // Thousands of cookies take a while: the caller gets a word now and then.
+    constexpr int progressEvery = 256;
+    int handled = 0;
+    auto step = [&] {
+        if (progress && ++handled % progressEvery == 0)
+            progress();
+    };
+
+    QStringList ordinaryTexts;
+    for (const QString &value : setCookies) {
+        ordinaryTexts += SplitCookieHeader(value);
+        step();
+    }
+    QStringList texts2;
+    for (const QString &value : setCookies2) {
+        texts2 += SplitCookieHeader(value);
+        step();
+    }
     QList<TNetscapeCookie> cookies2;
-    for (const QString &value : setCookies2)
-        for (const QString &text : SplitCookieHeader(value))
-            cookies2.append(TNetscapeCookie::Parse(text, now, TCookieKind::RFC2965));
+    QSet<QString> names2;
+    for (const QString &text : std::as_const(texts2)) {
+        cookies2.append(TNetscapeCookie::Parse(text, now, TCookieKind::RFC2965));
+        names2.insert(cookies2.last().CookieName.toLower());
+        step();
+    }
 
-    // A Set-Cookie2 cookie supersedes the Set-Cookie cookie of the same name.
-    for (const TNetscapeCookie &cookie2 : std::as_const(cookies2))
-        ordinary.removeIf([&](const TNetscapeCookie &c) { return Equal(c.CookieName, cookie2.CookieName); });
-
-    QWriteLocker lock(&FLock);
-    for (QList<TNetscapeCookie> *list : {&ordinary, &cookies2}) {
-        for (TNetscapeCookie &cookie : *list) {
-            ApplyDefaults(cookie, uri);
-            if (IsAccepted(cookie, uri))
-                Store(cookie);
-        }
+    auto add = [&](TNetscapeCookie cookie, const QString &text) {
+        if (text.size() > MaxCookieBytes)
+            return;
+        ApplyDefaults(cookie, uri);
+        if (!IsAccepted(cookie, uri))
+            return;
+        QWriteLocker lock(&FLock);
+        Store(cookie);
+    };
+    for (const QString &text : std::as_const(ordinaryTexts)) {
+        step();
+        TNetscapeCookie cookie = TNetscapeCookie::Parse(text, now, TCookieKind::RFC2109);
+        // A Set-Cookie2 cookie supersedes the Set-Cookie cookie of the same name.
+        if (!names2.contains(cookie.CookieName.toLower()))
+            add(std::move(cookie), text);
+    }
+    for (qsizetype i = 0; i < cookies2.size(); ++i) {
+        step();
+        add(cookies2[i], texts2[i]);
     }
 }
 
 void TCookieManager::Store(const TNetscapeCookie &cookie)
 {
-    for (TNetscapeCookie &stored : FCookies) {
-        if (Equal(stored.CookieName, cookie.CookieName)) {
-            stored = cookie;
-            return;
-        }
+    Index &index = *FIndex;
+    const CookieKey key = KeyOf(cookie);
+    if (const auto found = index.ByKey.find(key); found != index.ByKey.end()) {
+        **found = cookie; // keeps its place
+        return;
     }
-    FCookies.append(cookie);
+    const QString domain = DomainKey(cookie);
+    QList<Index::Iterator> &ofDomain = index.ByDomain[domain];
+    if (ofDomain.size() >= MaxCookiesPerDomain)
+        index.Remove(ofDomain.first()); // the domain's oldest
+    index.Cookies.push_back(cookie);
+    const auto it = std::prev(index.Cookies.end());
+    index.ByKey.insert(key, it);
+    index.ByDomain[domain].append(it);
+    if (qsizetype(index.Cookies.size()) > MaxCookies)
+        index.Remove(index.Cookies.begin()); // the oldest of all
 }
 
 void TCookieManager::PurgeExpired(const QDateTime &now)
 {
     QWriteLocker lock(&FLock);
-    FCookies.removeIf([&](const TNetscapeCookie &c) { return c.Expires.isValid() && c.Expires <= now; });
+    Index &index = *FIndex;
+    for (auto it = index.Cookies.begin(); it != index.Cookies.end();) {
+        const auto next = std::next(it);
+        if (it->Expires.isValid() && it->Expires <= now)
+            index.Remove(it);
+        it = next;
+    }
 }
 
 QList<TCookieManager::HeaderLine> TCookieManager::GenerateClientCookies(const TUri &uri, bool secure,
@@ -199,7 +302,7 @@ QList<TCookieManager::HeaderLine> TCookieManager::GenerateClientCookies(const TU
     QList<HeaderLine> lines;
     bool anyCookie2 = false;
     const int port = RequestPort(uri);
-    for (const TNetscapeCookie &cookie : std::as_const(FCookies)) {
+    for (const TNetscapeCookie &cookie : FIndex->Cookies) {
         if (cookie.Value.isEmpty() || !DomainSelects(uri.Host, cookie.Domain)
             || !uri.Path.startsWith(cookie.Path, Qt::CaseInsensitive) || (cookie.Secure && !secure))
             continue;
@@ -217,11 +320,11 @@ QList<TCookieManager::HeaderLine> TCookieManager::GenerateClientCookies(const TU
 QList<TNetscapeCookie> TCookieManager::Cookies() const
 {
     QReadLocker lock(&FLock);
-    return FCookies;
+    return QList<TNetscapeCookie>(FIndex->Cookies.begin(), FIndex->Cookies.end());
 }
 
 qsizetype TCookieManager::Count() const
 {
     QReadLocker lock(&FLock);
-    return FCookies.size();
+    return qsizetype(FIndex->Cookies.size());
 }

@@ -9,6 +9,11 @@ void TResponseTextDecoder::ScanMetaHeaders(const QByteArray &html)
     FMetaHeaders = THeaderList::FromRawLines(ScanMetaHeaderLines(html));
 }
 
+void TResponseTextDecoder::SetMetaHeaderLines(const QStringList &lines)
+{
+    FMetaHeaders = THeaderList::FromRawLines(lines);
+}
+
 QString TResponseTextDecoder::MetaCharset() const
 {
     if (!FMetaHeaders.Contains(QStringLiteral("Content-Type")))

@@ -16,6 +16,8 @@ public:
 
     // Replaces the meta header list with the meta headers of this HTML page.
     void ScanMetaHeaders(const QByteArray &html);
+    // Replaces the meta header list with lines already scanned.
+    void SetMetaHeaderLines(const QStringList &lines);
     void ClearMetaHeaders() { FMetaHeaders.Clear(); }
     const THeaderList &MetaHeaders() const { return FMetaHeaders; }
 

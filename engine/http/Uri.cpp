@@ -1,6 +1,8 @@
 #include "Uri.h"
 
+#include "EHttpInvalidUrl.h"
 #include "EHttpUnknownProtocol.h"
+#include "HostName.h"
 
 #include <QStringList>
 
@@ -102,6 +104,51 @@ QString JoinPaths(const QString &current, const QString &relative)
     return kept.isEmpty() ? QStringLiteral("/") : u'/' + kept.join(u'/') + u'/';
 }
 
+// A URI scheme: a letter, then letters, digits, "+", "-" or ".". Text before a "://" that is
+// no scheme (a path, or a query holding a URL) does not make the URL absolute.
+bool IsSchemeName(QStringView text)
+{
+    if (text.isEmpty())
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+        const bool other = (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.';
+        if (!letter && (i == 0 || !other))
+            return false;
+    }
+    return true;
+}
+
+// The scheme's length when text starts with a scheme and "://", else -1.
+qsizetype SchemeLength(const QString &text)
+{
+    const qsizetype at = text.indexOf(QStringLiteral("://"));
+    return at > 0 && IsSchemeName(QStringView(text).left(at)) ? at : -1;
+}
+
+// "0080" is port 80: written without its leading zeros, so the Host header and the
+// default-port check see the number.
+QString WithoutLeadingZeros(const QString &port)
+{
+    for (const QChar c : port)
+        if (c < u'0' || c > u'9')
+            return port;
+    qsizetype first = 0;
+    while (first + 1 < port.size() && port[first] == u'0')
+        ++first;
+    return port.mid(first);
+}
+
+QString DefaultPort(const QString &protocol)
+{
+    if (protocol == u"http")
+        return QStringLiteral("80");
+    if (protocol == u"https")
+        return QStringLiteral("443");
+    return {};
+}
+
 bool IsDefaultPort(const QString &protocol, const QString &port)
 {
     return (protocol == u"http" && port == u"80") || (protocol == u"https" && port == u"443");
@@ -135,10 +182,13 @@ TUri TUri::ParseURL(const QString &text)
     QString main;
     SplitQueryAndFragment(NormaliseBackslashes(text), main, uri.Query);
 
-    const qsizetype schemeEnd = main.indexOf(QStringLiteral("://"));
-    if (schemeEnd >= 0) {
-        uri.Protocol = main.left(schemeEnd).toLower();
-        const QString rest = main.mid(schemeEnd + 3);
+    const qsizetype schemeEnd = SchemeLength(main);
+    // "//host/path" names a host and keeps the current scheme.
+    const bool schemeRelative = schemeEnd < 0 && main.startsWith(QStringLiteral("//"));
+    if (schemeEnd >= 0 || schemeRelative) {
+        if (schemeEnd >= 0)
+            uri.Protocol = main.left(schemeEnd).toLower();
+        const QString rest = main.mid(schemeEnd >= 0 ? schemeEnd + 3 : 2);
         const qsizetype slash = rest.indexOf(u'/');
         ParseAuthority(slash >= 0 ? rest.left(slash) : rest, uri);
         SplitPathAndDocument(u'/' + (slash >= 0 ? rest.mid(slash + 1) : QString()), uri.Path,
@@ -151,7 +201,16 @@ TUri TUri::ParseURL(const QString &text)
 
 void TUri::MergeURL(const QString &text)
 {
-    const TUri given = ParseURL(text);
+    TUri given = ParseURL(text);
+    if (!given.Host.isEmpty()) {
+        // A host we cannot connect to by that name is refused before any lookup, and never
+        // reaches a Host header or a cookie domain.
+        if (given.IPVersion != 6)
+            given.Host = AsciiHostName(given.Host);
+        if (!IsValidHostName(given.Host, given.IPVersion))
+            throw EHttpInvalidUrl();
+    }
+    given.Port = WithoutLeadingZeros(given.Port);
     TUri merged = *this;
 
     if (!given.Username.isEmpty()) {
@@ -173,10 +232,10 @@ void TUri::MergeURL(const QString &text)
 
     if (!given.Port.isEmpty())
         merged.Port = given.Port;
-    else if (given.Protocol == u"http")
-        merged.Port = QStringLiteral("80");
-    else if (given.Protocol == u"https")
-        merged.Port = QStringLiteral("443");
+    else if (!DefaultPort(given.Protocol).isEmpty())
+        merged.Port = DefaultPort(given.Protocol);
+    else if (given.Protocol.isEmpty() && !given.Host.isEmpty())
+        merged.Port = DefaultPort(merged.Protocol); // "//host": the current scheme's port
     else if (Port.isEmpty())
         throw EHttpUnknownProtocol();
 
@@ -199,11 +258,17 @@ QString TUri::HostHeaderValue() const
 
 int TUri::PortNumber() const
 {
-    if (Port.isEmpty() || Port.size() > 5)
+    const QString digits = WithoutLeadingZeros(Port);
+    if (digits.isEmpty() || digits.size() > 5)
         return -1;
-    for (const QChar c : Port)
+    for (const QChar c : digits)
         if (c < u'0' || c > u'9')
             return -1;
-    const int number = Port.toInt();
+    const int number = digits.toInt();
     return number >= 1 && number <= 65535 ? number : -1;
+}
+
+QString TUri::WebTarget(const QString &typed)
+{
+    return SchemeLength(typed) >= 0 ? typed : QStringLiteral("http://") + typed;
 }

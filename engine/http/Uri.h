@@ -19,8 +19,9 @@ struct TUri
     // The parts the text gives, each possibly empty. Never throws.
     static TUri ParseURL(const QString &text);
 
-    // Parses text and merges it into this URI. Throws EHttpUnknownProtocol when no
-    // port can be determined; this URI is then left unchanged.
+    // Parses text and merges it into this URI. Throws EHttpInvalidUrl for a host that no
+    // host name can be (see IsValidHostName), EHttpUnknownProtocol when no port can be
+    // determined; this URI is then left unchanged.
     void MergeURL(const QString &text);
 
     // Path + Document, then "?" + Query when the query is not empty. Bytes that may
@@ -32,6 +33,10 @@ struct TUri
 
     // Port as a number 1..65535, or -1 when the port text is not one.
     int PortNumber() const;
+
+    // A typed web target as a URL: "http://" is put in front unless it starts with a
+    // scheme and "://" ("host/p?u=http://x" is a page on host).
+    static QString WebTarget(const QString &typed);
 
     bool operator==(const TUri &) const = default;
 };

@@ -5,9 +5,14 @@
 #include "EHttpProtocolException.h"
 #include "EHeaderBlockTooLarge.h"
 #include "EHttpIOHandlerPropInvalid.h"
+#include "EHttpSocketError.h"
+#include "MetaHeaderScan.h"
 #include "TSocketConnection.h"
 
+#include <QDateTime>
 #include <QStringList>
+
+#include <cerrno>
 
 #include <sys/mman.h>
 
@@ -83,46 +88,6 @@ void THttpClient::Disconnect()
     Notify(hsDisconnected);
 }
 
-QString THttpClient::FoldHeaderLine(const QString &line, int maxLength)
-{
-    if (line.size() <= maxLength)
-        return line;
-    QString folded;
-    QString rest = line;
-    while (rest.size() > maxLength) {
-        // Break after the last separator that keeps the piece within the limit, or after the
-        // first one beyond it; the leading blank of a continuation is never a break point.
-        qsizetype breakAfter = -1;
-        bool quoted = false;
-        for (qsizetype i = 0; i < rest.size(); ++i) {
-            const QChar c = rest[i];
-            if (c == u'"') {
-                quoted = !quoted;
-                continue;
-            }
-            if (quoted || i == 0 || (c != u' ' && c != u'\t' && c != u','))
-                continue;
-            if (i + 1 <= maxLength) {
-                breakAfter = i + 1;
-            } else {
-                if (breakAfter < 0)
-                    breakAfter = i + 1;
-                break;
-            }
-        }
-        if (breakAfter < 0)
-            break;
-        qsizetype next = breakAfter;
-        while (next < rest.size() && (rest[next] == u' ' || rest[next] == u'\t'))
-            ++next;
-        if (next >= rest.size())
-            break;
-        folded += rest.left(breakAfter) + QStringLiteral("\r\n");
-        rest = u' ' + rest.mid(next);
-    }
-    return folded + rest;
-}
-
 qint64 THttpClient::ParseChunkSize(const QString &line)
 {
     const qsizetype semicolon = line.indexOf(u';');
@@ -163,10 +128,23 @@ QByteArray THttpClient::Fetch(const QString &URL, std::optional<qint64> *counted
     try {
         for (;;) {
             FURI.MergeURL(url);
-            PrepareConnection();
+            const bool reused = PrepareConnection();
             FExchangeOpen = true;
-            SendRequest(method);
-            ReadResponse();
+            const qint64 receivedBefore = FConnection->ReceivedBytes();
+            try {
+                SendRequest(method);
+                ReadResponse();
+            } catch (const EHttpException &) {
+                // A kept-alive connection the server closed meanwhile fails before any byte of
+                // the response came: the GET is idempotent, so it goes once more on a new one.
+                if (!reused || FConnection->ReceivedBytes() != receivedBefore
+                    || FConnection->CancelFlag().IsRaised() || !ClosedByServer())
+                    throw;
+                FConnection->Close();
+                PrepareConnection();
+                SendRequest(method);
+                ReadResponse();
+            }
             if (!HandleResponse(body, url, method))
                 break;
             body.clear();
@@ -204,7 +182,20 @@ bool THttpClient::KeptAlive()
     return !FResponse.AsksToClose();
 }
 
-void THttpClient::PrepareConnection()
+bool THttpClient::ClosedByServer()
+{
+    try {
+        throw;
+    } catch (const EHttpConnClosedGracefully &) {
+        return true;
+    } catch (const EHttpSocketError &e) {
+        return e.LastError() == ECONNRESET || e.LastError() == EPIPE;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool THttpClient::PrepareConnection()
 {
     if (FConnection->Connected() && FConnection->IPVersion() != FURI.IPVersion)
         Disconnect();
@@ -218,12 +209,13 @@ void THttpClient::PrepareConnection()
         Disconnect();
     FConnection->DiscardPendingInput();
     if (FConnection->Connected())
-        return;
+        return true;
     const int port = FURI.PortNumber();
     if (port < 0)
         throw EHttpConnectException(QStringLiteral("Invalid port number: %1").arg(FURI.Port));
     FConnection->Connect(FURI.Host, port, FURI.IPVersion, FConnectTimeout);
     Notify(hsConnected);
+    return false;
 }
 
 void THttpClient::SendRequest(const QString &method)
@@ -231,9 +223,10 @@ void THttpClient::SendRequest(const QString &method)
     QStringList lines;
     lines << method + u' ' + FURI.RequestTarget()
                  + (FProtocolVersion == pv1_0 ? QStringLiteral(" HTTP/1.0") : QStringLiteral(" HTTP/1.1"));
+    // Each line goes whole, however long: servers refuse folded request headers.
     auto add = [&lines](const QString &name, const QString &value) {
         if (!value.isEmpty())
-            lines << FoldHeaderLine(name + QStringLiteral(": ") + value);
+            lines << name + QStringLiteral(": ") + value;
     };
     add(QStringLiteral("Host"), FURI.HostHeaderValue());
     add(QStringLiteral("Accept"), QString::fromLatin1(DefaultAccept));
@@ -255,7 +248,41 @@ void THttpClient::ReadResponse()
         FResponse.SetHeaderLines(ReadHeaderBlock(true));
         FDecoder.SetResponseCharset(FResponse.CharSet());
         StoreCookies();
-    } while (FResponse.ResponseCode() == 100);
+    } while (IsInterim(FResponse.ResponseCode()));
+}
+
+bool THttpClient::IsInterim(int code)
+{
+    return code == 100 || code == 103; // Continue, Early Hints: the final response follows
+}
+
+QString THttpClient::HeaderLineText(const QByteArray &line)
+{
+    // A Location keeps bytes outside ASCII as the URL they stand for (percent-encoded),
+    // rather than as "?", which would send the redirect elsewhere.
+    static const QByteArray location("location");
+    if (line.size() > location.size() && line.first(location.size()).compare(location, Qt::CaseInsensitive) == 0) {
+        qsizetype colon = location.size();
+        while (colon < line.size() && (line[colon] == ' ' || line[colon] == '\t'))
+            ++colon;
+        if (colon < line.size() && line[colon] == ':') {
+            static const char hex[] = "0123456789ABCDEF";
+            QString text;
+            text.reserve(line.size());
+            for (const char c : line) {
+                const auto byte = static_cast<unsigned char>(c);
+                if (byte < 0x80) {
+                    text += QLatin1Char(c);
+                } else {
+                    text += u'%';
+                    text += QLatin1Char(hex[byte >> 4]);
+                    text += QLatin1Char(hex[byte & 0x0F]);
+                }
+            }
+            return text;
+        }
+    }
+    return TSocketConnection::AsciiText(line.constData(), line.size());
 }
 
 QStringList THttpClient::ReadHeaderBlock(bool keepOnClose)
@@ -263,11 +290,11 @@ QStringList THttpClient::ReadHeaderBlock(bool keepOnClose)
     QStringList lines;
     qsizetype size = 0;
     try {
-        for (QString line = FConnection->ReadLn(); !line.isEmpty(); line = FConnection->ReadLn()) {
+        for (QByteArray line = FConnection->ReadRawLn(); !line.isEmpty(); line = FConnection->ReadRawLn()) {
             size += line.size() + 2;
             if (size > MaxHeaderBlockSize)
                 throw EHeaderBlockTooLarge();
-            lines << line;
+            lines << HeaderLineText(line);
         }
     } catch (const EHttpConnClosedGracefully &) {
         if (!keepOnClose)
@@ -289,7 +316,8 @@ void THttpClient::StoreCookies(const QStringList &setCookies, const QStringList 
     if (!FCookieManager)
         FCookieManager = std::make_unique<TCookieManager>();
     if (!setCookies.isEmpty() || !setCookies2.isEmpty())
-        FCookieManager->AddServerCookies(setCookies, setCookies2, FURI);
+        FCookieManager->AddServerCookies(setCookies, setCookies2, FURI, QDateTime::currentDateTimeUtc(),
+                                         [this] { FConnection->ServeWhileBusy(); });
 }
 
 bool THttpClient::HandleResponse(QByteArray &body, QString &url, QString &method)
@@ -306,7 +334,7 @@ bool THttpClient::HandleResponse(QByteArray &body, QString &url, QString &method
             OnRedirect(this, dest, numRedirect, handled, vmethod);
         FRedirectCount = numRedirect;
         if (!handled)
-            RaiseProtocolError(-1);
+            RaiseProtocolError();
         const bool follow = FHandleRedirects && FRedirectCount < FRedirectMaximum;
         if (FConnection->Connected())
             ReadBody(nullptr, RedirectDiscardWaitMs);
@@ -319,13 +347,23 @@ bool THttpClient::HandleResponse(QByteArray &body, QString &url, QString &method
     }
     if (hundreds == 2) {
         if (code == 204) {
-            ReadBody(nullptr, ShortDiscardWaitMs);
-        } else if (FCountedLength && !FResponse.IsHtml()
-                   && DecodedLengthCounter::Counts(FDecoder.EffectiveCharset(true))) {
-            // Only the text's length is wanted and no meta scan needs the bytes, so the
-            // charset is known now: count the body as it arrives instead of holding it.
-            DecodedLengthCounter counter(FDecoder.EffectiveCharset(true));
-            ReadBody(nullptr, -1, [&counter](QByteArrayView block) { counter.Add(block); });
+            // never has a body, whatever its headers say
+        } else if (const QString charset = FDecoder.EffectiveCharset(true);
+                   FCountedLength && DecodedLengthCounter::Counts(charset)
+                   && (!FResponse.IsHtml() || !FDecoder.ResponseCharset().isEmpty())) {
+            // Only the text's length is wanted and the charset is known now (an HTML page's
+            // comes from its header, never from its meta tags): count the body as it arrives,
+            // scanning a page's head on the way, instead of holding it.
+            DecodedLengthCounter counter(charset);
+            TMetaHeaderScanner scanner;
+            const bool html = FResponse.IsHtml();
+            ReadBody(nullptr, -1, [&](QByteArrayView block) {
+                counter.Add(block);
+                if (html && !scanner.Done())
+                    scanner.Add(block);
+            });
+            if (html)
+                TakeMetaHeaders(scanner.Finish());
             *FCountedLength = counter.Finish();
         } else {
             ReadBody(&body, -1);
@@ -334,16 +372,61 @@ bool THttpClient::HandleResponse(QByteArray &body, QString &url, QString &method
         return false;
     }
     // 401 and 407 included: this client never answers an authentication challenge.
-    RaiseProtocolError(hundreds == 1 || code == 304 ? ShortDiscardWaitMs : -1);
+    RaiseProtocolError();
 }
 
-void THttpClient::RaiseProtocolError(int waitLimitMs)
+void THttpClient::RaiseProtocolError()
 {
-    QByteArray errorBody;
-    ReadBody(&errorBody, waitLimitMs);
+    // The body is drained but only its start is kept: it is the error text, and a hostile
+    // server may send any amount.
+    QByteArray errorPrefix;
+    bool cut = false;
+    const int code = FResponse.ResponseCode();
+    if (code / 100 != 1 && code != 304) { // these never have a body
+        TMetaHeaderScanner scanner;
+        const bool html = FResponse.IsHtml();
+        ReadBody(nullptr, -1, [&](QByteArrayView block) {
+            const qsizetype room = MaxErrorTextBytes - errorPrefix.size();
+            errorPrefix.append(block.first(std::min(room, block.size())));
+            cut = cut || block.size() > room;
+            if (html && !scanner.Done())
+                scanner.Add(block);
+        });
+        if (html)
+            TakeMetaHeaders(scanner.Finish());
+    }
     FExchangeOpen = false;
-    throw EHttpProtocolException(FResponse.ResponseText(), FResponse.ResponseCode(),
-                                   FDecoder.DecodeBody(errorBody, false));
+    if (cut)
+        errorPrefix.truncate(CompleteUtf8Length(errorPrefix));
+    QString statusLine = FResponse.ResponseText();
+    if (statusLine.trimmed().isEmpty())
+        statusLine = QStringLiteral("Empty status line received.");
+    throw EHttpProtocolException(statusLine, code, FDecoder.DecodeBody(errorPrefix, false));
+}
+
+qsizetype THttpClient::CompleteUtf8Length(QByteArrayView bytes)
+{
+    // Drops a character cut by the end, which would make a UTF-8 text invalid as a whole.
+    qsizetype end = bytes.size();
+    qsizetype back = 0;
+    while (back < 4 && end - back > 0 && (static_cast<unsigned char>(bytes[end - back - 1]) & 0xC0) == 0x80)
+        ++back;
+    if (end - back > 0) {
+        const auto lead = static_cast<unsigned char>(bytes[end - back - 1]);
+        const int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        if (length > 1 && back + 1 < length)
+            return end - back - 1;
+    }
+    return end;
+}
+
+void THttpClient::TakeMetaHeaders(const QStringList &lines)
+{
+    FDecoder.SetMetaHeaderLines(lines);
+    // A page's meta cookies belong to that page's host, stored once: handed over again
+    // with later responses they would be set for whatever host comes next, and would
+    // overwrite newer cookies of the same name.
+    StoreCookies(FDecoder.MetaSetCookies(), FDecoder.MetaSetCookies2());
 }
 
 void THttpClient::ReadBody(QByteArray *dest, int waitLimitMs, const TBlockConsumer &consume)
@@ -371,13 +454,8 @@ void THttpClient::ReadBody(QByteArray *dest, int waitLimitMs, const TBlockConsum
             FConnection->ReadUntilClose(dest, consume);
         }
     }
-    if (dest && FResponse.IsHtml()) {
-        FDecoder.ScanMetaHeaders(*dest);
-        // A page's meta cookies belong to that page's host, stored once: handed over again
-        // with later responses they would be set for whatever host comes next, and would
-        // overwrite newer cookies of the same name.
-        StoreCookies(FDecoder.MetaSetCookies(), FDecoder.MetaSetCookies2());
-    }
+    if (dest && FResponse.IsHtml())
+        TakeMetaHeaders(ScanMetaHeaderLines(*dest));
 }
 
 void THttpClient::ReadChunkedBody(QByteArray *dest, const TBlockConsumer &consume)

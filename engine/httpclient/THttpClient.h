@@ -90,15 +90,21 @@ public:
     static constexpr const char *DefaultAccept = "text/html, */*";
     static constexpr const char *DefaultAcceptEncoding = "identity";
     static constexpr const char *DefaultUserAgent = "Mozilla/3.0 (compatible; Korvane Client)";
-    static constexpr int MaxHeaderLineLength = 1024;
     static constexpr int RedirectDiscardWaitMs = 5000;
     static constexpr int ShortDiscardWaitMs = 100;
     // Characters (line ends included) one header block or trailer block may hold.
     static constexpr qsizetype MaxHeaderBlockSize = 1024 * 1024;
 
-    // Breaks a header line longer than maxLength after a blank, tab or comma outside double
-    // quotes; continuation lines start with one blank. Lines are joined with CR LF.
-    static QString FoldHeaderLine(const QString &line, int maxLength = MaxHeaderLineLength);
+    // Bytes of an error body kept for its text; the rest is read and dropped.
+    static constexpr qsizetype MaxErrorTextBytes = 64 * 1024;
+
+    // 100 and 103: interim responses, skipped for the final one.
+    static bool IsInterim(int code);
+    // A header line's bytes as text: "?" for bytes above 0x7F, except in a Location, where
+    // they are percent-encoded.
+    static QString HeaderLineText(const QByteArray &line);
+    // The length of bytes without a UTF-8 sequence cut by its end.
+    static qsizetype CompleteUtf8Length(QByteArrayView bytes);
     // The hexadecimal size before ";"; 0 when it is not a hexadecimal number.
     static qint64 ParseChunkSize(const QString &line);
 
@@ -108,7 +114,10 @@ private:
     QByteArray Fetch(const QString &URL, std::optional<qint64> *countedLength);
     void Notify(THttpStatus status, const QString &argument = QString());
     bool KeptAlive();
-    void PrepareConnection();
+    // Opens or reuses the connection; true when an open one is reused.
+    bool PrepareConnection();
+    // Inside a catch: whether the failure is the server having closed the connection.
+    static bool ClosedByServer();
     void SendRequest(const QString &method);
     void ReadResponse();
     // Lines up to the first empty one; EHeaderBlockTooLarge beyond MaxHeaderBlockSize.
@@ -119,7 +128,9 @@ private:
     void StoreCookies(const QStringList &setCookies, const QStringList &setCookies2);
     // Decides on the response; true when the fetch goes on to url with method.
     bool HandleResponse(QByteArray &body, QString &url, QString &method);
-    [[noreturn]] void RaiseProtocolError(int waitLimitMs);
+    [[noreturn]] void RaiseProtocolError();
+    // The meta headers of the latest page, and their cookies for its host.
+    void TakeMetaHeaders(const QStringList &lines);
     void ReadBody(QByteArray *dest, int waitLimitMs, const TBlockConsumer &consume = {});
     void ReadChunkedBody(QByteArray *dest, const TBlockConsumer &consume);
     void EndFetchAfterFailure() noexcept;

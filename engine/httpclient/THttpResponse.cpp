@@ -64,8 +64,28 @@ bool THttpResponse::IsChunked() const
 
 bool THttpResponse::AsksToClose() const
 {
-    return FConnection.trimmed().compare(u"close", Qt::CaseInsensitive) == 0
-           || FProxyConnection.trimmed().compare(u"close", Qt::CaseInsensitive) == 0;
+    if (FConnection.trimmed().compare(u"close", Qt::CaseInsensitive) == 0
+        || FProxyConnection.trimmed().compare(u"close", Qt::CaseInsensitive) == 0)
+        return true;
+    // HTTP/1.0 closes after every response unless it says otherwise; reusing such a
+    // connection races the server's close.
+    return IsBeforeHttp11() && !FConnection.contains(u"keep-alive", Qt::CaseInsensitive)
+           && !FProxyConnection.contains(u"keep-alive", Qt::CaseInsensitive);
+}
+
+bool THttpResponse::IsBeforeHttp11() const
+{
+    if (!FResponseText.startsWith(u"HTTP/", Qt::CaseInsensitive))
+        return false;
+    const QStringView version = QStringView(FResponseText).mid(5).split(u' ').first();
+    const qsizetype dot = version.indexOf(u'.');
+    bool majorOk = false;
+    bool minorOk = false;
+    const int major = version.left(dot < 0 ? version.size() : dot).toInt(&majorOk);
+    const int minor = dot < 0 ? 0 : version.mid(dot + 1).toInt(&minorOk);
+    if (!majorOk || (dot >= 0 && !minorOk))
+        return false;
+    return major < 1 || (major == 1 && minor < 1);
 }
 
 bool THttpResponse::IsHtml() const

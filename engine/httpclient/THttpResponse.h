@@ -34,8 +34,11 @@ public:
     const QString &Location() const { return FLocation; }
 
     bool IsChunked() const;
-    // The Connection or Proxy-Connection value is "close".
+    // The Connection or Proxy-Connection value is "close", or the response is HTTP/1.0 (or
+    // older) without "keep-alive" there.
     bool AsksToClose() const;
+    // The status line names HTTP/1.0 or older.
+    bool IsBeforeHttp11() const;
     bool IsHtml() const;
 
     static int ParseStatusCode(const QString &statusLine);

@@ -296,8 +296,10 @@ qsizetype TSocketConnection::Receive(char *target, qsizetype capacity)
         if (!Connected())
             return 0;
         const ssize_t got = ::recv(FSocket, target, size_t(capacity), 0);
-        if (got > 0)
+        if (got > 0) {
+            FReceivedBytes += got;
             return got;
+        }
         if (got == 0) {
             PeerClosed();
             return 0;
@@ -356,6 +358,18 @@ QByteArray TSocketConnection::AsciiBytes(const QString &text)
 
 QString TSocketConnection::ReadLn()
 {
+    const QByteArray line = ReadRawLn();
+    return AsciiText(line.constData(), line.size());
+}
+
+void TSocketConnection::ServeWhileBusy()
+{
+    ServeAfterBlock();
+    CheckCancel();
+}
+
+QByteArray TSocketConnection::ReadRawLn()
+{
     qsizetype scanned = 0; // bytes after FInPos already known to hold no LF
     for (;;) {
         const qsizetype lf = FInBuf.indexOf('\n', FInPos + scanned);
@@ -367,7 +381,7 @@ QString TSocketConnection::ReadLn()
             FInPos = lf + 1;
             if (length > 0 && line[length - 1] == '\r')
                 --length;
-            return AsciiText(line, length);
+            return QByteArray(line, length);
         }
         scanned = Buffered();
         if (scanned > MaxLineLength)

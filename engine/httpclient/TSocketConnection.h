@@ -50,6 +50,8 @@ public:
     // EHttpReadLnMaxLineLengthExceeded when the LF lies more than MaxLineLength bytes ahead, and
     // EHttpConnClosedGracefully when the server closes before the line is complete.
     QString ReadLn();
+    // The same line as its bytes, unconverted.
+    QByteArray ReadRawLn();
     // Appends exactly count bytes to dest; when dest is null, hands each block to consume
     // (if set) and drops it. When the server closes first, what arrived stays in dest (or
     // has been consumed) and EHttpConnClosedGracefully is raised.
@@ -65,6 +67,11 @@ public:
     void DiscardPendingInput();
 
     TCancelFlag &CancelFlag() { return FCancel; }
+    // For long work between reads: serves the event queue now and then (as after a block)
+    // and raises EFetchCancelled when a cancel came.
+    void ServeWhileBusy();
+    // Bytes received on this object since it was created.
+    qint64 ReceivedBytes() const { return FReceivedBytes; }
 
     // Bytes to 7-bit ASCII text and back; anything outside becomes "?".
     static QString AsciiText(const char *data, qsizetype length);
@@ -98,5 +105,6 @@ private:
     qsizetype FInPos = 0;
     QByteArray FScratch; // target for dropped bytes
     qint64 FLastServedNs = 0;
+    qint64 FReceivedBytes = 0;
     TCancelFlag FCancel;
 };

@@ -277,8 +277,8 @@ void TestCliPrograms::webTargetPrefix_data()
 
     QTest::newRow("bare host") << "example.com" << true << "http://example.com";
     QTest::newRow("capital scheme") << "HTTPS://example.com/" << true << "HTTPS://example.com/";
-    QTest::newRow("scheme inside the query") << "example.com/?to=http://x" << true << "example.com/?to=http://x";
-    QTest::newRow("other scheme") << "ftp://example.com" << true << "http://ftp://example.com";
+    QTest::newRow("scheme inside the query") << "example.com/?to=http://x" << true << "http://example.com/?to=http://x";
+    QTest::newRow("other scheme") << "ftp://example.com" << true << "ftp://example.com";
     QTest::newRow("server mode unchanged") << "example.com" << false << "example.com";
 }
 

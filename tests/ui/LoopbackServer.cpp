@@ -55,6 +55,7 @@ private:
                 break;
             case LoopbackServer::Mode::Http:
             case LoopbackServer::Mode::HttpHold:
+            case LoopbackServer::Mode::HttpRaw:
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { AnswerHttp(socket); });
                 break;
             }
@@ -68,6 +69,11 @@ private:
         if (!request.contains("\r\n\r\n") || request.isEmpty())
             return;
         request.clear();
+        if (FMode == LoopbackServer::Mode::HttpRaw) {
+            socket->write(FPayload);
+            socket->disconnectFromHost();
+            return;
+        }
         const bool hold = FMode == LoopbackServer::Mode::HttpHold;
         const qint64 length = hold ? FPayload.size() * 100 + 1 : FPayload.size();
         socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "

@@ -18,6 +18,7 @@ public:
         StreamSlowly, // sends the payload, closes a second later
         Http,         // answers one GET with the payload as a text/html page, then closes
         HttpHold,     // answers with headers promising more than it sends, keeps it open
+        HttpRaw,      // answers each GET with the payload as the whole response, then closes
     };
 
     LoopbackServer(Mode mode, const QByteArray& payload = {});

@@ -87,6 +87,7 @@ private slots:
     void exactResultLines();
     void webPageFromWindow();
     void invalidTest();
+    void serverTextShownHarmlessly();
     void refusedConnection();
     void emptyField_data();
     void emptyField();
@@ -491,6 +492,21 @@ void tst_MainWindow::invalidTest()
     QVERIFY(w->btnConnect->isEnabled());
 }
 
+// A status line is the server's text: its escape sequences and line breaks show as escapes.
+void tst_MainWindow::serverTextShownHarmlessly()
+{
+    LoopbackServer server(LoopbackServer::Mode::HttpRaw,
+                          "HTTP/1.1 500 \x1B[2J\x1B]0;owned\x07\rFAKE LINE\r\nContent-Length: 0\r\n\r\n");
+    OpenWindow();
+    RunTest(QStringLiteral("127.0.0.1:%1/").arg(server.Port()));
+    const QStringList log = Log();
+    QVERIFY2(log.contains(QStringLiteral("ERROR - HTTP/1.1 500 \\x1B[2J\\x1B]0;owned\\x07\\rFAKE LINE")),
+             qPrintable(log.join(u'\n')));
+    for (const QString& line : FWindow->mmDIsplay->Lines())
+        for (const QChar c : line)
+            QVERIFY2(c.unicode() >= 0x20 && c.unicode() != 0x7F, qPrintable(line));
+}
+
 void tst_MainWindow::refusedConnection()
 {
     TfMain* w = OpenWindow();
@@ -546,9 +562,10 @@ void tst_MainWindow::webPrefix_data()
     QTest::addColumn<QString>("tested");
     QTest::newRow("bare host") << false << "127.0.0.1:" + port << "http://127.0.0.1:" + port;
     QTest::newRow("capital HTTPS scheme") << false << "HTTPS://127.0.0.1:" + port + "/" << "HTTPS://127.0.0.1:" + port + "/";
+    // Only a scheme at the start counts: the query's URL does not send the test elsewhere.
     QTest::newRow("http:// in the query") << false << "127.0.0.1:" + port + "/a?b=http://c"
-                                          << "127.0.0.1:" + port + "/a?b=http://c";
-    QTest::newRow("ftp") << false << "ftp://127.0.0.1:" + port + "/" << "http://ftp://127.0.0.1:" + port + "/";
+                                          << "http://127.0.0.1:" + port + "/a?b=http://c";
+    QTest::newRow("ftp") << false << "ftp://127.0.0.1:" + port + "/" << "ftp://127.0.0.1:" + port + "/";
     QTest::newRow("server mode") << true << "127.0.0.1" << "127.0.0.1";
 }
 

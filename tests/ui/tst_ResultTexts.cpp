@@ -71,8 +71,9 @@ void tst_ResultTexts::webScheme_data()
     QTest::newRow("http") << "http://example.org/a" << "http://example.org/a";
     QTest::newRow("capital HTTPS") << "HTTPS://example.org/" << "HTTPS://example.org/";
     QTest::newRow("mixed case Http") << "Http://example.org/" << "Http://example.org/";
-    QTest::newRow("http:// inside a query") << "example.org/go?to=http://x" << "example.org/go?to=http://x";
-    QTest::newRow("ftp") << "ftp://example.org/" << "http://ftp://example.org/";
+    // Only a scheme at the start counts: a URL inside the query is part of a page on this host.
+    QTest::newRow("http:// inside a query") << "example.org/go?to=http://x" << "http://example.org/go?to=http://x";
+    QTest::newRow("ftp") << "ftp://example.org/" << "ftp://example.org/";
     QTest::newRow("blanks") << "  " << "http://  ";
 }
 

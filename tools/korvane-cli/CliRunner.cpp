@@ -1,10 +1,12 @@
 #include "CliRunner.h"
 
 #include "ApplicationExceptionHandler.h"
+#include "ControlCharacters.h"
 #include "DateTimeSerial.h"
 #include "KorvaneException.h"
 #include "LogTimestamp.h"
 #include "NumberFormat.h"
+#include "Uri.h"
 
 #include <QEventLoop>
 #include <QJsonArray>
@@ -28,12 +30,7 @@ CliRunner::~CliRunner()
 
 QString CliRunner::normalizedTarget(const QString &target, bool web)
 {
-    if (!web)
-        return target;
-    const QString lower = QLocale::system().toLower(target);
-    if (lower.contains(QLatin1String("http://")) || lower.contains(QLatin1String("https://")))
-        return target;
-    return QStringLiteral("http://") + target;
+    return web ? TUri::WebTarget(target) : target;
 }
 
 int CliRunner::run()
@@ -48,7 +45,8 @@ void CliRunner::logLine(const QString &text)
 {
     if (FOptions.json)
         return;
-    const QByteArray line = LogTimestamp::line(text).toUtf8();
+    // Lines carry texts from servers and targets: nothing of them reaches the terminal raw.
+    const QByteArray line = LogTimestamp::line(EscapeControlCharacters(text)).toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), FOut);
     std::fputc('\n', FOut);
     std::fflush(FOut);
@@ -119,7 +117,9 @@ bool CliRunner::runOne(const QString &rawTarget)
     if (started) {
         waitForTestDone();
         if (FTimedOut && FKorvane.TestCancelled())
-            fail(QStringLiteral("Test cancelled: no result within %1 seconds").arg(FOptions.timeoutSeconds));
+            fail(QStringLiteral("Test cancelled: no result within %1 %2")
+                     .arg(FOptions.timeoutSeconds)
+                     .arg(FOptions.timeoutSeconds == 1 ? QStringLiteral("second") : QStringLiteral("seconds")));
     }
 
     const bool valid = started && !FCurrent.failed && FKorvane.ValidResult();

@@ -39,7 +39,12 @@ private slots:
     void acceptance();
     void sending_data();
     void sending();
-    void replacementByNameKeepsPlace();
+    void replacementKeepsPlace();
+    void identityIsDomainPathAndName();
+    void limits_data();
+    void limits();
+    void progressCanStopAFlood();
+    void invalidHostSetsNothing();
     void emptyValueStoredNotSent();
     void pastExpiryPurged();
     void maxAgeCountsFromReceipt();
@@ -212,17 +217,99 @@ void TestCookies::sending()
     QCOMPARE(lines.contains(QStringLiteral("Cookie: a=1")), sent);
 }
 
-void TestCookies::replacementByNameKeepsPlace()
+void TestCookies::replacementKeepsPlace()
 {
     TCookieManager store;
     store.AddServerCookies({"a=1, B=2, c=3"}, {}, Uri("http://one.example/"), kNow);
-    store.AddServerCookies({"b=9; path=/x"}, {}, Uri("http://two.example/"), kNow);
+    store.AddServerCookies({"b=9"}, {}, Uri("http://one.example/"), kNow);
     const QList<TNetscapeCookie> cookies = store.Cookies();
     QCOMPARE(cookies.size(), 3);
     QCOMPARE(cookies[1].CookieName, QStringLiteral("b"));
     QCOMPARE(cookies[1].Value, QStringLiteral("9"));
-    QCOMPARE(cookies[1].Domain, QStringLiteral("two.example"));
-    QCOMPARE(cookies[1].Path, QStringLiteral("/x"));
+}
+
+// One site's cookie never replaces another site's of the same name, nor one of another path.
+void TestCookies::identityIsDomainPathAndName()
+{
+    TCookieManager store;
+    store.AddServerCookies({"session=one"}, {}, Uri("http://one.example/"), kNow);
+    store.AddServerCookies({"session=two"}, {}, Uri("http://two.example/"), kNow);
+    store.AddServerCookies({"session=app; path=/app"}, {}, Uri("http://one.example/"), kNow);
+    QCOMPARE(store.Count(), 3);
+    QCOMPARE(CookieLines(store, "http://one.example/"), QStringList({"Cookie: session=one", "Cookie2: $Version=\"1\""}));
+    QCOMPARE(CookieLines(store, "http://two.example/"), QStringList({"Cookie: session=two", "Cookie2: $Version=\"1\""}));
+    QCOMPARE(CookieLines(store, "http://one.example/app/"),
+             QStringList({"Cookie: session=one", "Cookie: session=app", "Cookie2: $Version=\"1\""}));
+    // an expired cookie of the same identity deletes it
+    store.AddServerCookies({"SESSION=gone; max-age=0"}, {}, Uri("http://one.example/"), kNow);
+    QCOMPARE(CookieLines(store, "http://one.example/"), QStringList());
+    QCOMPARE(store.Count(), 2);
+}
+
+void TestCookies::limits_data()
+{
+    QTest::addColumn<int>("domains");
+    QTest::addColumn<int>("perDomain");
+    QTest::addColumn<int>("kept");
+    QTest::addColumn<QString>("oldestKept");
+
+    const int perDomain = TCookieManager::MaxCookiesPerDomain;
+    QTest::newRow("one domain at its limit") << 1 << perDomain << perDomain << "d0c0";
+    QTest::newRow("one domain over its limit") << 1 << perDomain + 7 << perDomain << "d0c7";
+    QTest::newRow("many domains over the total")
+        << 70 << perDomain << TCookieManager::MaxCookies << QStringLiteral("d10c0");
+}
+
+// Beyond a limit the oldest cookies go first: the domain's own, then the oldest of all.
+void TestCookies::limits()
+{
+    QFETCH(int, domains);
+    QFETCH(int, perDomain);
+    QFETCH(int, kept);
+    QFETCH(QString, oldestKept);
+    TCookieManager store;
+    for (int d = 0; d < domains; ++d) {
+        QStringList values;
+        for (int c = 0; c < perDomain; ++c)
+            values << QStringLiteral("d%1c%2=v").arg(d).arg(c);
+        store.AddServerCookies(values, {}, Uri(QStringLiteral("http://d%1.example/").arg(d)), kNow);
+    }
+    const QList<TNetscapeCookie> cookies = store.Cookies();
+    QCOMPARE(cookies.size(), kept);
+    QCOMPARE(cookies.first().CookieName, oldestKept);
+    QCOMPARE(cookies.last().CookieName, QStringLiteral("d%1c%2").arg(domains - 1).arg(perDomain - 1));
+}
+
+void TestCookies::progressCanStopAFlood()
+{
+    QStringList values;
+    for (int i = 0; i < 10000; ++i)
+        values << QStringLiteral("c%1=%1").arg(i);
+    const QString big = QStringLiteral("big=") + QString(TCookieManager::MaxCookieBytes, u'x');
+    TCookieManager store;
+    store.AddServerCookies({big, "small=1"}, {}, Uri("http://h.example/"), kNow);
+    QCOMPARE(store.Count(), 1); // the cookie over 4096 bytes is dropped
+    int calls = 0;
+    struct Stop {};
+    QVERIFY_THROWS_EXCEPTION(Stop, store.AddServerCookies(values, {}, Uri("http://h.example/"), kNow, [&] {
+        if (++calls == 3)
+            throw Stop();
+    }));
+    QVERIFY(store.Count() <= TCookieManager::MaxCookiesPerDomain);
+    QCOMPARE(CookieLines(store, "http://h.example/").size(), store.Count() + 1);
+}
+
+// A host no host name can be never sets a cookie, whatever domain it names.
+void TestCookies::invalidHostSetsNothing()
+{
+    TUri uri;
+    uri.Protocol = QStringLiteral("http");
+    uri.Host = QStringLiteral("evil%1.example.com").arg(QChar(0));
+    uri.Port = QStringLiteral("80");
+    uri.Path = QStringLiteral("/");
+    TCookieManager store;
+    store.AddServerCookies({"a=1", "b=2; domain=example.com", "c=3; domain=.com"}, {}, uri, kNow);
+    QCOMPARE(store.Count(), 0);
 }
 
 void TestCookies::emptyValueStoredNotSent()

@@ -1,6 +1,8 @@
 #include "CharsetDecoding.h"
 #include "CookieSplitting.h"
+#include "EHttpInvalidUrl.h"
 #include "EHttpUnknownProtocol.h"
+#include "HostName.h"
 #include "ContentType.h"
 #include "CookieManager.h"
 #include "HeaderList.h"
@@ -73,7 +75,10 @@ void TestHttpParserFuzz::parsersSurviveRandomInput()
         try {
             current.MergeURL(text);
         } catch (const EHttpUnknownProtocol &) {
+        } catch (const EHttpInvalidUrl &) {
         }
+        // whatever came in, the host we would connect to is a host name or nothing
+        QVERIFY(current.Host.isEmpty() || IsValidHostName(current.Host, current.IPVersion));
         total += current.RequestTarget().size() + current.HostHeaderValue().size();
         QVERIFY(current.Path.isEmpty() || current.Path.startsWith(u'/'));
 

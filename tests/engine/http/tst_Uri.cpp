@@ -1,3 +1,4 @@
+#include "EHttpInvalidUrl.h"
 #include "EHttpUnknownProtocol.h"
 #include "Uri.h"
 
@@ -20,6 +21,11 @@ private slots:
     void requestTargetEncodesUnsafeBytes();
     void portNumber_data();
     void portNumber();
+    void invalidHostIsRefused_data();
+    void invalidHostIsRefused();
+    void hostOutsideAsciiIsConverted();
+    void webTarget_data();
+    void webTarget();
 };
 
 void TestUri::parse_data()
@@ -76,6 +82,9 @@ void TestUri::firstRequest_data()
     QTest::newRow("default port written") << "http://host:80/" << "/" << "host" << "80";
     QTest::newRow("https default") << "https://host/" << "/" << "host" << "443";
     QTest::newRow("https on 80") << "https://host:80/" << "/" << "host:80" << "80";
+    QTest::newRow("leading zeros on the default port") << "http://host:0080/" << "/" << "host" << "80";
+    QTest::newRow("leading zeros") << "http://host:08080/x" << "/x" << "host:8080" << "8080";
+    QTest::newRow("url inside the query") << "http://host/go?u=http://x/y" << "/go?u=http://x/y" << "host" << "80";
     QTest::newRow("fragment not sent") << "http://h/a/b.html#top" << "/a/b.html" << "h" << "80";
     QTest::newRow("hash after query sent") << "http://h/b.html?x=1#y" << "/b.html?x=1#y" << "h" << "80";
     QTest::newRow("ipv6 bracketed in Host") << "http://[::1]:8080/" << "/" << "[::1]:8080" << "8080";
@@ -113,6 +122,11 @@ void TestUri::redirect_data()
     QTest::newRow("other host") << base << "http://other/p" << "/p" << "other" << "http";
     QTest::newRow("to https") << base << "https://h/p" << "/p" << "h" << "https";
     QTest::newRow("relative keeps https") << "https://h/a/" << "b" << "/a/b" << "h" << "https";
+    QTest::newRow("scheme-relative") << base << "//other/p/q" << "/p/q" << "other" << "http";
+    QTest::newRow("scheme-relative with port") << base << "//other:81/p" << "/p" << "other:81" << "http";
+    QTest::newRow("scheme-relative keeps https") << "https://h:8443/" << "//other/p" << "/p" << "other" << "https";
+    QTest::newRow("query holding a url") << base << "/login?back=http://evil/" << "/login?back=http://evil/" << "h:8080" << "http";
+    QTest::newRow("path holding a url") << base << "/web/1/http://evil/x" << "/web/1/http://evil/x" << "h:8080" << "http";
 }
 
 void TestUri::redirect()
@@ -199,7 +213,8 @@ void TestUri::portNumber_data()
     QTest::newRow("letters") << "8a" << -1;
     QTest::newRow("sign") << "+80" << -1;
     QTest::newRow("empty") << "" << -1;
-    QTest::newRow("long") << "0000080" << -1;
+    QTest::newRow("leading zeros") << "0000080" << 80;
+    QTest::newRow("only zeros") << "000" << -1;
 }
 
 void TestUri::portNumber()
@@ -208,6 +223,65 @@ void TestUri::portNumber()
     TUri uri;
     uri.Port = port;
     QTEST(uri.PortNumber(), "number");
+}
+
+void TestUri::invalidHostIsRefused_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::newRow("nul") << QStringLiteral("http://a%1b.example/").arg(QChar(0));
+    QTest::newRow("nul before a dot") << QStringLiteral("http://evil%1.example.com/").arg(QChar(0));
+    QTest::newRow("blank") << "http://a b/";
+    QTest::newRow("line break") << "http://a\r\nX-Injected: 1/";
+    QTest::newRow("escape") << "http://a\x1B[2Jb/";
+    QTest::newRow("percent") << "http://a%2Fb/";
+    QTest::newRow("quote") << "http://a\"b/";
+    QTest::newRow("delete") << "http://a\x7F/";
+    QTest::newRow("ipv6 with letters") << "http://[::1zz]/";
+    QTest::newRow("ipv6 with nul") << QStringLiteral("http://[::1%1]/").arg(QChar(0));
+    QTest::newRow("scheme-relative") << "//a b/";
+}
+
+void TestUri::invalidHostIsRefused()
+{
+    QFETCH(QString, url);
+    TUri current;
+    current.MergeURL(QStringLiteral("http://good:81/a/"));
+    const TUri before = current;
+    QVERIFY_THROWS_EXCEPTION(EHttpInvalidUrl, current.MergeURL(url));
+    QCOMPARE(current, before);
+}
+
+void TestUri::hostOutsideAsciiIsConverted()
+{
+    TUri current;
+    current.MergeURL(QStringLiteral("http://b\u00fccher.example/x"));
+    QCOMPARE(current.Host, QStringLiteral("xn--bcher-kva.example"));
+    QCOMPARE(current.HostHeaderValue(), QStringLiteral("xn--bcher-kva.example"));
+}
+
+void TestUri::webTarget_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("url");
+    QTest::newRow("bare host") << "host" << "http://host";
+    QTest::newRow("scheme") << "http://host/" << "http://host/";
+    QTest::newRow("other scheme") << "ftp://host/" << "ftp://host/";
+    QTest::newRow("url in the query") << "host/page?u=http://x" << "http://host/page?u=http://x";
+    QTest::newRow("url in the path") << "host/http://x" << "http://host/http://x";
+}
+
+void TestUri::webTarget()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, url);
+    QCOMPARE(TUri::WebTarget(typed), url);
+    // and it goes to the host typed
+    TUri current;
+    current.MergeURL(QStringLiteral("http://previous/"));
+    if (url.startsWith(u"http:")) {
+        current.MergeURL(url);
+        QCOMPARE(current.Host, QStringLiteral("host"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestUri)

@@ -66,6 +66,13 @@ void ScriptedHttpServer::setReply(const QByteArray &target, const QByteArray &by
     setReply(target, Reply{bytes, after});
 }
 
+void ScriptedHttpServer::setReplies(const QByteArray &target, const QList<Reply> &replies)
+{
+    std::lock_guard lock(FMutex);
+    FReplySequences.insert(target, replies);
+    FSequenceServed.insert(target, 0);
+}
+
 QList<ScriptedHttpServer::Request> ScriptedHttpServer::requests() const
 {
     std::lock_guard lock(FMutex);
@@ -144,6 +151,12 @@ void ScriptedHttpServer::serve(int fd, int connection)
             std::lock_guard lock(FMutex);
             FRequests << request;
             reply = FReplies.value(request.target(), reply);
+            if (const auto sequence = FReplySequences.constFind(request.target());
+                sequence != FReplySequences.constEnd() && !sequence->isEmpty()) {
+                int &served = FSequenceServed[request.target()];
+                reply = sequence->at(std::min<qsizetype>(served, sequence->size() - 1));
+                ++served;
+            }
         }
         qsizetype sent = 0;
         while (sent < reply.bytes.size()) {

@@ -39,6 +39,8 @@ public:
     // A path without a reply is answered 404 with an empty body.
     void setReply(const QByteArray &target, const Reply &reply);
     void setReply(const QByteArray &target, const QByteArray &bytes, Reply::After after = Reply::KeepOpen);
+    // The nth request of target gets the nth reply; the last one answers every later request.
+    void setReplies(const QByteArray &target, const QList<Reply> &replies);
 
     QList<Request> requests() const;
     int connectionCount() const { return FConnections.load(); }
@@ -64,5 +66,7 @@ private:
     mutable std::mutex FMutex;
     std::list<std::thread> FSessions;
     QMap<QByteArray, Reply> FReplies;
+    QMap<QByteArray, QList<Reply>> FReplySequences;
+    QMap<QByteArray, int> FSequenceServed;
     QList<Request> FRequests;
 };

@@ -5,6 +5,7 @@
 #include "EHttpProtocolException.h"
 #include "EHeaderBlockTooLarge.h"
 #include "EHttpIOHandlerPropInvalid.h"
+#include "EHttpInvalidUrl.h"
 #include "EHttpReadLnMaxLineLengthExceeded.h"
 #include "EHttpSocketError.h"
 #include "LoopbackPort.h"
@@ -26,6 +27,7 @@
 
 using Reply = ScriptedHttpServer::Reply;
 Q_DECLARE_METATYPE(Reply::After)
+Q_DECLARE_METATYPE(QList<Reply>)
 
 namespace {
 
@@ -106,8 +108,18 @@ private slots:
     void connectionReuseIgnoresHostCase();
     void cookiesAreSentBack();
     void metaCookiesBelongToTheirPage();
-    void headerFolding_data();
-    void headerFolding();
+    void longHeaderLinesAreSentWhole();
+    void responsesWithoutBody_data();
+    void responsesWithoutBody();
+    void closedKeptAliveConnectionIsRetriedOnce_data();
+    void closedKeptAliveConnectionIsRetriedOnce();
+    void redirectFromHttp10ServerUsesANewConnection();
+    void redirectTargets_data();
+    void redirectTargets();
+    void redirectToInvalidHostIsRefused();
+    void errorBodyKeepsOnlyItsStart();
+    void htmlPageCountedAsItArrives();
+    void cookieFloodIsBounded();
     void chunkSize_data();
     void chunkSize();
     void nonAsciiBytesInLinesAreSubstituted();
@@ -307,6 +319,8 @@ void TestHttpClient::errorStatus_data()
         << QByteArray("HTTP/1.1 199 Odd\r\nContent-Length: 0\r\n\r\n") << "HTTP/1.1 199 Odd" << 199 << "";
     QTest::newRow("malformed status line")
         << QByteArray("ICY 200 OK\r\nContent-Length: 0\r\n\r\n") << "ICY 200 OK" << 200 << "";
+    QTest::newRow("blank status line") << QByteArray("\r\nContent-Length: 2\r\n\r\nno")
+                                       << "Empty status line received." << -1 << "no";
     QTest::newRow("status line without code")
         << QByteArray("nonsense\r\nContent-Length: 2\r\n\r\nno") << "nonsense" << -1 << "no";
 }
@@ -586,8 +600,13 @@ void TestHttpClient::keepAliveRule_data()
     const QStringList both{QStringLiteral("Disconnecting."), QStringLiteral("Disconnected.")};
     QTest::newRow("HTTP/1.1 default keeps it") << ScriptedHttpServer::response("HTTP/1.1 200 OK", "a")
                                                << Reply::KeepOpen << QStringList() << true;
-    QTest::newRow("HTTP/1.0 left open keeps it") << ScriptedHttpServer::response("HTTP/1.0 200 OK", "a")
-                                                 << Reply::KeepOpen << QStringList() << true;
+    // HTTP/1.0 closes after the response unless it says keep-alive, whether or not the
+    // server has closed yet.
+    QTest::newRow("HTTP/1.0 is closed") << ScriptedHttpServer::response("HTTP/1.0 200 OK", "a")
+                                        << Reply::KeepOpen << both << false;
+    QTest::newRow("HTTP/1.0 with keep-alive keeps it")
+        << ScriptedHttpServer::response("HTTP/1.0 200 OK", "a", "Connection: Keep-Alive\r\n") << Reply::KeepOpen
+        << QStringList() << true;
     QTest::newRow("Connection: close") << ScriptedHttpServer::response("HTTP/1.1 200 OK", "a", "Connection:  Close \r\n")
                                        << Reply::KeepOpen << both << false;
     QTest::newRow("Proxy-Connection: close")
@@ -669,27 +688,6 @@ void TestHttpClient::metaCookiesBelongToTheirPage()
     QVERIFY(server.requests().at(3).head.contains("\r\nCookie: m=1\r\n"));
     c.http.Get(QStringLiteral("http://127.0.0.1:%1/plain").arg(port));
     QVERIFY(server.requests().at(4).head.contains("\r\nCookie: m=2\r\n"));
-}
-
-void TestHttpClient::headerFolding_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<int>("max");
-    QTest::addColumn<QString>("folded");
-    QTest::newRow("short stays") << "Name: a, b" << 1024 << "Name: a, b";
-    QTest::newRow("breaks after the last separator within the limit")
-        << "Name: aaa, bbb ccc" << 12 << "Name: aaa, \r\n bbb ccc";
-    QTest::newRow("quoted separators are kept") << "N: \"a, b, c\" d" << 8 << "N: \r\n \"a, b, c\" \r\n d";
-    QTest::newRow("no separator leaves the line") << "Name:abcdefghij" << 5 << "Name:abcdefghij";
-    QTest::newRow("several pieces") << "N: aa bb cc dd" << 6 << "N: aa \r\n bb \r\n cc dd";
-}
-
-void TestHttpClient::headerFolding()
-{
-    QFETCH(QString, line);
-    QFETCH(int, max);
-    QFETCH(QString, folded);
-    QCOMPARE(THttpClient::FoldHeaderLine(line, max), folded);
 }
 
 void TestHttpClient::chunkSize_data()
@@ -893,6 +891,236 @@ void TestHttpClient::connectTimeout()
     }
     QVERIFY(timer.elapsed() < 10000);
     QVERIFY(!c.http.Connected());
+}
+
+// Folding a request header makes servers such as nginx refuse every later request.
+void TestHttpClient::longHeaderLinesAreSentWhole()
+{
+    const QByteArray value = QByteArray("v, ").repeated(1000); // separators a folder would break at
+    ScriptedHttpServer server;
+    server.setReply("/set", ScriptedHttpServer::response("HTTP/1.1 200 OK", "set",
+                                                         "Set-Cookie: long=\"" + value + "\"\r\n"));
+    server.setReply("/next", ScriptedHttpServer::response("HTTP/1.1 200 OK", "next"));
+    Client c;
+    c.http.Get(QString::fromLatin1(server.url("/set")));
+    c.http.Get(QString::fromLatin1(server.url("/next")));
+    const QByteArray head = server.requests().at(1).head;
+    QVERIFY2(head.contains("\r\nCookie: long=" + value + "\r\nCookie2: $Version=\"1\"\r\n\r\n"), head.constData());
+    QVERIFY(!head.contains("\r\n "));
+}
+
+void TestHttpClient::responsesWithoutBody_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("errorCode");
+
+    // Each reply announces a body that never comes and holds the connection open: reading
+    // one, or waiting for the close, would hang the fetch.
+    QTest::newRow("204 announcing a length") << QByteArray("HTTP/1.1 204 No Content\r\nContent-Length: 10\r\n\r\n")
+                                             << "" << 0;
+    QTest::newRow("204 without framing") << QByteArray("HTTP/1.0 204 No Content\r\n\r\n") << "" << 0;
+    QTest::newRow("304 announcing a length")
+        << QByteArray("HTTP/1.1 304 Not Modified\r\nContent-Length: 10\r\n\r\n") << "" << 304;
+    QTest::newRow("304 chunked") << QByteArray("HTTP/1.1 304 Not Modified\r\nTransfer-Encoding: chunked\r\n\r\n")
+                                 << "" << 304;
+    QTest::newRow("1xx without framing") << QByteArray("HTTP/1.1 199 Odd\r\n\r\n") << "" << 199;
+    QTest::newRow("103 early hints then the page")
+        << QByteArray("HTTP/1.1 103 Early Hints\r\nLink: </s.css>; rel=preload\r\n\r\n"
+                      "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\npage")
+        << "page" << 0;
+    QTest::newRow("100 and 103 then the page")
+        << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\n\r\n"
+                      "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\npage")
+        << "page" << 0;
+}
+
+void TestHttpClient::responsesWithoutBody()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, text);
+    QFETCH(int, errorCode);
+    ScriptedHttpServer server;
+    server.setReply("/", reply, Reply::Stall);
+    Client c;
+    try {
+        QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/"))), text);
+        QCOMPARE(errorCode, 0);
+    } catch (const EHttpProtocolException &e) {
+        QCOMPARE(e.ErrorCode(), errorCode);
+        QCOMPARE(e.ErrorMessage(), QString());
+    }
+}
+
+void TestHttpClient::closedKeptAliveConnectionIsRetriedOnce_data()
+{
+    QTest::addColumn<QList<Reply>>("replies");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("connections");
+
+    const Reply page{ScriptedHttpServer::response("HTTP/1.1 200 OK", "page"), Reply::KeepOpen};
+    const Reply closeUnanswered{QByteArray(), Reply::Close};
+    QTest::newRow("closed before the response") << QList<Reply>{closeUnanswered, page} << "page" << 2;
+    QTest::newRow("closed again on the new connection")
+        << QList<Reply>{closeUnanswered, closeUnanswered, page} << "" << 2;
+    QTest::newRow("closed inside the status line")
+        << QList<Reply>{Reply{"HTTP/1.1 2", Reply::Close}, page} << "" << 1;
+}
+
+// A kept-alive connection the server closed before answering gets the GET once more on a new
+// connection; a response that had begun is never asked for twice.
+void TestHttpClient::closedKeptAliveConnectionIsRetriedOnce()
+{
+    QFETCH(QList<Reply>, replies);
+    QFETCH(QString, text);
+    QFETCH(int, connections);
+    ScriptedHttpServer server;
+    server.setReply("/first", ScriptedHttpServer::response("HTTP/1.1 200 OK", "first"));
+    server.setReplies("/second", replies);
+    Client c;
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/first"))), QStringLiteral("first"));
+    c.statuses.clear();
+    if (text.isEmpty()) {
+        QVERIFY_THROWS_EXCEPTION(EHttpConnClosedGracefully, c.http.Get(QString::fromLatin1(server.url("/second"))));
+    } else {
+        QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/second"))), text);
+        // the new connection is announced, so the test is timed from it
+        QCOMPARE(c.statuses, QStringList{QStringLiteral("Disconnected.")} + connectLines());
+    }
+    QCOMPARE(server.connectionCount(), connections);
+}
+
+// The server closes right after its HTTP/1.0 answer; whether the close has arrived when the
+// redirect is followed must not matter.
+void TestHttpClient::redirectFromHttp10ServerUsesANewConnection()
+{
+    ScriptedHttpServer server;
+    server.setReply("/old", "HTTP/1.0 302 Found\r\nLocation: /new\r\nContent-Length: 0\r\n\r\n", Reply::Close);
+    server.setReply("/new", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nnew", Reply::Close);
+    Client c;
+    for (int i = 1; i <= 10; ++i) {
+        QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/old"))), QStringLiteral("new"));
+        QCOMPARE(server.connectionCount(), 2 * i);
+        QVERIFY(!c.http.Connected());
+    }
+}
+
+void TestHttpClient::redirectTargets_data()
+{
+    QTest::addColumn<QByteArray>("location");
+    QTest::addColumn<QByteArray>("requested");
+
+    QTest::newRow("bytes outside ascii are percent-encoded")
+        << QByteArray("/caf\xC3\xA9/\xE2\x82\xAC?q=\xC3\xBC") << QByteArray("/caf%C3%A9/%E2%82%AC?q=%C3%BC");
+    QTest::newRow("scheme-relative") << QByteArray("//localhost:PORT/there") << QByteArray("/there");
+    QTest::newRow("url in the query stays on the host")
+        << QByteArray("/login?back=http://elsewhere/") << QByteArray("/login?back=http://elsewhere/");
+    QTest::newRow("port with leading zeros") << QByteArray("http://127.0.0.1:000PORT/z") << QByteArray("/z");
+}
+
+void TestHttpClient::redirectTargets()
+{
+    QFETCH(QByteArray, location);
+    QFETCH(QByteArray, requested);
+    ScriptedHttpServer server;
+    location.replace("PORT", QByteArray::number(server.port()));
+    server.setReply("/", ScriptedHttpServer::response("HTTP/1.1 302 Found", "", "Location: " + location + "\r\n"));
+    server.setReply(requested, ScriptedHttpServer::response("HTTP/1.1 200 OK", "arrived"));
+    Client c;
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/"))), QStringLiteral("arrived"));
+    QCOMPARE(server.requests().last().target(), requested);
+}
+
+void TestHttpClient::redirectToInvalidHostIsRefused()
+{
+    ScriptedHttpServer server;
+    server.setReply("/", ScriptedHttpServer::response(
+                             "HTTP/1.1 302 Found", "",
+                             QByteArray("Location: http://evil\0.127.0.0.1:", 33) + QByteArray::number(server.port())
+                                 + "/\r\nSet-Cookie: a=1\r\n"));
+    Client c;
+    try {
+        c.http.Get(QString::fromLatin1(server.url("/")));
+        QFAIL("no exception");
+    } catch (const EHttpInvalidUrl &e) {
+        QCOMPARE(e.Message(), QStringLiteral("Invalid URL: the host name is not valid."));
+    }
+    QCOMPARE(server.requests().size(), 1);
+    QCOMPARE(c.redirects.size(), 1);
+    // the cookie went to the host that set it, nothing to the refused one
+    const QList<TNetscapeCookie> cookies = c.http.CookieManager()->Cookies();
+    QCOMPARE(cookies.size(), 1);
+    QCOMPARE(cookies.first().Domain, QStringLiteral("127.0.0.1"));
+}
+
+// A hostile error page of any size is read to its end and only its start kept for the text.
+void TestHttpClient::errorBodyKeepsOnlyItsStart()
+{
+    QByteArray body = "<html><head><meta http-equiv=Set-Cookie content=\"e=1\"></head><body>";
+    body += QByteArray("\xC3\xA9").repeated(3 * 1024 * 1024);
+    ScriptedHttpServer server;
+    server.setReply("/missing", "HTTP/1.1 404 Not Found\r\nContent-Type: text/html; charset=utf-8\r\n"
+                                "Transfer-Encoding: chunked\r\n\r\n"
+                                    + ScriptedHttpServer::chunked({body.left(100001), body.mid(100001)}));
+    server.setReply("/next", ScriptedHttpServer::response("HTTP/1.1 200 OK", "next"));
+    Client c;
+    try {
+        c.http.GetTextLength(QString::fromLatin1(server.url("/missing")));
+        QFAIL("no exception");
+    } catch (const EHttpProtocolException &e) {
+        QCOMPARE(e.ErrorCode(), 404);
+        // a whole number of characters: the cut never makes the UTF-8 text invalid
+        const QString text = e.ErrorMessage();
+        QVERIFY(text.startsWith(QStringLiteral("<html><head>")));
+        QVERIFY(text.endsWith(u'\u00e9'));
+        QVERIFY(text.toUtf8().size() <= THttpClient::MaxErrorTextBytes);
+        QVERIFY(text.toUtf8().size() > THttpClient::MaxErrorTextBytes - 4);
+    }
+    QCOMPARE(c.http.TextDecoder().MetaSetCookies(), QStringList{QStringLiteral("e=1")});
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/next"))), QStringLiteral("next"));
+    QCOMPARE(server.connectionCount(), 1);
+}
+
+// An HTML page is counted block by block while its head is scanned: the count, the meta
+// headers and the meta cookies are those of the page held whole.
+void TestHttpClient::htmlPageCountedAsItArrives()
+{
+    QByteArray page = "<html><head><title>t</title><meta http-equiv=\"Set-Cookie\" content=\"m=1\">"
+                      "<meta http-equiv=Content-Type content='text/html; charset=koi8-r'></head><body>";
+    page += QByteArray("x\xC3\xA9<p>", 6).repeated(200000);
+    ScriptedHttpServer server;
+    server.setReply("/page", ScriptedHttpServer::response("HTTP/1.1 200 OK", page,
+                                                          "Content-Type: text/html; charset=utf-8\r\n"));
+    server.setReply("/next", ScriptedHttpServer::response("HTTP/1.1 200 OK", "next"));
+    Client held;
+    const QString text = held.http.Get(QString::fromLatin1(server.url("/page")));
+    QCOMPARE(text.size(), page.size() - 200000);
+    Client counted;
+    QCOMPARE(counted.http.GetTextLength(QString::fromLatin1(server.url("/page"))), qint64(text.size()));
+    QCOMPARE(counted.http.TextDecoder().MetaHeaders().Lines(), held.http.TextDecoder().MetaHeaders().Lines());
+    QCOMPARE(counted.http.TextDecoder().MetaCharset(), QStringLiteral("koi8-r"));
+    counted.http.Get(QString::fromLatin1(server.url("/next")));
+    QVERIFY(server.requests().last().head.contains("\r\nCookie: m=1\r\n"));
+}
+
+// Tens of thousands of Set-Cookie lines are stored in linear time and within the limits.
+void TestHttpClient::cookieFloodIsBounded()
+{
+    QByteArray lines;
+    for (int i = 0; i < 40000; ++i)
+        lines += "Set-Cookie: c" + QByteArray::number(i) + "=" + QByteArray::number(i) + "\r\n";
+    ScriptedHttpServer server;
+    server.setReply("/", ScriptedHttpServer::response("HTTP/1.1 200 OK", "ok", lines));
+    server.setReply("/next", ScriptedHttpServer::response("HTTP/1.1 200 OK", "next"));
+    Client c;
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/"))), QStringLiteral("ok"));
+    const QList<TNetscapeCookie> cookies = c.http.CookieManager()->Cookies();
+    QCOMPARE(cookies.size(), TCookieManager::MaxCookiesPerDomain);
+    // the newest stay
+    QCOMPARE(cookies.first().CookieName, QStringLiteral("c%1").arg(40000 - TCookieManager::MaxCookiesPerDomain));
+    QCOMPARE(cookies.last().CookieName, QStringLiteral("c39999"));
+    c.http.Get(QString::fromLatin1(server.url("/next")));
+    QVERIFY(server.requests().last().head.contains("\r\nCookie: c39999=39999\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestHttpClient)

@@ -30,6 +30,12 @@ bool canConnect(uint16_t port)
     return ok;
 }
 
+// Blanks where a folding client would break the line.
+QString LongCookieValue()
+{
+    return QStringLiteral("word ").repeated(400).trimmed();
+}
+
 } // namespace
 
 // The web page test against a real web server (nginx on loopback), and korvane-cli --web
@@ -47,6 +53,8 @@ private slots:
     void cliFetchesRealPages();
     void cliReportsFailures_data();
     void cliReportsFailures();
+    void longCookieLineIsSentWhole();
+    void cliTextShowsServerTextHarmlessly();
 
 private:
     QString url(const QString &path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(FPort).arg(path); }
@@ -101,7 +109,9 @@ void TestWebRealServer::initTestCase()
         "  uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;\n"
         "  types { text/html html; application/octet-stream bin; }\n  default_type application/octet-stream;\n"
         "  server {\n    listen 127.0.0.1:%2;\n    root %1/www;\n"
-        "    location = /utf8.html { charset utf-8; }\n  }\n}\n").arg(prefix).arg(FPort);
+        "    location = /utf8.html { charset utf-8; }\n"
+        "    location = /setcookie { add_header Set-Cookie \"long=%3\"; return 200 \"set\\n\"; }\n"
+        "  }\n}\n").arg(prefix).arg(FPort).arg(LongCookieValue());
     QFile conf(prefix + QStringLiteral("/nginx.conf"));
     QVERIFY(conf.open(QIODevice::WriteOnly));
     conf.write(config.toUtf8());
@@ -217,6 +227,11 @@ void TestWebRealServer::cliReportsFailures_data()
         << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nabc") << Reply::Stall
         << QStringList{QStringLiteral("--timeout"), QStringLiteral("0.5")}
         << "Test cancelled: no result within 0.5 seconds";
+    QTest::newRow("one second") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nabc") << Reply::Stall
+                                << QStringList{QStringLiteral("--timeout"), QStringLiteral("1")}
+                                << "Test cancelled: no result within 1 second";
+    QTest::newRow("blank status line") << QByteArray("\r\nContent-Length: 0\r\n\r\n") << Reply::KeepOpen
+                                       << QStringList() << "Empty status line received.";
 }
 
 void TestWebRealServer::cliReportsFailures()
@@ -237,6 +252,39 @@ void TestWebRealServer::cliReportsFailures()
     QCOMPARE(results.at(0).value(QStringLiteral("error")).toString(), error);
     QVERIFY(!results.at(0).value(QStringLiteral("valid")).toBool());
     QCOMPARE(results.at(0).value(QStringLiteral("accumulated_count")).toInt(), 0);
+}
+
+// A folded Cookie line makes nginx answer 400 to every later request to the host.
+void TestWebRealServer::longCookieLineIsSentWhole()
+{
+    if (!FHaveNginx)
+        QSKIP("/usr/sbin/nginx is not installed");
+    TAntiFreeze freeze;
+    TKorvane k;
+    k.DoTest(TKorvane::ttWebPage, url(QStringLiteral("/setcookie")), 0);
+    QVERIFY(k.ValidResult());
+    k.DoTest(TKorvane::ttWebPage, url(QStringLiteral("/index.html")), 0);
+    QVERIFY(k.ValidResult());
+    QCOMPARE(k.BytesTransferred(), FIndexSize);
+}
+
+// Status lines, redirect targets and error texts come from the server: the terminal gets
+// none of their control characters raw, and no line is split or overwritten.
+void TestWebRealServer::cliTextShowsServerTextHarmlessly()
+{
+    ScriptedHttpServer server;
+    server.setReply("/", ScriptedHttpServer::response("HTTP/1.1 302 Found", "",
+                                                      "Location: /x\x1B[2J\x1B]0;owned\x07\rFAKE\x7F\r\n"));
+    server.setReply("/x%1B[2J%1B]0;owned%07%0DFAKE%7F", ScriptedHttpServer::response("HTTP/1.1 500 \x1B[31mred\x1B[0m", ""));
+    QProcess cli;
+    cli.start(qEnvironmentVariable("KORVANE_BIN_DIR") + QStringLiteral("/korvane-cli"),
+              {QStringLiteral("--web"), QString::fromLatin1(server.url("/"))});
+    QVERIFY(cli.waitForFinished(60000));
+    const QByteArray out = cli.readAllStandardOutput();
+    for (const char c : out)
+        QVERIFY2(c == '\n' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F), out.toHex().constData());
+    QVERIFY2(out.contains("Redirected to /x\\x1B[2J\\x1B]0;owned\\x07\\rFAKE\\x7F. Restarting timer."), out.constData());
+    QVERIFY2(out.contains("ERROR - HTTP/1.1 500 \\x1B[31mred\\x1B[0m\n"), out.constData());
 }
 
 QTEST_GUILESS_MAIN(TestWebRealServer)
