@@ -79,7 +79,6 @@ http {
   types { text/html html; }
   default_type application/octet-stream;
   charset utf-8;
-  charset_types text/html;
   server {
     listen 127.0.0.1:$port; root $work/www;
     error_page 404 /missing.html;

@@ -120,7 +120,7 @@ bool DecodedLengthCounter::Counts(const QString &charset)
     return builtin == QStringConverter::Utf8 || builtin == QStringConverter::Latin1;
 }
 
-DecodedLengthCounter::DecodedLengthCounter(const QString &charset)
+DecodedLengthCounter::DecodedLengthCounter(const QString &charset, bool blockwiseUtf8)
 {
     Q_ASSERT(Counts(charset));
     if (!IsKnownCharset(charset))
@@ -129,8 +129,10 @@ DecodedLengthCounter::DecodedLengthCounter(const QString &charset)
         FMode = Mode::Utf7;
         return;
     }
-    if (QStringConverter::encodingForName(charset.toLatin1().constData()) == QStringConverter::Utf8)
+    if (QStringConverter::encodingForName(charset.toLatin1().constData()) == QStringConverter::Utf8) {
         FMode = Mode::Utf8;
+        FUtf8Blocks = blockwiseUtf8 && Utf8BlockCounter::Available();
+    }
 }
 
 void DecodedLengthCounter::Add(QByteArrayView bytes)
@@ -140,7 +142,9 @@ void DecodedLengthCounter::Add(QByteArrayView bytes)
         FUnits += bytes.size();
         break;
     case Mode::Utf8:
-        if (!FUtf8Invalid)
+        if (FUtf8Blocks)
+            FUtf8BlockCounter.Add(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
+        else if (!FUtf8Invalid)
             AddUtf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
         break;
     case Mode::Utf7:
@@ -149,66 +153,142 @@ void DecodedLengthCounter::Add(QByteArrayView bytes)
     }
 }
 
+namespace {
+
+// Strict UTF-8 as an automaton whose transitions for one byte are packed into one 64-bit row:
+// each state is a shift (a multiple of 6), and the next state is the row shifted by the current
+// one. The only work that depends on the previous byte is one shift, so text outside ASCII is
+// checked at close to the speed of reading it. No overlong forms, surrogates or values above
+// U+10FFFF pass.
+namespace Utf8Automaton {
+
+enum State : int {
+    Accept = 0,     // between characters
+    Need1 = 6,      // one continuation byte due
+    Need2 = 12,     // two due
+    AfterE0 = 18,   // then A0..BF and one more
+    AfterED = 24,   // then 80..9F and one more
+    Need3 = 30,     // three due
+    AfterF0 = 36,   // then 90..BF and two more
+    AfterF4 = 42,   // then 80..8F and two more
+    Reject = 48     // stays
+};
+
+constexpr int Next(int state, unsigned b)
+{
+    const bool cont = b >= 0x80 && b <= 0xBF;
+    switch (state) {
+    case Accept:
+        if (b < 0x80)
+            return Accept;
+        if (b >= 0xC2 && b <= 0xDF)
+            return Need1;
+        if (b == 0xE0)
+            return AfterE0;
+        if (b == 0xED)
+            return AfterED;
+        if (b >= 0xE1 && b <= 0xEF)
+            return Need2;
+        if (b == 0xF0)
+            return AfterF0;
+        if (b >= 0xF1 && b <= 0xF3)
+            return Need3;
+        if (b == 0xF4)
+            return AfterF4;
+        return Reject;
+    case Need1:
+        return cont ? Accept : Reject;
+    case Need2:
+        return cont ? Need1 : Reject;
+    case AfterE0:
+        return b >= 0xA0 && b <= 0xBF ? Need1 : Reject;
+    case AfterED:
+        return b >= 0x80 && b <= 0x9F ? Need1 : Reject;
+    case Need3:
+        return cont ? Need2 : Reject;
+    case AfterF0:
+        return b >= 0x90 && b <= 0xBF ? Need2 : Reject;
+    case AfterF4:
+        return b >= 0x80 && b <= 0x8F ? Need2 : Reject;
+    default:
+        return Reject;
+    }
+}
+
+// The top two bits of a row hold the UTF-16 units the byte starts: 0 for a continuation,
+// 2 for the lead of a character above U+FFFF.
+constexpr int UnitsShift = 62;
+
+struct Tables
+{
+    quint64 Row[256] = {};
+};
+
+constexpr Tables MakeTables()
+{
+    Tables tables;
+    for (unsigned b = 0; b < 256; ++b) {
+        for (int state = Accept; state <= Reject; state += 6)
+            tables.Row[b] |= quint64(Next(state, b)) << state;
+        const quint64 units = (b & 0xC0) == 0x80 ? 0 : b >= 0xF0 ? 2 : 1;
+        tables.Row[b] |= units << UnitsShift;
+    }
+    return tables;
+}
+
+constexpr Tables Table = MakeTables();
+
+} // namespace Utf8Automaton
+
+} // namespace
+
 void DecodedLengthCounter::AddUtf8(const unsigned char *bytes, qsizetype size)
 {
+    using namespace Utf8Automaton;
     constexpr quint64 highBits = 0x8080808080808080ULL;
+    quint64 state = FUtf8State;
+    qsizetype units = 0;
     qsizetype i = 0;
     while (i < size) {
-        if (FUtf8Due > 0) {
-            const unsigned char c = bytes[i++];
-            if (c < FUtf8Low || c > FUtf8High) {
-                FUtf8Invalid = true;
-                return;
+        // Text is mostly ASCII: between characters take it sixteen bytes at a time.
+        if ((state & 63) == Accept) {
+            while (size - i >= 16) {
+                quint64 first, second;
+                std::memcpy(&first, bytes + i, 8);
+                std::memcpy(&second, bytes + i + 8, 8);
+                if ((first | second) & highBits)
+                    break;
+                i += 16;
+                units += 16;
             }
-            FUtf8Low = 0x80;
-            FUtf8High = 0xBF;
-            --FUtf8Due;
-            continue;
         }
-        // Text is mostly ASCII: take it sixteen bytes at a time.
-        while (size - i >= 16) {
-            quint64 first, second;
-            std::memcpy(&first, bytes + i, 8);
-            std::memcpy(&second, bytes + i + 8, 8);
-            if ((first | second) & highBits)
-                break;
-            i += 16;
-            FUnits += 16;
+        // Then a run through the automaton; a rejected byte keeps it rejected, so it is
+        // looked at once per run only.
+        const qsizetype end = std::min(size, i + 64);
+        for (; i < end; ++i) {
+            // Only the low six bits of the state count; x86 shifts mask their count the same
+            // way, so the mask costs nothing on the path from one byte to the next.
+            const quint64 row = Table.Row[bytes[i]];
+            state = row >> (state & 63);
+            units += qsizetype(row >> UnitsShift);
         }
-        if (i >= size)
-            break;
-        const unsigned char c = bytes[i++];
-        if (c < 0x80) {
-            ++FUnits;
-            continue;
-        }
-        // Well-formed sequences only: no overlong forms, surrogates or values above U+10FFFF.
-        if (c >= 0xC2 && c <= 0xDF) {
-            FUtf8Due = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            FUtf8Due = 2;
-            if (c == 0xE0)
-                FUtf8Low = 0xA0;
-            else if (c == 0xED)
-                FUtf8High = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            FUtf8Due = 3;
-            if (c == 0xF0)
-                FUtf8Low = 0x90;
-            else if (c == 0xF4)
-                FUtf8High = 0x8F;
-        } else {
+        if ((state & 63) == Reject) {
             FUtf8Invalid = true;
             return;
         }
-        FUnits += FUtf8Due == 3 ? 2 : 1; // above U+FFFF takes a surrogate pair
     }
+    FUtf8State = state & 63;
+    FUnits += units;
 }
 
 qsizetype DecodedLengthCounter::Finish()
 {
     // UTF-8 cut off inside a sequence is as invalid as a bad byte.
-    if (FMode == Mode::Utf8 && (FUtf8Invalid || FUtf8Due > 0))
+    if (FMode == Mode::Utf8 && FUtf8Blocks) {
+        const qsizetype units = FUtf8BlockCounter.Finish();
+        return units < 0 ? 0 : units;
+    }
+    if (FMode == Mode::Utf8 && (FUtf8Invalid || FUtf8State != 0))
         return 0;
     return FUnits;
 }

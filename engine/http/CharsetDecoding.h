@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Utf7Decoding.h"
+#include "Utf8BlockCounter.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -31,7 +32,8 @@ public:
     // True for one character per byte (no, unknown or a Latin-1 charset), UTF-8 and UTF-7.
     static bool Counts(const QString &charset);
 
-    explicit DecodedLengthCounter(const QString &charset);
+    // blockwiseUtf8: count UTF-8 by blocks where the processor allows (false: byte by byte).
+    explicit DecodedLengthCounter(const QString &charset, bool blockwiseUtf8 = true);
 
     void Add(QByteArrayView bytes);
     // The length in UTF-16 code units; 0 for UTF-8 that was invalid anywhere.
@@ -45,11 +47,12 @@ private:
     Mode FMode = Mode::OneBytePerChar;
     qsizetype FUnits = 0;
 
-    // UTF-8: continuation bytes still due and the range the next one must lie in.
-    int FUtf8Due = 0;
-    unsigned char FUtf8Low = 0x80;
-    unsigned char FUtf8High = 0xBF;
+    // UTF-8: the validating automaton's state (0: between characters).
+    quint64 FUtf8State = 0;
     bool FUtf8Invalid = false;
+    // Where the processor allows, UTF-8 is counted by blocks instead.
+    bool FUtf8Blocks = false;
+    Utf8BlockCounter FUtf8BlockCounter;
 
     Utf7Decoder FUtf7;
 };

@@ -41,6 +41,12 @@ bool Is(const QString &name, QStringView wanted)
     return name.compare(wanted, Qt::CaseInsensitive) == 0;
 }
 
+// Tag names are letters, digits and "-" only, so they are compared as bytes.
+bool Is(QByteArrayView name, QByteArrayView wanted)
+{
+    return name.compare(wanted, Qt::CaseInsensitive) == 0;
+}
+
 } // namespace
 
 void TMetaHeaderScanner::Add(QByteArrayView bytes)
@@ -139,32 +145,32 @@ qsizetype TMetaHeaderScanner::Tag(qsizetype open)
     const qsizetype start = pos;
     while (!End(pos) && IsNameChar(At(pos)))
         ++pos;
-    const QString name = Text(start, pos - start);
+    const QByteArrayView name = FData.sliced(start, pos - start);
 
-    if (name.startsWith(QStringLiteral("--"))) {
+    if (name.startsWith("--")) {
         FSkipMarker = "-->";
         return start + 2; // a comment may close right after its opening "--"
     }
     if (!FHtmlSeen) {
-        FHtmlSeen = Is(name, u"HTML");
+        FHtmlSeen = Is(name, "HTML");
         return pos;
     }
-    if (Is(name, u"BODY")) {
+    if (Is(name, "BODY")) {
         FDone = true;
         return pos;
     }
     if (!FInHead) {
-        if (Is(name, u"TITLE"))
+        if (Is(name, "TITLE"))
             FDone = true;
         else
-            FInHead = Is(name, u"HEAD");
+            FInHead = Is(name, "HEAD");
         return pos;
     }
-    if (Is(name, u"META"))
+    if (Is(name, "META"))
         return ReadMeta(pos);
-    if (Is(name, u"TITLE"))
+    if (Is(name, "TITLE"))
         FSkipMarker = "</title";
-    else if (Is(name, u"SCRIPT"))
+    else if (Is(name, "SCRIPT"))
         FSkipMarker = "</script";
     // LINK and every other tag: nothing to take.
     return pos;

@@ -19,6 +19,7 @@ private slots:
     void decodedLength();
     void decodedLengthMatchesDecoding_data();
     void decodedLengthMatchesDecoding();
+    void utf8CountOfEveryShortSequence();
     void utf7_data();
     void utf7();
     void contentType_data();
@@ -222,14 +223,54 @@ void TestTextDecoding::decodedLengthMatchesDecoding()
 
         if (!DecodedLengthCounter::Counts(charset))
             continue;
-        DecodedLengthCounter counter(charset);
-        const int largestPiece = random.bounded(2) == 0 ? 4 : 70000;
-        for (qsizetype at = 0; at < bytes.size();) {
-            const qsizetype piece = std::min<qsizetype>(1 + random.bounded(largestPiece), bytes.size() - at);
-            counter.Add(QByteArrayView(bytes).sliced(at, piece));
-            at += piece;
+        for (const bool blockwise : {true, false}) {
+            DecodedLengthCounter counter(charset, blockwise);
+            const int largestPiece = random.bounded(2) == 0 ? 4 : 70000;
+            for (qsizetype at = 0; at < bytes.size();) {
+                const qsizetype piece = std::min<qsizetype>(1 + random.bounded(largestPiece), bytes.size() - at);
+                counter.Add(QByteArrayView(bytes).sliced(at, piece));
+                at += piece;
+            }
+            QVERIFY2(counter.Finish() == expected, context.constData());
         }
-        QVERIFY2(counter.Finish() == expected, context.constData());
+    }
+}
+
+// Every sequence of one to four bytes drawn from the values where UTF-8's rules change
+// (overlong forms, surrogates, the end of Unicode, stray and missing continuations), at every
+// place in a block and across the end of a piece: both counters agree with the strict decoder.
+void TestTextDecoding::utf8CountOfEveryShortSequence()
+{
+    const QByteArray edges = QByteArray::fromHex("00417f808f909fa0bfc0c1c2dfe0e1ecedeeeff0f1f3f4f5ff");
+    const QString utf8 = QStringLiteral("UTF-8");
+    int index = 0;
+    for (int length = 1; length <= 4; ++length) {
+        QList<int> digits(length, 0);
+        for (;;) {
+            QByteArray sequence;
+            for (const int digit : std::as_const(digits))
+                sequence += edges[digit];
+            const QByteArray bytes = QByteArray(index % 16, 'a') + sequence + QByteArray(index % 5, 'b');
+            const qsizetype expected = DecodeBytes(bytes, utf8).size();
+            for (const bool blockwise : {true, false}) {
+                DecodedLengthCounter counter(utf8, blockwise);
+                const qsizetype cut = index % (bytes.size() + 1);
+                counter.Add(QByteArrayView(bytes).first(cut));
+                counter.Add(QByteArrayView(bytes).sliced(cut));
+                if (counter.Finish() != expected)
+                    QFAIL(qPrintable(QStringLiteral("%1 (blockwise %2, cut %3): expected %4")
+                                         .arg(QString::fromLatin1(bytes.toHex(' ')))
+                                         .arg(blockwise)
+                                         .arg(cut)
+                                         .arg(expected)));
+            }
+            ++index;
+            int d = 0;
+            while (d < length && ++digits[d] == edges.size())
+                digits[d++] = 0;
+            if (d == length)
+                break;
+        }
     }
 }
 
