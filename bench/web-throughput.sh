@@ -108,20 +108,20 @@ print(d['valid'], d['bytes'], d['rate_kbps'] * 1024 / 1e6, json.dumps(d['error']
 printf 'Fetches of %d MiB from a local nginx, %d runs each (Release build in %s)\n' "$mib" "$runs" "$build"
 printf 'load before: %s\n\n' "$(uptime | sed 's/.*load/load/')"
 printf '%-4s %-12s %12s %12s %8s %14s\n' run body 'korvane MB/s' 'curl MB/s' ratio 'peak RSS MiB'
-sum_ratio=0; sum_html_ratio=0; max_rss_bin=0; max_rss_html=0; max_rss_error=0
+sum_ratio=0; sum_html_ratio=0; ratios=; html_ratios=; max_rss_bin=0; max_rss_html=0; max_rss_error=0
 for run in $(seq "$runs"); do
   fetch "$base/large.bin"
   [[ $k_valid == True && $k_bytes == "$bytes" ]] || { echo "korvane-cli fetch not valid: $(cat "$work/out")" >&2; exit 1; }
   ratio=$(python3 -c "print($k_rate / $c_rate)")
   printf '%-4s %-12s %12.1f %12.1f %8.3f %14.1f\n' "$run" binary "$k_rate" "$c_rate" "$ratio" "$rss_mib"
-  sum_ratio=$(python3 -c "print($sum_ratio + $ratio)")
+  sum_ratio=$(python3 -c "print($sum_ratio + $ratio)"); ratios="$ratios $ratio"
   max_rss_bin=$(python3 -c "print(max($max_rss_bin, $rss_mib))")
 
   fetch "$base/page.html"
   [[ $k_valid == True && $k_bytes -gt 0 && $k_bytes -lt $bytes ]] || { echo "page fetch not valid: $(cat "$work/out")" >&2; exit 1; }
   ratio=$(python3 -c "print($k_rate / $c_rate)")
   printf '%-4s %-12s %12.1f %12.1f %8.3f %14.1f\n' "$run" 'html utf-8' "$k_rate" "$c_rate" "$ratio" "$rss_mib"
-  sum_html_ratio=$(python3 -c "print($sum_html_ratio + $ratio)")
+  sum_html_ratio=$(python3 -c "print($sum_html_ratio + $ratio)"); html_ratios="$html_ratios $ratio"
   max_rss_html=$(python3 -c "print(max($max_rss_html, $rss_mib))")
 
   fetch "$base/nothing-here"
@@ -130,8 +130,11 @@ for run in $(seq "$runs"); do
   max_rss_error=$(python3 -c "print(max($max_rss_error, $rss_mib))")
 done
 printf '\nload after: %s\n' "$(uptime | sed 's/.*load/load/')"
-printf 'mean rate ratio korvane/curl, binary: %.3f (target >= 0.80)\n' "$(python3 -c "print($sum_ratio / $runs)")"
-printf 'mean rate ratio korvane/curl, html:   %.3f (target >= 0.80)\n' "$(python3 -c "print($sum_html_ratio / $runs)")"
+median() { python3 -c 'import statistics,sys; print(statistics.median(map(float, sys.argv[1:])))' "$@"; }
+printf 'rate ratio korvane/curl, binary: mean %.3f, median %.3f (target >= 0.80)\n' \
+  "$(python3 -c "print($sum_ratio / $runs)")" "$(median $ratios)"
+printf 'rate ratio korvane/curl, html:   mean %.3f, median %.3f (target >= 0.80)\n' \
+  "$(python3 -c "print($sum_html_ratio / $runs)")" "$(median $html_ratios)"
 printf 'largest peak RSS, binary:    %6.1f MiB (target < 32)\n' "$max_rss_bin"
 printf 'largest peak RSS, html:      %6.1f MiB (target < 32)\n' "$max_rss_html"
 printf 'largest peak RSS, error 404: %6.1f MiB (target < 32)\n' "$max_rss_error"

@@ -118,6 +118,8 @@ private slots:
     void redirectTargets();
     void redirectToInvalidHostIsRefused();
     void errorBodyKeepsOnlyItsStart();
+    void errorTextCutBetweenCharacters_data();
+    void errorTextCutBetweenCharacters();
     void htmlPageCountedAsItArrives();
     void cookieFloodIsBounded();
     void chunkSize_data();
@@ -1079,6 +1081,28 @@ void TestHttpClient::errorBodyKeepsOnlyItsStart()
     QCOMPARE(c.http.TextDecoder().MetaSetCookies(), QStringList{QStringLiteral("e=1")});
     QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/next"))), QStringLiteral("next"));
     QCOMPARE(server.connectionCount(), 1);
+}
+
+void TestHttpClient::errorTextCutBetweenCharacters_data()
+{
+    QTest::addColumn<QByteArray>("prefix");
+    QTest::addColumn<int>("kept");
+    QTest::newRow("empty") << QByteArray() << 0;
+    QTest::newRow("ascii") << QByteArray("abc") << 3;
+    QTest::newRow("two-byte cut") << QByteArray("a\xC3") << 1;
+    QTest::newRow("two-byte whole") << QByteArray("a\xC3\xA9") << 3;
+    QTest::newRow("three-byte cut after two") << QByteArray("a\xE2\x82") << 1;
+    QTest::newRow("three-byte whole") << QByteArray("a\xE2\x82\xAC") << 4;
+    QTest::newRow("four-byte cut after three") << QByteArray("a\xF0\x9F\x98") << 1;
+    QTest::newRow("four-byte whole") << QByteArray("a\xF0\x9F\x98\x80") << 5;
+    QTest::newRow("stray continuations stay") << QByteArray("\x80\x80") << 2;
+}
+
+// The kept start of an error body ends between characters, so a UTF-8 text stays valid.
+void TestHttpClient::errorTextCutBetweenCharacters()
+{
+    QFETCH(QByteArray, prefix);
+    QTEST(int(THttpClient::CompleteUtf8Length(prefix)), "kept");
 }
 
 // An HTML page is counted block by block while its head is scanned: the count, the meta
