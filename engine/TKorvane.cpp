@@ -1,5 +1,6 @@
 #include "TKorvane.h"
 
+#include "ApplicationExceptionHandler.h"
 #include "DateTimeSerial.h"
 #include "EFetchCancelled.h"
 #include "EHttpSocketError.h"
@@ -8,6 +9,7 @@
 #include "SystemErrorText.h"
 
 #include <QDateTime>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -40,10 +42,16 @@ TKorvane::TKorvane()
 
     stHiResTimer = std::make_unique<THiresTimer>();
     stHiResTimer->setTimeResolution(1000000);
+
+    FProgressTimer = std::make_unique<QTimer>();
+    // Even steps make the live rate comparable from one report to the next.
+    FProgressTimer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(FProgressTimer.get(), &QTimer::timeout, [this] { dispatchGuarded([this] { ReportProgress(); }); });
 }
 
 TKorvane::~TKorvane()
 {
+    FProgressTimer.reset();
     // The socket's destruction closes a connection without calling back into this object.
     auto socket = std::move(stSocket);
     socket.reset();
@@ -128,6 +136,8 @@ void TKorvane::DoTest(int TestType, const QString &TestTarget, int Port)
     FTestDone = false;
     FTestCancelled = false;
     FTestRunning = true;
+    FWebTest = TestType != ttServerStream;
+    StopProgress();
     try {
         DoStatusMsg(QStringLiteral("Initiating Test to ") + FTarget);
         switch (TestType) {
@@ -140,6 +150,7 @@ void TKorvane::DoTest(int TestType, const QString &TestTarget, int Port)
         }
     } catch (...) {
         FTestRunning = false; // a test that failed to start has nothing left to cancel
+        StopProgress();
         throw;
     }
 }
@@ -151,6 +162,7 @@ void TKorvane::CancelTest()
     stSocket->Abort();
     stHTTP->Cancel(); // the web fetch notices at its next wait and closes its connection
     stHiResTimer->Stop();
+    StopProgress();
     FValidResult = false;
     FTestCancelled = true;
     FTestDone = true;
@@ -162,7 +174,9 @@ void TKorvane::RunWebPageTest()
     try {
         // Only the text's length counts, so the body is measured rather than decoded.
         textLength = stHTTP->GetTextLength(FTarget);
+        StopProgress();
     } catch (const EFetchCancelled &) {
+        StopProgress();
         // CancelTest has normally ended the test already; the fetch closed its connection
         FTestRunning = false;
         FValidResult = false;
@@ -196,6 +210,7 @@ void TKorvane::DisconnectAfterFailedFetch() noexcept
 {
     // The next test starts on a fresh connection, so it is timed from its own connect.
     FTestRunning = false;
+    StopProgress();
     StopTimerAfterFailure();
     try {
         stHTTP->Disconnect();
@@ -210,6 +225,7 @@ void TKorvane::HTTPStatus(QObject *, THttpStatus AStatus, const QString &AStatus
     if (AStatus == hsConnected) {
         FStartTime = DateTimeSerial::fromDateTime(QDateTime::currentDateTime());
         stHiResTimer->Start();
+        StartProgress();
         DoStatusMsg(QStringLiteral("Receiving data - timer started."));
     }
 }
@@ -254,6 +270,7 @@ void TKorvane::SocketRead(TClientSocket &Socket)
     if (FBytesTransferred == 0) {
         FStartTime = DateTimeSerial::fromDateTime(QDateTime::currentDateTime());
         stHiResTimer->Start();
+        StartProgress();
         DoStatusMsg(QStringLiteral("Receiving data - timer started."));
     }
     // One pass over what is queued right now; later arrivals bring their own notification.
@@ -278,12 +295,55 @@ void TKorvane::SocketDisconnect(TClientSocket &Socket)
     AccumulateTestResult();
     while (Socket.ReceiveLength() > 0)
         SocketRead(Socket);
+    StopProgress(); // after the drain, which may have started it for data that came with the close
     FTestDone = true;
 }
 
 void TKorvane::SocketError(TClientSocket &, TErrorEvent, int &ErrorCode)
 {
     FTestDone = true;
+    StopProgress();
     StopTimerAfterFailure();
     throw EKorvnError(QStringLiteral("Korvane Socket Error #%1 - %2").arg(ErrorCode).arg(SystemErrorText(ErrorCode)));
+}
+
+void TKorvane::StartProgress()
+{
+    FProgressBytes = 0;
+    FProgressUs = 0;
+    if (FProgressInterval > 0)
+        FProgressTimer->start(FProgressInterval);
+    else
+        FProgressTimer->stop();
+}
+
+void TKorvane::StopProgress() noexcept
+{
+    FProgressTimer->stop();
+}
+
+void TKorvane::ReportProgress()
+{
+    // A report already queued when the test ended must not arrive after its end.
+    if (FTestDone || !stHiResTimer->Running()) {
+        StopProgress();
+        return;
+    }
+    const int64_t elapsed = stHiResTimer->Lap();
+    const int64_t bytes = FWebTest ? int64_t(stHTTP->BodyBytesRead()) : int64_t(FBytesTransferred);
+    // A redirect's body was counted before the page's own; the page starts afresh.
+    if (bytes < FProgressBytes)
+        FProgressBytes = 0;
+    TTestProgress progress;
+    progress.BytesSoFar = bytes;
+    progress.ElapsedUs = elapsed;
+    progress.IntervalBytes = bytes - FProgressBytes;
+    progress.IntervalUs = elapsed - FProgressUs;
+    if (progress.IntervalUs > 0)
+        progress.IntervalRate = double((long double)progress.IntervalBytes / 1024 / progress.IntervalUs * 1000000);
+    progress.ExpectedBytes = FWebTest ? int64_t(stHTTP->AnnouncedBodyLength()) : -1;
+    FProgressBytes = bytes;
+    FProgressUs = elapsed;
+    if (FOnProgress)
+        FOnProgress(progress);
 }

@@ -10,6 +10,9 @@
 #include "TClientSocket.h"
 #include "THiresTimer.h"
 #include "THttpClient.h"
+#include "TTestProgress.h"
+
+class QTimer;
 
 enum TKorvaneResultStatus : uint8_t { strsNone, strsAboveAverage, strsAverage, strsBelowAverage };
 
@@ -60,6 +63,15 @@ public:
     const TStatusMsgEvent &OnStatusMsg() const { return FOnStatusMsg; }
     void setOnStatusMsg(TStatusMsgEvent handler) { FOnStatusMsg = std::move(handler); }
 
+    // Called every ProgressInterval milliseconds from the timer's start to the test's end,
+    // through the event loop, never from inside the receive path.
+    const TProgressEvent &OnProgress() const { return FOnProgress; }
+    void setOnProgress(TProgressEvent handler) { FOnProgress = std::move(handler); }
+    static constexpr int DefaultProgressInterval = 250;
+    int ProgressInterval() const { return FProgressInterval; }
+    // 0 or less: no progress reports. Takes effect from the next test's timer start.
+    void setProgressInterval(int Milliseconds) { FProgressInterval = Milliseconds; }
+
 private:
     void DoStatusMsg(const QString &text);
     void StartServerStreamTest(int Port);
@@ -76,6 +88,10 @@ private:
     void HTTPRedirect(QObject *Sender, QString &dest, int &NumRedirect, bool &Handled, QString &VMethod);
     void DisconnectAfterFailedFetch() noexcept;
 
+    void StartProgress();
+    void StopProgress() noexcept;
+    void ReportProgress();
+
     uint64_t FBytesTransferred = 0;
     int64_t FTransferTime = 0;
     QString FTarget;
@@ -88,4 +104,11 @@ private:
     double FAccumulatedAverageSpeed = 0.0; // the running sum of rates, not an average
     double FStartTime = 0.0;
     std::vector<char> FReceiveBuffer; // reused; received data is counted, never kept
+
+    TProgressEvent FOnProgress;
+    int FProgressInterval = DefaultProgressInterval;
+    bool FWebTest = false;
+    std::unique_ptr<QTimer> FProgressTimer;
+    int64_t FProgressBytes = 0; // at the previous report
+    int64_t FProgressUs = 0;
 };

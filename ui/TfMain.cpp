@@ -3,6 +3,7 @@
 #include "ControlCharacters.h"
 #include "ResultTexts.h"
 #include "TKorvaneApplication.h"
+#include "TLiveRateGraph.h"
 #include "TLogPane.h"
 #include "TPortSpinEdit.h"
 #include "TResultsChart.h"
@@ -20,6 +21,7 @@
 #include "KorvaneBuildConfig.h"
 #include "KorvaneException.h"
 #include "LogTimestamp.h"
+#include "ProgressText.h"
 #include "TAntiFreeze.h"
 #include "ResultsTable.h"
 #include "StatusPanel.h"
@@ -60,6 +62,7 @@ constexpr int InputPanelHeight = 40;
 constexpr int ServerFieldWidth = 249;
 constexpr int ServerFieldWidthWithPort = 149;
 constexpr int ServerFieldWidthWeb = 246;
+constexpr int LiveGraphHeight = 170;
 
 // Runs a handler of the window and routes whatever escapes it to the application-wide
 // handler: no exception may cross Qt's own code.
@@ -268,12 +271,18 @@ void TfMain::BuildResultsArea()
     mmDIsplay = new TLogPane(NxSplitter1);
     mmDIsplay->setObjectName(QStringLiteral("mmDIsplay"));
     mmDIsplay->setToolTip(QStringLiteral("Test log"));
+    LiveRateGraph1 = new TLiveRateGraph(NxSplitter1);
     NxSplitter1->addWidget(grdResults);
+    NxSplitter1->addWidget(LiveRateGraph1);
     NxSplitter1->addWidget(mmDIsplay);
     NxSplitter1->setStretchFactor(0, 1);
     NxSplitter1->setStretchFactor(1, 0);
-    NxSplitter1->setSizes({400, 109});
+    NxSplitter1->setStretchFactor(2, 0);
+    NxSplitter1->setSizes({400, 0, 109});
     gridColumn->addWidget(NxSplitter1);
+    // Shown from the first test on, between the results and the log, so the curve, the
+    // log lines and the new row are seen together; until then the grid keeps its room.
+    LiveRateGraph1->hide();
 
     tbsGraph = new QWidget(pcResults);
     tbsGraph->setObjectName(QStringLiteral("tbsGraph"));
@@ -366,6 +375,7 @@ void TfMain::FormCreate()
 
     Krvn = new TKorvane();
     Krvn->setOnStatusMsg([this](const QString& Msg) { AddLogLine(Msg); });
+    Krvn->setOnProgress([this](const TTestProgress& progress) { TestProgress(progress); });
 
     // Without a known data folder the path would point at the file system's root.
     const bool haveFolder = !dataFolder.isEmpty()
@@ -610,7 +620,10 @@ void TfMain::btnConnectClick()
     FTestRunning = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     DisableInputs();
-    auto finish = [this] {
+    bool liveViewOpen = false;
+    auto finish = [this, &liveViewOpen] {
+        if (liveViewOpen)
+            EndLiveView(-1);
         QApplication::restoreOverrideCursor();
         FTestRunning = false;
         EnableInputs();
@@ -623,10 +636,15 @@ void TfMain::btnConnectClick()
         }
         const int port = ResultTexts::RoundHalfEven(sePort->value());
         FTestTarget = cbServerName->text();
+        StartLiveView();
+        liveViewOpen = true;
         Krvn->DoTest(testType, FTestTarget, port);
         // Sleep until something happens, then look again; never spin.
         while (Krvn && !Krvn->TestDone())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // The live figures go before the result is written, which may set the pane itself.
+        liveViewOpen = false;
+        EndLiveView(Krvn && !Krvn->TestCancelled() && Krvn->ValidResult() ? Krvn->TransferRateSec() : -1);
         if (Krvn && Krvn->TestCancelled())
             AddLogLine(QStringLiteral("Test cancelled"));
         else if (Krvn)
@@ -642,10 +660,43 @@ void TfMain::btnConnectClick()
     finish();
 }
 
+void TfMain::StartLiveView()
+{
+    FStatusBeforeTest = StatusPane1->PanelText(0);
+    LiveRateGraph1->Start(FTestTarget);
+    if (LiveRateGraph1->isHidden()) {
+        LiveRateGraph1->show();
+        QList<int> sizes = NxSplitter1->sizes();
+        const int strip = LiveGraphHeight;
+        sizes[1] = strip;
+        sizes[0] = std::max(60, sizes[0] - strip);
+        NxSplitter1->setSizes(sizes);
+    }
+}
+
+void TfMain::EndLiveView(double averageRate)
+{
+    LiveRateGraph1->Finish(averageRate);
+    // The pane shows what it showed before: the live figures are not a result.
+    SetStatusText(FStatusBeforeTest, 0);
+}
+
+void TfMain::TestProgress(const TTestProgress& progress)
+{
+    if (!FTestRunning)
+        return;
+    // Single spaces: the pane is narrow, and the graph's title line has the same figures.
+    SetStatusText(ProgressText::Figures(progress, QStringLiteral(" ")), 0);
+    LiveRateGraph1->AddSample(progress);
+}
+
 void TfMain::CancelTestClick()
 {
-    if (FTestRunning && Krvn)
+    if (FTestRunning && Krvn) {
         Krvn->CancelTest();
+        // At once: a close saves the panes before the test's wait has ended.
+        SetStatusText(FStatusBeforeTest, 0);
+    }
 }
 
 void TfMain::RecordTestResult()

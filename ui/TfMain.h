@@ -23,6 +23,8 @@ class TAntiFreeze;
 class TAppIniFileStorage;
 class TFormStorage;
 class TKorvane;
+class TLiveRateGraph;
+struct TTestProgress;
 class TLogPane;
 class TPortSpinEdit;
 class TResultsChart;
@@ -60,6 +62,8 @@ public:
     QSplitter* NxSplitter1 = nullptr;
     TLogPane* mmDIsplay = nullptr;
     TResultsChart* DBChart1 = nullptr;
+    // The running test's rate over time; kept until the next test starts.
+    TLiveRateGraph* LiveRateGraph1 = nullptr;
     TStatusPane* StatusPane1 = nullptr;
 
     // Menu.
@@ -161,12 +165,18 @@ private:
     void EnableInputs();
     void DisableInputs();
     void RecordTestResult();
+    // Live figures in the first status pane and the graph while a test runs.
+    void TestProgress(const TTestProgress& progress);
+    void StartLiveView();
+    void EndLiveView(double averageRate);
     // Returns true when it handled the key (Enter starts a test).
     bool cbServerNameKeyUp(int& Key, Qt::KeyboardModifiers Shift);
 
     bool FTestRunning = false;
     // The target of the running test, as it was sent: the field may change meanwhile.
     QString FTestTarget;
+    // The first status pane's text before the live figures took it over.
+    QString FStatusBeforeTest;
     // Enter acts on its release only when it was also pressed here, so a key that
     // closed a dialog does not start a test.
     bool FServerEnterDown = false;

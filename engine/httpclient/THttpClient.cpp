@@ -119,6 +119,8 @@ QByteArray THttpClient::Fetch(const QString &URL, std::optional<qint64> *counted
 {
     FCountedLength = countedLength;
     FConnection->CancelFlag().Reset();
+    FConnection->ResetBodyBytesRead();
+    FAnnouncedBodyLength = -1;
     QByteArray body;
     FRedirectCount = 0;
     FAuthRetries = 0;
@@ -429,8 +431,15 @@ void THttpClient::TakeMetaHeaders(const QStringList &lines)
     StoreCookies(FDecoder.MetaSetCookies(), FDecoder.MetaSetCookies2());
 }
 
+qint64 THttpClient::BodyBytesRead() const
+{
+    return FConnection->BodyBytesRead();
+}
+
 void THttpClient::ReadBody(QByteArray *dest, int waitLimitMs, const TBlockConsumer &consume)
 {
+    FConnection->ResetBodyBytesRead();
+    FAnnouncedBodyLength = FResponse.IsChunked() ? -1 : FResponse.ContentLength();
     if (FResponse.IsChunked()) {
         Notify(hsStatusText, QStringLiteral("Chunk Started"));
         ReadChunkedBody(dest, consume);

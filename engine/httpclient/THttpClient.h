@@ -86,6 +86,10 @@ public:
     // Null until the first response has been processed (or when cookies are not allowed).
     TCookieManager *CookieManager() const { return FCookieManager.get(); }
     const TResponseTextDecoder &TextDecoder() const { return FDecoder; }
+    // While a fetch runs: body bytes of the response being read so far, and the length it
+    // announced (-1: none, or chunked). A new fetch or response body starts both afresh.
+    qint64 BodyBytesRead() const;
+    qint64 AnnouncedBodyLength() const { return FAnnouncedBodyLength; }
 
     static constexpr const char *DefaultAccept = "text/html, */*";
     static constexpr const char *DefaultAcceptEncoding = "identity";
@@ -153,4 +157,5 @@ private:
     int FAuthProxyRetries = 0;
     bool FExchangeOpen = false; // a request was sent and its response is not fully read
     std::optional<qint64> *FCountedLength = nullptr; // set while GetTextLength fetches
+    qint64 FAnnouncedBodyLength = -1;
 };

@@ -405,6 +405,7 @@ void TSocketConnection::ReadBytes(qint64 count, QByteArray *dest, const TBlockCo
         else if (consume)
             consume(QByteArrayView(FInBuf.constData() + FInPos, fromBuffer));
         FInPos += fromBuffer;
+        FBodyBytesRead += fromBuffer;
         remaining -= fromBuffer;
     }
     if (Buffered() == 0) {
@@ -433,6 +434,7 @@ void TSocketConnection::ReadBytes(qint64 count, QByteArray *dest, const TBlockCo
         }
         if (got == 0)
             throw EHttpConnClosedGracefully();
+        FBodyBytesRead += got;
         remaining -= got;
         ServeAfterBlock();
         CheckCancel();
@@ -446,6 +448,7 @@ void TSocketConnection::ReadUntilClose(QByteArray *dest, const TBlockConsumer &c
             dest->append(FInBuf.constData() + FInPos, Buffered());
         else if (consume)
             consume(QByteArrayView(FInBuf.constData() + FInPos, Buffered()));
+        FBodyBytesRead += Buffered();
         FInBuf.resize(0);
         FInPos = 0;
     }
@@ -470,6 +473,7 @@ void TSocketConnection::ReadUntilClose(QByteArray *dest, const TBlockConsumer &c
         }
         if (got == 0)
             return;
+        FBodyBytesRead += got;
         ServeAfterBlock();
         CheckCancel();
     }

@@ -73,6 +73,10 @@ public:
     // Bytes received on this object since it was created.
     qint64 ReceivedBytes() const { return FReceivedBytes; }
 
+    // Body bytes handed out by ReadBytes and ReadUntilClose since the last reset.
+    qint64 BodyBytesRead() const { return FBodyBytesRead; }
+    void ResetBodyBytesRead() { FBodyBytesRead = 0; }
+
     // Bytes to 7-bit ASCII text and back; anything outside becomes "?".
     static QString AsciiText(const char *data, qsizetype length);
     static QByteArray AsciiBytes(const QString &text);
@@ -104,6 +108,7 @@ private:
     QByteArray FInBuf;
     qsizetype FInPos = 0;
     QByteArray FScratch; // target for dropped bytes
+    qint64 FBodyBytesRead = 0;
     qint64 FLastServedNs = 0;
     qint64 FReceivedBytes = 0;
     TCancelFlag FCancel;

@@ -5,12 +5,15 @@
 QString CliOptions::usage()
 {
     return QStringLiteral(
-        "Usage: korvane-cli [--web] [--port N] [--json] [--timeout SECONDS] TARGET...\n"
+        "Usage: korvane-cli [--web] [--port N] [--json] [--timeout SECONDS] [--interval SECONDS]\n"
+        "                   [--quiet] TARGET...\n"
         "Runs one download test per target, in order, and reports each result.\n"
         "  --web              test web pages (a target without a scheme gets http://)\n"
         "  --port N           port of the Korvane server, 1 to 65535 (default 80)\n"
         "  --json             one JSON object per test instead of the log\n"
         "  --timeout SECONDS  cancel a test that runs longer, and count it as failed\n"
+        "  --interval SECONDS report the amount and rate of every interval while a test runs\n"
+        "  --quiet            no live meter on the terminal\n"
         "  -h, --help         show this help and exit\n"
         "  --version          show the version and exit\n"
         "Exit status: 0 every test valid, 1 a test invalid or failed, 2 usage error.\n");
@@ -45,13 +48,18 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
             options.json = true;
             continue;
         }
+        if (arg == QLatin1String("--quiet")) {
+            options.quiet = true;
+            continue;
+        }
 
         QString value;
         const qsizetype eq = arg.indexOf(u'=');
         if (eq > 0) {
             value = arg.mid(eq + 1);
             arg.truncate(eq);
-        } else if (arg == QLatin1String("--port") || arg == QLatin1String("--timeout")) {
+        } else if (arg == QLatin1String("--port") || arg == QLatin1String("--timeout")
+                   || arg == QLatin1String("--interval")) {
             if (i + 1 >= arguments.size()) {
                 error = QStringLiteral("missing value for %1").arg(arg);
                 return ParseResult::Error;
@@ -75,6 +83,15 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
                 return ParseResult::Error;
             }
             options.timeoutSeconds = seconds;
+        } else if (arg == QLatin1String("--interval")) {
+            bool ok = false;
+            const double seconds = value.toDouble(&ok);
+            // Shorter intervals would flood the output without showing anything new.
+            if (!ok || !std::isfinite(seconds) || seconds < 0.01 || seconds > 2e6) {
+                error = QStringLiteral("interval must be a number of seconds from 0.01: %1").arg(value);
+                return ParseResult::Error;
+            }
+            options.intervalSeconds = seconds;
         } else {
             error = QStringLiteral("unknown option: %1").arg(arguments.at(i));
             return ParseResult::Error;

@@ -12,6 +12,8 @@ struct CliOptions
     int port = 80;
     bool json = false;
     double timeoutSeconds = 0; // 0: no limit
+    double intervalSeconds = 0; // 0: no interval reports
+    bool quiet = false;         // no meter on the terminal
     QStringList targets;
 
     static ParseResult parse(const QStringList &arguments, CliOptions &options, QString &error);

@@ -6,6 +6,8 @@
 #include "KorvaneException.h"
 #include "LogTimestamp.h"
 #include "NumberFormat.h"
+#include "ProgressMeter.h"
+#include "ProgressText.h"
 #include "Uri.h"
 
 #include <QEventLoop>
@@ -15,11 +17,25 @@
 #include <QLocale>
 #include <QTimer>
 
-CliRunner::CliRunner(const CliOptions &options, FILE *out)
+#include <cmath>
+
+CliRunner::CliRunner(const CliOptions &options, FILE *out, FILE *meterTerminal)
     : FOptions(options)
     , FOut(out)
 {
     FKorvane.setOnStatusMsg([this](const QString &line) { onStatusMsg(line); });
+    if (meterTerminal)
+        FMeter = std::make_unique<ProgressMeter>(meterTerminal);
+    // One report drives both: the meter every quarter second at most, and an interval line
+    // every so many reports, so intervals stay whole multiples of the report step.
+    int stepMs = FMeter ? TKorvane::DefaultProgressInterval : 0;
+    const int intervalMs = int(std::lround(FOptions.intervalSeconds * 1000));
+    if (intervalMs > 0) {
+        FReportsPerInterval = FMeter ? (intervalMs + stepMs - 1) / stepMs : 1;
+        stepMs = std::max(1, int(std::lround(double(intervalMs) / FReportsPerInterval)));
+    }
+    FKorvane.setProgressInterval(stepMs);
+    FKorvane.setOnProgress([this](const TTestProgress &progress) { onProgress(progress); });
     setApplicationExceptionHandler([this](const std::exception &e) { onApplicationException(e); });
 }
 
@@ -45,6 +61,8 @@ void CliRunner::logLine(const QString &text)
 {
     if (FOptions.json)
         return;
+    if (FMeter)
+        FMeter->Clear(); // the log may share the terminal with the meter
     // Lines carry texts from servers and targets: nothing of them reaches the terminal raw.
     const QByteArray line = LogTimestamp::line(EscapeControlCharacters(text)).toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), FOut);
@@ -102,6 +120,8 @@ bool CliRunner::runOne(const QString &rawTarget)
 {
     FCurrent = TestOutcome();
     FCurrent.target = normalizedTarget(rawTarget, FOptions.web);
+    FIntervalStart = TTestProgress();
+    FReportsSinceInterval = 0;
     const int testType = FOptions.web ? TKorvane::ttWebPage : TKorvane::ttServerStream;
 
     // Armed before DoTest: a web test runs inside it, serving events through the anti-freeze.
@@ -116,6 +136,8 @@ bool CliRunner::runOne(const QString &rawTarget)
     }
     if (started) {
         waitForTestDone();
+        if (FMeter)
+            FMeter->Clear();
         if (FTimedOut && FKorvane.TestCancelled())
             fail(QStringLiteral("Test cancelled: no result within %1 %2")
                      .arg(FOptions.timeoutSeconds)
@@ -160,6 +182,53 @@ void CliRunner::printJson(const TestOutcome &outcome)
     o.insert(QStringLiteral("accumulated_count"), FKorvane.AccumulatedTestCount());
     o.insert(QStringLiteral("accumulated_average_kbps"), FKorvane.AccumulatedAverageSpeed());
     o.insert(QStringLiteral("log"), QJsonArray::fromStringList(outcome.statusTexts));
+    const QByteArray line = QJsonDocument(o).toJson(QJsonDocument::Compact);
+    std::fwrite(line.constData(), 1, size_t(line.size()), FOut);
+    std::fputc('\n', FOut);
+    std::fflush(FOut);
+}
+
+void CliRunner::onProgress(const TTestProgress &progress)
+{
+    if (FMeter)
+        FMeter->Show(FCurrent.target, progress);
+    if (FReportsPerInterval <= 0)
+        return;
+    // The timer started again (a redirect to another server): so do the intervals.
+    if (progress.ElapsedUs < FIntervalStart.ElapsedUs || progress.BytesSoFar < FIntervalStart.BytesSoFar) {
+        FIntervalStart = TTestProgress();
+        FReportsSinceInterval = 0;
+    }
+    if (++FReportsSinceInterval < FReportsPerInterval)
+        return;
+    FReportsSinceInterval = 0;
+    printInterval(progress);
+    FIntervalStart = progress;
+}
+
+void CliRunner::printInterval(const TTestProgress &progress)
+{
+    const int64_t bytes = progress.BytesSoFar - FIntervalStart.BytesSoFar;
+    const int64_t us = progress.ElapsedUs - FIntervalStart.ElapsedUs;
+    const double rate = us > 0 ? double((long double)bytes / 1024 / us * 1000000) : 0.0;
+    const double seconds = double(progress.ElapsedUs) / 1e6;
+    if (!FOptions.json) {
+        logLine(QStringLiteral("%1 s: %2 KB in the interval, %3 KB so far, %4 KB per second")
+                    .arg(QLocale::system().toString(seconds, 'f', 2))
+                    .arg(NumberFormat::twoDecimals(double(bytes) / 1024))
+                    .arg(NumberFormat::twoDecimals(double(progress.BytesSoFar) / 1024))
+                    .arg(NumberFormat::twoDecimals(rate)));
+        return;
+    }
+    QJsonObject o;
+    o.insert(QStringLiteral("type"), QStringLiteral("interval"));
+    o.insert(QStringLiteral("target"), FCurrent.target);
+    o.insert(QStringLiteral("seconds"), seconds);
+    o.insert(QStringLiteral("interval_bytes"), qint64(bytes));
+    o.insert(QStringLiteral("bytes"), qint64(progress.BytesSoFar));
+    o.insert(QStringLiteral("rate_kbps"), rate);
+    if (progress.ExpectedBytes >= 0)
+        o.insert(QStringLiteral("expected_bytes"), qint64(progress.ExpectedBytes));
     const QByteArray line = QJsonDocument(o).toJson(QJsonDocument::Compact);
     std::fwrite(line.constData(), 1, size_t(line.size()), FOut);
     std::fputc('\n', FOut);

@@ -8,7 +8,9 @@
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 
+class ProgressMeter;
 class QTimer;
 
 // Runs the tests of one korvane-cli invocation with one measurement object, so the
@@ -16,7 +18,8 @@ class QTimer;
 class CliRunner
 {
 public:
-    explicit CliRunner(const CliOptions &options, FILE *out = stdout);
+    // meterTerminal: where the live meter goes (a terminal), or null for no meter.
+    explicit CliRunner(const CliOptions &options, FILE *out = stdout, FILE *meterTerminal = nullptr);
     ~CliRunner();
 
     // Returns the exit code: 0 every test valid, 1 any invalid or failed.
@@ -42,10 +45,16 @@ private:
     void printJson(const TestOutcome &outcome);
     void onStatusMsg(const QString &line);
     void onApplicationException(const std::exception &e);
+    void onProgress(const TTestProgress &progress);
+    void printInterval(const TTestProgress &progress);
 
     CliOptions FOptions;
     FILE *FOut;
     TKorvane FKorvane;
     TestOutcome FCurrent;
     bool FTimedOut = false;
+    std::unique_ptr<ProgressMeter> FMeter;
+    int FReportsPerInterval = 0; // 0: no interval lines
+    int FReportsSinceInterval = 0;
+    TTestProgress FIntervalStart; // where the current interval began
 };

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <unistd.h>
 
 int main(int argc, char **argv)
 {
@@ -27,6 +28,8 @@ int main(int argc, char **argv)
     }
     // Keeps timers (the --timeout cancel) running while a web fetch blocks.
     TAntiFreeze antiFreeze;
-    CliRunner runner(options);
+    // The meter is for a person watching: not in JSON mode, and never into a file or pipe.
+    const bool meter = !options.json && !options.quiet && ::isatty(fileno(stderr));
+    CliRunner runner(options, stdout, meter ? stderr : nullptr);
     return runner.run();
 }

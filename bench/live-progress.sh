@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# What the live progress costs: the stream rate with progress reports on (every 250 ms)
+# against off, and the window's event-loop latency while a full-speed stream test and a
+# large web test run. Run by hand; prints figures, asserts nothing.
+#
+#   bench/live-progress.sh [BUILD_DIR]
+#
+# BUILD_DIR defaults to build-bench/ beside this folder, configured as a Release build
+# without sanitizers. Environment: BENCH_BYTES (stream bytes per run, default 4 GiB),
+# BENCH_RUNS (pairs of stream runs, default 5), BENCH_MIB (web file, default 256),
+# BENCH_X11_PROBE (path of an outside latency probe; with Xvfb and xdotool it also measures
+# the window from outside), BENCH_DISPLAY (X display for that, default :99).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${1:-$root/build-bench}
+bytes=${BENCH_BYTES:-$((4 * 1024 * 1024 * 1024))}
+runs=${BENCH_RUNS:-5}
+mib=${BENCH_MIB:-256}
+probe=${BENCH_X11_PROBE:-}
+xdisplay=${BENCH_DISPLAY:-:99}
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+need_package() {
+  local program=$1 package=$2
+  command -v "$program" >/dev/null && return
+  as_root apt-get update >/dev/null
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$package" >/dev/null
+}
+need_package /usr/sbin/nginx nginx
+
+if [[ ! -f $build/build.ninja ]]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_SANITIZE=OFF >/dev/null
+fi
+cmake --build "$build" --target korvane-server korvane-cli korvane-bench-latency -j2 >/dev/null
+server_bin=$build/bin/korvane-server
+cli_bin=$build/bin/korvane-cli
+latency_bin=$build/bin/korvane-bench-latency
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+
+server_port=$(free_port)
+"$server_bin" --listen 127.0.0.1 --port "$server_port" --bytes "$bytes" 2>"$work/server.log" &
+pids+=($!)
+for _ in $(seq 100); do grep -q listening "$work/server.log" && break; sleep 0.05; done
+
+rate_of() { python3 -c "import json,sys; d=json.loads(sys.stdin.read().splitlines()[-1]); print(d['rate_kbps']*1024/1e6 if d['valid'] else 'invalid')"; }
+
+printf 'Stream of %d bytes, progress reports off and on (250 ms), %d pairs, load %s\n' "$bytes" "$runs" "$(load)"
+printf '%-4s %14s %14s %8s\n' pair 'off MB/s' 'on MB/s' 'on/off'
+ratios=()
+for run in $(seq "$runs"); do
+  # Alternating which goes first spreads any drift of the machine over both.
+  if (( run % 2 )); then
+    off=$("$cli_bin" --json --port "$server_port" 127.0.0.1 | rate_of)
+    on=$("$cli_bin" --json --interval 0.25 --port "$server_port" 127.0.0.1 | rate_of)
+  else
+    on=$("$cli_bin" --json --interval 0.25 --port "$server_port" 127.0.0.1 | rate_of)
+    off=$("$cli_bin" --json --port "$server_port" 127.0.0.1 | rate_of)
+  fi
+  ratio=$(python3 -c "print($on / $off)")
+  ratios+=("$ratio")
+  printf '%-4s %14.1f %14.1f %8.3f\n' "$run" "$off" "$on" "$ratio"
+done
+python3 -c "
+import statistics
+r=[${ratios[*]/%/,}]
+print(f'mean on/off {statistics.mean(r):.3f}, median {statistics.median(r):.3f} (target >= 0.99), load $(load)')"
+
+# The web file, served by a local nginx.
+web_port=$(free_port)
+mkdir -p "$work/www"
+head -c $((mib * 1024 * 1024)) /dev/urandom >"$work/www/large.bin"
+cat >"$work/nginx.conf" <<CONF
+daemon off;
+master_process off;
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  sendfile on;
+  client_body_temp_path $work/body; proxy_temp_path $work/proxy; fastcgi_temp_path $work/fastcgi;
+  uwsgi_temp_path $work/uwsgi; scgi_temp_path $work/scgi;
+  default_type application/octet-stream;
+  server { listen 127.0.0.1:$web_port; root $work/www; }
+}
+CONF
+/usr/sbin/nginx -c "$work/nginx.conf" -e "$work/error.log" &
+pids+=($!)
+for _ in $(seq 100); do python3 -c "import socket; socket.create_connection(('127.0.0.1',$web_port))" 2>/dev/null && break; sleep 0.05; done
+
+printf '\nWindow event-loop latency from a 4 ms timer inside the program (target: p99 < 16 ms)\n'
+printf '%-8s %-9s %10s %8s %8s %8s %8s\n' test progress 'MB/s' ticks 'p50 ms' 'p99 ms' 'max ms'
+latency() {
+  local label=$1; shift
+  QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$latency_bin" "$@" >"$work/lat" || true
+  python3 - "$label" "$work/lat" <<'PY'
+import json, sys
+d = json.loads(open(sys.argv[2]).read().splitlines()[-1])
+rate = d['rate_kbps'] * 1024 / 1e6 if d['valid'] else float('nan')
+print(f"{sys.argv[1]:<8} {'on' if d['progress'] else 'off':<9} {rate:10.1f} {d['ticks']:8d} "
+      f"{d['late_p50_ms']:8.2f} {d['late_p99_ms']:8.2f} {d['late_max_ms']:8.2f}")
+PY
+}
+for progress in "" --no-progress; do
+  latency stream --stream "127.0.0.1:$server_port" $progress
+  latency web --web "http://127.0.0.1:$web_port/large.bin" $progress
+done
+echo "load $(load)"
+
+# The same window measured from outside, through the X server.
+if [[ -n $probe ]]; then
+  need_package Xvfb xvfb
+  need_package xdotool xdotool
+  if ! /usr/bin/python3 -c 'import Xlib' 2>/dev/null; then
+    as_root apt-get update >/dev/null
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends python3-xlib >/dev/null
+  fi
+  printf '\nFrom outside (%s on %s, pings every 10 ms during the test)\n' "$(basename "$probe")" "$xdisplay"
+  Xvfb "$xdisplay" -screen 0 1024x768x24 >/dev/null 2>&1 &
+  pids+=($!)
+  sleep 1
+  for target in "--stream 127.0.0.1:$server_port" "--web http://127.0.0.1:$web_port/large.bin"; do
+    # The test starts after 1.5 s; the probe runs from then until the window is gone.
+    DISPLAY=$xdisplay "$latency_bin" $target --delay 1500 >"$work/lat" &
+    app=$!
+    wid=
+    for _ in $(seq 50); do
+      wid=$(DISPLAY=$xdisplay xdotool search --onlyvisible --name '^Korvane Client' 2>/dev/null | head -1) && [[ -n $wid ]] && break
+      sleep 0.1
+    done
+    sleep 1
+    seconds=$(python3 -c "print(max(1.0, $( [[ $target == --stream* ]] && echo "$bytes / 4e9" || echo "$mib / 400") ))")
+    "$probe" "$xdisplay" "$wid" "$seconds" || true
+    wait "$app" || true
+    echo "  (inside: $(cat "$work/lat"))"
+  done
+fi
