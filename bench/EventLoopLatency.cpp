@@ -3,7 +3,10 @@
 // frozen window. Prints one JSON line; asserts nothing.
 //
 //   korvane-bench-latency (--stream HOST:PORT | --web URL) [--tick MS] [--no-progress]
-//                         [--delay MS]
+//                         [--delay MS] [--hold MS]
+//
+// --delay: wait before the test starts; --hold: keep the window open after it ended, so an
+// outside probe never pings a window that is gone.
 
 #include "TKorvane.h"
 #include "TKorvaneApplication.h"
@@ -36,7 +39,7 @@ double Percentile(std::vector<double> values, double share)
 int Usage()
 {
     std::fputs("Usage: korvane-bench-latency (--stream HOST:PORT | --web URL) [--tick MS] [--no-progress] "
-               "[--delay MS]\n",
+               "[--delay MS] [--hold MS]\n",
                stderr);
     return 2;
 }
@@ -56,6 +59,7 @@ int main(int argc, char* argv[])
     QString web;
     int tickMs = 4;
     int delayMs = 500;
+    int holdMs = 0;
     bool progress = true;
     const QStringList args = QCoreApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -69,6 +73,8 @@ int main(int argc, char* argv[])
             tickMs = std::max(1, args[++i].toInt());
         else if (a == QLatin1String("--delay") && hasValue)
             delayMs = std::max(0, args[++i].toInt());
+        else if (a == QLatin1String("--hold") && hasValue)
+            holdMs = std::max(0, args[++i].toInt());
         else if (a == QLatin1String("--no-progress"))
             progress = false;
         else
@@ -128,8 +134,10 @@ int main(int argc, char* argv[])
         std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
         std::fflush(stdout);
         exitCode = window.Krvn->ValidResult() ? 0 : 1;
-        window.close();
-        QCoreApplication::exit(exitCode);
+        QTimer::singleShot(holdMs, &window, [&] {
+            window.close();
+            QCoreApplication::exit(exitCode);
+        });
     });
     return app.exec();
 }
