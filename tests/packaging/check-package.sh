@@ -31,12 +31,15 @@ depends=$(dpkg-deb --field "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//'
 for lib in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6printsupport6; do
   grep -qxF "$lib" <<<"$depends" || fail "Depends lacks $lib (were the dependencies computed?)"
 done
-dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './conffiles' || fail "no conffiles"
+# Output is captured before it is searched: grep -q leaving early would break the pipe.
+control_files=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
+grep -qx './conffiles' <<<"$control_files" || fail "no conffiles"
 [ "$(dpkg-deb --info "$deb" conffiles)" = "$envfile" ] || fail "conffiles should list only $envfile"
 
 # Every file belongs to root, and lands under the prefix or in the options file's folder.
 listing=$(dpkg-deb --contents "$deb")
-if awk '$2 != "root/root"' <<<"$listing" | grep -q .; then fail "files not owned by root"; fi
+not_root=$(awk '$2 != "root/root"' <<<"$listing")
+[ -z "$not_root" ] || fail "files not owned by root: $not_root"
 files=$(awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' <<<"$listing" | sort)
 echo "Files:"; sed 's/^/  /' <<<"$files"
 while read -r f; do
@@ -69,7 +72,8 @@ bin=$root$prefix/bin
 for prog in korvclnt korvane-cli korvane-server; do
   [ -x "$bin/$prog" ] || { fail "$prog is not executable"; continue; }
   # No path into the build tree may be baked into the programs.
-  if readelf -d "$bin/$prog" | grep -Eq 'R(UN)?PATH'; then fail "$prog carries a run path"; fi
+  dynamic=$(readelf -d "$bin/$prog")
+  if grep -Eq 'R(UN)?PATH' <<<"$dynamic"; then fail "$prog carries a run path"; fi
   out=$(QT_QPA_PLATFORM=offscreen timeout 30 "$bin/$prog" --version) || fail "$prog --version failed"
   [ "$out" = "$prog (Korvane Client) $version" ] || fail "$prog --version printed: $out"
 done

@@ -10,7 +10,8 @@ desktop)
   for f in "$@"; do
     out=$(desktop-file-validate "$f" 2>&1) || fail "$f: desktop-file-validate failed"
     # Hints are advice; warnings and errors are faults.
-    if grep -Ev '^[^:]*: hint:' <<<"$out" | grep -q .; then echo "$out" >&2; fail "$f: not clean"; fi
+    faults=$(grep -Ev '^[^:]*: hint:' <<<"$out" || true)
+    if [ -n "$faults" ]; then echo "$out" >&2; fail "$f: not clean"; fi
   done ;;
 metainfo)
   for f in "$@"; do
@@ -41,8 +42,8 @@ icons)
   for size in "$@"; do
     png=$(find "$dir/${size}x${size}" -name '*.png' | head -n 1)
     [ -n "$png" ] || { fail "no ${size}x${size} icon"; continue; }
-    file -b "$png" | grep -q "PNG image data, $size x $size, 8-bit/color RGBA" ||
-      fail "$png: $(file -b "$png")"
+    kind=$(file -b "$png")
+    grep -q "PNG image data, $size x $size, 8-bit/color RGBA" <<<"$kind" || fail "$png: $kind"
   done ;;
 *)
   echo "unknown check: $what" >&2; exit 2 ;;
