@@ -4,6 +4,7 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -86,38 +87,16 @@ QString DecodeBytes(const QByteArray &bytes, const QString &charset)
     return decoder.decode(bytes);
 }
 
-namespace {
-
-// Length of a fixed-width UTF-16 or UTF-32 decode. Every whole code unit decodes on its own,
-// so the body is decoded in unit-aligned segments by fresh one-shot decoders into one small
-// buffer; an incomplete unit at the end stays with the last segment, which always holds
-// whole units before it when the body has any, as it does in a decode of the whole body.
-qsizetype FixedWidthLength(QStringConverter::Encoding encoding, QByteArrayView bytes)
-{
-    constexpr qsizetype segment = 64 * 1024; // a multiple of every unit size
-    std::vector<QChar> buffer;
-    qsizetype units = 0;
-    while (!bytes.isEmpty()) {
-        const qsizetype size = bytes.size() < 2 * segment ? bytes.size() : segment;
-        QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless
-                                             | QStringConverter::Flag::ConvertInitialBom);
-        const QByteArrayView part = bytes.first(size);
-        buffer.resize(size_t(decoder.requiredSpace(size)));
-        units += decoder.appendToBuffer(buffer.data(), part) - buffer.data();
-        bytes = bytes.sliced(size);
-    }
-    return units;
-}
-
-} // namespace
-
 bool DecodedLengthCounter::Counts(const QString &charset)
 {
     if (!IsKnownCharset(charset) || IsUtf7(charset))
         return true;
     const std::optional<QStringConverter::Encoding> builtin =
         QStringConverter::encodingForName(charset.toLatin1().constData());
-    return builtin == QStringConverter::Utf8 || builtin == QStringConverter::Latin1;
+    return builtin == QStringConverter::Utf8 || builtin == QStringConverter::Latin1
+           || builtin == QStringConverter::Utf16 || builtin == QStringConverter::Utf16LE
+           || builtin == QStringConverter::Utf16BE || builtin == QStringConverter::Utf32LE
+           || builtin == QStringConverter::Utf32BE;
 }
 
 DecodedLengthCounter::DecodedLengthCounter(const QString &charset, bool blockwiseUtf8)
@@ -129,9 +108,56 @@ DecodedLengthCounter::DecodedLengthCounter(const QString &charset, bool blockwis
         FMode = Mode::Utf7;
         return;
     }
-    if (QStringConverter::encodingForName(charset.toLatin1().constData()) == QStringConverter::Utf8) {
+    const std::optional<QStringConverter::Encoding> builtin =
+        QStringConverter::encodingForName(charset.toLatin1().constData());
+    if (builtin == QStringConverter::Utf8) {
         FMode = Mode::Utf8;
         FUtf8Blocks = blockwiseUtf8 && Utf8BlockCounter::Available();
+    } else if (builtin == QStringConverter::Utf16) {
+        FMode = Mode::FixedWidth;
+        FByteOrderFromBom = true;
+    } else if (builtin == QStringConverter::Utf16LE || builtin == QStringConverter::Utf16BE
+               || builtin == QStringConverter::Utf32LE || builtin == QStringConverter::Utf32BE) {
+        FMode = Mode::FixedWidth;
+        FEncoding = builtin;
+        FUnitSize = builtin == QStringConverter::Utf32LE || builtin == QStringConverter::Utf32BE ? 4 : 2;
+    }
+}
+
+void DecodedLengthCounter::CountFixedWidth(QByteArrayView units)
+{
+    if (units.isEmpty())
+        return;
+    QStringDecoder decoder(*FEncoding, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    std::vector<QChar> buffer(size_t(decoder.requiredSpace(units.size())));
+    FUnits += decoder.appendToBuffer(buffer.data(), units) - buffer.data();
+}
+
+void DecodedLengthCounter::AddFixedWidth(QByteArrayView bytes)
+{
+    // Decoding in pieces of a fair size keeps the buffer small and the calls few.
+    constexpr qsizetype piece = 64 * 1024;
+    while (!bytes.isEmpty()) {
+        const qsizetype take = std::min(bytes.size(), piece);
+        FPendingUnits.append(bytes.data(), take);
+        bytes = bytes.sliced(take);
+        if (!FEncoding) {
+            if (FPendingUnits.size() < 2)
+                continue;
+            FEncoding = FPendingUnits.startsWith("\xFE\xFF") ? QStringConverter::Utf16BE : QStringConverter::Utf16LE;
+        }
+        // Keep the last whole unit and any cut one back, and a high surrogate before them.
+        qsizetype ready = (FPendingUnits.size() / FUnitSize - 1) * FUnitSize;
+        if (ready < piece)
+            continue;
+        if (FUnitSize == 2) {
+            const auto *last = reinterpret_cast<const unsigned char *>(FPendingUnits.constData() + ready - 2);
+            const unsigned high = *FEncoding == QStringConverter::Utf16BE ? last[0] : last[1];
+            if (high >= 0xD8 && high <= 0xDB)
+                ready -= 2;
+        }
+        CountFixedWidth(QByteArrayView(FPendingUnits).first(ready));
+        FPendingUnits.remove(0, ready);
     }
 }
 
@@ -146,6 +172,9 @@ void DecodedLengthCounter::Add(QByteArrayView bytes)
             FUtf8BlockCounter.Add(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
         else if (!FUtf8Invalid)
             AddUtf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
+        break;
+    case Mode::FixedWidth:
+        AddFixedWidth(bytes);
         break;
     case Mode::Utf7:
         FUtf7.Feed(bytes, [this](char16_t) { ++FUnits; });
@@ -284,6 +313,13 @@ void DecodedLengthCounter::AddUtf8(const unsigned char *bytes, qsizetype size)
 qsizetype DecodedLengthCounter::Finish()
 {
     // UTF-8 cut off inside a sequence is as invalid as a bad byte.
+    if (FMode == Mode::FixedWidth) {
+        if (!FEncoding)
+            FEncoding = QStringConverter::Utf16LE; // fewer than two bytes: no BOM
+        CountFixedWidth(FPendingUnits);
+        FPendingUnits.clear();
+        return FUnits;
+    }
     if (FMode == Mode::Utf8 && FUtf8Blocks) {
         const qsizetype units = FUtf8BlockCounter.Finish();
         return units < 0 ? 0 : units;
@@ -300,15 +336,6 @@ qsizetype DecodedLength(QByteArrayView bytes, const QString &charset)
         counter.Add(bytes);
         return counter.Finish();
     }
-    const std::optional<QStringConverter::Encoding> builtin =
-        QStringConverter::encodingForName(charset.toLatin1().constData());
-    if (builtin == QStringConverter::Utf16)
-        return FixedWidthLength(bytes.startsWith("\xFE\xFF") ? QStringConverter::Utf16BE
-                                                              : QStringConverter::Utf16LE,
-                                bytes);
-    if (builtin == QStringConverter::Utf16LE || builtin == QStringConverter::Utf16BE
-        || builtin == QStringConverter::Utf32LE || builtin == QStringConverter::Utf32BE)
-        return FixedWidthLength(*builtin, bytes);
     // "UTF-32" picks its byte order from the start, and the code page converters do not give
     // the same text when fed piece by piece (a sequence split between pieces may decode
     // differently), so these are decoded whole.

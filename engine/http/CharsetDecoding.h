@@ -6,6 +6,9 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringConverter>
+
+#include <optional>
 
 
 // Decodes a whole body by charset name (any letter case). UTF-8 is strict: any
@@ -29,7 +32,8 @@ bool IsKnownCharset(const QString &charset);
 class DecodedLengthCounter
 {
 public:
-    // True for one character per byte (no, unknown or a Latin-1 charset), UTF-8 and UTF-7.
+    // True for one character per byte (no, unknown or a Latin-1 charset), UTF-8, UTF-7, and
+    // UTF-16 and UTF-32 of a known byte order ("UTF-16" takes it from a BOM, as DecodeBytes).
     static bool Counts(const QString &charset);
 
     // blockwiseUtf8: count UTF-8 by blocks where the processor allows (false: byte by byte).
@@ -40,7 +44,10 @@ public:
     qsizetype Finish();
 
 private:
-    enum class Mode { OneBytePerChar, Utf8, Utf7 };
+    enum class Mode { OneBytePerChar, Utf8, Utf7, FixedWidth };
+
+    void AddFixedWidth(QByteArrayView bytes);
+    void CountFixedWidth(QByteArrayView units);
 
     void AddUtf8(const unsigned char *bytes, qsizetype size);
 
@@ -55,4 +62,12 @@ private:
     Utf8BlockCounter FUtf8BlockCounter;
 
     Utf7Decoder FUtf7;
+
+    // UTF-16 and UTF-32: whole units are decoded as they come; the last unit (and a high
+    // surrogate before it) waits for what follows, so a pair and a cut unit at the end decode
+    // as in the whole text. "UTF-16" waits for two bytes to know its byte order.
+    std::optional<QStringConverter::Encoding> FEncoding;
+    bool FByteOrderFromBom = false;
+    int FUnitSize = 2;
+    QByteArray FPendingUnits;
 };

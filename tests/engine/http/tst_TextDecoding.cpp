@@ -20,6 +20,8 @@ private slots:
     void decodedLengthMatchesDecoding_data();
     void decodedLengthMatchesDecoding();
     void utf8CountOfEveryShortSequence();
+    void utf16And32CountedInPieces_data();
+    void utf16And32CountedInPieces();
     void utf7_data();
     void utf7();
     void contentType_data();
@@ -271,6 +273,37 @@ void TestTextDecoding::utf8CountOfEveryShortSequence()
             if (d == length)
                 break;
         }
+    }
+}
+
+void TestTextDecoding::utf16And32CountedInPieces_data()
+{
+    QTest::addColumn<QString>("charset");
+    QTest::addColumn<int>("piece");
+    for (const char *charset : {"UTF-16", "UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE"})
+        for (const int piece : {1, 3, 4096, 65535, 65536, 65537, 200000})
+            QTest::addRow("%s, pieces of %d", charset, piece) << QString::fromLatin1(charset) << piece;
+}
+
+// Pieces cut units and surrogate pairs anywhere, with and without a BOM and a cut last unit:
+// the count is the length of the whole text decoded at once.
+void TestTextDecoding::utf16And32CountedInPieces()
+{
+    QFETCH(QString, charset);
+    QFETCH(int, piece);
+    QString text;
+    for (int i = 0; i < 60000; ++i)
+        text += i % 3 == 0 ? QStringLiteral("\U0001F600") : i % 3 == 1 ? QStringLiteral("\u00e9") : QStringLiteral("a");
+    const QStringConverter::Encoding encoding = *QStringConverter::encodingForName(charset.toLatin1().constData());
+    QStringEncoder encoder(encoding == QStringConverter::Utf16 ? QStringConverter::Utf16BE : encoding,
+                           QStringConverter::Flag::WriteBom);
+    const QByteArray encoded = encoder.encode(text);
+    for (const QByteArray &bytes : {encoded, encoded + "x", encoded.mid(2), encoded.mid(3) + "yz"}) {
+        const qsizetype expected = DecodeBytes(bytes, charset).size();
+        DecodedLengthCounter counter(charset);
+        for (qsizetype at = 0; at < bytes.size(); at += piece)
+            counter.Add(QByteArrayView(bytes).sliced(at, std::min<qsizetype>(piece, bytes.size() - at)));
+        QCOMPARE(counter.Finish(), expected);
     }
 }
 
