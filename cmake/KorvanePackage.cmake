@@ -20,8 +20,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
-# The options file is the administrator's: dpkg keeps their changes over upgrades.
-file(WRITE ${CMAKE_BINARY_DIR}/packaging/debian/conffiles "${KORVANE_SERVER_ENV_FILE}\n")
+# The options files are the administrator's: dpkg keeps their changes over upgrades.
+get_property(conffiles GLOBAL PROPERTY KORVANE_CONFFILES)
+list(JOIN conffiles "\n" conffiles)
+file(WRITE ${CMAKE_BINARY_DIR}/packaging/debian/conffiles "${conffiles}\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_BINARY_DIR}/packaging/debian/conffiles
   ${CMAKE_SOURCE_DIR}/packaging/debian/postinst

@@ -8,6 +8,7 @@
 #include "TPortSpinEdit.h"
 #include "TResultsChart.h"
 #include "TResultsColumn.h"
+#include "TResultsExport.h"
 #include "TResultsGrid.h"
 #include "TServerHistory.h"
 #include "TStatusPane.h"
@@ -314,6 +315,7 @@ void TfMain::BuildMenu()
 
     N1 = bar->addMenu(QStringLiteral("&File"));
     N1->setObjectName(QStringLiteral("N1"));
+    ExportResults1 = item(N1, QStringLiteral("&Export Results..."), "ExportResults1");
     Print1 = item(N1, QStringLiteral("&Print"), "Print1");
     Print1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     N4 = separator(N1, "N4");
@@ -354,6 +356,7 @@ void TfMain::ConnectHandlers()
     acServerHistory->Completer()->popup()->installEventFilter(this);
 
     connect(actCancelTest, &QAction::triggered, this, Guarded([this] { CancelTestClick(); }));
+    connect(ExportResults1, &QAction::triggered, this, Guarded([this] { ExportResults1Click(); }));
     connect(Print1, &QAction::triggered, this, Guarded([this] { Print1Click(); }));
     connect(Exit1, &QAction::triggered, this, Guarded([this] { Exit1Click(); }));
     connect(KorvaneHelp1, &QAction::triggered, this, Guarded([this] { KorvaneHelp1Click(); }));
@@ -811,6 +814,14 @@ void TfMain::ClearGraph1Click()
 void TfMain::Exit1Click()
 {
     close();
+}
+
+void TfMain::ExportResults1Click()
+{
+    const TResultsTable* table = dmDiskStorage ? dmDiskStorage->cdsKorvaneResults() : nullptr;
+    const QString written = TResultsExport::Execute(this, table);
+    if (!written.isEmpty())
+        AddLogLine(QStringLiteral("Results exported to %1").arg(written));
 }
 
 void TfMain::Print1Click()

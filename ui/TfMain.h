@@ -68,6 +68,7 @@ public:
 
     // Menu.
     QMenu* N1 = nullptr;
+    QAction* ExportResults1 = nullptr;
     QAction* Print1 = nullptr;
     QAction* N4 = nullptr;
     QAction* Exit1 = nullptr;
@@ -109,6 +110,7 @@ public slots:
     void ClearGraph1Click();
     void CancelTestClick();
 
+    void ExportResults1Click();
     void Print1Click();
     void Exit1Click();
     void KorvaneHelp1Click();

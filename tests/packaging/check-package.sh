@@ -34,9 +34,12 @@ done
 # Output is captured before it is searched: grep -q leaving early would break the pipe.
 control_files=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
 grep -qx './conffiles' <<<"$control_files" || fail "no conffiles"
-[ "$(dpkg-deb --info "$deb" conffiles)" = "$envfile" ] || fail "conffiles should list only $envfile"
+# Every file under /etc (the options files' folder) is a conffile, and nothing else is.
+conffiles=$(dpkg-deb --info "$deb" conffiles | sort)
+etc_files=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' | grep "^$(dirname "$envfile")/" | sort || true)
+[ -n "$conffiles" ] && [ "$conffiles" = "$etc_files" ] || fail "conffiles ($conffiles) are not the files under $(dirname "$envfile") ($etc_files)"
 
-# Every file belongs to root, and lands under the prefix or in the options file's folder.
+# Every file belongs to root, and lands under the prefix or in the options files' folder.
 listing=$(dpkg-deb --contents "$deb")
 not_root=$(awk '$2 != "root/root"' <<<"$listing")
 [ -z "$not_root" ] || fail "files not owned by root: $not_root"
@@ -44,7 +47,7 @@ files=$(awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' <<<"$listing" | sort)
 echo "Files:"; sed 's/^/  /' <<<"$files"
 while read -r f; do
   case $f in
-  "$prefix"/*|"$envfile") ;;
+  "$prefix"/*|"$(dirname "$envfile")"/*) ;;
   *) fail "$f is outside $prefix" ;;
   esac
 done <<<"$files"

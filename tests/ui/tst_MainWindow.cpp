@@ -294,8 +294,9 @@ void tst_MainWindow::menuTree_data()
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("captions");
     QTest::addColumn<QStringList>("shortcuts");
-    QTest::newRow("File") << "N1" << QStringList{"Print1", "N4", "Exit1"} << QStringList{"&Print", "", "E&xit"}
-                          << QStringList{"Ctrl+P", "", ""};
+    QTest::newRow("File") << "N1" << QStringList{"ExportResults1", "Print1", "N4", "Exit1"}
+                          << QStringList{"&Export Results...", "&Print", "", "E&xit"}
+                          << QStringList{"", "Ctrl+P", "", ""};
     QTest::newRow("Help") << "Help1"
                           << QStringList{"KorvaneHelp1", "N2", "OstrelleWebSite1", "EmailSupport1", "CheckforUpgrade1",
                                          "N3", "About1"}

@@ -5,6 +5,7 @@
 #include "DiskStorage.h"
 #include "ResultsTable.h"
 #include "TResultsChart.h"
+#include "TResultsExport.h"
 #include "Tdmrpt.h"
 #include "TLogPane.h"
 #include "TfMain.h"
@@ -12,6 +13,7 @@
 
 #include <QAction>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QDesktopServices>
@@ -48,6 +50,11 @@ private slots:
     void printTwiceHandsOverTheLogOfThatMoment();
     void printWithoutLayoutLogsTheError();
     void enterReleasedAfterADialogStartsNothing();
+    void exportStandsBeforePrint();
+    void exportWithNothingToExport();
+    void exportWritesTheTypeChosen_data();
+    void exportWritesTheTypeChosen();
+    void exportFailureIsLoggedAndCancelWritesNothing();
 
 private:
     TfMain* OpenWindow();
@@ -290,6 +297,93 @@ void tst_MenuCommands::enterReleasedAfterADialogStartsNothing()
     w->cbServerName->setFocus();
     QTest::keyRelease(w->cbServerName, Qt::Key_Return);
     QVERIFY(w->mmDIsplay->Lines().filter(QStringLiteral("Initiating Test to")).isEmpty());
+}
+
+void tst_MenuCommands::exportStandsBeforePrint()
+{
+    TfMain* w = OpenWindow();
+    const QList<QAction*> items = w->N1->actions();
+    QCOMPARE(items.indexOf(w->ExportResults1), items.indexOf(w->Print1) - 1);
+    QCOMPARE(w->ExportResults1->text(), QStringLiteral("&Export Results..."));
+}
+
+void tst_MenuCommands::exportWithNothingToExport()
+{
+    TfMain* w = OpenWindow();
+    int chooserCalls = 0;
+    const auto previous = TResultsExport::SetFileChooser([&](QWidget*) {
+        ++chooserCalls;
+        return FHome->filePath("never.csv");
+    });
+    QString text;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->text();
+            box->accept();
+        }
+    });
+    w->ExportResults1->trigger();
+    TResultsExport::SetFileChooser(previous);
+    QCOMPARE(text, QStringLiteral("Sorry, nothing to export."));
+    QCOMPARE(chooserCalls, 0);
+    QVERIFY(!QFile::exists(FHome->filePath("never.csv")));
+    QVERIFY(w->mmDIsplay->Lines().join("").isEmpty());
+}
+
+void tst_MenuCommands::exportWritesTheTypeChosen_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<QByteArray>("row");
+    QTest::addColumn<int>("lines");
+    const QByteArray header = "order,target,mode,valid,bytes,duration_ms,rate_kbps,start_time\r\n";
+    const QByteArray csvRow = ",srv1,server,true,1048576,1234,829.44,2024-03-05T09:07:00.000";
+    QTest::newRow("CSV") << "results.csv" << header << csvRow << 3;
+    QTest::newRow("no suffix: CSV") << "results" << header << csvRow << 3;
+    QTest::newRow("JSON lines") << "results.jsonl" << QByteArray("{\"bytes\":1048576,\"duration_ms\":1234,")
+                                << QByteArray("\"target\":\"srv1\"") << 2;
+}
+
+void tst_MenuCommands::exportWritesTheTypeChosen()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, start);
+    QFETCH(QByteArray, row);
+    QFETCH(int, lines);
+    TfMain* w = OpenWindow();
+    AddResultRow(w);
+    AddResultRow(w);
+
+    const QString path = FHome->filePath(fileName);
+    const auto previous = TResultsExport::SetFileChooser([&](QWidget*) { return path; });
+    w->ExportResults1->trigger();
+    TResultsExport::SetFileChooser(previous);
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    QVERIFY2(content.startsWith(start), content.constData());
+    QVERIFY2(content.contains(row), content.constData());
+    QCOMPARE(content.count('\n'), lines);
+    QVERIFY(w->mmDIsplay->Lines().last().endsWith(QStringLiteral("Results exported to ") + path));
+}
+
+void tst_MenuCommands::exportFailureIsLoggedAndCancelWritesNothing()
+{
+    TfMain* w = OpenWindow();
+    AddResultRow(w);
+    QString answer;
+    const auto previous = TResultsExport::SetFileChooser([&](QWidget*) { return answer; });
+
+    w->ExportResults1->trigger(); // cancelled
+    QVERIFY(w->mmDIsplay->Lines().join("").isEmpty());
+
+    answer = FHome->filePath("missing-folder/results.csv");
+    w->ExportResults1->trigger();
+    TResultsExport::SetFileChooser(previous);
+    const QStringList errors = w->mmDIsplay->Lines().filter("ERROR - Cannot export results to " + answer);
+    QCOMPARE(errors.size(), 1);
+    QVERIFY(!QFile::exists(answer));
 }
 
 KORVANE_UI_TEST_MAIN(tst_MenuCommands)

@@ -6,7 +6,7 @@ QString CliOptions::usage()
 {
     return QStringLiteral(
         "Usage: korvane-cli [--web] [--port N] [--json] [--timeout SECONDS] [--interval SECONDS]\n"
-        "                   [--quiet] TARGET...\n"
+        "                   [--quiet] [--metrics-file PATH] TARGET...\n"
         "Runs one download test per target, in order, and reports each result.\n"
         "  --web              test web pages (a target without a scheme gets http://)\n"
         "  --port N           port of the Korvane server, 1 to 65535 (default 80)\n"
@@ -14,6 +14,7 @@ QString CliOptions::usage()
         "  --timeout SECONDS  cancel a test that runs longer, and count it as failed\n"
         "  --interval SECONDS report the amount and rate of every interval while a test runs\n"
         "  --quiet            no live meter on the terminal\n"
+        "  --metrics-file PATH  after each test, write the results for Prometheus there\n"
         "  -h, --help         show this help and exit\n"
         "  --version          show the version and exit\n"
         "Exit status: 0 every test valid, 1 a test invalid or failed, 2 usage error.\n");
@@ -59,7 +60,7 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
             value = arg.mid(eq + 1);
             arg.truncate(eq);
         } else if (arg == QLatin1String("--port") || arg == QLatin1String("--timeout")
-                   || arg == QLatin1String("--interval")) {
+                   || arg == QLatin1String("--interval") || arg == QLatin1String("--metrics-file")) {
             if (i + 1 >= arguments.size()) {
                 error = QStringLiteral("missing value for %1").arg(arg);
                 return ParseResult::Error;
@@ -92,6 +93,12 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
                 return ParseResult::Error;
             }
             options.intervalSeconds = seconds;
+        } else if (arg == QLatin1String("--metrics-file")) {
+            if (value.isEmpty()) {
+                error = QStringLiteral("metrics file name is empty");
+                return ParseResult::Error;
+            }
+            options.metricsFile = value;
         } else {
             error = QStringLiteral("unknown option: %1").arg(arguments.at(i));
             return ParseResult::Error;

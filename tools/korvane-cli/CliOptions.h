@@ -14,6 +14,7 @@ struct CliOptions
     double timeoutSeconds = 0; // 0: no limit
     double intervalSeconds = 0; // 0: no interval reports
     bool quiet = false;         // no meter on the terminal
+    QString metricsFile;       // empty: none written
     QStringList targets;
 
     static ParseResult parse(const QStringList &arguments, CliOptions &options, QString &error);

@@ -51,6 +51,14 @@ QString CliRunner::normalizedTarget(const QString &target, bool web)
 
 int CliRunner::run()
 {
+    if (!FOptions.metricsFile.isEmpty()) {
+        FMetrics.emplace(FOptions.metricsFile);
+        QString error;
+        if (!FMetrics->Check(error)) {
+            std::fprintf(stderr, "korvane-cli: %s\n", qPrintable(error));
+            return 2;
+        }
+    }
     bool allValid = true;
     for (const QString &target : std::as_const(FOptions.targets))
         allValid = runOne(target) && allValid;
@@ -122,6 +130,7 @@ bool CliRunner::runOne(const QString &rawTarget)
     FCurrent.target = normalizedTarget(rawTarget, FOptions.web);
     FIntervalStart = TTestProgress();
     FReportsSinceInterval = 0;
+    const qint64 startedMs = QDateTime::currentMSecsSinceEpoch();
     const int testType = FOptions.web ? TKorvane::ttWebPage : TKorvane::ttServerStream;
 
     // Armed before DoTest: a web test runs inside it, serving events through the anti-freeze.
@@ -159,7 +168,30 @@ bool CliRunner::runOne(const QString &rawTarget)
     }
     if (FOptions.json)
         printJson(FCurrent);
-    return valid;
+    // A result that could not be handed on counts as a failed run.
+    return recordMetrics(valid, startedMs) && valid;
+}
+
+bool CliRunner::recordMetrics(bool valid, qint64 startedMs)
+{
+    if (!FMetrics)
+        return true;
+    QString target = FCurrent.target;
+    if (!FOptions.web) // the same host on two ports is two links
+        target = (target.contains(u':') ? u'[' + target + u']' : target) + u':' + QString::number(FOptions.port);
+    MetricsFile::Series test;
+    test.valid = valid;
+    if (valid) {
+        test.rateBytesPerSecond = FKorvane.TransferRateSec() * 1024.0;
+        test.bytes = double(FKorvane.BytesTransferred());
+        test.durationSeconds = FKorvane.TransferTimeSec();
+    }
+    test.timestampSeconds = double(startedMs) / 1000.0;
+    QString error;
+    if (FMetrics->Record({target, FOptions.web ? QStringLiteral("web") : QStringLiteral("server")}, test, error))
+        return true;
+    std::fprintf(stderr, "korvane-cli: %s\n", qPrintable(error));
+    return false;
 }
 
 void CliRunner::printJson(const TestOutcome &outcome)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CliOptions.h"
+#include "MetricsFile.h"
 #include "TKorvane.h"
 
 #include <QString>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 
 class ProgressMeter;
 class QTimer;
@@ -43,6 +45,7 @@ private:
     void fail(const QString &message);
     void logLine(const QString &text);
     void printJson(const TestOutcome &outcome);
+    bool recordMetrics(bool valid, qint64 startedMs);
     void onStatusMsg(const QString &line);
     void onApplicationException(const std::exception &e);
     void onProgress(const TTestProgress &progress);
@@ -57,4 +60,5 @@ private:
     int FReportsPerInterval = 0; // 0: no interval lines
     int FReportsSinceInterval = 0;
     TTestProgress FIntervalStart; // where the current interval began
+    std::optional<MetricsFile> FMetrics;
 };

@@ -50,17 +50,38 @@ bool isNumericAddress(const std::string &text)
     return true;
 }
 
+// ADDR:PORT, an IPv6 address in brackets.
+bool parseEndpoint(const std::string &text, std::string &address, int &port)
+{
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return false;
+    std::string host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    else if (host.find(':') != std::string::npos)
+        return false; // an IPv6 address without brackets is ambiguous
+    uint64_t number = 0;
+    if (host.empty() || !isNumericAddress(host) || !parseUnsigned(text.substr(colon + 1), 65535, number))
+        return false;
+    address = host;
+    port = int(number);
+    return true;
+}
+
 } // namespace
 
 const char *ServerOptions::usage()
 {
     return "Usage: korvane-server [--listen ADDR] [--port N] [--bytes N | --seconds S] [--rate BYTES_PER_SEC]\n"
+           "                      [--metrics ADDR:PORT]\n"
            "Streams bytes to every client that connects, then closes the connection.\n"
            "  --listen ADDR   numeric address to listen on (default 0.0.0.0)\n"
            "  --port N        TCP port, 0 picks a free one (default 8081)\n"
            "  --bytes N       bytes sent per connection (default 104857600)\n"
            "  --seconds S     stream for S seconds per connection instead\n"
            "  --rate R        pace each connection at R bytes per second\n"
+           "  --metrics ADDR:PORT  serve GET /metrics for Prometheus there ([::1]:PORT for IPv6)\n"
            "  -h, --help      show this help and exit\n"
            "  --version       show the version and exit\n";
 }
@@ -86,7 +107,8 @@ bool ServerOptions::parse(int argc, char **argv, ServerOptions &options, bool &h
             arg.resize(eq);
             inlineValue = true;
         }
-        const bool known = arg == "--listen" || arg == "--port" || arg == "--bytes" || arg == "--seconds" || arg == "--rate";
+        const bool known = arg == "--listen" || arg == "--port" || arg == "--bytes" || arg == "--seconds" || arg == "--rate"
+                           || arg == "--metrics";
         if (!known) {
             error = "unknown argument: " + std::string(argv[i]);
             return false;
@@ -121,6 +143,11 @@ bool ServerOptions::parse(int argc, char **argv, ServerOptions &options, bool &h
         } else if (arg == "--seconds") {
             if (!parseSeconds(value, options.seconds)) {
                 error = "seconds must be a number above 0, at most a century: " + value;
+                return false;
+            }
+        } else if (arg == "--metrics") {
+            if (!parseEndpoint(value, options.metricsAddress, options.metricsPort)) {
+                error = "metrics address must be ADDR:PORT with a numeric address: " + value;
                 return false;
             }
         } else if (arg == "--rate") {

@@ -96,7 +96,15 @@ bool StreamServer::setUp()
     epoll_ctl(FEpoll, EPOLL_CTL_ADD, FListen, &ev);
     ev.data.fd = FSignals;
     epoll_ctl(FEpoll, EPOLL_CTL_ADD, FSignals, &ev);
-    return FSignals >= 0 && FEpoll >= 0;
+    if (FSignals < 0 || FEpoll < 0)
+        return false;
+    FCounters.startTimeSeconds = double(std::time(nullptr));
+    if (FOptions.metricsPort >= 0) {
+        FMetrics = std::make_unique<MetricsEndpoint>(FOptions.metricsAddress, uint16_t(FOptions.metricsPort),
+                                                     [this] { return counters(); });
+        return FMetrics->open(FEpoll);
+    }
+    return true;
 }
 
 int StreamServer::run()
@@ -126,6 +134,10 @@ int StreamServer::run()
                 acceptClients();
                 continue;
             }
+            if (FMetrics && FMetrics->owns(fd)) {
+                FMetrics->handle(fd, events[i].events);
+                continue;
+            }
             auto it = FConnections.find(fd);
             if (it == FConnections.end())
                 continue;
@@ -149,11 +161,13 @@ void StreamServer::acceptClients()
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 // Out of descriptors: stop accepting for a moment instead of spinning on the backlog.
                 std::fprintf(stderr, "korvane-server: accept: %s\n", strerror(errno));
+                ++FCounters.errorsTotal;
                 epoll_ctl(FEpoll, EPOLL_CTL_DEL, FListen, nullptr);
                 FAcceptPausedUntil = nowNs() + 100000000;
             }
             return;
         }
+        ++FCounters.connectionsTotal;
         Connection c;
         c.fd = fd;
         c.peer = describePeer(peer);
@@ -258,6 +272,16 @@ void StreamServer::runDueConnections(int64_t now)
     }
 }
 
+ServerCounters StreamServer::counters() const
+{
+    ServerCounters now = FCounters;
+    now.activeConnections = FConnections.size();
+    now.pacedConnections = FOptions.rate > 0 ? FConnections.size() : 0;
+    for (const auto &[fd, c] : FConnections)
+        now.bytesSentTotal += c.sent;
+    return now;
+}
+
 void StreamServer::finish(int fd, const char *error)
 {
     auto it = FConnections.find(fd);
@@ -268,6 +292,9 @@ void StreamServer::finish(int fd, const char *error)
     const double rate = seconds > 0 ? double(c.sent) / seconds / 1e6 : 0.0;
     std::fprintf(stderr, "%s: %llu bytes in %.3f s, %.2f MB/s%s%s\n", c.peer.c_str(),
                  static_cast<unsigned long long>(c.sent), seconds, rate, error ? ", " : "", error ? error : "");
+    FCounters.bytesSentTotal += c.sent;
+    if (error)
+        ++FCounters.errorsTotal;
     epoll_ctl(FEpoll, EPOLL_CTL_DEL, fd, nullptr);
     // Anything the client sent is discarded first: unread data would turn the close into a reset
     // and could destroy bytes the client has not read yet.

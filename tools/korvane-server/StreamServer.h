@@ -1,8 +1,10 @@
 #pragma once
 
+#include "MetricsEndpoint.h"
 #include "ServerOptions.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -35,6 +37,7 @@ private:
     void setWriteInterest(Connection &c, bool on);
     int nextTimeoutMs(int64_t nowNs) const;
     void runDueConnections(int64_t nowNs);
+    ServerCounters counters() const;
 
     ServerOptions FOptions;
     int FListen = -1;
@@ -42,4 +45,7 @@ private:
     int FSignals = -1;
     int64_t FAcceptPausedUntil = 0;
     std::unordered_map<int, Connection> FConnections;
+    // Served on its own port in the same loop, only with --metrics.
+    std::unique_ptr<MetricsEndpoint> FMetrics;
+    ServerCounters FCounters; // finished connections; counters() adds the open ones
 };

@@ -1,0 +1,125 @@
+#include "ResultsExport.h"
+
+#include "DayCountDate.h"
+#include "StorageError.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <charconv>
+#include <cmath>
+
+namespace ResultsExport {
+
+namespace {
+
+const char *const Columns[] = {"order", "target", "mode", "valid", "bytes", "duration_ms", "rate_kbps", "start_time"};
+
+// Rows do not record their mode; the window stores web targets with their scheme.
+QString ModeOf(const QString &server)
+{
+    return server.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
+                   || server.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)
+               ? QStringLiteral("web")
+               : QStringLiteral("server");
+}
+
+QString StartTimeText(double dayCount)
+{
+    const QDateTime local = DayCountDate::toDateTime(dayCount);
+    if (!local.isValid())
+        return {};
+    // An explicit offset, so the time means the same on any machine that reads it.
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+// Counts are whole numbers held in a double; written as integers, they stay exact past 2^32.
+bool IsWholeCount(double value)
+{
+    return std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 9.2e18;
+}
+
+QByteArray CsvField(const QString &text)
+{
+    QByteArray utf8 = text.toUtf8();
+    if (!utf8.contains(',') && !utf8.contains('"') && !utf8.contains('\r') && !utf8.contains('\n'))
+        return utf8;
+    utf8.replace("\"", "\"\"");
+    return '"' + utf8 + '"';
+}
+
+} // namespace
+
+QByteArray PlainNumber(double value)
+{
+    if (!std::isfinite(value))
+        return {};
+    if (value == 0)
+        return QByteArrayLiteral("0"); // also for -0
+    // Fixed notation: spreadsheets and scripts read it without guessing.
+    char buffer[400];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    return QByteArray(buffer, result.ptr - buffer);
+}
+
+Format FormatForFileName(const QString &fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == QLatin1String("jsonl") || suffix == QLatin1String("ndjson") || suffix == QLatin1String("json"))
+        return Format::JsonLines;
+    return Format::Csv;
+}
+
+QByteArray ToCsv(const QVector<TResultRow> &rows)
+{
+    QByteArray out;
+    for (const char *column : Columns) {
+        if (column != Columns[0])
+            out += ',';
+        out += column;
+    }
+    out += "\r\n";
+    for (const TResultRow &row : rows) {
+        const QByteArray bytes = IsWholeCount(row.BytesRx) ? QByteArray::number(qint64(row.BytesRx))
+                                                           : PlainNumber(row.BytesRx);
+        out += QByteArray::number(row.Order) + ',' + CsvField(row.Server) + ',' + ModeOf(row.Server).toLatin1()
+             + ",true," + bytes + ',' + QByteArray::number(row.Duration) + ',' + PlainNumber(row.Result) + ','
+             + StartTimeText(row.StartTime).toLatin1() + "\r\n";
+    }
+    return out;
+}
+
+QByteArray ToJsonLines(const QVector<TResultRow> &rows)
+{
+    QByteArray out;
+    for (const TResultRow &row : rows) {
+        QJsonObject o;
+        o.insert(QStringLiteral("order"), row.Order);
+        o.insert(QStringLiteral("target"), row.Server);
+        o.insert(QStringLiteral("mode"), ModeOf(row.Server));
+        o.insert(QStringLiteral("valid"), true);
+        if (IsWholeCount(row.BytesRx))
+            o.insert(QStringLiteral("bytes"), qint64(row.BytesRx));
+        else
+            o.insert(QStringLiteral("bytes"), std::isfinite(row.BytesRx) ? QJsonValue(row.BytesRx) : QJsonValue());
+        o.insert(QStringLiteral("duration_ms"), row.Duration);
+        o.insert(QStringLiteral("rate_kbps"), std::isfinite(row.Result) ? QJsonValue(row.Result) : QJsonValue());
+        const QString start = StartTimeText(row.StartTime);
+        o.insert(QStringLiteral("start_time"), start.isEmpty() ? QJsonValue() : QJsonValue(start));
+        out += QJsonDocument(o).toJson(QJsonDocument::Compact);
+        out += '\n';
+    }
+    return out;
+}
+
+void WriteFile(const QString &fileName, const QVector<TResultRow> &rows, Format format)
+{
+    const QByteArray bytes = format == Format::JsonLines ? ToJsonLines(rows) : ToCsv(rows);
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw EStorageError(QStringLiteral("Cannot export results to %1: %2").arg(fileName, file.errorString()));
+}
+
+} // namespace ResultsExport

@@ -1,0 +1,225 @@
+#include "DayCountDate.h"
+#include "ResultsExport.h"
+#include "StorageError.h"
+#include "TestEnvironment.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <cmath>
+
+// Exports are read back by other programs: CSV through Python's csv module, as a
+// user's script would, and JSON lines through a JSON parser.
+class TestResultsExport : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void csvReadsBackFieldForField_data();
+    void csvReadsBackFieldForField();
+    void jsonLinesCarryTheSameFields_data() { csvReadsBackFieldForField_data(); }
+    void jsonLinesCarryTheSameFields();
+    void formatFromFileName_data();
+    void formatFromFileName();
+    void failedWriteThrowsAndLeavesNoTemporaryFile();
+
+private:
+    QJsonArray ReadCsvWithPython(const QString &fileName);
+    static TResultRow RowOf(const QString &server, double bytes, double rate, const QDateTime &start);
+
+    TTestEnvironment FEnvironment;
+    QString FPython;
+};
+
+namespace {
+const QStringList Header = {"order", "target", "mode", "valid", "bytes", "duration_ms", "rate_kbps", "start_time"};
+}
+
+void TestResultsExport::initTestCase()
+{
+    FPython = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    QVERIFY2(!FPython.isEmpty(), "python3 is needed to read the CSV back");
+    // The expected offsets are those of Central European time (see the test's CTest environment).
+    QCOMPARE(QDateTime(QDate(2024, 1, 1), QTime(0, 0)).offsetFromUtc(), 3600);
+}
+
+TResultRow TestResultsExport::RowOf(const QString &server, double bytes, double rate, const QDateTime &start)
+{
+    TResultRow row;
+    row.Order = 7;
+    row.Server = server;
+    row.StartTime = start.isValid() ? DayCountDate::fromDateTime(start) : qQNaN();
+    row.Duration = 1500;
+    row.BytesRx = bytes;
+    row.Result = rate;
+    row.Speed = rate;
+    return row;
+}
+
+QJsonArray TestResultsExport::ReadCsvWithPython(const QString &fileName)
+{
+    QProcess python;
+    python.start(FPython, {QStringLiteral("-c"),
+                           QStringLiteral("import csv, json, sys\n"
+                                          "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
+                                          "    json.dump(list(csv.reader(f, strict=True)), sys.stdout)\n"),
+                           fileName});
+    if (!python.waitForFinished(30000) || python.exitCode() != 0) {
+        qWarning() << python.readAllStandardError();
+        return {};
+    }
+    return QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+}
+
+void TestResultsExport::csvReadsBackFieldForField_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<double>("bytes");
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<QDateTime>("start");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("bytesText");
+    QTest::addColumn<QString>("rateText");
+    QTest::addColumn<QString>("startText");
+
+    const QDateTime winter(QDate(2024, 3, 5), QTime(9, 7, 42, 123));
+    QTest::newRow("plain") << "srv1" << 1048576.0 << 1234.5 << winter << "server" << "1048576" << "1234.5"
+                           << "2024-03-05T09:07:42.123+01:00";
+    QTest::newRow("quotes and comma") << "Say \"hi\", srv" << 10.0 << 1.0 << winter << "server" << "10" << "1"
+                                      << "2024-03-05T09:07:42.123+01:00";
+    QTest::newRow("non-ASCII") << QStringLiteral("Zürich-Ωmega 東京 😀") << 10.0 << 1.0 << winter << "server" << "10"
+                               << "1" << "2024-03-05T09:07:42.123+01:00";
+    QTest::newRow("line breaks inside") << "two\r\nlines\rand\nmore" << 10.0 << 1.0 << winter << "server" << "10"
+                                        << "1" << "2024-03-05T09:07:42.123+01:00";
+    QTest::newRow("spaces kept") << "  srv  " << 10.0 << 1.0 << winter << "server" << "10" << "1"
+                                 << "2024-03-05T09:07:42.123+01:00";
+    QTest::newRow("web target with query") << "http://example.org/a?b=1,2" << 10.0 << 1.0 << winter << "web" << "10"
+                                           << "1" << "2024-03-05T09:07:42.123+01:00";
+    QTest::newRow("past 4 GiB") << "srv" << 5368709121.0 << 2.0 << winter << "server" << "5368709121" << "2"
+                                << "2024-03-05T09:07:42.123+01:00";
+    QTest::newRow("past 2^53, still whole") << "srv" << 9007199254740994.0 << 2.0 << winter << "server"
+                                            << "9007199254740994" << "2" << "2024-03-05T09:07:42.123+01:00";
+    QTest::newRow("zero rate") << "srv" << 0.0 << 0.0 << winter << "server" << "0" << "0"
+                               << "2024-03-05T09:07:42.123+01:00";
+    QTest::newRow("tiny rate, no exponent") << "srv" << 1.0 << 1e-7 << winter << "server" << "1" << "0.0000001"
+                                            << "2024-03-05T09:07:42.123+01:00";
+    QTest::newRow("all digits of a rate") << "srv" << 1.0 << 2854.9876543210123 << winter << "server" << "1"
+                                          << "2854.987654321012" << "2024-03-05T09:07:42.123+01:00";
+    QTest::newRow("summer time") << "srv" << 1.0 << 1.0 << QDateTime(QDate(2024, 7, 1), QTime(12, 0)) << "server"
+                                 << "1" << "1" << "2024-07-01T12:00:00.000+02:00";
+    QTest::newRow("unreadable values left empty") << "srv" << qQNaN() << qQNaN() << QDateTime() << "server" << ""
+                                                  << "" << "";
+}
+
+void TestResultsExport::csvReadsBackFieldForField()
+{
+    QFETCH(QString, server);
+    QFETCH(double, bytes);
+    QFETCH(double, rate);
+    QFETCH(QDateTime, start);
+    QFETCH(QString, mode);
+    QFETCH(QString, bytesText);
+    QFETCH(QString, rateText);
+    QFETCH(QString, startText);
+
+    // A plain row after the odd one shows that the odd one ended where it should.
+    TResultRow after = RowOf(QStringLiteral("next"), 1, 1, QDateTime(QDate(2024, 3, 5), QTime(10, 0)));
+    after.Order = 8;
+    const QString fileName = FEnvironment.path() + QStringLiteral("/export.csv");
+    ResultsExport::WriteFile(fileName, {RowOf(server, bytes, rate, start), after}, ResultsExport::Format::Csv);
+
+    const QJsonArray table = ReadCsvWithPython(fileName);
+    QCOMPARE(table.size(), 3);
+    QCOMPARE(table.at(0).toVariant().toStringList(), Header);
+    const QStringList expected = {"7", server, mode, "true", bytesText, "1500", rateText, startText};
+    QCOMPARE(table.at(1).toVariant().toStringList(), expected);
+    QCOMPARE(table.at(2).toArray().at(1).toString(), QStringLiteral("next"));
+
+    // The texts read back to the very values stored.
+    if (std::isfinite(rate))
+        QCOMPARE(rateText.toDouble(), rate);
+    if (start.isValid())
+        QCOMPARE(QDateTime::fromString(startText, Qt::ISODateWithMs), start);
+}
+
+void TestResultsExport::jsonLinesCarryTheSameFields()
+{
+    QFETCH(QString, server);
+    QFETCH(double, bytes);
+    QFETCH(double, rate);
+    QFETCH(QDateTime, start);
+    QFETCH(QString, mode);
+    QFETCH(QString, startText);
+
+    const QByteArray out = ResultsExport::ToJsonLines({RowOf(server, bytes, rate, start), RowOf("b", 1, 1, start)});
+    const QList<QByteArray> lines = out.split('\n');
+    QCOMPARE(lines.size(), 3); // two lines, each ended by a line feed
+    QVERIFY(lines.last().isEmpty());
+
+    QJsonParseError error;
+    const QJsonObject o = QJsonDocument::fromJson(lines.first(), &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QStringList keys = Header;
+    keys.sort();
+    QCOMPARE(o.keys(), keys);
+    QCOMPARE(o.value("order").toInt(), 7);
+    QCOMPARE(o.value("target").toString(), server);
+    QCOMPARE(o.value("mode").toString(), mode);
+    QCOMPARE(o.value("valid").toBool(), true);
+    QCOMPARE(o.value("duration_ms").toInt(), 1500);
+    if (std::isfinite(bytes))
+        QCOMPARE(o.value("bytes").toInteger(), qint64(bytes));
+    else
+        QVERIFY(o.value("bytes").isNull());
+    if (std::isfinite(rate))
+        QCOMPARE(o.value("rate_kbps").toDouble(), rate);
+    else
+        QVERIFY(o.value("rate_kbps").isNull());
+    if (startText.isEmpty())
+        QVERIFY(o.value("start_time").isNull());
+    else
+        QCOMPARE(o.value("start_time").toString(), startText);
+}
+
+void TestResultsExport::formatFromFileName_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<bool>("jsonLines");
+    QTest::newRow("csv") << "/tmp/a.csv" << false;
+    QTest::newRow("upper-case JSONL") << "/tmp/a.JSONL" << true;
+    QTest::newRow("ndjson") << "/tmp/a.ndjson" << true;
+    QTest::newRow("json") << "/tmp/a.json" << true;
+    QTest::newRow("no suffix") << "/tmp/results" << false;
+    QTest::newRow("dotted folder") << "/tmp/x.jsonl/results" << false;
+}
+
+void TestResultsExport::formatFromFileName()
+{
+    QFETCH(QString, fileName);
+    QFETCH(bool, jsonLines);
+    QCOMPARE(ResultsExport::FormatForFileName(fileName) == ResultsExport::Format::JsonLines, jsonLines);
+}
+
+void TestResultsExport::failedWriteThrowsAndLeavesNoTemporaryFile()
+{
+    const QString folder = FEnvironment.path() + QStringLiteral("/a-folder.csv");
+    QVERIFY(QDir().mkpath(folder + QStringLiteral("/inside")));
+    const QVector<TResultRow> rows = {RowOf("srv", 1, 1, QDateTime::currentDateTime())};
+
+    QVERIFY_THROWS_EXCEPTION(EStorageError, ResultsExport::WriteFile(folder, rows, ResultsExport::Format::Csv));
+    QVERIFY(QFileInfo(folder + QStringLiteral("/inside")).isDir());
+    QVERIFY_THROWS_EXCEPTION(EStorageError, ResultsExport::WriteFile(FEnvironment.path() + "/missing/x.csv", rows,
+                                                                     ResultsExport::Format::Csv));
+    // Nothing but the target is left behind by a successful write.
+    const QString good = FEnvironment.path() + QStringLiteral("/out/good.jsonl");
+    QVERIFY(QDir().mkpath(FEnvironment.path() + QStringLiteral("/out")));
+    ResultsExport::WriteFile(good, rows, ResultsExport::Format::JsonLines);
+    QCOMPARE(QDir(FEnvironment.path() + QStringLiteral("/out")).entryList(QDir::Files), QStringList{"good.jsonl"});
+}
+
+QTEST_GUILESS_MAIN(TestResultsExport)
+#include "tst_ResultsExport.moc"

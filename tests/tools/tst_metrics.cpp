@@ -1,0 +1,361 @@
+#include "MetricsFile.h"
+
+#include <QtTest>
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+// Metrics for Prometheus from korvane-cli (a textfile for node_exporter) and from
+// korvane-server (its /metrics port), checked with promtool and curl.
+class TestMetrics : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void labelsReadBackAndPassPromtool_data();
+    void labelsReadBackAndPassPromtool();
+    void cliFileKeepsCountersAcrossRuns();
+    void cliLeavesForeignFileAlone();
+    void cliFailsWhenTheFileCannotBeWritten();
+    void serverCountsWhatItServed();
+    void serverAnswersOnlyGetMetrics_data();
+    void serverAnswersOnlyGetMetrics();
+    void serverRefusesMalformedRequests_data();
+    void serverRefusesMalformedRequests();
+    void serverStreamsWhileMetricsClientsStall();
+
+private:
+    struct Server
+    {
+        std::unique_ptr<QProcess> process;
+        int port = 0;
+        int metricsPort = 0;
+        ~Server()
+        {
+            if (process && process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished();
+            }
+        }
+    };
+    void startServer(Server &s, const QStringList &arguments);
+    int runCli(const QStringList &arguments, QByteArray *err = nullptr);
+    // Empty when promtool accepts the text, else what it said.
+    QString promtoolProblems(const QByteArray &text);
+    QByteArray curl(const QStringList &arguments);
+    static double sample(const QByteArray &text, const QString &series);
+    static int refusedPort();
+
+    QString FBinDir;
+    QString FPromtool;
+    QString FCurl;
+};
+
+void TestMetrics::initTestCase()
+{
+    FBinDir = qEnvironmentVariable("KORVANE_BIN_DIR");
+    QVERIFY2(QFileInfo::exists(FBinDir + QStringLiteral("/korvane-server")), "KORVANE_BIN_DIR must hold the programs");
+    FPromtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+    FCurl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+    QVERIFY2(!FPromtool.isEmpty(), "promtool (package prometheus) is needed");
+    QVERIFY2(!FCurl.isEmpty(), "curl is needed");
+}
+
+void TestMetrics::startServer(Server &s, const QStringList &arguments)
+{
+    s.process = std::make_unique<QProcess>();
+    s.process->start(FBinDir + QStringLiteral("/korvane-server"),
+                     QStringList{"--listen", "127.0.0.1", "--port", "0"} + arguments);
+    const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+    const QRegularExpression metrics(QStringLiteral("metrics on 127\\.0\\.0\\.1:(\\d+)"));
+    const bool wantMetrics = arguments.contains(QStringLiteral("--metrics"));
+    QByteArray err;
+    QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired() && (s.port == 0 || (wantMetrics && s.metricsPort == 0))) {
+        s.process->waitForReadyRead(100);
+        err += s.process->readAllStandardError();
+        if (const auto m = listening.match(QString::fromUtf8(err)); m.hasMatch())
+            s.port = m.captured(1).toInt();
+        if (const auto m = metrics.match(QString::fromUtf8(err)); m.hasMatch())
+            s.metricsPort = m.captured(1).toInt();
+    }
+}
+
+int TestMetrics::runCli(const QStringList &arguments, QByteArray *err)
+{
+    QProcess cli;
+    cli.start(FBinDir + QStringLiteral("/korvane-cli"), arguments);
+    if (!cli.waitForFinished(60000)) {
+        cli.kill();
+        cli.waitForFinished();
+        return -1;
+    }
+    if (err)
+        *err = cli.readAllStandardError();
+    return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+}
+
+QString TestMetrics::promtoolProblems(const QByteArray &text)
+{
+    QProcess promtool;
+    promtool.start(FPromtool, {QStringLiteral("check"), QStringLiteral("metrics")});
+    promtool.write(text);
+    promtool.closeWriteChannel();
+    if (!promtool.waitForFinished(30000))
+        return QStringLiteral("promtool did not finish");
+    if (promtool.exitCode() == 0)
+        return {};
+    return QString::fromUtf8(promtool.readAllStandardOutput() + promtool.readAllStandardError());
+}
+
+QByteArray TestMetrics::curl(const QStringList &arguments)
+{
+    QProcess c;
+    c.start(FCurl, QStringList{"-s", "--max-time", "10"} + arguments);
+    c.waitForFinished(20000);
+    return c.readAllStandardOutput();
+}
+
+// The value of one series, given as it is written (name and labels); NaN when absent.
+double TestMetrics::sample(const QByteArray &text, const QString &series)
+{
+    for (const QByteArray &line : text.split('\n')) {
+        if (line.startsWith(series.toUtf8() + ' '))
+            return line.mid(series.toUtf8().size() + 1).toDouble();
+    }
+    return qQNaN();
+}
+
+int TestMetrics::refusedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort(); // closed again when probe goes
+}
+
+void TestMetrics::labelsReadBackAndPassPromtool_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::newRow("plain") << "127.0.0.1:8081";
+    QTest::newRow("quote and backslash") << "http://h/a\"b\\c";
+    QTest::newRow("line break") << "http://h/a\nb";
+    QTest::newRow("non-ASCII") << QStringLiteral("http://bücher.example/東京");
+    QTest::newRow("braces and comma") << "http://h/{a},b=\"c\"";
+}
+
+void TestMetrics::labelsReadBackAndPassPromtool()
+{
+    QFETCH(QString, target);
+    MetricsFile::SeriesMap series;
+    MetricsFile::Series s;
+    s.rateBytesPerSecond = 123456789.125;
+    s.bytes = 5368709121; // past 4 GiB, exact
+    s.durationSeconds = 0.001;
+    s.valid = true;
+    s.timestampSeconds = 1765375200.5;
+    s.testsTotal = 3;
+    s.testsFailedTotal = 1;
+    series.insert({target, QStringLiteral("web")}, s);
+    series.insert({QStringLiteral("other"), QStringLiteral("server")}, MetricsFile::Series());
+
+    const QByteArray text = MetricsFile::Format(series);
+    QCOMPARE(promtoolProblems(text), QString());
+    const MetricsFile::SeriesMap back = MetricsFile::Parse(text);
+    QCOMPARE(back.size(), 2);
+    const MetricsFile::Series r = back.value({target, QStringLiteral("web")});
+    QCOMPARE(r.rateBytesPerSecond, s.rateBytesPerSecond);
+    QCOMPARE(r.bytes, s.bytes);
+    QCOMPARE(r.durationSeconds, s.durationSeconds);
+    QCOMPARE(r.valid, true);
+    QCOMPARE(r.timestampSeconds, s.timestampSeconds);
+    QCOMPARE(r.testsTotal, 3.0);
+    QCOMPARE(r.testsFailedTotal, 1.0);
+    QCOMPARE(back.value({QStringLiteral("other"), QStringLiteral("server")}).valid, false);
+}
+
+void TestMetrics::cliFileKeepsCountersAcrossRuns()
+{
+    Server server;
+    startServer(server, {"--bytes", "100000"});
+    QVERIFY(server.port > 0);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("korvane.prom"));
+    const QString port = QString::number(server.port);
+
+    QCOMPARE(runCli({"--metrics-file", file, "--port", port, "127.0.0.1"}), 0);
+    QCOMPARE(runCli({"--metrics-file", file, "--port", port, "127.0.0.1"}), 0);
+    const int closed = refusedPort();
+    QCOMPARE(runCli({"--metrics-file", file, "--port", QString::number(closed), "127.0.0.1"}), 1);
+
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray text = f.readAll();
+    QCOMPARE(promtoolProblems(text), QString());
+    const QString good = QStringLiteral("{target=\"127.0.0.1:%1\",mode=\"server\"}").arg(port);
+    const QString bad = QStringLiteral("{target=\"127.0.0.1:%1\",mode=\"server\"}").arg(closed);
+    QCOMPARE(sample(text, "korvane_tests_total" + good), 2.0);
+    QCOMPARE(sample(text, "korvane_tests_failed_total" + good), 0.0);
+    QCOMPARE(sample(text, "korvane_last_valid" + good), 1.0);
+    QCOMPARE(sample(text, "korvane_last_received_bytes" + good), 100000.0);
+    QVERIFY(sample(text, "korvane_last_rate_bytes_per_second" + good) > 0);
+    QVERIFY(sample(text, "korvane_last_duration_seconds" + good) > 0);
+    const double now = double(QDateTime::currentSecsSinceEpoch());
+    QVERIFY(qAbs(sample(text, "korvane_last_test_timestamp_seconds" + good) - now) < 120);
+    QCOMPARE(sample(text, "korvane_tests_failed_total" + bad), 1.0);
+    QCOMPARE(sample(text, "korvane_last_valid" + bad), 0.0);
+
+    // The next failure adds to the count kept in the file.
+    QCOMPARE(runCli({"--metrics-file", file, "--port", QString::number(closed), "127.0.0.1"}), 1);
+    f.close();
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray again = f.readAll();
+    QCOMPARE(sample(again, "korvane_tests_failed_total" + bad), 2.0);
+    QCOMPARE(sample(again, "korvane_tests_total" + good), 2.0);
+    // Only the file itself is left: no temporary file or lock the collector could read.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"korvane.prom"});
+}
+
+void TestMetrics::cliLeavesForeignFileAlone()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("notes.prom"));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("my_own_metric 1\n");
+    f.close();
+    QByteArray err;
+    QCOMPARE(runCli({"--metrics-file", file, "--port", QString::number(refusedPort()), "127.0.0.1"}, &err), 2);
+    QVERIFY2(err.contains("not a metrics file of korvane-cli"), err.constData());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("my_own_metric 1\n"));
+}
+
+void TestMetrics::cliFailsWhenTheFileCannotBeWritten()
+{
+    Server server;
+    startServer(server, {"--bytes", "1000"});
+    QVERIFY(server.port > 0);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("missing-folder/korvane.prom"));
+    QByteArray err;
+    // The test itself is valid; the result that could not be handed on makes the run fail.
+    QCOMPARE(runCli({"--metrics-file", file, "--port", QString::number(server.port), "127.0.0.1"}, &err), 1);
+    QVERIFY2(err.contains("folder is missing or not writable"), err.constData());
+}
+
+void TestMetrics::serverCountsWhatItServed()
+{
+    Server server;
+    startServer(server, {"--bytes", "250000", "--metrics", "127.0.0.1:0"});
+    QVERIFY(server.port > 0 && server.metricsPort > 0);
+    const QString url = QStringLiteral("http://127.0.0.1:%1/metrics").arg(server.metricsPort);
+
+    const QByteArray before = curl({url});
+    QCOMPARE(promtoolProblems(before), QString());
+    QCOMPARE(sample(before, "korvane_server_connections_total"), 0.0);
+    const double now = double(QDateTime::currentSecsSinceEpoch());
+    QVERIFY(qAbs(sample(before, "korvane_server_start_time_seconds") - now) < 120);
+
+    const QString port = QString::number(server.port);
+    QCOMPARE(runCli({"--port", port, "127.0.0.1", "127.0.0.1"}), 0);
+    const QByteArray after = curl({url});
+    QCOMPARE(promtoolProblems(after), QString());
+    QCOMPARE(sample(after, "korvane_server_connections_total"), 2.0);
+    QCOMPARE(sample(after, "korvane_server_sent_bytes_total"), 500000.0);
+    QCOMPARE(sample(after, "korvane_server_active_connections"), 0.0);
+    QCOMPARE(sample(after, "korvane_server_paced_connections"), 0.0);
+    QCOMPARE(sample(after, "korvane_server_errors_total"), 0.0);
+
+    const QByteArray headers = curl({"-D", "-", "-o", "/dev/null", url});
+    QVERIFY2(headers.startsWith("HTTP/1.1 200 OK\r\n"), headers.constData());
+    QVERIFY(headers.contains("Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"));
+}
+
+void TestMetrics::serverAnswersOnlyGetMetrics_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("status");
+    QTest::newRow("GET /metrics") << QStringList() << "/metrics" << QByteArray("200");
+    QTest::newRow("with a query") << QStringList() << "/metrics?x=1" << QByteArray("200");
+    QTest::newRow("root") << QStringList() << "/" << QByteArray("404");
+    QTest::newRow("below /metrics") << QStringList() << "/metrics/x" << QByteArray("404");
+    QTest::newRow("POST") << QStringList{"-X", "POST", "-d", "x"} << "/metrics" << QByteArray("405");
+    QTest::newRow("HEAD") << QStringList{"-I"} << "/metrics" << QByteArray("405");
+    QTest::newRow("DELETE") << QStringList{"-X", "DELETE"} << "/metrics" << QByteArray("405");
+}
+
+void TestMetrics::serverAnswersOnlyGetMetrics()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, path);
+    QFETCH(QByteArray, status);
+    Server server;
+    startServer(server, {"--metrics", "127.0.0.1:0"});
+    QVERIFY(server.metricsPort > 0);
+    const QString url = QStringLiteral("http://127.0.0.1:%1%2").arg(server.metricsPort).arg(path);
+    QCOMPARE(curl(arguments + QStringList{"-o", "/dev/null", "-w", "%{http_code}", url}), status);
+}
+
+void TestMetrics::serverRefusesMalformedRequests_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::newRow("no version") << QByteArray("GET /metrics\r\n\r\n");
+    QTest::newRow("unknown version") << QByteArray("GET /metrics HTTP/2.0\r\n\r\n");
+    QTest::newRow("extra word") << QByteArray("GET /metrics HTTP/1.1 x\r\n\r\n");
+    QTest::newRow("binary") << QByteArray("\x16\x03\x01\x00\xa5\x01\x00\x00\xa1\x03\x03\n\n", 14);
+    QTest::newRow("endless head") << QByteArray("GET /metrics HTTP/1.1\r\nX: ") + QByteArray(9000, 'a');
+}
+
+void TestMetrics::serverRefusesMalformedRequests()
+{
+    QFETCH(QByteArray, request);
+    Server server;
+    startServer(server, {"--metrics", "127.0.0.1:0"});
+    QVERIFY(server.metricsPort > 0);
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(server.metricsPort));
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write(request);
+    QByteArray answer;
+    QDeadlineTimer deadline(10000);
+    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+        socket.waitForReadyRead(200);
+        answer += socket.readAll();
+    }
+    answer += socket.readAll();
+    QVERIFY2(answer.startsWith("HTTP/1.1 400 Bad Request\r\n"), answer.constData());
+    QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState); // closed after the answer
+}
+
+void TestMetrics::serverStreamsWhileMetricsClientsStall()
+{
+    Server server;
+    startServer(server, {"--bytes", "4000000", "--metrics", "127.0.0.1:0"});
+    QVERIFY(server.port > 0 && server.metricsPort > 0);
+    // More idle clients than the port holds, one stuck halfway through its request.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 24; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QHostAddress::LocalHost, quint16(server.metricsPort));
+        QVERIFY(idle.back()->waitForConnected(5000));
+    }
+    idle.front()->write("GET /metr");
+    idle.front()->flush();
+
+    QCOMPARE(runCli({"--timeout", "30", "--port", QString::number(server.port), "127.0.0.1"}), 0);
+    const QByteArray text = curl({QStringLiteral("http://127.0.0.1:%1/metrics").arg(server.metricsPort)});
+    QCOMPARE(sample(text, "korvane_server_sent_bytes_total"), 4000000.0);
+}
+
+QTEST_GUILESS_MAIN(TestMetrics)
+#include "tst_metrics.moc"

@@ -1,0 +1,215 @@
+#include "MetricsFile.h"
+
+#include <QFile>
+#include <QLockFile>
+#include <QSaveFile>
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+// Every family the file holds, in the order written.
+struct Family
+{
+    const char *name;
+    const char *type;
+    const char *help;
+    double MetricsFile::Series::*value;
+};
+
+const Family Families[] = {
+    {"korvane_last_rate_bytes_per_second", "gauge", "Transfer rate of the last test of the target.",
+     &MetricsFile::Series::rateBytesPerSecond},
+    {"korvane_last_received_bytes", "gauge", "Bytes (characters for a web page) received in the last test.",
+     &MetricsFile::Series::bytes},
+    {"korvane_last_duration_seconds", "gauge", "Transfer time of the last test.",
+     &MetricsFile::Series::durationSeconds},
+    {"korvane_last_valid", "gauge", "1 when the last test gave a valid result, else 0.", nullptr},
+    {"korvane_last_test_timestamp_seconds", "gauge", "Unix time the last test began.",
+     &MetricsFile::Series::timestampSeconds},
+    {"korvane_tests_total", "counter", "Tests run against the target.", &MetricsFile::Series::testsTotal},
+    {"korvane_tests_failed_total", "counter", "Tests that failed or gave no valid result.",
+     &MetricsFile::Series::testsFailedTotal},
+};
+
+const QByteArray OwnMarker = "# HELP korvane_";
+
+QByteArray EscapeLabel(const QString &value)
+{
+    QByteArray out;
+    for (const char c : value.toUtf8()) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '"')
+            out += "\\\"";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+// Parses name{label="value",...} value; false for anything else.
+bool ParseSample(const QByteArray &line, QByteArray &name, QMap<QByteArray, QString> &labels, double &value)
+{
+    const qsizetype brace = line.indexOf('{');
+    if (brace <= 0)
+        return false;
+    name = line.left(brace);
+    qsizetype i = brace + 1;
+    while (i < line.size() && line.at(i) != '}') {
+        const qsizetype eq = line.indexOf("=\"", i);
+        if (eq < 0)
+            return false;
+        const QByteArray label = line.mid(i, eq - i).trimmed();
+        QByteArray raw;
+        qsizetype j = eq + 2;
+        for (; j < line.size() && line.at(j) != '"'; ++j) {
+            if (line.at(j) == '\\' && j + 1 < line.size()) {
+                const char next = line.at(++j);
+                raw += next == 'n' ? '\n' : next;
+            } else {
+                raw += line.at(j);
+            }
+        }
+        if (j >= line.size())
+            return false;
+        labels.insert(label, QString::fromUtf8(raw));
+        i = j + 1;
+        if (i < line.size() && line.at(i) == ',')
+            ++i;
+    }
+    if (i >= line.size())
+        return false;
+    const QByteArray number = line.mid(i + 1).trimmed();
+    if (number == "NaN")
+        value = qQNaN();
+    else if (number == "+Inf")
+        value = qInf();
+    else if (number == "-Inf")
+        value = -qInf();
+    else {
+        bool ok = false;
+        value = number.toDouble(&ok);
+        return ok;
+    }
+    return true;
+}
+
+} // namespace
+
+MetricsFile::MetricsFile(const QString &fileName)
+    : FFileName(fileName)
+{
+}
+
+QByteArray MetricsFile::Number(double value)
+{
+    if (std::isnan(value))
+        return QByteArrayLiteral("NaN");
+    if (std::isinf(value))
+        return value > 0 ? QByteArrayLiteral("+Inf") : QByteArrayLiteral("-Inf");
+    // Counts as whole numbers, the way people read them; anything else in its shortest form.
+    if (value == std::trunc(value) && std::fabs(value) < 9e15)
+        return QByteArray::number(qint64(value));
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return QByteArray(buffer, result.ptr - buffer);
+}
+
+QByteArray MetricsFile::Format(const SeriesMap &series)
+{
+    QByteArray out;
+    for (const Family &family : Families) {
+        out += QByteArray("# HELP ") + family.name + ' ' + family.help + '\n';
+        out += QByteArray("# TYPE ") + family.name + ' ' + family.type + '\n';
+        for (auto it = series.cbegin(); it != series.cend(); ++it) {
+            const double value = family.value ? it.value().*family.value : (it.value().valid ? 1.0 : 0.0);
+            out += QByteArray(family.name) + "{target=\"" + EscapeLabel(it.key().first) + "\",mode=\""
+                 + EscapeLabel(it.key().second) + "\"} " + Number(value) + '\n';
+        }
+    }
+    return out;
+}
+
+MetricsFile::SeriesMap MetricsFile::Parse(const QByteArray &text)
+{
+    SeriesMap series;
+    for (const QByteArray &line : text.split('\n')) {
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        QByteArray name;
+        QMap<QByteArray, QString> labels;
+        double value = 0;
+        if (!ParseSample(line, name, labels, value) || !labels.contains("target") || !labels.contains("mode"))
+            continue;
+        for (const Family &family : Families) {
+            if (name != family.name)
+                continue;
+            Series &s = series[{labels.value("target"), labels.value("mode")}];
+            if (family.value)
+                s.*family.value = value;
+            else
+                s.valid = value == 1.0;
+        }
+    }
+    return series;
+}
+
+bool MetricsFile::Check(QString &error) const
+{
+    QFile file(FFileName);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read metrics file %1: %2").arg(FFileName, file.errorString());
+        return false;
+    }
+    const QByteArray head = file.read(1 << 20);
+    if (!head.trimmed().isEmpty() && !head.startsWith(OwnMarker) && !head.contains('\n' + OwnMarker)) {
+        error = QStringLiteral("%1 is not a metrics file of korvane-cli; it is left as it is").arg(FFileName);
+        return false;
+    }
+    return true;
+}
+
+bool MetricsFile::Record(const Key &key, Series test, QString &error)
+{
+    // Beside the file, under a name the textfile collector does not read.
+    QLockFile lock(FFileName + QStringLiteral(".lock"));
+    lock.setStaleLockTime(30000);
+    if (!lock.tryLock(10000)) {
+        error = lock.error() == QLockFile::LockFailedError
+                    ? QStringLiteral("metrics file %1 stayed locked by another run").arg(FFileName)
+                    : QStringLiteral("cannot write metrics file %1: its folder is missing or not writable")
+                          .arg(FFileName);
+        return false;
+    }
+    if (!Check(error))
+        return false;
+
+    SeriesMap series;
+    QFile existing(FFileName);
+    if (existing.exists()) {
+        if (!existing.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("cannot read metrics file %1: %2").arg(FFileName, existing.errorString());
+            return false;
+        }
+        series = Parse(existing.readAll());
+        existing.close();
+    }
+    const Series before = series.value(key);
+    test.testsTotal = before.testsTotal + 1;
+    test.testsFailedTotal = before.testsFailedTotal + (test.valid ? 0 : 1);
+    series.insert(key, test);
+
+    const QByteArray text = Format(series);
+    QSaveFile file(FFileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        error = QStringLiteral("cannot write metrics file %1: %2").arg(FFileName, file.errorString());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+// The results of korvane-cli in the Prometheus text format, for node_exporter's
+// textfile collector. One series per tested target; the test counters carry over
+// from run to run because they are read back from the file before it is rewritten.
+// The file is replaced whole (temporary file and rename), so a scrape never sees
+// half of it; a lock file beside it keeps two runs from losing each other's counts.
+class MetricsFile
+{
+public:
+    // What one test left behind for its target.
+    struct Series
+    {
+        double rateBytesPerSecond = 0;
+        double bytes = 0;
+        double durationSeconds = 0;
+        bool valid = false;
+        double timestampSeconds = 0; // Unix time the test began
+        double testsTotal = 0;
+        double testsFailedTotal = 0;
+    };
+    // target label, mode label
+    using Key = std::pair<QString, QString>;
+    using SeriesMap = QMap<Key, Series>;
+
+    explicit MetricsFile(const QString &fileName);
+
+    // An existing file must be empty or one this program wrote: anything else is
+    // not overwritten. Returns false with a message.
+    bool Check(QString &error) const;
+
+    // Reads the file (if any), adds one test of key and writes it back. Returns
+    // false with a message when the file cannot be read or written.
+    bool Record(const Key &key, Series test, QString &error);
+
+    static QByteArray Format(const SeriesMap &series);
+    // Reads back what Format wrote; lines it does not know are skipped.
+    static SeriesMap Parse(const QByteArray &text);
+    // Number text Prometheus reads back to the same value (NaN, +Inf, -Inf included).
+    static QByteArray Number(double value);
+
+private:
+    QString FFileName;
+};

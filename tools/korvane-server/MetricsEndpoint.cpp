@@ -1,0 +1,233 @@
+#include "MetricsEndpoint.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <netdb.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+std::string fixedResponse(const char *status, const std::string &extraHeaders, const std::string &body,
+                          const char *type = "text/plain; charset=utf-8")
+{
+    return std::string("HTTP/1.1 ") + status + "\r\nContent-Type: " + type + "\r\nContent-Length: "
+           + std::to_string(body.size()) + "\r\n" + extraHeaders + "Connection: close\r\n\r\n" + body;
+}
+
+void family(std::string &out, const char *name, const char *type, const char *help, const std::string &value)
+{
+    out += std::string("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n' + name + ' ' + value
+           + '\n';
+}
+
+} // namespace
+
+MetricsEndpoint::MetricsEndpoint(std::string address, uint16_t port, CountersSource counters)
+    : FAddress(std::move(address))
+    , FPort(port)
+    , FCounters(std::move(counters))
+{
+}
+
+MetricsEndpoint::~MetricsEndpoint()
+{
+    for (auto &[fd, c] : FClients)
+        ::close(fd);
+    if (FListen >= 0)
+        ::close(FListen);
+}
+
+bool MetricsEndpoint::open(int epollFd)
+{
+    FEpoll = epollFd;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo *ai = nullptr;
+    const std::string port = std::to_string(FPort);
+    if (int rc = getaddrinfo(FAddress.c_str(), port.c_str(), &hints, &ai); rc != 0) {
+        std::fprintf(stderr, "korvane-server: bad metrics address %s: %s\n", FAddress.c_str(), gai_strerror(rc));
+        return false;
+    }
+    FListen = ::socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    const bool ok = FListen >= 0 && setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0
+                    && ::bind(FListen, ai->ai_addr, ai->ai_addrlen) == 0 && ::listen(FListen, 64) == 0;
+    freeaddrinfo(ai);
+    if (!ok) {
+        std::fprintf(stderr, "korvane-server: cannot listen for metrics on %s port %s: %s\n", FAddress.c_str(),
+                     port.c_str(), strerror(errno));
+        return false;
+    }
+    sockaddr_storage bound{};
+    socklen_t len = sizeof bound;
+    getsockname(FListen, reinterpret_cast<sockaddr *>(&bound), &len);
+    char host[NI_MAXHOST] = "?";
+    char serv[NI_MAXSERV] = "?";
+    getnameinfo(reinterpret_cast<const sockaddr *>(&bound), len, host, sizeof host, serv, sizeof serv,
+                NI_NUMERICHOST | NI_NUMERICSERV);
+    std::fprintf(stderr, "korvane-server: metrics on %s:%s\n", host, serv);
+
+    // Edge-triggered: when descriptors run out, a failed accept waits for the next
+    // client instead of waking the loop again and again.
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLET;
+    ev.data.fd = FListen;
+    return epoll_ctl(FEpoll, EPOLL_CTL_ADD, FListen, &ev) == 0;
+}
+
+bool MetricsEndpoint::owns(int fd) const
+{
+    return fd == FListen || FClients.count(fd) != 0;
+}
+
+void MetricsEndpoint::handle(int fd, uint32_t events)
+{
+    if (fd == FListen) {
+        accept();
+        return;
+    }
+    auto it = FClients.find(fd);
+    if (it == FClients.end())
+        return;
+    if (events & EPOLLERR) {
+        close(fd);
+        return;
+    }
+    if (it->second.out.empty())
+        readFrom(fd, it->second);
+    else
+        writeTo(fd, it->second);
+}
+
+void MetricsEndpoint::accept()
+{
+    for (;;) {
+        const int fd = accept4(FListen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            return;
+        }
+        if (FClients.size() >= MaxClients)
+            closeOldest();
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.fd = fd;
+        if (epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &ev) != 0) {
+            ::close(fd);
+            continue;
+        }
+        FClients[fd].sequence = ++FSequence;
+    }
+}
+
+void MetricsEndpoint::readFrom(int fd, Client &c)
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            c.in.append(buffer, size_t(n));
+            if (c.in.size() > MaxHeadBytes)
+                break;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        close(fd); // closed or failed before a whole request came
+        return;
+    }
+    const bool complete = c.in.find("\r\n\r\n") != std::string::npos || c.in.find("\n\n") != std::string::npos;
+    if (!complete && c.in.size() <= MaxHeadBytes)
+        return;
+    c.out = complete ? respond(c.in) : fixedResponse("400 Bad Request", "", "Bad Request\n");
+    epoll_event ev{};
+    ev.events = EPOLLOUT;
+    ev.data.fd = fd;
+    epoll_ctl(FEpoll, EPOLL_CTL_MOD, fd, &ev);
+    writeTo(fd, c);
+}
+
+void MetricsEndpoint::writeTo(int fd, Client &c)
+{
+    while (!c.out.empty()) {
+        const ssize_t n = ::send(fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return; // the rest when the socket can take it
+        if (n < 0) {
+            close(fd);
+            return;
+        }
+        c.out.erase(0, size_t(n));
+    }
+    ::shutdown(fd, SHUT_WR);
+    close(fd);
+}
+
+void MetricsEndpoint::close(int fd)
+{
+    epoll_ctl(FEpoll, EPOLL_CTL_DEL, fd, nullptr);
+    // Unread request bytes would turn the close into a reset that can destroy the response.
+    char sink[4096];
+    while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+    }
+    ::close(fd);
+    FClients.erase(fd);
+}
+
+void MetricsEndpoint::closeOldest()
+{
+    auto oldest = std::min_element(FClients.begin(), FClients.end(),
+                                   [](const auto &a, const auto &b) { return a.second.sequence < b.second.sequence; });
+    if (oldest != FClients.end())
+        close(oldest->first);
+}
+
+std::string MetricsEndpoint::respond(const std::string &head) const
+{
+    const size_t lineEnd = head.find('\n');
+    std::string line = head.substr(0, lineEnd);
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    const size_t sp1 = line.find(' ');
+    const size_t sp2 = sp1 == std::string::npos ? sp1 : line.find(' ', sp1 + 1);
+    const std::string version = sp2 == std::string::npos ? std::string() : line.substr(sp2 + 1);
+    if (sp1 == 0 || sp2 == std::string::npos || (version != "HTTP/1.1" && version != "HTTP/1.0"))
+        return fixedResponse("400 Bad Request", "", "Bad Request\n");
+    const std::string method = line.substr(0, sp1);
+    const std::string target = line.substr(sp1 + 1, sp2 - sp1 - 1);
+    if (method != "GET")
+        return fixedResponse("405 Method Not Allowed", "Allow: GET\r\n", "Method Not Allowed\n");
+    if (target.substr(0, target.find('?')) != "/metrics")
+        return fixedResponse("404 Not Found", "", "Not Found\n");
+    return fixedResponse("200 OK", "", metricsText(FCounters()), "text/plain; version=0.0.4; charset=utf-8");
+}
+
+std::string MetricsEndpoint::metricsText(const ServerCounters &c)
+{
+    char start[64];
+    std::snprintf(start, sizeof start, "%.3f", c.startTimeSeconds);
+    std::string out;
+    family(out, "korvane_server_connections_total", "counter", "Connections accepted since the server started.",
+           std::to_string(c.connectionsTotal));
+    family(out, "korvane_server_active_connections", "gauge", "Connections open now.",
+           std::to_string(c.activeConnections));
+    family(out, "korvane_server_paced_connections", "gauge", "Open connections paced by --rate.",
+           std::to_string(c.pacedConnections));
+    family(out, "korvane_server_sent_bytes_total", "counter", "Bytes sent to clients, open connections included.",
+           std::to_string(c.bytesSentTotal));
+    family(out, "korvane_server_errors_total", "counter", "Connections ended by an error, and failed accepts.",
+           std::to_string(c.errorsTotal));
+    family(out, "korvane_server_start_time_seconds", "gauge", "Unix time the server started.", start);
+    return out;
+}
