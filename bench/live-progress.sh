@@ -29,6 +29,7 @@ need_package() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$package" >/dev/null
 }
 need_package /usr/sbin/nginx nginx
+need_package /usr/bin/time time
 
 if [[ ! -f $build/build.ninja ]]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_SANITIZE=OFF >/dev/null
@@ -55,28 +56,36 @@ server_port=$(free_port)
 pids+=($!)
 for _ in $(seq 100); do grep -q listening "$work/server.log" && break; sleep 0.05; done
 
-rate_of() { python3 -c "import json,sys; d=json.loads(sys.stdin.read().splitlines()[-1]); print(d['rate_kbps']*1024/1e6 if d['valid'] else 'invalid')"; }
+rate_of() { python3 -c "import json,sys; d=json.loads(open(sys.argv[1]).read().splitlines()[-1]); print(d['rate_kbps']*1024/1e6 if d['valid'] else 'invalid')" "$work/out"; }
+# Runs korvane-cli; leaves its output in $work/out and its CPU seconds per GiB in cpu.
+# CPU time varies less than the rate when other work shares the machine.
+run_cli() {
+  /usr/bin/time -f '%U %S' -o "$work/time" "$cli_bin" "$@" >"$work/out"
+  cpu=$(awk -v b="$bytes" '{print ($1 + $2) / (b / 2^30)}' "$work/time")
+}
 
 printf 'Stream of %d bytes, progress reports off and on (250 ms), %d pairs, load %s\n' "$bytes" "$runs" "$(load)"
-printf '%-4s %14s %14s %8s\n' pair 'off MB/s' 'on MB/s' 'on/off'
-ratios=()
+printf '%-4s %14s %14s %8s %14s %14s\n' pair 'off MB/s' 'on MB/s' 'on/off' 'off CPU s/GiB' 'on CPU s/GiB'
+ratios=(); cpu_off=(); cpu_on=()
 for run in $(seq "$runs"); do
   # Alternating which goes first spreads any drift of the machine over both.
-  if (( run % 2 )); then
-    off=$("$cli_bin" --json --port "$server_port" 127.0.0.1 | rate_of)
-    on=$("$cli_bin" --json --interval 0.25 --port "$server_port" 127.0.0.1 | rate_of)
-  else
-    on=$("$cli_bin" --json --interval 0.25 --port "$server_port" 127.0.0.1 | rate_of)
-    off=$("$cli_bin" --json --port "$server_port" 127.0.0.1 | rate_of)
-  fi
+  for which in $( (( run % 2 )) && echo off on || echo on off); do
+    if [[ $which == off ]]; then
+      run_cli --json --port "$server_port" 127.0.0.1; off=$(rate_of); c_off=$cpu
+    else
+      run_cli --json --interval 0.25 --port "$server_port" 127.0.0.1; on=$(rate_of); c_on=$cpu
+    fi
+  done
   ratio=$(python3 -c "print($on / $off)")
-  ratios+=("$ratio")
-  printf '%-4s %14.1f %14.1f %8.3f\n' "$run" "$off" "$on" "$ratio"
+  ratios+=("$ratio"); cpu_off+=("$c_off"); cpu_on+=("$c_on")
+  printf '%-4s %14.1f %14.1f %8.3f %14.3f %14.3f\n' "$run" "$off" "$on" "$ratio" "$c_off" "$c_on"
 done
 python3 -c "
 import statistics
 r=[${ratios[*]/%/,}]
-print(f'mean on/off {statistics.mean(r):.3f}, median {statistics.median(r):.3f} (target >= 0.99), load $(load)')"
+a=[${cpu_off[*]/%/,}]; b=[${cpu_on[*]/%/,}]
+print(f'mean on/off {statistics.mean(r):.3f}, median {statistics.median(r):.3f} (target >= 0.99), load $(load)')
+print(f'median CPU s/GiB: off {statistics.median(a):.3f}, on {statistics.median(b):.3f}')"
 
 # The web file, served by a local nginx.
 web_port=$(free_port)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QLocale>
 #include <QString>
 
 // Timestamps of log and status lines: the locale's short date, a blank and its long time
@@ -8,7 +9,12 @@
 namespace LogTimestamp {
 
 QString format(const QDateTime &when);
+QString format(const QDateTime &when, const QLocale &locale);
 // format(now) + " - " + text
 QString line(const QString &text);
+
+// A time format with its zone field removed, together with the brackets around it and the
+// blanks or commas that set it apart; quoted text is left alone.
+QString withoutTimeZone(const QString &timeFormat);
 
 } // namespace LogTimestamp

@@ -5,6 +5,7 @@
 #include "SystemErrorText.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -69,6 +70,14 @@ void TClientSocket::Open()
         const int err = errno;
         FSocket = -1;
         RaiseSocketError(err, "socket");
+    }
+    // Urgent data stays in line, so it is counted like any other byte and nothing after it
+    // waits at the urgent mark.
+    const int one = 1;
+    if (::setsockopt(FSocket, SOL_SOCKET, SO_OOBINLINE, &one, sizeof one) < 0) {
+        const int err = errno;
+        CloseSocket();
+        RaiseSocketError(err, "setsockopt");
     }
     FState = State::Resolving;
     FUnreadAtClose = -1;
@@ -229,31 +238,69 @@ void TClientSocket::ReadReady()
 {
     if (FState != State::Connected)
         return;
+    dispatchGuarded([&] { ServeReadable(); });
+}
+
+bool TClientSocket::ServeReadable()
+{
+    pollfd p{FSocket, short(POLLIN | POLLRDHUP), 0};
+    if (::poll(&p, 1, 0) < 0)
+        return false;
+    if (p.revents & POLLERR) {
+        int err = 0;
+        socklen_t len = sizeof err;
+        ::getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &err, &len);
+        Fail(TErrorEvent::eeReceive, err ? err : EIO, "recv");
+        return true;
+    }
+    const bool peerClosed = p.revents & (POLLRDHUP | POLLHUP);
+    if (peerClosed) {
+        // The close is reported once everything that came before it has been read, so
+        // the transfer is timed up to its last byte. A reader that takes nothing more
+        // gets the close anyway rather than a notification for ever.
+        const int64_t unread = ReceiveLength();
+        if (unread == 0 || !OnRead || unread == FUnreadAtClose) {
+            PeerClosed();
+            return true;
+        }
+        FUnreadAtClose = unread;
+    }
+    if (!(p.revents & POLLIN) && !peerClosed)
+        return false;
+    const uint64_t generation = FGeneration;
+    const uint64_t readBefore = FBytesRead;
+    if (OnRead)
+        OnRead(*this);
+    if (generation == FGeneration && FBytesRead == readBefore && !peerClosed)
+        PauseReading(); // readable, yet nothing could be read: no notification loop at full speed
+    return true;
+}
+
+void TClientSocket::PauseReading()
+{
+    if (!FReadNotifier || !FReadNotifier->isEnabled())
+        return;
+    FReadNotifier->setEnabled(false);
+    const uint64_t generation = FGeneration;
+    QTimer::singleShot(kReadPauseMs, this, [this, generation] {
+        if (generation == FGeneration && FReadNotifier)
+            FReadNotifier->setEnabled(true);
+    });
+}
+
+void TClientSocket::DeliverPendingClose()
+{
+    if (FState != State::Connected)
+        return;
+    pollfd p{FSocket, short(POLLIN | POLLRDHUP), 0};
+    if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+        return;
+    // Whatever is still buffered is read first, as the notifications would have done.
     dispatchGuarded([&] {
-        pollfd p{FSocket, short(POLLIN | POLLRDHUP), 0};
-        if (::poll(&p, 1, 0) < 0)
-            return;
-        if (p.revents & POLLERR) {
-            int err = 0;
-            socklen_t len = sizeof err;
-            ::getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &err, &len);
-            Fail(TErrorEvent::eeReceive, err ? err : EIO, "recv");
-            return;
-        }
-        const bool peerClosed = p.revents & (POLLRDHUP | POLLHUP);
-        if (peerClosed) {
-            // The close is reported once everything that came before it has been read, so
-            // the transfer is timed up to its last byte. A reader that takes nothing more
-            // gets the close anyway rather than a notification for ever.
-            const int64_t unread = ReceiveLength();
-            if (unread == 0 || !OnRead || unread == FUnreadAtClose) {
-                PeerClosed();
+        for (int round = 0; round < kMaxPendingReads && FState == State::Connected; ++round) {
+            if (!ServeReadable())
                 return;
-            }
-            FUnreadAtClose = unread;
         }
-        if (OnRead)
-            OnRead(*this);
     });
 }
 
@@ -296,8 +343,10 @@ int64_t TClientSocket::ReceiveBuf(void *buffer, int64_t count)
         return 0;
     for (;;) {
         const ssize_t n = ::recv(FSocket, buffer, size_t(count), MSG_DONTWAIT);
-        if (n >= 0)
+        if (n >= 0) {
+            FBytesRead += uint64_t(n);
             return n;
+        }
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)

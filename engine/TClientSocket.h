@@ -45,6 +45,10 @@ public:
 
     bool Connected() const { return FState == State::Connected; }
 
+    // When the peer's close has already arrived but not been served, serves it now: the
+    // buffered bytes through OnRead, then OnDisconnect. Otherwise does nothing.
+    void DeliverPendingClose();
+
     // Bytes readable now without waiting; 0 when not connected.
     int64_t ReceiveLength() const;
     // One receive of up to ReceiveLength() bytes.
@@ -66,6 +70,9 @@ private:
     void LookupDone(uint64_t generation, int code, uint32_t address);
     void WriteReady();
     void ReadReady();
+    // Serves one read notification; false when the socket had nothing to report.
+    bool ServeReadable();
+    void PauseReading();
     void PeerClosed();
     void Fail(TErrorEvent kind, int code, const char *api);
     void CloseSocket();
@@ -77,6 +84,9 @@ private:
     int FSocket = -1;
     uint64_t FGeneration = 0; // changes whenever the socket is closed or reopened
     int64_t FUnreadAtClose = -1; // bytes left unread when the peer's close was last seen
+    uint64_t FBytesRead = 0;
+    static constexpr int kReadPauseMs = 10;
+    static constexpr int kMaxPendingReads = 1000;
     QSocketNotifier *FReadNotifier = nullptr;
     QSocketNotifier *FWriteNotifier = nullptr;
     std::shared_ptr<LookupRelay> FRelay;

@@ -7,6 +7,7 @@
 #include "EKorvnError.h"
 #include "LogTimestamp.h"
 #include "SystemErrorText.h"
+#include "TargetCheck.h"
 
 #include <QDateTime>
 #include <QTimer>
@@ -135,6 +136,12 @@ void TKorvane::DoTest(int TestType, const QString &TestTarget, int Port)
     FValidResult = false;
     FTestDone = false;
     FTestCancelled = false;
+    // Refused before it reaches the log or a lookup.
+    if (const QString problem = TargetCheck::problem(TestTarget); !problem.isEmpty()) {
+        FTarget.clear();
+        FTestDone = true;
+        throw EKorvnError(problem);
+    }
     FTestRunning = true;
     FWebTest = TestType != ttServerStream;
     StopProgress();
@@ -158,6 +165,10 @@ void TKorvane::DoTest(int TestType, const QString &TestTarget, int Port)
 void TKorvane::CancelTest()
 {
     if (!FTestRunning || FTestDone)
+        return;
+    // A stream whose close is already here ended before the cancel: it keeps its result.
+    stSocket->DeliverPendingClose();
+    if (FTestDone)
         return;
     stSocket->Abort();
     stHTTP->Cancel(); // the web fetch notices at its next wait and closes its connection

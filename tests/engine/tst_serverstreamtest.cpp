@@ -1,6 +1,7 @@
 #include "ApplicationExceptionHandler.h"
 #include "StatusText.h"
 #include "DateTimeSerial.h"
+#include "ESocketError.h"
 #include "KorvaneException.h"
 #include "LoopbackStreamServer.h"
 #include "PerformanceCounter.h"
@@ -9,6 +10,7 @@
 #include <QtTest>
 
 #include <poll.h>
+#include <sys/resource.h>
 #include <semaphore>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,6 +30,14 @@ public:
 int openDescriptorCount()
 {
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size());
+}
+
+double threadCpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 int threadCount()
@@ -63,6 +73,12 @@ private slots:
     void cancel();
     void transferOver4GiBCountedExactly();
     void clientDestroyedWhileResolving();
+    void urgentDataCountedInLine_data();
+    void urgentDataCountedInLine();
+    void cancelAfterTheCloseArrivedKeepsTheResult();
+    void targetWithControlCharacterRefused_data();
+    void outOfDescriptorsIsAnError();
+    void targetWithControlCharacterRefused();
 
 private:
     bool waitDone(TKorvane &k, int timeoutMs = 20000);
@@ -529,6 +545,190 @@ void TestServerStreamTest::clientDestroyedWhileResolving()
     QTest::qWait(50);
     QVERIFY(!notified);
     QVERIFY(FErrors.isEmpty());
+}
+
+void TestServerStreamTest::urgentDataCountedInLine_data()
+{
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("after");
+    QTest::addColumn<int>("pauseMs");
+
+    QTest::newRow("mid-stream") << 300000 << 700000 << 0;
+    QTest::newRow("first byte") << 0 << 65536 << 0;
+    QTest::newRow("last byte") << 65536 << 0 << 0;
+    QTest::newRow("pause after it") << 4096 << 4096 << 400;
+    QTest::newRow("pause before the close") << 4096 << 0 << 400;
+}
+
+// An urgent byte is a byte of the stream like any other: nothing after it is lost, and the
+// client does not spin while it waits for more.
+void TestServerStreamTest::urgentDataCountedInLine()
+{
+    QFETCH(int, before);
+    QFETCH(int, after);
+    QFETCH(int, pauseMs);
+
+    LoopbackStreamServer server;
+    server.serveOnce([=](int fd, LoopbackStreamServer &) {
+        LoopbackStreamServer::sendAll(fd, uint64_t(before));
+        ::send(fd, "!", 1, MSG_OOB | MSG_NOSIGNAL);
+        if (pauseMs > 0)
+            QThread::msleep(pauseMs);
+        LoopbackStreamServer::sendAll(fd, uint64_t(after));
+    });
+
+    TKorvane k;
+    const double cpuBefore = threadCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), server.port());
+    QVERIFY(waitDone(k));
+    const double cpu = threadCpuSeconds() - cpuBefore;
+    server.join();
+
+    QVERIFY2(FErrors.isEmpty(), qPrintable(FErrors.join(u'\n')));
+    QCOMPARE(k.BytesTransferred(), qint64(before) + 1 + after);
+    QVERIFY(k.ValidResult());
+    if (pauseMs > 0) {
+        // A spinning wait burns the whole pause; a sleeping one next to nothing.
+        QVERIFY2(cpu < 0.5 * double(wall.elapsed()) / 1000, qPrintable(QString::number(cpu)));
+    }
+}
+
+// The server's close was already there when the test was cancelled: the test had ended in
+// time, so it keeps its result.
+void TestServerStreamTest::cancelAfterTheCloseArrivedKeepsTheResult()
+{
+    std::binary_semaphore closed(0);
+    LoopbackStreamServer server;
+    server.serveOnce([&](int fd, LoopbackStreamServer &) {
+        LoopbackStreamServer::sendAll(fd, 65536);
+        ::shutdown(fd, SHUT_WR);
+        closed.release();
+    });
+
+    TKorvane k;
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), server.port());
+    QVERIFY(QTest::qWaitFor([&] { return k.BytesTransferred() > 0 || k.TestDone(); }));
+    closed.acquire();
+    QThread::msleep(50); // the close reaches the socket, but no event is served
+    k.CancelTest();
+    server.join();
+
+    QVERIFY(k.TestDone());
+    QVERIFY(!k.TestCancelled());
+    QVERIFY(k.ValidResult());
+    QCOMPARE(k.BytesTransferred(), 65536);
+    QCOMPARE(k.AccumulatedTestCount(), 1);
+}
+
+void TestServerStreamTest::targetWithControlCharacterRefused_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("named");
+
+    QTest::newRow("line feed") << QStringLiteral("127.0.0.1\n10 Dec 2026 - Test finished") << "U+000A at position 10";
+    QTest::newRow("carriage return") << QStringLiteral("host\r") << "U+000D at position 5";
+    QTest::newRow("tab") << QStringLiteral("\thost") << "U+0009 at position 1";
+    QTest::newRow("escape") << QStringLiteral("ho\x1b[2Jst") << "U+001B at position 3";
+    QTest::newRow("delete") << QStringLiteral("host\x7f") << "U+007F at position 5";
+    QTest::newRow("next line") << QStringLiteral("host\u0085x") << "U+0085 at position 5";
+    QTest::newRow("line separator") << QStringLiteral("host\u2028x") << "U+2028 at position 5";
+    QTest::newRow("nul") << QString::fromLatin1("host\0x", 6) << "U+0000 at position 5";
+}
+
+// Refused before the lookup and before anything of it reaches the log.
+void TestServerStreamTest::targetWithControlCharacterRefused()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, named);
+
+    TKorvane k;
+    watch(k);
+    k.RestoreAccumulatedResults(2, 50.0);
+    try {
+        k.DoTest(TKorvane::ttServerStream, target, 9);
+        QFAIL("the target was accepted");
+    } catch (const Exception &e) {
+        QVERIFY2(e.Message().startsWith(QStringLiteral("Invalid target: it contains the control character ")),
+                 qPrintable(e.Message()));
+        QVERIFY2(e.Message().contains(named), qPrintable(e.Message()));
+    }
+    QVERIFY(FStatus.isEmpty());
+    QVERIFY(!k.stSocket->Active());
+    QVERIFY(k.TestDone());
+    QVERIFY(!k.ValidResult());
+    QCOMPARE(k.AccumulatedTestCount(), 2);
+
+}
+
+// Fills every free descriptor slot below a lowered limit, and gives them back.
+class DescriptorExhaustion
+{
+public:
+    DescriptorExhaustion()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &FOld);
+        int highest = 0;
+        for (const QString &name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System))
+            highest = std::max(highest, name.toInt());
+        rlimit low = FOld;
+        low.rlim_cur = std::min<rlim_t>(FOld.rlim_cur, rlim_t(highest) + 64);
+        ::setrlimit(RLIMIT_NOFILE, &low);
+        for (int i = 0; i < 100000; ++i) {
+            const int fd = ::dup(0);
+            if (fd < 0)
+                break;
+            FHeld.push_back(fd);
+        }
+    }
+    ~DescriptorExhaustion()
+    {
+        for (int fd : FHeld)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &FOld);
+    }
+
+private:
+    rlimit FOld{};
+    std::vector<int> FHeld;
+};
+
+// With no descriptor left, a test fails with the system's reason; nothing crashes.
+void TestServerStreamTest::outOfDescriptorsIsAnError()
+{
+    TKorvane k;
+    {
+        LoopbackStreamServer server;
+        server.serveOnce([](int fd, LoopbackStreamServer &) { LoopbackStreamServer::sendAll(fd, 4096); });
+        k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), server.port());
+        QVERIFY(waitDone(k));
+    }
+    // The sanitizer's type check needs a free descriptor the first time it meets a type, so
+    // the exception expected below is met once beforehand.
+    QVERIFY(!QString::fromUtf8(ESocketError(QStringLiteral("warm-up")).what()).isEmpty());
+
+    QString startError;
+    {
+        DescriptorExhaustion exhaustion;
+        try {
+            k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), 9);
+        } catch (const Exception &e) {
+            startError = e.Message();
+        }
+    }
+    QVERIFY2(startError.contains(QStringLiteral("Too many open files")) && startError.contains(QStringLiteral("'socket'")),
+             qPrintable(startError));
+    QVERIFY(!k.stSocket->Active());
+    QCOMPARE(k.AccumulatedTestCount(), 1);
+
+    // Once descriptors are free again, the same object tests as before.
+    LoopbackStreamServer server;
+    server.serveOnce([](int fd, LoopbackStreamServer &) { LoopbackStreamServer::sendAll(fd, 4096); });
+    k.DoTest(TKorvane::ttServerStream, QStringLiteral("127.0.0.1"), server.port());
+    QVERIFY(waitDone(k));
+    QCOMPARE(k.BytesTransferred(), 4096);
+    QCOMPARE(k.AccumulatedTestCount(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestServerStreamTest)

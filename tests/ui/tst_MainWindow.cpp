@@ -89,6 +89,8 @@ private slots:
     void invalidTest();
     void serverTextShownHarmlessly();
     void refusedConnection();
+    void targetWithControlCharacterRefused_data();
+    void targetWithControlCharacterRefused();
     void emptyField_data();
     void emptyField();
     void webPrefix_data();
@@ -524,6 +526,41 @@ void tst_MainWindow::refusedConnection()
     for (QWidget* input : std::initializer_list<QWidget*>{w->btnConnect, w->btnGrph, w->cbServerName, w->rbKvSrv,
                                                           w->rbWebSrv})
         QVERIFY(input->isEnabled());
+    QVERIFY(!w->TestRunning());
+}
+
+void tst_MainWindow::targetWithControlCharacterRefused_data()
+{
+    QTest::addColumn<bool>("serverMode");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("line feed, server") << true << QStringLiteral("127.0.0.1\nTest finished")
+                                       << "U+000A at position 10.";
+    QTest::newRow("tab, server") << true << QStringLiteral("127.0.0.1\t") << "U+0009 at position 10.";
+    QTest::newRow("escape, web") << false << QStringLiteral("127.0.0.1/\x1b[2J") << "U+001B at position 18.";
+}
+
+// Refused before any lookup, and nothing of the target reaches the log or the history.
+void tst_MainWindow::targetWithControlCharacterRefused()
+{
+    QFETCH(bool, serverMode);
+    QFETCH(QString, target);
+    QFETCH(QString, error);
+    TfMain* w = OpenWindow();
+    if (serverMode)
+        UseServerMode(LoopbackServer::ClosedPort());
+    else
+        QTest::mouseClick(w->rbWebSrv, Qt::LeftButton);
+    w->cbServerName->setText(target);
+    QTest::mouseClick(w->btnConnect, Qt::LeftButton);
+
+    QCOMPARE(Log(), QStringList(QStringLiteral("ERROR - Invalid target: it contains the control character ") + error));
+    QCOMPARE(w->mmDIsplay->Lines().size(), 1);
+    QCOMPARE(w->grdResults->model()->rowCount(), 0);
+    QCOMPARE(w->Krvn->AccumulatedTestCount(), 0);
+    QVERIFY(w->acServerHistory->Strings().filter(QStringLiteral("127.0.0.1")).isEmpty());
+    QVERIFY(w->btnConnect->isEnabled());
     QVERIFY(!w->TestRunning());
 }
 

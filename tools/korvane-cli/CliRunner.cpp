@@ -10,6 +10,7 @@
 #include "ProgressText.h"
 #include "Uri.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -17,6 +18,7 @@
 #include <QLocale>
 #include <QTimer>
 
+#include <chrono>
 #include <cmath>
 
 CliRunner::CliRunner(const CliOptions &options, FILE *out, FILE *meterTerminal)
@@ -106,13 +108,21 @@ void CliRunner::onApplicationException(const std::exception &e)
 void CliRunner::startTimeout(QTimer &timeout)
 {
     timeout.setSingleShot(true);
+    // A coarse timer may fire 5 % early; the limit is exact and counts from the test's start.
+    timeout.setTimerType(Qt::PreciseTimer);
     FTimedOut = false;
     if (FOptions.timeoutSeconds > 0) {
-        QObject::connect(&timeout, &QTimer::timeout, [this] {
+        const auto limit = std::chrono::nanoseconds(std::llround(FOptions.timeoutSeconds * 1e9));
+        const QDeadlineTimer deadline(limit, Qt::PreciseTimer);
+        QObject::connect(&timeout, &QTimer::timeout, [this, &timeout, deadline] {
+            if (const auto left = deadline.remainingTimeAsDuration(); left.count() > 0) {
+                timeout.start(std::chrono::ceil<std::chrono::milliseconds>(left));
+                return;
+            }
             FTimedOut = true;
             FKorvane.CancelTest();
         });
-        timeout.start(std::chrono::milliseconds(qint64(FOptions.timeoutSeconds * 1000)));
+        timeout.start(std::chrono::ceil<std::chrono::milliseconds>(limit));
     }
 }
 

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <exception>
 #include <unistd.h>
 
 int main(int argc, char **argv)
@@ -26,10 +27,16 @@ int main(int argc, char **argv)
     case CliOptions::ParseResult::Ok:
         break;
     }
-    // Keeps timers (the --timeout cancel) running while a web fetch blocks.
-    TAntiFreeze antiFreeze;
-    // The meter is for a person watching: not in JSON mode, and never into a file or pipe.
-    const bool meter = !options.json && !options.quiet && ::isatty(fileno(stderr));
-    CliRunner runner(options, stdout, meter ? stderr : nullptr);
-    return runner.run();
+    try {
+        // Keeps timers (the --timeout cancel) running while a web fetch blocks.
+        TAntiFreeze antiFreeze;
+        // The meter is for a person watching: not in JSON mode, and never into a file or pipe.
+        const bool meter = !options.json && !options.quiet && ::isatty(fileno(stderr));
+        CliRunner runner(options, stdout, meter ? stderr : nullptr);
+        return runner.run();
+    } catch (const std::exception &e) {
+        // Out of descriptors or memory before any test could start: say so, never abort.
+        std::fprintf(stderr, "korvane-cli: cannot start a test: %s\n", e.what());
+        return 1;
+    }
 }

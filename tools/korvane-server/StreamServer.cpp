@@ -13,13 +13,26 @@
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr size_t kSendChunk = 1 << 20;
-alignas(4096) char gPayload[kSendChunk]; // content is never inspected by the client
+constexpr uint64_t kUnpacedChunk = 1 << 20;
+constexpr uint64_t kMaxSend = 4 << 20;
+// Most bytes one connection sends before the others (and signals) get their turn.
+constexpr uint64_t kMaxPerTurn = 8 << 20;
+// A paced connection sends a block every 5 ms, or at least 64 KiB at a time when that is no
+// more than 50 ms' worth: large sends, and a stream that is even at the scale anyone
+// measures it. Each block is paid for by the interval after it, so the size does not bend
+// the rate a client measures from its first byte to the close.
+constexpr uint64_t kBlocksPerSecond = 200;
+constexpr uint64_t kMinBlock = 64 << 10;
+constexpr uint64_t kMaxBlocksPerSecond = 20;
+constexpr int kMaxAcceptsPerTurn = 64;
+constexpr int64_t kAcceptPauseNs = 100000000;
+alignas(4096) char gPayload[kMaxSend]; // content is never inspected by the client
 
 int64_t nowNs()
 {
@@ -41,27 +54,54 @@ std::string describePeer(const sockaddr_storage &addr)
 
 StreamServer::StreamServer(const ServerOptions &options)
     : FOptions(options)
+    , FPaced(options.rate > 0)
 {
+    if (FPaced) {
+        const uint64_t block = std::max(options.rate / kBlocksPerSecond, std::min(kMinBlock, options.rate / kMaxBlocksPerSecond));
+        FBlock = std::clamp<uint64_t>(block, 1, kMaxSend);
+        // Up to a second's worth is caught up after a stall (the server starved of CPU, or a
+        // client that stopped reading for a moment); beyond that the time is lost.
+        FCapacity = std::max(FBlock * 4, options.rate);
+    }
+    if (options.seconds > 0)
+        FDurationNs = int64_t(std::llround(options.seconds * 1e9));
 }
 
 StreamServer::~StreamServer()
 {
     for (auto &[fd, c] : FConnections)
         ::close(fd);
-    for (int fd : {FListen, FEpoll, FSignals})
+    for (int fd : {FListen, FEpoll, FSignals, FTimer})
         if (fd >= 0)
             ::close(fd);
 }
 
+bool StreamServer::watch(int fd, uint32_t events)
+{
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.fd = fd;
+    return epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &ev) == 0;
+}
+
 bool StreamServer::setUp()
 {
+    std::signal(SIGPIPE, SIG_IGN);
     sigset_t mask;
     sigemptyset(&mask);
     sigaddset(&mask, SIGINT);
     sigaddset(&mask, SIGTERM);
-    sigprocmask(SIG_BLOCK, &mask, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
     FSignals = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (FSignals < 0 || sigprocmask(SIG_BLOCK, &mask, nullptr) != 0) {
+        std::fprintf(stderr, "korvane-server: cannot watch for SIGINT and SIGTERM: %s\n", strerror(errno));
+        return false;
+    }
+    FEpoll = epoll_create1(EPOLL_CLOEXEC);
+    FTimer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (FEpoll < 0 || FTimer < 0 || !watch(FSignals, EPOLLIN) || !watch(FTimer, EPOLLIN)) {
+        std::fprintf(stderr, "korvane-server: cannot create its event queue: %s\n", strerror(errno));
+        return false;
+    }
 
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -70,7 +110,8 @@ bool StreamServer::setUp()
     addrinfo *ai = nullptr;
     const std::string port = std::to_string(FOptions.port);
     if (int rc = getaddrinfo(FOptions.listenAddress.c_str(), port.c_str(), &hints, &ai); rc != 0) {
-        std::fprintf(stderr, "korvane-server: bad listen address %s: %s\n", FOptions.listenAddress.c_str(), gai_strerror(rc));
+        std::fprintf(stderr, "korvane-server: cannot use the listen address %s: %s\n", FOptions.listenAddress.c_str(),
+                     rc == EAI_SYSTEM ? strerror(errno) : gai_strerror(rc));
         return false;
     }
     FListen = ::socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -83,27 +124,22 @@ bool StreamServer::setUp()
         return false;
     }
     freeaddrinfo(ai);
+    if (!watch(FListen, EPOLLIN)) {
+        std::fprintf(stderr, "korvane-server: cannot watch the listening socket: %s\n", strerror(errno));
+        return false;
+    }
+    FCounters.startTimeSeconds = double(std::time(nullptr));
+    if (FOptions.metricsPort >= 0) {
+        FMetrics = std::make_unique<MetricsEndpoint>(FOptions.metricsAddress, uint16_t(FOptions.metricsPort),
+                                                     [this] { return counters(); });
+        if (!FMetrics->open(FEpoll))
+            return false;
+    }
 
     sockaddr_storage bound{};
     socklen_t len = sizeof bound;
     getsockname(FListen, reinterpret_cast<sockaddr *>(&bound), &len);
     std::fprintf(stderr, "korvane-server: listening on %s\n", describePeer(bound).c_str());
-
-    FEpoll = epoll_create1(EPOLL_CLOEXEC);
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.fd = FListen;
-    epoll_ctl(FEpoll, EPOLL_CTL_ADD, FListen, &ev);
-    ev.data.fd = FSignals;
-    epoll_ctl(FEpoll, EPOLL_CTL_ADD, FSignals, &ev);
-    if (FSignals < 0 || FEpoll < 0)
-        return false;
-    FCounters.startTimeSeconds = double(std::time(nullptr));
-    if (FOptions.metricsPort >= 0) {
-        FMetrics = std::make_unique<MetricsEndpoint>(FOptions.metricsAddress, uint16_t(FOptions.metricsPort),
-                                                     [this] { return counters(); });
-        return FMetrics->open(FEpoll);
-    }
     return true;
 }
 
@@ -113,25 +149,36 @@ int StreamServer::run()
         return 1;
     std::vector<epoll_event> events(256);
     for (;;) {
-        const int n = epoll_wait(FEpoll, events.data(), int(events.size()), nextTimeoutMs(nowNs()));
-        if (n < 0 && errno != EINTR) {
-            std::perror("korvane-server: epoll_wait");
+        if (!armTimer())
+            return 1;
+        const int n = epoll_wait(FEpoll, events.data(), int(events.size()), -1);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            std::fprintf(stderr, "korvane-server: waiting for events failed: %s\n", strerror(errno));
+            stopAll();
             return 1;
         }
+        // A signal is served before any sending, however busy the connections are.
         for (int i = 0; i < n; ++i) {
-            const int fd = events[i].data.fd;
-            if (fd == FSignals) {
-                // Connections cut short still get their line, so no transfer goes unreported.
-                std::vector<int> open;
-                for (const auto &[connection, c] : FConnections)
-                    open.push_back(connection);
-                for (int connection : open)
-                    finish(connection, "server stopped");
+            if (events[i].data.fd == FSignals) {
+                stopAll();
                 std::fprintf(stderr, "korvane-server: stopped\n");
                 return 0;
             }
+        }
+        int64_t now = nowNs();
+        bool acceptPending = false;
+        for (int i = 0; i < n; ++i) {
+            const int fd = events[i].data.fd;
+            if (fd == FTimer) {
+                uint64_t expirations = 0;
+                [[maybe_unused]] const ssize_t got = ::read(FTimer, &expirations, sizeof expirations);
+                FArmedNs = -1;
+                continue;
+            }
             if (fd == FListen) {
-                acceptClients();
+                acceptPending = true;
                 continue;
             }
             if (FMetrics && FMetrics->owns(fd)) {
@@ -145,39 +192,61 @@ int StreamServer::run()
                 finish(fd, "connection lost");
                 continue;
             }
-            pump(it->second, nowNs());
+            serve(it->second, now);
+            now = nowNs();
         }
-        runDueConnections(nowNs());
+        // After the batch, so no event left in it can meet a new connection on a reused descriptor.
+        if (acceptPending)
+            acceptClients(nowNs());
+        runDue(nowNs());
     }
 }
 
-void StreamServer::acceptClients()
+void StreamServer::acceptClients(int64_t now)
 {
-    for (;;) {
+    for (int i = 0; i < kMaxAcceptsPerTurn; ++i) {
         sockaddr_storage peer{};
         socklen_t len = sizeof peer;
         const int fd = accept4(FListen, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO)
+                continue;
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 // Out of descriptors: stop accepting for a moment instead of spinning on the backlog.
-                std::fprintf(stderr, "korvane-server: accept: %s\n", strerror(errno));
+                std::fprintf(stderr, "korvane-server: cannot accept a connection: %s\n", strerror(errno));
                 ++FCounters.errorsTotal;
                 epoll_ctl(FEpoll, EPOLL_CTL_DEL, FListen, nullptr);
-                FAcceptPausedUntil = nowNs() + 100000000;
+                FAcceptPausedUntil = now + kAcceptPauseNs;
+                FWakeups.emplace(FAcceptPausedUntil, FListen);
             }
             return;
         }
-        ++FCounters.connectionsTotal;
         Connection c;
         c.fd = fd;
         c.peer = describePeer(peer);
-        c.startNs = nowNs();
-        epoll_event ev{};
-        ev.events = EPOLLOUT;
-        ev.data.fd = fd;
-        epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &ev);
-        auto &stored = FConnections[fd] = c;
-        pump(stored, c.startNs);
+        c.startNs = now;
+        if (FDurationNs > 0) {
+            c.endNs = c.startNs + FDurationNs;
+            // Paced, a timed stream holds what its time earns; its first block is an advance
+            // on the first interval, so none is sent ahead for an interval after its end.
+            c.budget = FPaced ? TokenBucket::bytesEarned(FDurationNs, FOptions.rate) : UINT64_MAX;
+        } else {
+            c.budget = FOptions.bytes;
+            if (FPaced)
+                c.endNs = c.startNs + TokenBucket::durationNs(FOptions.bytes, FOptions.rate);
+        }
+        if (FPaced)
+            c.bucket = TokenBucket(FOptions.rate, FBlock, FCapacity, c.startNs);
+        // Unpaced streams send whenever the client can take more; paced ones when their time comes.
+        c.wantWrite = !FPaced;
+        if (!watch(fd, c.wantWrite ? uint32_t(EPOLLOUT) : 0u)) {
+            std::fprintf(stderr, "%s: cannot watch the connection: %s\n", c.peer.c_str(), strerror(errno));
+            ::close(fd);
+            continue;
+        }
+        ++FCounters.connectionsTotal;
+        auto &stored = FConnections[fd] = std::move(c);
+        serve(stored, now);
     }
 }
 
@@ -192,91 +261,144 @@ void StreamServer::setWriteInterest(Connection &c, bool on)
     c.wantWrite = on;
 }
 
-void StreamServer::pump(Connection &c, int64_t now)
+void StreamServer::schedule(Connection &c, int64_t wakeNs)
 {
-    const bool timed = FOptions.seconds > 0;
-    const int64_t durationNs = timed ? int64_t(std::llround(FOptions.seconds * 1e9)) : 0;
+    if (c.wakeNs == wakeNs)
+        return;
+    if (c.wakeNs > 0)
+        FWakeups.erase({c.wakeNs, c.fd});
+    c.wakeNs = wakeNs;
+    if (wakeNs > 0)
+        FWakeups.emplace(wakeNs, c.fd);
+}
+
+void StreamServer::serve(Connection &c, int64_t now)
+{
+    const bool timed = FDurationNs > 0;
+    uint64_t sentThisTurn = 0;
     for (;;) {
-        if (timed ? now - c.startNs >= durationNs : c.sent >= FOptions.bytes) {
+        const bool allSent = c.sent >= c.budget;
+        if (c.endNs > 0 ? now >= c.endNs && (timed || allSent) : allSent) {
+            if (timed && FPaced)
+                sendEarnedCredit(c);
             finish(c.fd);
             return;
         }
-        uint64_t allowed = timed ? UINT64_MAX : FOptions.bytes - c.sent;
-        if (FOptions.rate > 0) {
-            // Pacing by what the elapsed time allows, so short delays are caught up later.
-            const long double due = (long double)(now - c.startNs) * FOptions.rate / 1e9L;
-            const uint64_t budget = due > c.sent ? uint64_t(due - c.sent) : 0;
-            allowed = std::min(allowed, budget);
-            if (allowed == 0) {
-                const uint64_t step = std::max<uint64_t>(1, FOptions.rate / 1000);
-                c.dueNs = c.startNs + int64_t((long double)(c.sent + step) * 1e9L / FOptions.rate);
-                if (timed)
-                    c.dueNs = std::min(c.dueNs, c.startNs + durationNs);
+        if (allSent) {
+            // A paced stream closes when its last block's time is over, so it lasts as long
+            // as its bytes take at the rate.
+            setWriteInterest(c, false);
+            schedule(c, c.endNs);
+            return;
+        }
+        const uint64_t remaining = c.budget - c.sent;
+        uint64_t chunk = std::min(remaining, kUnpacedChunk);
+        if (FPaced) {
+            const uint64_t wanted = std::min(remaining, FBlock);
+            const uint64_t available = c.bucket.available(now);
+            if (available < wanted) {
                 setWriteInterest(c, false);
+                const int64_t due = c.bucket.dueNs(wanted, now);
+                schedule(c, timed ? std::min(due, c.endNs) : due);
                 return;
             }
+            chunk = std::min({available, remaining, kMaxSend});
         }
-        const size_t chunk = size_t(std::min<uint64_t>(allowed, kSendChunk));
-        const ssize_t n = ::send(c.fd, gPayload, chunk, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = ::send(c.fd, gPayload, size_t(chunk), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 setWriteInterest(c, true);
                 // A timed stream still ends on time while the client stalls, paced or not.
-                c.dueNs = timed ? c.startNs + durationNs : 0;
+                schedule(c, timed ? c.endNs : 0);
                 return;
             }
             finish(c.fd, strerror(errno));
             return;
         }
         c.sent += uint64_t(n);
-        if (timed || FOptions.rate > 0)
-            now = nowNs();
-    }
-}
-
-int StreamServer::nextTimeoutMs(int64_t now) const
-{
-    int64_t next = -1;
-    if (FAcceptPausedUntil > 0)
-        next = FAcceptPausedUntil;
-    for (const auto &[fd, c] : FConnections)
-        if (c.dueNs > 0 && (next < 0 || c.dueNs < next))
-            next = c.dueNs;
-    if (next < 0)
-        return -1;
-    const int64_t waitNs = next - now;
-    return waitNs <= 0 ? 0 : int((waitNs + 999999) / 1000000);
-}
-
-void StreamServer::runDueConnections(int64_t now)
-{
-    if (FAcceptPausedUntil > 0 && now >= FAcceptPausedUntil) {
-        FAcceptPausedUntil = 0;
-        epoll_event ev{};
-        ev.events = EPOLLIN;
-        ev.data.fd = FListen;
-        epoll_ctl(FEpoll, EPOLL_CTL_ADD, FListen, &ev);
-    }
-    std::vector<int> due;
-    for (const auto &[fd, c] : FConnections)
-        if (c.dueNs > 0 && c.dueNs <= now)
-            due.push_back(fd);
-    for (int fd : due) {
-        auto it = FConnections.find(fd);
-        if (it != FConnections.end()) {
-            it->second.dueNs = 0;
-            pump(it->second, now);
+        if (FPaced)
+            c.bucket.take(uint64_t(n));
+        sentThisTurn += uint64_t(n);
+        if (sentThisTurn >= kMaxPerTurn) {
+            // The others' turn; an unpaced connection is back as soon as it can take more.
+            if (FPaced)
+                schedule(c, now);
+            return;
         }
+        now = nowNs();
     }
+}
+
+void StreamServer::sendEarnedCredit(Connection &c)
+{
+    // A timed stream whose end is served late still carries what the time until its close
+    // has earned, so the client, which times it up to the close, sees the pace.
+    const uint64_t earned = TokenBucket::bytesEarned(nowNs() - c.startNs, FOptions.rate);
+    if (earned <= c.sent)
+        return;
+    const ssize_t n = ::send(c.fd, gPayload, size_t(std::min(earned - c.sent, kMaxSend)), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+        c.sent += uint64_t(n);
+    }
+}
+
+void StreamServer::runDue(int64_t now)
+{
+    std::vector<int> due;
+    while (!FWakeups.empty() && FWakeups.begin()->first <= now) {
+        due.push_back(FWakeups.begin()->second);
+        FWakeups.erase(FWakeups.begin());
+    }
+    for (int fd : due) {
+        if (fd == FListen) {
+            FAcceptPausedUntil = 0;
+            watch(FListen, EPOLLIN);
+            continue;
+        }
+        auto it = FConnections.find(fd);
+        if (it == FConnections.end())
+            continue;
+        it->second.wakeNs = 0;
+        serve(it->second, now);
+    }
+}
+
+bool StreamServer::armTimer()
+{
+    const int64_t next = FWakeups.empty() ? 0 : FWakeups.begin()->first;
+    if (next == FArmedNs)
+        return true;
+    itimerspec spec{};
+    if (next > 0) {
+        spec.it_value.tv_sec = time_t(next / 1000000000);
+        spec.it_value.tv_nsec = long(next % 1000000000);
+    }
+    if (timerfd_settime(FTimer, TFD_TIMER_ABSTIME, &spec, nullptr) != 0) {
+        std::fprintf(stderr, "korvane-server: cannot set its timer: %s\n", strerror(errno));
+        stopAll();
+        return false;
+    }
+    FArmedNs = next;
+    return true;
+}
+
+void StreamServer::stopAll()
+{
+    // Connections cut short still get their line, so no transfer goes unreported.
+    std::vector<int> open;
+    for (const auto &[fd, c] : FConnections)
+        open.push_back(fd);
+    for (int fd : open)
+        finish(fd, "server stopped");
 }
 
 ServerCounters StreamServer::counters() const
 {
     ServerCounters now = FCounters;
     now.activeConnections = FConnections.size();
-    now.pacedConnections = FOptions.rate > 0 ? FConnections.size() : 0;
+    now.pacedConnections = FPaced ? FConnections.size() : 0;
     for (const auto &[fd, c] : FConnections)
         now.bytesSentTotal += c.sent;
     return now;
@@ -287,7 +409,7 @@ void StreamServer::finish(int fd, const char *error)
     auto it = FConnections.find(fd);
     if (it == FConnections.end())
         return;
-    const Connection &c = it->second;
+    Connection &c = it->second;
     const double seconds = double(nowNs() - c.startNs) / 1e9;
     const double rate = seconds > 0 ? double(c.sent) / seconds / 1e6 : 0.0;
     std::fprintf(stderr, "%s: %llu bytes in %.3f s, %.2f MB/s%s%s\n", c.peer.c_str(),
@@ -295,6 +417,7 @@ void StreamServer::finish(int fd, const char *error)
     FCounters.bytesSentTotal += c.sent;
     if (error)
         ++FCounters.errorsTotal;
+    schedule(c, 0);
     epoll_ctl(FEpoll, EPOLL_CTL_DEL, fd, nullptr);
     // Anything the client sent is discarded first: unread data would turn the close into a reset
     // and could destroy bytes the client has not read yet.

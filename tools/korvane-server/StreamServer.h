@@ -1,22 +1,32 @@
 #pragma once
 
 #include "MetricsEndpoint.h"
+#include "ServerCounters.h"
 #include "ServerOptions.h"
+#include "TokenBucket.h"
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 // Event-driven stream server: every accepted client gets the configured amount (or duration)
 // of bytes, optionally paced, and is then closed. Nothing is ever read from a client.
+// One thread and one epoll queue serve all connections together: unpaced ones whenever they
+// can take more, paced ones in blocks at the times their token buckets allow, sleeping on a
+// timer in between; signals arrive on the same queue.
 class StreamServer
 {
 public:
     explicit StreamServer(const ServerOptions &options);
     ~StreamServer();
+    StreamServer(const StreamServer &) = delete;
+    StreamServer &operator=(const StreamServer &) = delete;
 
-    // Serves until SIGINT or SIGTERM. Returns the process exit code.
+    // Serves until SIGINT or SIGTERM (0). When the server cannot start, says why on
+    // standard error and returns 1.
     int run();
 
 private:
@@ -25,26 +35,40 @@ private:
         int fd = -1;
         std::string peer;
         uint64_t sent = 0;
+        uint64_t budget = 0;     // bytes of the whole stream (timed unpaced: no limit)
         int64_t startNs = 0;
-        int64_t dueNs = 0;     // paced: when the next send is due (0 = waiting for writability)
-        bool wantWrite = true; // registered for EPOLLOUT
+        int64_t endNs = 0;       // timed or paced: when the stream ends (0 = when all is sent)
+        int64_t wakeNs = 0;      // scheduled on the timer (0 = not)
+        bool wantWrite = false;  // registered for EPOLLOUT
+        TokenBucket bucket;      // paced only
     };
 
     bool setUp();
-    void acceptClients();
-    void pump(Connection &c, int64_t nowNs);
+    bool watch(int fd, uint32_t events);
+    void acceptClients(int64_t now);
+    void serve(Connection &c, int64_t now);
+    void sendEarnedCredit(Connection &c);
     void finish(int fd, const char *error = nullptr);
     void setWriteInterest(Connection &c, bool on);
-    int nextTimeoutMs(int64_t nowNs) const;
-    void runDueConnections(int64_t nowNs);
+    void schedule(Connection &c, int64_t wakeNs);
+    void runDue(int64_t now);
+    bool armTimer();
+    void stopAll();
     ServerCounters counters() const;
 
     ServerOptions FOptions;
+    bool FPaced = false;
+    uint64_t FBlock = 0;    // paced: bytes per send
+    uint64_t FCapacity = 0; // paced: most credit a connection can gather
+    int64_t FDurationNs = 0;
     int FListen = -1;
     int FEpoll = -1;
     int FSignals = -1;
+    int FTimer = -1;
+    int64_t FArmedNs = -1;
     int64_t FAcceptPausedUntil = 0;
     std::unordered_map<int, Connection> FConnections;
+    std::set<std::pair<int64_t, int>> FWakeups; // (time, connection)
     // Served on its own port in the same loop, only with --metrics.
     std::unique_ptr<MetricsEndpoint> FMetrics;
     ServerCounters FCounters; // finished connections; counters() adds the open ones

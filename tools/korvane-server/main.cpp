@@ -3,6 +3,8 @@
 #include "StreamServer.h"
 
 #include <cstdio>
+#include <exception>
+#include <new>
 
 int main(int argc, char **argv)
 {
@@ -21,6 +23,13 @@ int main(int argc, char **argv)
         std::printf("korvane-server (Korvane Client) %s\n", KORVANE_VERSION_STRING);
         return 0;
     }
-    StreamServer server(options);
-    return server.run();
+    try {
+        StreamServer server(options);
+        return server.run();
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "korvane-server: out of memory\n");
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "korvane-server: %s\n", e.what());
+    }
+    return 1;
 }
