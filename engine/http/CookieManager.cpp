@@ -63,7 +63,8 @@ bool DomainSelects(const QString &host, const QString &domain)
     const QString bare = WithoutLeadingDot(domain);
     if (bare.isEmpty())
         return false;
-    return Equal(host, bare) || EndsWith(host, u'.' + bare);
+    // An address is no name below a domain, even when its text ends like one.
+    return Equal(host, bare) || (!IsIPAddress(host) && EndsWith(host, u'.' + bare));
 }
 
 bool HasControlCharacters(const QString &text)

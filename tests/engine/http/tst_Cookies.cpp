@@ -202,6 +202,8 @@ void TestCookies::sending_data()
     QTest::newRow("path prefix") << "http://h.example/" << "a=1; path=/App" << "http://h.example/app/x" << true;
     QTest::newRow("path outside") << "http://h.example/" << "a=1; path=/app" << "http://h.example/other/" << false;
     QTest::newRow("path with document only") << "http://h.example/" << "a=1; path=/app" << "http://h.example/app" << false;
+    // A name that ends like an address sets a domain that must not reach the address itself.
+    QTest::newRow("numeric domain to an address") << "http://a.0.0.1/" << "a=1; domain=0.0.1" << "http://10.0.0.1/" << false;
 }
 
 void TestCookies::sending()
