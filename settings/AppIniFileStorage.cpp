@@ -1,6 +1,8 @@
 #include "AppIniFileStorage.h"
 
 #include "ExtendedFloat.h"
+#include "FileLock.h"
+#include "SafeFileWrite.h"
 #include "StoragePath.h"
 
 #include <QDir>
@@ -8,7 +10,6 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 namespace {
 
@@ -97,8 +98,18 @@ void TAppIniFileStorage::Reload()
     FDocument.Clear();
     FReadFailed = false;
     FLoaded = true;
-    if (FFileName.isEmpty() || !QFileInfo::exists(FFileName))
+    FStamp = TFileStamp();
+    if (FFileName.isEmpty())
         return;
+    {
+        // Temporaries of a write that was killed; under the lock no write is running.
+        TFileLock lock(FFileName, 500);
+        if (lock.Locked())
+            TSafeFileWrite::RemoveLeftovers(FFileName);
+    }
+    if (!QFileInfo::exists(FFileName))
+        return;
+    FStamp = TFileStamp::Of(FFileName);
     QFile file(FFileName);
     if (!file.open(QIODevice::ReadOnly)) {
         FReadFailed = true;
@@ -111,25 +122,43 @@ void TAppIniFileStorage::Reload()
     }
 }
 
-void TAppIniFileStorage::Flush()
+QString TAppIniFileStorage::Flush()
 {
     if (FFileName.isEmpty() || FReadFailed)
-        return;
+        return QString();
     const QFileInfo info(FFileName);
     if (info.exists()) {
         // Root may write anything, so the owner's write bit is what marks a file read-only.
         const bool readOnly = !(info.permissions() & QFileDevice::WriteOwner) || !info.isWritable();
         if (readOnly)
-            return;
+            return QString();
     }
+    const auto failed = [this](const QString& reason) {
+        return QStringLiteral("Cannot save settings file %1: %2").arg(FFileName, reason);
+    };
     if (!QDir().mkpath(info.absolutePath()))
-        return;
-    // Whole file to a temporary, then renamed over the old one: never half a file.
-    QSaveFile file(FFileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(FDocument.SaveToBytes());
-    file.commit();
+        return failed(QStringLiteral("its folder cannot be created"));
+
+    TFileLock lock(FFileName);
+    if (!lock.Locked())
+        return failed(lock.Error());
+    // Another copy (from another path) may have saved meanwhile: what it wrote and this
+    // document never had stays.
+    const TFileStamp onDisk = TFileStamp::Of(FFileName);
+    if (onDisk.Exists && onDisk != FStamp) {
+        QFile file(FFileName);
+        if (file.open(QIODevice::ReadOnly)) {
+            TIniDocument theirs;
+            theirs.LoadFromBytes(file.readAll());
+            if (file.error() == QFileDevice::NoError)
+                FDocument.AdoptMissingSections(theirs);
+        }
+    }
+    const QString reason = TSafeFileWrite::Write(FFileName, FDocument.SaveToBytes());
+    if (!reason.isEmpty())
+        return failed(reason);
+    FStamp = TFileStamp::Of(FFileName);
+    return QString();
 }
 
 bool TAppIniFileStorage::Resolve(const QString& path, QString& section, QString& key) const
@@ -304,12 +333,10 @@ void TAppIniFileStorage::WriteStringList(const QString& path, const QStringList&
     for (int i = 0; i < newCount; ++i)
         WriteString(Child(list, ItemName(i)), value[i]);
     if (newCount < oldCount) {
-        for (const QString& line : FDocument.SectionLines(list)) {
-            const QString key = line.section(QLatin1Char('='), 0, 0);
+        FDocument.DeleteKeys(list, [&](const QString& key) {
             const int n = ItemNumber(key);
-            if (n >= newCount && n < oldCount)
-                FDocument.DeleteKey(list, key);
-        }
+            return n >= newCount && n < oldCount;
+        });
     }
     WriteInteger(Child(list, CountKey), newCount);
 }
@@ -349,14 +376,14 @@ void TAppIniFileStorage::WriteCollection(const QString& path, const TCollectionV
             WritePublished(Child(itemPath, property.Name), property);
     }
     if (newCount < oldCount) {
+        // An item's section and every section below it go.
         const QString below = collection + QLatin1Char('\\');
-        for (const QString& section : FDocument.SectionNames()) {
+        FDocument.EraseSections([&](const QString& section) {
             if (!section.startsWith(below, Qt::CaseInsensitive))
-                continue;
-            const int n = ItemNumber(section.mid(below.size()));
-            if (n >= newCount && n < oldCount)
-                FDocument.EraseSection(section);
-        }
+                return false;
+            const int n = ItemNumber(section.mid(below.size()).section(QLatin1Char('\\'), 0, 0));
+            return n >= newCount && n < oldCount;
+        });
     }
     WriteInteger(Child(collection, CountKey), newCount);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CollectionValue.h"
+#include "FileStamp.h"
 #include "IniDocument.h"
 
 #include <QObject>
@@ -28,9 +29,13 @@ public:
     // Reloads only when the document was never loaded.
     void ReloadIfNeeded();
     void Reload();
-    // Writes the whole document through a temporary file and a rename. Does nothing
-    // without a file name or when the file is read-only; write errors are ignored.
-    void Flush();
+    // Writes the whole document through a temporary file and a rename, under the file's
+    // lock. Sections another copy of the program wrote to the file since it was read
+    // here are kept (the last writer wins for the rest). Does nothing without a file
+    // name or when the file is read-only. Returns empty, or why the file could not be
+    // written ("Cannot save settings file ...: No space left on device"); the old file
+    // is then whole.
+    QString Flush();
 
     TIniDocument& Document() { return FDocument; }
     const TIniDocument& Document() const { return FDocument; }
@@ -86,4 +91,5 @@ private:
     QString FFileName;
     bool FLoaded = false;
     bool FReadFailed = false;   // an existing file we could not read is never overwritten
+    TFileStamp FStamp;          // the file as last read or written here
 };

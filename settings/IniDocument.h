@@ -1,23 +1,27 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
-// How the file's bytes were encoded; kept so a flush writes them back the same way.
+// The file's byte-order mark, kept so a flush writes the file back the same way.
 enum class TIniEncoding {
-    SystemCodePage,   // UTF-8 without a byte-order mark
-    Utf8Bom,
+    SystemCodePage,   // no mark: each line UTF-8, or Latin-1 when its bytes are not UTF-8
+    Utf8Bom,          // the same line rule after a UTF-8 mark
     Utf16LE,
     Utf16BE,
-    Latin1,           // a file without a mark that is not valid UTF-8: bytes kept as they are
 };
 
 // The INI text in memory: ordered sections of ordered lines. Section names and keys are
 // compared without regard to case; lines the program never writes are kept as they are.
+// Sections and keys are indexed, so files of a hundred thousand lines load, read and
+// save in linear time.
 class TIniDocument
 {
 public:
@@ -27,6 +31,8 @@ public:
     // comments, empty lines and lines before the first section dropped).
     void LoadFromBytes(const QByteArray& bytes);
     // Sections in order, each followed by an empty line, CR LF line ends, in Encoding().
+    // Without a UTF-16 mark a line read as Latin-1 is written back as the same bytes;
+    // every other line is written as UTF-8, so a value always reads back as it was.
     QByteArray SaveToBytes() const;
 
     TIniEncoding Encoding() const { return FEncoding; }
@@ -44,18 +50,40 @@ public:
     // appended to the document when missing).
     void SetValue(const QString& section, const QString& key, const QString& value);
     void DeleteKey(const QString& section, const QString& key);
+    // Deletes, in one pass, every key of the section for which the predicate holds.
+    void DeleteKeys(const QString& section, const std::function<bool(const QString& key)>& which);
     // Removes the section and every section below it.
     void EraseSection(const QString& section);
+    // Removes, in one pass, every section whose name satisfies the predicate.
+    void EraseSections(const std::function<bool(const QString& name)>& which);
+
+    // Appends a copy of each section of the other document (lines and their encodings)
+    // that this one has neither nor erased since it was loaded.
+    void AdoptMissingSections(const TIniDocument& other);
 
 private:
+    struct TLine {
+        QString Text;
+        QString FoldedKey;     // the key in folded case; empty for a line without "="
+        bool Latin1 = false;   // read from bytes that were not UTF-8
+    };
     struct TSection {
         QString Name;
-        QStringList Lines;
+        bool NameLatin1 = false;
+        QList<TLine> Lines;
+        // Folded key -> first line with that key; rebuilt after deletions.
+        mutable QHash<QString, qsizetype> KeyIndex;
+        mutable bool KeyIndexStale = false;
     };
 
-    int SectionIndex(const QString& section) const;
-    static int LineIndex(const TSection& section, const QString& key);
+    static TLine MakeLine(const QString& text, bool latin1);
+    qsizetype SectionIndex(const QString& section) const;
+    static qsizetype LineIndex(const TSection& section, const QString& key);
+    void AppendSection(const QString& name, bool nameLatin1);
+    void RebuildSectionIndex();
 
     QList<TSection> FSections;
+    QHash<QString, qsizetype> FSectionIndex;   // folded name -> first section of that name
+    QSet<QString> FErased;                     // folded names of sections erased since loading
     TIniEncoding FEncoding = TIniEncoding::SystemCodePage;
 };

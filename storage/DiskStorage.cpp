@@ -5,7 +5,12 @@
 #include "StorageError.h"
 #include "XLabelText.h"
 
+#include "FileLock.h"
+#include "SafeFileWrite.h"
+
 #include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 
 #include <exception>
 
@@ -31,7 +36,14 @@ TdmDiskStorage::TdmDiskStorage(const QString &DataPath, TErrorHandler onError)
     FModel->setObjectName(QStringLiteral("dsKorvaneResults"));
     connect(FTable, &TResultsTable::BeforeScroll, this, &TdmDiskStorage::cdsKorvaneResultsBeforeScroll);
     connect(FTable, &TResultsTable::AfterPost, this, &TdmDiskStorage::cdsKorvaneResultsAfterPost);
+    connect(FTable, &TResultsTable::Notice, this, &TdmDiskStorage::ReportError);
     DataModuleCreate();
+    // Another copy of the program (started from another path) may post to the same file;
+    // its rows show up here as soon as it has written them.
+    FWatcher = new QFileSystemWatcher(this);
+    if (QFileInfo(FStoragePath).isDir())
+        FWatcher->addPath(FStoragePath);
+    connect(FWatcher, &QFileSystemWatcher::directoryChanged, this, &TdmDiskStorage::FileMayHaveChanged);
 }
 
 TdmDiskStorage::~TdmDiskStorage()
@@ -54,12 +66,18 @@ void TdmDiskStorage::DataModuleCreate()
 {
     FMaxResult = 1.0;
     FTable->SetFileName(fileName());
+    {
+        TFileLock lock(fileName());
+        if (lock.Locked())
+            TSafeFileWrite::RemoveLeftovers(fileName());
+    }
     try {
         if (!QFile::exists(FTable->FileName()))
             FTable->CreateDataSet();
         FTable->Open();
     } catch (const std::exception &e) {
-        // A damaged file stays closed and untouched until DeleteAll replaces it.
+        // Only a file that can be neither read nor moved aside leaves the table closed;
+        // DeleteAll replaces it.
         ReportError(QString::fromUtf8(e.what()));
     }
 }
@@ -69,7 +87,8 @@ void TdmDiskStorage::DataModuleDestroy()
     try {
         FTable->Close();
     } catch (const std::exception &e) {
-        ReportError(QString::fromUtf8(e.what()));
+        FLastWriteError.clear();   // the last chance: always said
+        ReportWriteError(QString::fromUtf8(e.what()));
     }
 }
 
@@ -77,8 +96,17 @@ void TdmDiskStorage::DeleteAll()
 {
     // The rows are thrown away, so they are not written before the file goes.
     // A file that cannot be removed is overwritten by the next write.
-    QFile::remove(FTable->FileName());
+    FTable->DeleteFile();
     FTable->CreateDataSet();
+}
+
+void TdmDiskStorage::FileMayHaveChanged()
+{
+    try {
+        FTable->RefreshFromFile();
+    } catch (const std::exception &e) {
+        ReportWriteError(QString::fromUtf8(e.what()));
+    }
 }
 
 void TdmDiskStorage::cdsKorvaneResultsBeforeScroll()
@@ -95,9 +123,20 @@ void TdmDiskStorage::cdsKorvaneResultsAfterPost()
     // Written at once so a crash or a killed program loses no result.
     try {
         FTable->SaveToFile();
+        FLastWriteError.clear();
     } catch (const std::exception &e) {
-        ReportError(QString::fromUtf8(e.what()));
+        ReportWriteError(QString::fromUtf8(e.what()));
     }
+}
+
+void TdmDiskStorage::ReportWriteError(const QString &message)
+{
+    // The rows stay in the table and go with the next write; saying so again after every
+    // test while the disk stays full would bury the log.
+    if (message == FLastWriteError)
+        return;
+    FLastWriteError = message;
+    ReportError(message);
 }
 
 QString TdmDiskStorage::cdsKorvaneResultsXLabelGetText(const QLocale &locale) const

@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 
+class QFileSystemWatcher;
 class TResultsTable;
 class TResultsTableModel;
 
@@ -18,7 +19,11 @@ class TResultsTableModel;
 // used directly (Append on a closed table, ...) throw EStorageError.
 //
 // Every posted row is written to the file at once (temporary file renamed
-// over the old one), so a crash loses no result.
+// over the old one), so a crash loses no result. Copies of the program that
+// share the folder take turns through the file's lock and never erase each
+// other's rows; what another copy writes reaches this table (and the views
+// on it) when the folder changes. A failed write is reported once until a
+// write succeeds again; its rows stay and go with the next write.
 class TdmDiskStorage : public QObject
 {
     Q_OBJECT
@@ -53,12 +58,16 @@ private:
     void cdsKorvaneResultsBeforeScroll();
     void cdsKorvaneResultsAfterPost();
     void ReportError(const QString &message) const;
+    void ReportWriteError(const QString &message);
+    void FileMayHaveChanged();
 
     QString FStoragePath;
     double FMaxResult = 1.0;
     TResultsTable *FTable = nullptr;
     TResultsTableModel *FModel = nullptr;
     TErrorHandler FOnError;
+    QFileSystemWatcher *FWatcher = nullptr;
+    QString FLastWriteError;
 };
 
 // The one store of the program; set when the saved state is restored and

@@ -1,10 +1,11 @@
 #include "ResultsFile.h"
 
+#include "SafeFileWrite.h"
+#include "StorableText.h"
 #include "StorageError.h"
 
 #include <QFile>
 #include <QLocale>
-#include <QSaveFile>
 #include <QSet>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -166,7 +167,9 @@ private:
             if (row.Order < 1 || orders.contains(row.Order))
                 Fail(QStringLiteral("invalid or repeated Order %1").arg(row.Order));
             orders.insert(row.Order);
-            row.Server = Text(attrs, QStringLiteral("Server"));
+            // What the file holds but a document cannot (a lone surrogate from a character
+            // reference) is replaced here, so the next write stays readable.
+            row.Server = StorableText(Text(attrs, QStringLiteral("Server")));
             if (row.Server.size() > TResultRow::ServerMaxLength)
                 Fail(QStringLiteral("Server longer than %1 characters").arg(TResultRow::ServerMaxLength));
             row.StartTime = Double(attrs, QStringLiteral("StartTime"));
@@ -208,7 +211,7 @@ QByteArray TResultsFile::Serialize(const TContent &content)
     for (const TResultRow &row : content.Rows) {
         xml.writeEmptyElement(QStringLiteral("row"));
         xml.writeAttribute(QStringLiteral("Order"), QString::number(row.Order));
-        xml.writeAttribute(QStringLiteral("Server"), row.Server);
+        xml.writeAttribute(QStringLiteral("Server"), StorableText(row.Server));
         xml.writeAttribute(QStringLiteral("StartTime"), doubleText(row.StartTime));
         xml.writeAttribute(QStringLiteral("Duration"), QString::number(row.Duration));
         xml.writeAttribute(QStringLiteral("BytesRx"), doubleText(row.BytesRx));
@@ -237,8 +240,7 @@ TResultsFile::TContent TResultsFile::Read(const QString &fileName)
 
 void TResultsFile::Write(const QString &fileName, const TContent &content)
 {
-    const QByteArray bytes = Serialize(content);
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw EStorageError(QStringLiteral("Cannot write results file %1: %2").arg(fileName, file.errorString()));
+    const QString failure = TSafeFileWrite::Write(fileName, Serialize(content));
+    if (!failure.isEmpty())
+        throw EStorageError(QStringLiteral("Cannot write results file %1: %2").arg(fileName, failure));
 }

@@ -1,39 +1,20 @@
 #include "ResultsTable.h"
 
 #include "DayCountDate.h"
+#include "FileLock.h"
 #include "ResultsFile.h"
+#include "StorableText.h"
 #include "StorageError.h"
 #include "XLabelText.h"
 
 #include <QFile>
+#include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 namespace {
-
-// Replaces what an XML 1.0 document cannot hold (most control characters,
-// lone surrogates, U+FFFE/U+FFFF) so a stored name can never damage the file.
-QString storableText(const QString &text)
-{
-    QString result = text;
-    for (qsizetype i = 0; i < result.size(); ++i) {
-        const char16_t c = result.at(i).unicode();
-        bool bad = (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF;
-        if (QChar::isHighSurrogate(c)) {
-            if (i + 1 < result.size() && QChar::isLowSurrogate(result.at(i + 1).unicode())) {
-                ++i;
-                continue;
-            }
-            bad = true;
-        } else if (QChar::isLowSurrogate(c)) {
-            bad = true;
-        }
-        if (bad)
-            result[i] = u'?';
-    }
-    return result;
-}
 
 QString cutServer(const QString &text)
 {
@@ -85,22 +66,105 @@ void TResultsTable::CreateDataSet()
 {
     FActive = true;
     Reset({});
+    FUnsavedFrom = 0;
     FModified = true;
+}
+
+QString TResultsTable::DamagedFileName(const QString &fileName, const QDateTime &when)
+{
+    const QFileInfo info(fileName);
+    return info.absolutePath() + u'/' + info.completeBaseName() + QStringLiteral(".damaged-")
+           + when.toString(QStringLiteral("yyyy-MM-dd-HHmmss")) + u'.' + info.suffix();
+}
+
+std::optional<TResultsFile::TContent> TResultsTable::ReadLocked()
+{
+    FStamp = TFileStamp::Of(FFileName);
+    if (!FStamp.Exists)
+        return std::nullopt;
+    QFile probe(FFileName);
+    if (!probe.open(QIODevice::ReadOnly))   // unreadable is not damaged: leave it where it is
+        throw EStorageError(QStringLiteral("Cannot read results file %1: %2").arg(FFileName, probe.errorString()));
+    probe.close();
+    try {
+        return TResultsFile::Read(FFileName);
+    } catch (const EStorageError &damaged) {
+        // Set aside, not deleted and not overwritten: the user may still want its rows.
+        const QDateTime now = QDateTime::currentDateTime();
+        QString aside = DamagedFileName(FFileName, now);
+        for (int n = 2; QFileInfo::exists(aside) && n < 1000; ++n)
+            aside = DamagedFileName(FFileName, now).chopped(4) + QStringLiteral("-%1.xml").arg(n);
+        if (QFileInfo::exists(aside) || !QFile::rename(FFileName, aside))
+            throw EStorageError(damaged.message() + QStringLiteral("; it could not be moved aside"));
+        FStamp = TFileStamp::Of(FFileName);
+        emit Notice(damaged.message()
+                    + QStringLiteral(". The damaged file was moved to %1 and a new results table was started.")
+                          .arg(aside));
+        return std::nullopt;
+    }
+}
+
+void TResultsTable::TakeInFile(const std::optional<TResultsFile::TContent> &content)
+{
+    QVector<TResultRow> rows = content ? content->Rows : QVector<TResultRow>();
+    const qint64 fileNext = content ? content->NextOrder : 1;
+    const QVector<TResultRow> unsaved = FRows.mid(FUnsavedFrom);
+    // Rows not stored yet follow the file's rows; another copy may have used their Order.
+    const qint64 base = unsaved.isEmpty() ? fileNext : std::max<qint64>(fileNext, unsaved.first().Order);
+    const qint32 currentOrder = GetBookmark();
+    const bool currentUnsaved = !FInserting && FCurrent >= FUnsavedFrom;
+    const qsizetype currentInUnsaved = FCurrent - FUnsavedFrom;
+    const qsizetype unsavedFrom = rows.size();
+    for (qsizetype i = 0; i < unsaved.size(); ++i) {
+        TResultRow row = unsaved[i];
+        row.Order = qint32(std::min<qint64>(base + i, std::numeric_limits<qint32>::max()));
+        rows.append(row);
+    }
+    FNextOrder = std::max({FNextOrder, fileNext, base + qint64(unsaved.size())});
+    if (rows == FRows) {
+        FUnsavedFrom = unsavedFrom;
+        return;
+    }
+
+    int current = -1;
+    if (currentUnsaved)
+        current = int(unsavedFrom + currentInUnsaved);
+    for (int i = 0; current < 0 && currentOrder != 0 && i < rows.size(); ++i)
+        if (rows[i].Order == currentOrder)
+            current = i;
+    if (current < 0 && !rows.isEmpty())
+        current = int(rows.size() - 1);
+
+    emit AboutToReset();
+    FRows = std::move(rows);
+    FUnsavedFrom = unsavedFrom;
+    FCurrent = current;
+    FBof = FRows.isEmpty();
+    FEof = FRows.isEmpty();
+    emit AfterReset();
+    ReportCurrent();
 }
 
 void TResultsTable::Open()
 {
     if (FActive)
         return;
+    std::optional<TResultsFile::TContent> content;
+    if (!FFileName.isEmpty()) {
+        // Reading alone would be safe without the lock (files are replaced whole), but a
+        // damaged file must not be moved aside while another copy writes.
+        TFileLock lock(FFileName);
+        content = ReadLocked();
+    }
     QVector<TResultRow> rows;
-    if (!FFileName.isEmpty() && QFile::exists(FFileName)) {
-        TResultsFile::TContent content = TResultsFile::Read(FFileName);
-        FNextOrder = std::max(FNextOrder, content.NextOrder);
-        rows = std::move(content.Rows);
+    if (content) {
+        FNextOrder = std::max(FNextOrder, content->NextOrder);
+        rows = std::move(content->Rows);
     }
     FActive = true;
     FModified = false;
     Reset(std::move(rows));
+    FUnsavedFrom = FRows.size();
 }
 
 void TResultsTable::Close()
@@ -112,9 +176,10 @@ void TResultsTable::Close()
         FActive = false;
         FModified = false;
         Reset({});
+        FUnsavedFrom = 0;
     };
     try {
-        if (!FFileName.isEmpty() && (FModified || !QFile::exists(FFileName)))
+        if (!FFileName.isEmpty() && (FModified || UnsavedCount() > 0 || !QFile::exists(FFileName)))
             SaveToFile();
     } catch (...) {
         finish();
@@ -128,11 +193,39 @@ void TResultsTable::SaveToFile()
     CheckActive();
     if (FFileName.isEmpty())
         throw EStorageError(QStringLiteral("No file name set for the results table"));
+    TFileLock lock(FFileName);
+    if (!lock.Locked())
+        throw EStorageError(QStringLiteral("Cannot write results file %1: %2").arg(FFileName, lock.Error()));
+    // An unchanged file is not read again, so a post stays cheap with many rows.
+    if (TFileStamp::Of(FFileName) != FStamp)
+        TakeInFile(ReadLocked());
     TResultsFile::TContent content;
     content.Rows = FRows;
     content.NextOrder = FNextOrder;
     TResultsFile::Write(FFileName, content);
+    FStamp = TFileStamp::Of(FFileName);
+    FUnsavedFrom = FRows.size();
     FModified = false;
+}
+
+void TResultsTable::RefreshFromFile()
+{
+    if (!FActive || FInserting || FFileName.isEmpty() || TFileStamp::Of(FFileName) == FStamp)
+        return;
+    // Another copy may be writing; its next change brings us here again.
+    TFileLock lock(FFileName, 200);
+    if (!lock.Locked() || TFileStamp::Of(FFileName) == FStamp)
+        return;
+    TakeInFile(ReadLocked());
+}
+
+void TResultsTable::DeleteFile()
+{
+    if (FFileName.isEmpty())
+        return;
+    TFileLock lock(FFileName);
+    QFile::remove(FFileName);
+    FStamp = TFileStamp::Of(FFileName);
 }
 
 void TResultsTable::ReportCurrent()
@@ -283,7 +376,7 @@ void TResultsTable::Append()
 void TResultsTable::SetServer(const QString &server)
 {
     CheckInserting();
-    FPending.Server = cutServer(storableText(server));
+    FPending.Server = cutServer(StorableText(server));
 }
 
 void TResultsTable::SetStartTime(const QDateTime &localTime)

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "FileStamp.h"
 #include "ResultRow.h"
+#include "ResultsFile.h"
 
 #include <QDateTime>
 #include <QLocale>
 #include <QObject>
 #include <QString>
 #include <QVector>
+
+#include <optional>
 
 // The in-memory results table (cdsKorvaneResults): rows, a current-row cursor,
 // one pending appended row, change tracking and loading/saving of its file.
@@ -35,21 +39,40 @@ public:
     // row this object has held.
     void CreateDataSet();
     // Opens the table: reads FileName() when it exists, else starts empty.
-    // Does nothing when already open. Throws on a damaged or unreadable file
-    // and then stays closed; the file is left untouched.
+    // Does nothing when already open. A file that cannot be read as a results
+    // file is moved aside under a name that says so (see DamagedFileName) and
+    // the table starts empty, told through Notice(); only when it cannot even
+    // be moved does Open throw and the table stay closed.
     void Open();
-    // Closes the table. Writes the file first when the data changed since the
-    // last write or the file does not exist; a closed table is never written.
-    // The table is closed afterwards even when the write throws.
+    // Closes the table. Writes the file first when rows were posted that are
+    // not in it yet or the file does not exist; a closed table is never
+    // written. The table is closed afterwards even when the write throws.
     void Close();
     bool Active() const { return FActive; }
 
-    // Writes all rows and the next Order value to FileName() now (temporary
-    // file renamed over the old one) and clears Modified(). Throws on failure.
+    // The locked read-modify-write that every change of the file goes
+    // through, so copies of the program sharing the file never erase each
+    // other's rows: under the file's lock, what another copy wrote since this
+    // table last read or wrote the file is read back (an unchanged file is
+    // not read again), the rows posted here and not yet stored are added
+    // after it with the next free Order values, and the whole is written
+    // through a temporary file. Clears Modified(). Throws on failure; the
+    // unstored rows stay in the table and go with the next write.
     void SaveToFile();
     // True when rows changed (or the table was created empty) since the last
     // successful write.
     bool Modified() const { return FModified; }
+    // Rows posted here that the file does not hold yet.
+    int UnsavedCount() const { return int(FRows.size() - FUnsavedFrom); }
+    // Takes in what another copy wrote to the file since this table last read
+    // or wrote it; does nothing when the file is unchanged, the table is
+    // closed or a row is being appended. Throws when the file cannot be read.
+    void RefreshFromFile();
+    // Removes the file under its lock; the table keeps its rows.
+    void DeleteFile();
+
+    // Where a damaged results file goes: beside it, named with the moment.
+    static QString DamagedFileName(const QString &fileName, const QDateTime &when);
 
     // --- rows ---
     int RecordCount() const { return FRows.size(); }
@@ -119,6 +142,9 @@ signals:
     void AfterReset();
     // Before a posted row is inserted at index (for models).
     void AboutToInsertRow(int index);
+    // Something the user must learn once that did not stop the table (a
+    // damaged file moved aside).
+    void Notice(const QString &message);
 
 private:
     void CheckActive() const;
@@ -126,11 +152,19 @@ private:
     void SetCurrent(int index);
     void ReportCurrent();
     void Reset(QVector<TResultRow> rows);
+    // Under the lock: the file's content, or nullopt when it is missing; a
+    // damaged file is moved aside (and reported) and reads as missing.
+    std::optional<TResultsFile::TContent> ReadLocked();
+    // The file's rows followed by the unstored rows of this table, renumbered
+    // above the file's Order values; keeps the current row where it was.
+    void TakeInFile(const std::optional<TResultsFile::TContent> &content);
 
     QString FFileName;
     QVector<TResultRow> FRows;
     TResultRow FPending;
     qint64 FNextOrder = 1;
+    qsizetype FUnsavedFrom = 0;   // rows from here on are not in the file yet
+    TFileStamp FStamp;            // the file as this table last read or wrote it
     int FCurrent = -1;
     bool FActive = false;
     bool FModified = false;

@@ -135,18 +135,21 @@ void TfMain::BindStoredProps()
     FormStore->SetStoredProps(TFormStorage::MainWindowStoredProps());
     // The status bar's panes as the settings file knows panels; the design has two.
     TStoredPropertyAccessor panels;
+    // Panels keep every stored property (and any stored panel beyond the two shown), so a
+    // save writes back what it read; only Text and Width come from the panes themselves.
     panels.Get = [this](QObject*) {
-        QList<TStatusPanel> list;
+        QList<TStatusPanel> list = FStoredPanels;
         for (int index = 0; index < StatusPane1->PanelCount(); ++index) {
-            TStatusPanel panel;
-            panel.Text = StatusPane1->PanelText(index);
-            panel.Width = StatusPane1->PanelWidth(index);
-            list.append(panel);
+            if (index >= list.size())
+                list.append(TStatusPanel());
+            list[index].Text = StatusPane1->PanelText(index);
+            list[index].Width = StatusPane1->PanelWidth(index);
         }
         return QVariant::fromValue(TStatusPanel::ToCollection(list));
     };
     panels.Set = [this](QObject*, const QVariant& value) {
-        const QList<TStatusPanel> list = TStatusPanel::FromCollection(value.value<TCollectionValue>());
+        FStoredPanels = TStatusPanel::FromCollection(value.value<TCollectionValue>());
+        const QList<TStatusPanel>& list = FStoredPanels;
         for (int index = 0; index < std::min<int>(list.size(), StatusPane1->PanelCount()); ++index) {
             StatusPane1->SetPanelText(index, list[index].Text);
             StatusPane1->SetPanelWidth(index, list[index].Width);
@@ -528,6 +531,10 @@ double TfMain::CreateResultsStore()
 {
     if (!dmDiskStorage) {
         dmDiskStorage = new TdmDiskStorage(AppStorePath, [this](const QString& message) {
+            if (FExitProblems) {
+                FExitProblems->append(message);
+                return;
+            }
             AddLogLine(QStringLiteral("ERROR - ") + message);
             EnableInputs();
         });
@@ -555,8 +562,14 @@ void TfMain::FormDestroy()
     else
         setApplicationExceptionHandler({});
 
-    if (AppStore)
-        AppStore->Flush();
+    // The log is already saved (or not) by now, so what fails here is said in a box.
+    QStringList problems;
+    FExitProblems = &problems;
+    if (AppStore) {
+        const QString failure = AppStore->Flush();
+        if (!failure.isEmpty())
+            problems << failure;
+    }
 
     TKorvane* krvn = Krvn;
     Krvn = nullptr;
@@ -568,6 +581,12 @@ void TfMain::FormDestroy()
         DBChart1->SetTable(nullptr);
         delete store;
     }
+    FExitProblems = nullptr;
+    // Said at start already when the folder could not be reached at all.
+    if (!problems.isEmpty() && QFileInfo(AppStorePath).isDir())
+        QMessageBox::warning(nullptr, QApplication::applicationName(),
+                             problems.join(QStringLiteral("\n\n"))
+                                 + QStringLiteral("\n\nThe files as they were before stay whole."));
 }
 
 void TfMain::AppException(const std::exception& E)

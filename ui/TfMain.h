@@ -1,10 +1,12 @@
 #pragma once
 
 #include "FormStateWindow.h"
+#include "StatusPanel.h"
 #include "WidgetPlacementTarget.h"
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 #include <exception>
 #include <memory>
@@ -175,6 +177,10 @@ private:
     bool cbServerNameKeyUp(int& Key, Qt::KeyboardModifiers Shift);
 
     bool FTestRunning = false;
+    // While the window is destroyed, file errors are gathered here and shown in one box.
+    QStringList* FExitProblems = nullptr;
+    // The status panels as last restored, with the properties the panes do not show.
+    QList<TStatusPanel> FStoredPanels;
     // The target of the running test, as it was sent: the field may change meanwhile.
     QString FTestTarget;
     // The first status pane's text before the live figures took it over.

@@ -4,13 +4,17 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QStandardPaths>
 #include <QThread>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -52,8 +56,10 @@ TSingleInstanceGuard::~TSingleInstanceGuard()
 {
     if (FServer)
         FServer->close();  // removes the socket file
-    if (FLock)
-        FLock->unlock();
+    // The file stays: removing it could let a copy that just opened it lock a
+    // file no later copy sees. Closing releases the lock.
+    if (FLockFd >= 0)
+        ::close(FLockFd);
 }
 
 QString TSingleInstanceGuard::keyFor(const QString& executablePath)
@@ -90,20 +96,32 @@ bool TSingleInstanceGuard::acquire(const QStringList& argumentsToHandOver)
     if (FServer)
         return true;
 
-    auto lock = std::make_unique<QLockFile>(lockFilePath());
-    // Never stale by age: only a lock whose process is gone is taken over.
-    lock->setStaleLockTime(0);
-    if (!lock->tryLock(0)) {
-        if (lock->error() == QLockFile::LockFailedError) {
+    const QByteArray lockPath = QFile::encodeName(lockFilePath());
+    const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK) {
+            // Only a live process holds the lock, whatever the file says.
             handOver(argumentsToHandOver);
             return false;
         }
-        // The lock cannot be made at all (no folder, no rights): refusing to
-        // start would lock the user out, so this copy runs unguarded.
-        qWarning("Single-instance lock %s unavailable; running unguarded", qPrintable(lockFilePath()));
+        qWarning("Single-instance lock %s unavailable (%s); running unguarded", lockPath.constData(),
+                 std::strerror(error));
         return true;
     }
-    FLock = std::move(lock);
+    if (fd < 0) {
+        // The lock cannot be made at all (no folder, no rights): refusing to
+        // start would lock the user out, so this copy runs unguarded.
+        qWarning("Single-instance lock %s unavailable (%s); running unguarded", lockPath.constData(),
+                 std::strerror(errno));
+        return true;
+    }
+    FLockFd = fd;
+    // The process id is only for people looking at the file; nothing reads it.
+    const QByteArray owner = QByteArray::number(qint64(::getpid())) + '\n';
+    if (::ftruncate(fd, 0) != 0 || ::write(fd, owner.constData(), size_t(owner.size())) < 0)
+        qWarning("Single-instance lock %s: cannot record the owner", lockPath.constData());
 
     // A copy that crashed may have left its socket file behind.
     QLocalServer::removeServer(serverName());

@@ -4,11 +4,9 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
 
 class QLocalServer;
 class QLocalSocket;
-class QLockFile;
 
 // Keeps one copy of the program running per executable path and user.
 //
@@ -23,8 +21,9 @@ class QLockFile;
 // as the guard lives. A second copy hands its arguments over (each followed by
 // CR LF) and is turned away. The running copy ignores the arguments and emits
 // activationRequested(); the main window restores itself if minimized and
-// raises itself. A copy that crashed leaves a stale lock that the next start
-// detects and takes over.
+// raises itself. The lock is a kernel lock on the lock file, which ends with
+// the process that holds it: a copy that crashed or was killed, or a lock file
+// that is empty or holds anything else, never keeps the next start out.
 class TSingleInstanceGuard : public QObject
 {
     Q_OBJECT
@@ -62,6 +61,6 @@ private:
 
     QString FKey;
     QString FFolder;
-    std::unique_ptr<QLockFile> FLock;
+    int FLockFd = -1;
     QLocalServer* FServer = nullptr;
 };

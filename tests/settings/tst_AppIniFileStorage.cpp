@@ -40,6 +40,11 @@ private slots:
     void keepsByteOrderMark_data();
     void keepsByteOrderMark();
     void keepsBytesOfAFileThatIsNotUtf8();
+    void valuesSurviveASave_data();
+    void valuesSurviveASave();
+    void indexFollowsDeletesAndRepeatedKeys();
+    void longListRoundTrips();
+    void sectionsOfAnotherCopyAreKept();
     void leavesReadOnlyFileAlone();
     void createsMissingFoldersAndReplacesWhole();
     void fileNameRulesAndReload();
@@ -290,6 +295,134 @@ void TestAppIniFileStorage::keepsBytesOfAFileThatIsNotUtf8()
     QCOMPARE(ReadAll(file), latin);
 }
 
+void TestAppIniFileStorage::valuesSurviveASave_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+
+    // Each line is read on its own: a stray byte makes only its own line Latin-1.
+    const QByteArray mixed("[fMain]\r\nCity=Z\xC3\xBCrich\r\nOld=caf\xE9\r\n");
+    QTest::newRow("utf-8 beside a stray byte") << mixed << R"(fMain\City)" << "Zürich";
+    QTest::newRow("the stray line itself") << mixed << R"(fMain\Old)" << "café";
+    QTest::newRow("utf-8 after a mark, stray byte below")
+        << QByteArray("\xEF\xBB\xBF[S]\r\nA=\xC3\xA9\r\nB=\xE9\r\n") << R"(S\A)" << "é";
+    // Trimming the Latin-1 no-break space leaves bytes that would read as UTF-8.
+    QTest::newRow("latin-1 line trimmed into utf-8 bytes")
+        << QByteArray("[S]\r\nK=\xC3\xBC\xA0\r\n") << R"(S\K)" << "Ã¼";
+    QTest::newRow("latin-1 section name")
+        << QByteArray("[Gr\xFC\xDF" "e]\r\nK=v\r\n") << "Grüße\\K" << "v";
+    QTest::newRow("encoded surrogate is not utf-8")
+        << QByteArray("[S]\r\nK=\xED\xA0\x80x\r\n") << R"(S\K)" << QString::fromLatin1("\xED\xA0\x80x");
+    QTest::newRow("overlong form is not utf-8")
+        << QByteArray("[S]\r\nK=\xC0\xAFx\r\n") << R"(S\K)" << QString::fromLatin1("\xC0\xAFx");
+    QByteArray utf16("\xFF\xFE", 2);
+    for (char16_t c : u"[S]\r\nK=a\xD800" "b\r\n")
+        if (c)
+            utf16 += QByteArray(reinterpret_cast<const char*>(&c), 2);
+    QTest::newRow("utf-16 lone surrogate") << utf16 << R"(S\K)" << QStringLiteral("a\uFFFDb");
+}
+
+// Whatever the loader makes of a file, a save writes it so the next load reads the same
+// values, also after the program changed other values in it.
+void TestAppIniFileStorage::valuesSurviveASave()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    const QString file = PathInTemp("Mixed.ini");
+    WriteAll(file, bytes);
+
+    QStringList before;
+    {
+        TAppIniFileStorage store;
+        store.SetFileName(file);
+        QCOMPARE(store.ReadString(path), expected);
+        for (const QString& section : store.Document().SectionNames())
+            before << section << store.Document().SectionLines(section);
+        store.WriteString(R"(fMain\Added)", "€ and ü");
+    }
+    QByteArray saved = ReadAll(file);
+    {
+        TAppIniFileStorage store;
+        store.SetFileName(file);
+        QCOMPARE(store.ReadString(path), expected);
+        QCOMPARE(store.ReadString(R"(fMain\Added)"), QString("€ and ü"));
+        QStringList after;
+        for (const QString& section : store.Document().SectionNames())
+            if (section != "fMain" || before.contains("fMain"))
+                after << section << store.Document().SectionLines(section);
+        after.removeAll("Added=€ and ü");
+        if (!before.contains("fMain"))
+            after.removeAll("fMain");
+        QCOMPARE(after, before);
+    }
+    // A second save changes nothing more.
+    {
+        TAppIniFileStorage store;
+        store.SetFileName(file);
+        store.WriteString(R"(fMain\Added)", "€ and ü");
+    }
+    QCOMPARE(ReadAll(file), saved);
+}
+
+void TestAppIniFileStorage::indexFollowsDeletesAndRepeatedKeys()
+{
+    const QString file = PathInTemp("Repeated.ini");
+    WriteAll(file, "[S]\nKey=first\nkey=second\nOther=1\n[s]\nKey=third\n");
+    TAppIniFileStorage store;
+    store.SetFileName(file);
+    QCOMPARE(store.ReadString(R"(S\KEY)"), QString("first"));
+    store.DeleteValue(R"(S\Key)");
+    QCOMPARE(store.ReadString(R"(S\Key)"), QString("second"));
+    store.WriteString(R"(S\Key)", "replaced");
+    QCOMPARE(store.Document().SectionLines("S"), (QStringList{"Key=replaced", "Other=1", "Key=third"}));
+    store.DeleteSubTree("S");
+    QVERIFY(!store.ValueStored(R"(S\Other)"));
+    store.WriteString(R"(s\New)", "n");
+    QCOMPARE(store.Document().SectionNames(), QStringList{"s"});
+}
+
+void TestAppIniFileStorage::longListRoundTrips()
+{
+    const QString file = PathInTemp("Long.ini");
+    QStringList log;
+    for (int i = 0; i < 20000; ++i)
+        log << QStringLiteral("line %1 = %2 ä").arg(i).arg(i % 7);
+    {
+        TAppIniFileStorage store;
+        store.SetFileName(file);
+        store.WriteStringList(R"(fMain\mmDIsplay_Lines)", log);
+    }
+    TAppIniFileStorage store;
+    store.SetFileName(file);
+    QCOMPARE(store.ReadStringList(R"(fMain\mmDIsplay_Lines)"), log);
+    store.WriteStringList(R"(fMain\mmDIsplay_Lines)", log.mid(0, 3));
+    QCOMPARE(store.Document().SectionLines(R"(fMain\mmDIsplay_Lines)"),
+             (QStringList{"Item0=" + log[0], "Item1=" + log[1], "Item2=" + log[2], "Count=3"}));
+}
+
+// Two copies (from two paths) share the file: the last to save wins, but a section only
+// the other one wrote is not lost, and one this copy erased does not come back.
+void TestAppIniFileStorage::sectionsOfAnotherCopyAreKept()
+{
+    const QString file = PathInTemp("Shared.ini");
+    WriteAll(file, "[fMain]\r\nKey=start\r\n[Old]\r\nA=1\r\n");
+    TAppIniFileStorage mine;
+    mine.SetFileName(file);
+    {
+        TAppIniFileStorage other;
+        other.SetFileName(file);
+        other.WriteString(R"(fMain\Key)", "other");
+        other.WriteString(R"(Newer\B)", "2");
+        QCOMPARE(other.Flush(), QString());
+    }
+    mine.WriteString(R"(fMain\Key)", "mine");
+    mine.DeleteSubTree("Old");
+    QCOMPARE(mine.Flush(), QString());
+    QCOMPARE(ReadAll(file), QByteArray("[fMain]\r\nKey=mine\r\n\r\n[Newer]\r\nB=2\r\n\r\n"));
+}
+
 void TestAppIniFileStorage::leavesReadOnlyFileAlone()
 {
     const QString file = PathInTemp("ReadOnly.ini");
@@ -313,8 +446,9 @@ void TestAppIniFileStorage::createsMissingFoldersAndReplacesWhole()
     store.WriteInteger(R"(fMain\FormVersion)", 0);
     store.Flush();
     QCOMPARE(ReadAll(file), QByteArray("[fMain]\r\nFormVersion=0\r\n\r\n"));
-    // Nothing but the file itself is left in its folder: no temporary remains.
-    QCOMPARE(QDir(PathInTemp("a/b/c")).entryList(QDir::Files | QDir::Hidden), QStringList{"Settings.ini"});
+    // Nothing but the file itself and its lock is left in its folder: no temporary remains.
+    QCOMPARE(QDir(PathInTemp("a/b/c")).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"Settings.ini", "Settings.ini.lock"}));
 
     // Replacing the file keeps the owner's choice of who may read it.
     const auto privateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;

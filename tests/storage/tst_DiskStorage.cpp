@@ -7,7 +7,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
+#include <QSignalSpy>
 #include <QThread>
+
+#include <algorithm>
 
 namespace {
 
@@ -173,9 +176,20 @@ private slots:
         QVERIFY(FErrors.isEmpty());
     }
 
-    void damagedFileIsReportedAndKept()
+    void damagedFileIsSetAsideAndRecordingGoesOn_data()
     {
-        const QByteArray damaged = "<KorvaneResults version=\"1\" nextOrder=\"2\"><columns>";
+        QTest::addColumn<QByteArray>("damaged");
+        QTest::newRow("cut short") << QByteArray("<KorvaneResults version=\"1\" nextOrder=\"2\"><columns>");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("not XML") << QByteArray("\x00\x01\xFF garbage", 11);
+        QTest::newRow("another document") << QByteArray("<?xml version=\"1.0\"?><html/>");
+    }
+
+    // Nothing is lost (the damaged file is kept under a name that says so) and tests are
+    // recorded again at once.
+    void damagedFileIsSetAsideAndRecordingGoesOn()
+    {
+        QFETCH(QByteArray, damaged);
         {
             QFile file(resultsFile());
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -185,28 +199,90 @@ private slots:
             TdmDiskStorage store(FFolder, collectErrors());
             QCOMPARE(FErrors.size(), 1);
             QVERIFY2(FErrors.first().startsWith("Cannot read results file " + resultsFile()), qPrintable(FErrors.first()));
-            QVERIFY(!store.cdsKorvaneResults()->Active());
-            QCOMPARE(store.MaxResult(), 1.0);
-            try {
-                store.cdsKorvaneResults()->Append();
-                QFAIL("append on a closed table");
-            } catch (const EStorageError &e) {
-                QCOMPARE(e.message(), QStringLiteral("Cannot perform this operation on a closed dataset"));
-            }
-        }
-        QCOMPARE(FErrors.size(), 1);
-        QCOMPARE(readFile(resultsFile()), damaged);
-
-        // Clear Stats replaces it, and everything works from then on.
-        {
-            TdmDiskStorage store(FFolder, collectErrors());
-            store.DeleteAll();
+            QVERIFY(store.cdsKorvaneResults()->Active());
             addResult(store, "after", 2);
         }
+        QCOMPARE(FErrors.size(), 1);
+        const QStringList aside = QDir(FFolder).entryList({"KorvaneResults.damaged-*.xml"}, QDir::Files);
+        QCOMPARE(aside.size(), 1);
+        QVERIFY2(FErrors.first().contains(FFolder + "/" + aside.first()), qPrintable(FErrors.first()));
+        QCOMPARE(readFile(FFolder + "/" + aside.first()), damaged);
+
         FErrors.clear();
         TdmDiskStorage store(FFolder, collectErrors());
         QVERIFY(FErrors.isEmpty());
         QCOMPARE(store.cdsKorvaneResults()->RecordCount(), 1);
+    }
+
+    void leftoverTemporariesAreRemovedAtStart()
+    {
+        const QStringList names{"KorvaneResults.xml.tmp-Ab12Cd", "KorvaneResults.xml.tmp-longer-name",
+                                "Other.xml.tmp-Ab12Cd"};
+        for (const QString &name : names) {
+            QFile file(FFolder + "/" + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("<half");
+        }
+        TdmDiskStorage store(FFolder, collectErrors());
+        QVERIFY(!QFile::exists(FFolder + "/" + names[0]));
+        QVERIFY(QFile::exists(FFolder + "/" + names[1])); // not a name our writes use
+        QVERIFY(QFile::exists(FFolder + "/" + names[2]));
+    }
+
+    // Two copies of the program (a second install, a build folder) share the folder:
+    // each post takes in what the other wrote, and neither exit erases the other's rows.
+    void twoCopiesPostingAlternatelyKeepEveryRow()
+    {
+        auto *first = new TdmDiskStorage(FFolder, collectErrors());
+        auto *second = new TdmDiskStorage(FFolder, collectErrors());
+        QSignalSpy firstReset(first->cdsKorvaneResults(), &TResultsTable::AfterReset);
+        for (int round = 0; round < 3; ++round) {
+            addResult(*first, QStringLiteral("first %1").arg(round), 10 + round);
+            addResult(*second, QStringLiteral("second %1").arg(round), 20 + round);
+        }
+        QCOMPARE(second->cdsKorvaneResults()->RecordCount(), 6);
+        // The window of the first copy takes in the second's last row when the folder changes.
+        first->cdsKorvaneResults()->RefreshFromFile();
+        QCOMPARE(first->cdsKorvaneResults()->RecordCount(), 6);
+        QVERIFY(!firstReset.isEmpty());
+        delete second;
+        delete first;
+        QVERIFY2(FErrors.isEmpty(), qPrintable(FErrors.join('\n')));
+
+        TdmDiskStorage again(FFolder, collectErrors());
+        const TResultsTable *t = again.cdsKorvaneResults();
+        QStringList servers;
+        QSet<qint32> orders;
+        for (int i = 0; i < t->RecordCount(); ++i) {
+            servers << t->Row(i).Server;
+            orders << t->Row(i).Order;
+        }
+        QCOMPARE(servers, (QStringList{"first 0", "second 0", "first 1", "second 1", "first 2", "second 2"}));
+        QCOMPARE(orders.size(), 6);
+        QVERIFY(t->NextOrder() > *std::max_element(orders.begin(), orders.end()));
+    }
+
+    void rowsOfAFailedWriteGoWithTheNextOne()
+    {
+        TdmDiskStorage other(FFolder, collectErrors());
+        {
+            TdmDiskStorage store(FFolder, collectErrors());
+            addResult(store, "stored", 1);
+            // The folder cannot take the file for a moment: the row waits in the table.
+            QVERIFY(QFile::rename(FFolder, FFolder + ".away"));
+            addResult(store, "waiting", 2);
+            addResult(store, "waiting too", 3);
+            QCOMPARE(FErrors.size(), 1); // said once, not after every test
+            QVERIFY(QFile::rename(FFolder + ".away", FFolder));
+            addResult(other, "other copy", 4); // takes Order 2 in the file
+            addResult(store, "written", 5);
+            QCOMPARE(store.cdsKorvaneResults()->UnsavedCount(), 0);
+        }
+        TdmDiskStorage again(FFolder, collectErrors());
+        QStringList servers;
+        for (const TResultRow &row : again.cdsKorvaneResults()->Rows())
+            servers << row.Server;
+        QCOMPARE(servers, (QStringList{"stored", "other copy", "waiting", "waiting too", "written"}));
     }
 
     void writeFailuresAreReportedNotThrown()

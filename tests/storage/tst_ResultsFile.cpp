@@ -129,6 +129,35 @@ private slots:
         }
     }
 
+    void whatIsReadIsWrittenBackReadable_data()
+    {
+        QTest::addColumn<QByteArray>("server");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("lone high surrogate") << QByteArray("a&#xD800;b") << QStringLiteral("a?b");
+        QTest::newRow("lone low surrogate") << QByteArray("&#xDC00;") << QStringLiteral("?");
+        QTest::newRow("pair written as one reference") << QByteArray("&#x1F600;") << QStringLiteral("\U0001F600");
+        QTest::newRow("pair as raw UTF-8") << QByteArray("\xF0\x9F\x98\x80") << QStringLiteral("\U0001F600");
+        QTest::newRow("noncharacter") << QByteArray("&#xFFFF;") << QStringLiteral("?");
+    }
+    // Whatever the reader accepts, the writer must write back so that it reads again: a
+    // value the reader cannot hold is replaced, never left to damage the next write.
+    void whatIsReadIsWrittenBackReadable()
+    {
+        QFETCH(QByteArray, server);
+        QFETCH(QString, expected);
+        QByteArray document = TResultsFile::Serialize(sampleContent());
+        document.replace("Server=\"srv1\"", "Server=\"" + server + "\"");
+        TResultsFile::TContent content;
+        try {
+            content = TResultsFile::Parse(document, "f");
+        } catch (const EStorageError &) {
+            return; // refused as damaged: nothing to write back
+        }
+        QCOMPARE(content.Rows.first().Server, expected);
+        const TResultsFile::TContent again = TResultsFile::Parse(TResultsFile::Serialize(content), "f");
+        QCOMPARE(again.Rows, content.Rows);
+    }
+
     void writeFailureKeepsTheOldFile()
     {
         const QString missingFolder = FEnvironment.path() + "/no/such/folder/KorvaneResults.xml";

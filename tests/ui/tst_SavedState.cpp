@@ -86,6 +86,7 @@ private slots:
     void loadingSplashBeforeTheWindowAppears();
     void stateSurvivesARestart();
     void shorterLogDropsOldLines();
+    void storedPanelsComeBackWhole();
     void maximizedWindowComesBackMaximized();
     void storedServerModeIsSetUpBeforeShowing();
     void speedMaximumFromStoredResults_data();
@@ -265,6 +266,34 @@ void tst_SavedState::shorterLogDropsOldLines()
     QCOMPARE(log->second, QStringList({"Item0", "Item1", "Item2", "Count"}));
     w = Start();
     QCOMPARE(w->mmDIsplay->Lines(), QStringList({"a", "b", "c"}));
+}
+
+// Enumerations by name in any case or by ordinal, the properties the panes do not show and
+// a third stored panel all survive a start and a save.
+void tst_SavedState::storedPanelsComeBackWhole()
+{
+    WriteSettings("[fMain]\r\nFormVersion=0\r\n"
+                  "[fMain\\StatusPane1_Panels\\Item0]\r\nAlignment=TACENTER\r\nBevel=2\r\nBiDiMode=bdrighttoleft\r\n"
+                  "ParentBiDiMode=FALSE\r\nStyle=psOwnerDraw\r\nText=first\r\nWidth=210\r\n"
+                  "[fMain\\StatusPane1_Panels\\Item1]\r\nAlignment=1\r\nText=second\r\nWidth=60\r\n"
+                  "[fMain\\StatusPane1_Panels\\Item2]\r\nAlignment=taRightJustify\r\nText=third\r\nWidth=70\r\n"
+                  "[fMain\\StatusPane1_Panels]\r\nCount=3\r\n");
+    Start();
+    Stop();
+
+    TAppIniFileStorage store;
+    store.SetFileName(SettingsFile());
+    const QString panels = "fMain\\StatusPane1_Panels";
+    QCOMPARE(store.ReadInteger(panels + "\\Count"), 3);
+    QCOMPARE(store.ReadString(panels + "\\Item0\\Alignment"), QString("taCenter"));
+    QCOMPARE(store.ReadString(panels + "\\Item0\\Bevel"), QString("pbRaised"));
+    QCOMPARE(store.ReadString(panels + "\\Item0\\BiDiMode"), QString("bdRightToLeft"));
+    QCOMPARE(store.ReadString(panels + "\\Item0\\ParentBiDiMode"), QString("FALSE"));
+    QCOMPARE(store.ReadString(panels + "\\Item0\\Style"), QString("psOwnerDraw"));
+    QCOMPARE(store.ReadString(panels + "\\Item1\\Alignment"), QString("taRightJustify"));
+    QCOMPARE(store.ReadString(panels + "\\Item2\\Alignment"), QString("taRightJustify"));
+    QCOMPARE(store.ReadString(panels + "\\Item2\\Text"), QString("third"));
+    QCOMPARE(store.ReadInteger(panels + "\\Item2\\Width"), 70);
 }
 
 void tst_SavedState::maximizedWindowComesBackMaximized()

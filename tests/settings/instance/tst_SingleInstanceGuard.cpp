@@ -53,6 +53,8 @@ private slots:
     void releasedGuardLetsTheNextOneRun();
     void secondProcessIsTurnedAway();
     void killedCopyDoesNotBlockTheNextStart();
+    void brokenLockFileDoesNotBlockTheStart_data();
+    void brokenLockFileDoesNotBlockTheStart();
     void copiesInDifferentFoldersBothRun();
     void floodingPeerIsCutOff();
 
@@ -190,6 +192,49 @@ void tst_SingleInstanceGuard::killedCopyDoesNotBlockTheNextStart()
     QCOMPARE(second.process.exitCode(), 0);
     QCOMPARE(QString::fromUtf8(second.process.readAllStandardOutput()).trimmed(), QStringLiteral("turned-away"));
     QCOMPARE(next.nextLine(), QStringLiteral("activated"));
+}
+
+void tst_SingleInstanceGuard::brokenLockFileDoesNotBlockTheStart_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("guarded");
+    QTest::newRow("empty") << QByteArray() << true;
+    QTest::newRow("garbage") << QByteArray("\x00\xFFnot a lock\n\n\n", 15) << true;
+    QTest::newRow("owner gone") << QByteArray("2147483646\nthishost\nkorvane_instance_probe\n") << true;
+    QTest::newRow("owner is another live program") << QByteArray("1\nthishost\ninit\n") << true;
+    // Cannot be opened as a file at all: the copy runs without the guard.
+    QTest::newRow("a folder in its place") << QByteArray("folder") << false;
+}
+
+// A copy killed between creating and filling its lock, or any other leftover, must not
+// end every later start silently.
+void tst_SingleInstanceGuard::brokenLockFileDoesNotBlockTheStart()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, guarded);
+    const TSingleInstanceGuard names(probePath());
+    QFile::remove(names.lockFilePath());
+    if (content == "folder") {
+        QVERIFY(QDir().mkpath(names.lockFilePath()));
+    } else {
+        QFile lock(names.lockFilePath());
+        QVERIFY(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        lock.write(content);
+    }
+    auto cleanup = qScopeGuard([&] {
+        if (QFileInfo(names.lockFilePath()).isDir())
+            QDir(names.lockFilePath()).removeRecursively();
+    });
+
+    Probe first(probePath());
+    QCOMPARE(first.nextLine(), QStringLiteral("running"));
+    if (!guarded)
+        return;
+    Probe second(probePath());
+    QVERIFY(second.process.waitForFinished(10000));
+    QCOMPARE(second.process.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(second.process.readAllStandardOutput()).trimmed(), QStringLiteral("turned-away"));
+    QCOMPARE(first.nextLine(), QStringLiteral("activated"));
 }
 
 void tst_SingleInstanceGuard::copiesInDifferentFoldersBothRun()
