@@ -1,11 +1,16 @@
 #include "SingleInstanceGuard.h"
+#include "TInfoOptions.h"
 #include "TKorvaneApplication.h"
 #include "TTerminationSignals.h"
 #include "TfMain.h"
 
 int main(int argc, char* argv[])
 {
+    if (const auto status = TInfoOptions::Answer(argc, argv))
+        return *status;
     TKorvaneApplication app(argc, argv);
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.korvane.Client"));
     // A second copy hands its arguments to the running one and ends here, before it
     // reads any settings, shows any window or touches any file.
     TSingleInstanceGuard guard;

@@ -15,6 +15,8 @@ QString CliOptions::usage()
         "  --interval SECONDS report the amount and rate of every interval while a test runs\n"
         "  --quiet            no live meter on the terminal\n"
         "  --metrics-file PATH  after each test, write the results for Prometheus there\n"
+        "  -h, --help         show this help and exit\n"
+        "  --version          show the version and exit\n"
         "Exit status: 0 every test valid, 1 a test invalid or failed, 2 usage error.\n");
 }
 
@@ -37,6 +39,8 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
         }
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help"))
             return ParseResult::Help;
+        if (arg == QLatin1String("--version"))
+            return ParseResult::Version;
         if (arg == QLatin1String("--web")) {
             options.web = true;
             continue;

@@ -6,7 +6,7 @@
 // Command line of korvane-cli.
 struct CliOptions
 {
-    enum class ParseResult { Ok, Help, Error };
+    enum class ParseResult { Ok, Help, Version, Error };
 
     bool web = false;
     int port = 80;

@@ -1,5 +1,6 @@
 #include "CliOptions.h"
 #include "CliRunner.h"
+#include "KorvaneBuildConfig.h"
 #include "TAntiFreeze.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,9 @@ int main(int argc, char **argv)
     switch (CliOptions::parse(QCoreApplication::arguments(), options, error)) {
     case CliOptions::ParseResult::Help:
         std::fputs(qPrintable(CliOptions::usage()), stdout);
+        return 0;
+    case CliOptions::ParseResult::Version:
+        std::printf("korvane-cli (Korvane Client) %s\n", KORVANE_VERSION_STRING);
         return 0;
     case CliOptions::ParseResult::Error:
         std::fprintf(stderr, "korvane-cli: %s\n%s", qPrintable(error), qPrintable(CliOptions::usage()));

@@ -81,7 +81,9 @@ const char *ServerOptions::usage()
            "  --bytes N       bytes sent per connection (default 104857600)\n"
            "  --seconds S     stream for S seconds per connection instead\n"
            "  --rate R        pace each connection at R bytes per second\n"
-           "  --metrics ADDR:PORT  serve GET /metrics for Prometheus there ([::1]:PORT for IPv6)\n";
+           "  --metrics ADDR:PORT  serve GET /metrics for Prometheus there ([::1]:PORT for IPv6)\n"
+           "  -h, --help      show this help and exit\n"
+           "  --version       show the version and exit\n";
 }
 
 bool ServerOptions::parse(int argc, char **argv, ServerOptions &options, bool &help, std::string &error)
@@ -94,6 +96,10 @@ bool ServerOptions::parse(int argc, char **argv, ServerOptions &options, bool &h
         bool inlineValue = false;
         if (arg == "-h" || arg == "--help") {
             help = true;
+            return true;
+        }
+        if (arg == "--version") {
+            options.version = true;
             return true;
         }
         if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {

@@ -13,6 +13,7 @@ struct ServerOptions
     uint64_t rate = 0;                     // bytes per second; 0 = as fast as possible
     std::string metricsAddress;            // --metrics ADDR:PORT
     int metricsPort = -1;                  // -1: no metrics port
+    bool version = false;                  // print the version and exit
 
     // Fills options from argv. Returns false with a message in error on bad input;
     // sets help when usage was asked for.

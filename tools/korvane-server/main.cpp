@@ -1,3 +1,4 @@
+#include "KorvaneBuildConfig.h"
 #include "ServerOptions.h"
 #include "StreamServer.h"
 
@@ -16,6 +17,10 @@ int main(int argc, char **argv)
     }
     if (help) {
         std::fputs(ServerOptions::usage(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("korvane-server (Korvane Client) %s\n", KORVANE_VERSION_STRING);
         return 0;
     }
     try {
