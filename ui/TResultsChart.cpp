@@ -1,5 +1,7 @@
 #include "TResultsChart.h"
 
+#include "ChartStyle.h"
+
 #include "ApplicationExceptionHandler.h"
 #include "ResultsTable.h"
 #include "XLabelText.h"
@@ -26,22 +28,10 @@ const QColor Palette[TResultsChart::PaletteSize] = {
     {8, 101, 83},    {247, 216, 123}, {1, 100, 132},
 };
 
-const QColor MarkShadow(130, 130, 130);
-const QColor WallEdge(150, 150, 150);
-const QColor GridLine(200, 200, 200);
-
-// 1, 2 or 5 times a power of ten, at least raw.
-double NiceStep(double raw)
-{
-    if (!(raw > 0) || !std::isfinite(raw))
-        return 1;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double factor : {1.0, 2.0, 5.0, 10.0}) {
-        if (factor * power >= raw * (1 - 1e-9))
-            return factor * power;
-    }
-    return 10 * power;
-}
+using ChartStyle::GridLine;
+using ChartStyle::MarkShadow;
+using ChartStyle::WallEdge;
+using ChartStyle::NiceStep;
 
 QStringList LabelLines(const TChartPoint& point, const QLocale& locale)
 {
