@@ -39,16 +39,7 @@ server_bin=$build/bin/korvane-server
 cli_bin=$build/bin/korvane-cli
 latency_bin=$build/bin/korvane-bench-latency
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+source "$here/lib/scratch.sh"
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 
 server_port=$(free_port)

@@ -20,14 +20,7 @@ if [[ ! -x $build/bin/korvane-cli || ! -x $build/bin/korvane-server ]]; then
   cmake --build "$build" --target korvane-server korvane-cli -j2 >/dev/null
 fi
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$here/lib/scratch.sh"
 
 "$build/bin/korvane-server" --listen 127.0.0.1 --port 0 --bytes "$bytes" --metrics 127.0.0.1:0 2>"$work/server.log" &
 pids+=($!)

@@ -25,16 +25,7 @@ fi
 
 server_bin=$build/bin/korvane-server
 cli_bin=$build/bin/korvane-cli
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+source "$here/lib/scratch.sh"
 
 # Starts korvane-server with the given options; sets server_port and server_pid.
 start_server() {
