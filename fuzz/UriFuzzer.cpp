@@ -42,9 +42,10 @@ void CheckMerged(const TUri &uri)
     for (const QChar c : target)
         FUZZ_CHECK(c.unicode() > 0x20 && c.unicode() < 0x7F);
 
-    // A backslash typed right after a drive-like "x:" in a relative path stays as typed;
-    // in a full URL it reads as "/", so such a URI has no text of its own.
-    if ((uri.Path + uri.Document).contains(u'\\'))
+    // A backslash right after the first ":" of a relative or "//" URL stays as typed (a
+    // drive-like "x:" path, or a password as in "//user:\pw@host"); in a full URL it reads
+    // as "/", so such a URI has no text of its own.
+    if ((uri.Username + uri.Password + uri.Path + uri.Document).contains(u'\\'))
         return;
     // A port that is no number ("46[]B") is refused at the connect; its text need not read
     // back the same.
