@@ -19,6 +19,7 @@
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <system_error>
 
 namespace {
 
@@ -67,14 +68,19 @@ QString ValueText(double value, const QLocale& locale)
     return FormatLabelNumber(value, locale) + QStringLiteral("KB/s");
 }
 
+QString PointValueText(const TChartPoint& point, const QLocale& locale)
+{
+    return point.ValueText.isEmpty() ? ValueText(point.Value, locale) : point.ValueText;
+}
+
 QStringList MarkLines(const TChartPoint& point, MarkText text, const QLocale& locale)
 {
+    if (text == MarkText::Value && !point.Label.isEmpty())
+        return {PointValueText(point, locale)};
     const QStringList label = LabelLines(point, locale);
     if (text == MarkText::Full || point.Label.isEmpty())
         return label;
-    if (text == MarkText::Brief)
-        return {label.first(), ValueText(point.Value, locale)};
-    return {ValueText(point.Value, locale)};
+    return {label.first(), PointValueText(point, locale)};
 }
 
 QFont ScaledFont(const QFont& font, double scale)
@@ -88,6 +94,7 @@ QFont ScaledFont(const QFont& font, double scale)
     }
     return scaled;
 }
+
 
 }  // namespace
 
@@ -110,7 +117,6 @@ struct TResultsChart::TLayout
     QVector<QStringList> labels;  // under the bars, elided
     QVector<QRectF> marks;
     QVector<QStringList> markLines;
-    QVector<bool> markCovered;  // wholly under marks drawn after it: nothing of it would show
     QFont markFont;
     double markLineHeight = 0;
 
@@ -120,6 +126,12 @@ struct TResultsChart::TLayout
         return plot.bottom() - (span > 0 ? (value - axisMin) / span : 0) * plot.height();
     }
 };
+
+TResultsChart::~TResultsChart()
+{
+    if (FDrawing.valid())
+        FDrawing.wait();
+}
 
 TResultsChart::TResultsChart(QWidget* parent)
     : QWidget(parent)
@@ -152,6 +164,7 @@ void TResultsChart::SetTable(TResultsTable* table)
 void TResultsChart::RefreshData()
 {
     FLayoutCache.reset();
+    ++FGeneration;
     FPoints.clear();
     if (!FTable || !FTable->Active()) {
         update();
@@ -178,8 +191,9 @@ void TResultsChart::RefreshData()
         const TResultRow& row = table->CurrentRow();
         auto known = FLabelCache.find(row.Order);
         if (known == FLabelCache.end() || known->row != row || known->locale != locale)
-            known = FLabelCache.insert(row.Order, {row, locale, XLabelText(row, locale)});
-        FPoints.append({row.Order, row.Result, known->text});
+            known = FLabelCache.insert(row.Order, {row, locale, XLabelText(row, locale),
+                                                   ValueText(row.Result, locale)});
+        FPoints.append({row.Order, row.Result, known->text, known->valueText});
         labels.insert(row.Order, *known);
     }
     FLabelCache.swap(labels);
@@ -189,12 +203,12 @@ void TResultsChart::RefreshData()
                      [](const TChartPoint& a, const TChartPoint& b) { return a.Order < b.Order; });
 }
 
-TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
+TResultsChart::TLayout TResultsChart::Layout(const TInput& input, const QRect& rect, TTextWidthCache& widths)
 {
     TLayout l;
     l.area = QRectF(rect);
-    l.textFont = font();
-    l.titleFont = font();
+    l.textFont = input.font;
+    l.titleFont = input.font;
     l.titleFont.setBold(true);
     l.titleFont.setPointSizeF(l.textFont.pointSizeF() > 0 ? l.textFont.pointSizeF() * 1.25 : 11);
     const QFontMetricsF fm(l.textFont);
@@ -207,13 +221,13 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
     // Value range first from the data alone; refined once the plot height is known.
     double maxValue = 0;
     double minValue = 0;
-    for (const TChartPoint& p : FPoints) {
+    for (const TChartPoint& p : input.points) {
         if (std::isfinite(p.Value)) {
             maxValue = std::max(maxValue, p.Value);
             minValue = std::min(minValue, p.Value);
         }
     }
-    if (FPoints.isEmpty())
+    if (input.points.isEmpty())
         maxValue = 100;
     else if (maxValue <= minValue)
         maxValue = minValue + 1;
@@ -221,7 +235,7 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
     auto labelText = [&](double v) { return locale.toString(v, 'f', l.axisDecimals); };
     const double rightLabelWidth = fm.horizontalAdvance(locale.toString(RightAxisMaximum, 'f', 0));
     const double bottomSpace = 2 * l.lineHeight + 10;
-    const int n = static_cast<int>(FPoints.size());
+    const int n = static_cast<int>(input.points.size());
 
     // Each point's widest line per kind of mark text, measured once at the chart's font.
     double fullWidth = 0, briefWidth = 0, valueWidth = 0;
@@ -231,16 +245,16 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
         if (measured)
             return;
         measured = true;
-        for (const TChartPoint& p : FPoints) {
+        for (const TChartPoint& p : input.points) {
             const QStringList lines = LabelLines(p, locale);
             fullLines = std::max(fullLines, int(lines.size()));
             for (const QString& line : lines)
-                fullWidth = std::max(fullWidth, fm.horizontalAdvance(line));
-            const double value = fm.horizontalAdvance(ValueText(p.Value, locale));
+                fullWidth = std::max(fullWidth, widths.Width(l.textFont, line));
+            const double value = widths.Width(l.textFont, PointValueText(p, locale));
             valueWidth = std::max(valueWidth, value);
             briefWidth = std::max(briefWidth, p.Label.isEmpty()
                                                   ? value
-                                                  : std::max(value, fm.horizontalAdvance(lines.first())));
+                                                  : std::max(value, widths.Width(l.textFont, lines.first())));
         }
     };
     // The first style whose marks fit in staggered rows above the bars; the last one
@@ -303,7 +317,7 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
         const double markSpace = markRows * (markHeight + MarkGap) + MarkArrowLength + 6;
         // Leave room above the tallest bar for its marks.
         const double usable = std::max(l.plot.height() - markSpace - l.depth / 2, l.plot.height() * 0.4);
-        const double wanted = FPoints.isEmpty() ? maxValue : maxValue * l.plot.height() / usable;
+        const double wanted = input.points.isEmpty() ? maxValue : maxValue * l.plot.height() / usable;
         l.axisMin = minValue;
         l.axisStep = NiceStep((wanted - minValue) / 5);
         l.axisMin = std::floor(minValue / l.axisStep) * l.axisStep;
@@ -327,7 +341,7 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
     // Marks placed so far whose right edge may still reach the next one.
     QVector<int> recent;
     for (int i = 0; i < n; ++i) {
-        const TChartPoint& p = FPoints[i];
+        const TChartPoint& p = input.points[i];
         const double centre = l.plot.left() + l.slot * (i + 0.5);
         const double width = l.slot * BarWidthPercent / 100;
         const double value = std::isfinite(p.Value) ? p.Value : 0;
@@ -336,11 +350,10 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
         l.bars.append(QRectF(QPointF(centre - width / 2, std::min(y0, y1)),
                              QPointF(centre + width / 2, std::max(y0, y1))));
 
-        const QStringList lines = LabelLines(p, locale);
         QStringList under;
         if (i % l.labelEvery == 0) {
             const double room = l.slot * l.labelEvery - 4;
-            for (const QString& line : lines)
+            for (const QString& line : LabelLines(p, locale))
                 under.append(fm.elidedText(line, Qt::ElideRight, room));
         }
         l.labels.append(under);
@@ -351,9 +364,14 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
         double textWidth = 0;
         QStringList shown;
         for (const QString& line : markText) {
-            const QString fitted = markFm.horizontalAdvance(line) <= markCap
-                                       ? line : markFm.elidedText(line, Qt::ElideRight, markCap);
-            textWidth = std::max(textWidth, markFm.horizontalAdvance(fitted));
+            const double width = widths.Width(l.markFont, line);
+            if (width <= markCap) {
+                textWidth = std::max(textWidth, width);
+                shown.append(line);
+                continue;
+            }
+            const QString fitted = markFm.elidedText(line, Qt::ElideRight, markCap);
+            textWidth = std::max(textWidth, widths.Width(l.markFont, fitted));
             shown.append(fitted);
         }
         const double boxWidth = std::ceil(textWidth) + 8;
@@ -409,79 +427,46 @@ TResultsChart::TLayout TResultsChart::Layout(const QRect& rect) const
         l.markLines.append(shown);
     }
 
-    // With thousands of bars most marks lie wholly under later ones; painting them would
-    // change no pixel but cost seconds of text drawing. Find them, last mark first, on a
-    // pixel map of what later marks cover.
-    l.markCovered.fill(false, n);
-    if (!marksFit && n > 0) {
-        const QRect frame = l.area.toAlignedRect();
-        const int width = frame.width();
-        const int height = frame.height();
-        std::vector<quint8> covered(size_t(std::max(0, width)) * size_t(std::max(0, height)), 0);
-        for (int i = n - 1; i >= 0 && width > 0 && height > 0; --i) {
-            // Every pixel the box, its frame and its shadow may touch.
-            const QRect r = l.marks[i].adjusted(-1, -1, 3, 3).toAlignedRect().translated(-frame.topLeft())
-                                .intersected(QRect(0, 0, width, height));
-            if (r.isEmpty())
-                continue;
-            bool hidden = true;
-            for (int y = r.top(); y <= r.bottom() && hidden; ++y) {
-                const quint8* row = covered.data() + size_t(y) * width;
-                hidden = std::all_of(row + r.left(), row + r.right() + 1, [](quint8 c) { return c != 0; });
-            }
-            if (hidden) {
-                l.markCovered[i] = true;
-                continue;
-            }
-            // Only pixels the box or its shadow surely paint over count as covered.
-            for (const QRectF& solid : {l.marks[i], l.marks[i].translated(2, 2)}) {
-                const QRectF inner = solid.adjusted(1, 1, -1, -1).translated(-frame.topLeft());
-                const QRect fill = QRect(QPoint(int(std::ceil(inner.left())), int(std::ceil(inner.top()))),
-                                         QPoint(int(std::floor(inner.right())) - 1, int(std::floor(inner.bottom())) - 1))
-                                       .intersected(QRect(0, 0, width, height));
-                for (int y = fill.top(); y <= fill.bottom(); ++y)
-                    std::fill_n(covered.data() + size_t(y) * width + fill.left(), fill.width(), quint8(1));
-            }
-        }
-    }
     return l;
 }
 
-const TResultsChart::TLayout& TResultsChart::CachedLayout(const QRect& rect) const
+std::shared_ptr<const TResultsChart::TLayout> TResultsChart::CachedLayout(const QRect& rect) const
 {
     if (!FLayoutCache || FLayoutCacheRect != rect || FLayoutCacheFont != font()) {
-        FLayoutCache = std::make_shared<const TLayout>(Layout(rect));
+        FLayoutCache = std::make_shared<const TLayout>(Layout(Input(), rect, FTextWidths));
         FLayoutCacheRect = rect;
         FLayoutCacheFont = font();
     }
-    return *FLayoutCache;
+    return FLayoutCache;
 }
 
 QVector<QRectF> TResultsChart::BarRects(const QRect& rect) const
 {
-    return CachedLayout(rect).bars;
+    return CachedLayout(rect)->bars;
 }
 
 QVector<QRectF> TResultsChart::MarkRects(const QRect& rect) const
 {
-    return CachedLayout(rect).marks;
+    return CachedLayout(rect)->marks;
 }
 
 QVector<QStringList> TResultsChart::MarkTexts(const QRect& rect) const
 {
-    return CachedLayout(rect).markLines;
+    return CachedLayout(rect)->markLines;
 }
 
 void TResultsChart::Draw(QPainter& painter, const QRect& rect) const
 {
-    // Held, so a layout worked out for another rectangle meanwhile cannot pull it away.
-    const std::shared_ptr<const TLayout> held = (CachedLayout(rect), FLayoutCache);
-    const TLayout& l = *held;
+    Paint(painter, *CachedLayout(rect), Input());
+}
+
+void TResultsChart::Paint(QPainter& painter, const TLayout& l, const TInput& input)
+{
     const QLocale locale;
-    const QPalette pal = palette();
+    const QPalette& pal = input.palette;
 
     painter.save();
-    painter.setClipRect(rect);
+    painter.setClipRect(l.area);
     painter.setRenderHint(QPainter::Antialiasing, false);
 
     // Panel and title.
@@ -525,7 +510,7 @@ void TResultsChart::Draw(QPainter& painter, const QRect& rect) const
         }
         painter.setPen(pal.color(QPalette::WindowText));
         painter.drawLine(QPointF(p.left() - 4, y), QPointF(p.left(), y));
-        if (!FPoints.isEmpty()) {
+        if (!input.points.isEmpty()) {
             const QString text = locale.toString(v, 'f', l.axisDecimals);
             painter.drawText(QRectF(l.area.left(), y - l.lineHeight / 2, p.left() - 6 - l.area.left(),
                                     l.lineHeight),
@@ -546,21 +531,29 @@ void TResultsChart::Draw(QPainter& painter, const QRect& rect) const
     }
     painter.drawLine(back.topRight(), back.bottomRight());
 
-    // Bars, left to right so each covers the side of the one before.
+    // Bars, left to right so each covers the side of the one before. Pens and brushes are
+    // made once per palette entry: thousands of bars would otherwise spend more time on
+    // colour conversions than on pixels.
+    struct Shades { QPen edge; QBrush side, top, front; };
+    Shades shades[PaletteSize];
+    for (int c = 0; c < PaletteSize; ++c) {
+        const QColor colour = BarColor(c);
+        shades[c] = {QPen(colour.darker(160)), colour.darker(125), colour.lighter(118), colour};
+    }
+    const QPointF shift(d, -d);
     for (int i = 0; i < l.bars.size(); ++i) {
         const QRectF& bar = l.bars[i];
         if (bar.width() <= 0)
             continue;
-        const QColor colour = BarColor(i);
-        const QPointF shift(d, -d);
-        painter.setPen(colour.darker(160));
-        painter.setBrush(colour.darker(125));
-        painter.drawPolygon(QPolygonF({bar.topRight(), bar.topRight() + shift, bar.bottomRight() + shift,
-                                       bar.bottomRight()}));
-        painter.setBrush(colour.lighter(118));
-        painter.drawPolygon(QPolygonF({bar.topLeft(), bar.topLeft() + shift, bar.topRight() + shift,
-                                       bar.topRight()}));
-        painter.setBrush(colour);
+        const Shades& shade = shades[i % PaletteSize];
+        painter.setPen(shade.edge);
+        painter.setBrush(shade.side);
+        const QPointF side[] = {bar.topRight(), bar.topRight() + shift, bar.bottomRight() + shift, bar.bottomRight()};
+        painter.drawPolygon(side, 4);
+        painter.setBrush(shade.top);
+        const QPointF top[] = {bar.topLeft(), bar.topLeft() + shift, bar.topRight() + shift, bar.topRight()};
+        painter.drawPolygon(top, 4);
+        painter.setBrush(shade.front);
         painter.drawRect(bar);
     }
 
@@ -589,8 +582,6 @@ void TResultsChart::Draw(QPainter& painter, const QRect& rect) const
     }
     painter.setFont(l.markFont);
     for (int i = 0; i < l.marks.size(); ++i) {
-        if (l.markCovered[i])
-            continue;
         const QRectF& box = l.marks[i];
         painter.fillRect(box.translated(2, 2), MarkShadow);
         painter.setBrush(markBack);
@@ -610,7 +601,85 @@ void TResultsChart::Draw(QPainter& painter, const QRect& rect) const
 void TResultsChart::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    Draw(painter, rect());
+    if (FPoints.size() < BackgroundDrawPoints) {
+        Draw(painter, rect());
+        return;
+    }
+    if (!(FPicture.key == PictureKey()) && !StartDrawingPicture()) {
+        Draw(painter, rect());  // no worker to be had: drawn here, as small charts are
+        return;
+    }
+    if (!FPicture.image.isNull()) {
+        // The last picture, stretched to the size if that changed, until the new one is in.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRectF(rect()), FPicture.image);
+    } else {
+        QLinearGradient panel(0, 0, 0, height());
+        panel.setColorAt(0, QColor(255, 255, 255));
+        panel.setColorAt(1, QColor(232, 238, 246));
+        painter.fillRect(rect(), panel);
+    }
+}
+
+bool TResultsChart::TPictureKey::operator==(const TPictureKey& other) const
+{
+    return generation == other.generation && size == other.size && pixelRatio == other.pixelRatio
+           && font == other.font && palette == other.palette;
+}
+
+TResultsChart::TPictureKey TResultsChart::PictureKey() const
+{
+    return {FGeneration, size(), devicePixelRatioF(), font(), palette()};
+}
+
+bool TResultsChart::PictureOutdated() const
+{
+    return FPoints.size() >= BackgroundDrawPoints && !(FPicture.key == PictureKey());
+}
+
+bool TResultsChart::StartDrawingPicture()
+{
+    // One drawing at a time; when it is in, the next paint starts one for whatever changed
+    // meanwhile.
+    if (FDrawing.valid())
+        return true;
+    const TPictureKey key = PictureKey();
+    auto draw = [this, key, input = Input(), widths = FTextWidths]() mutable {
+        TPicture picture{QImage(key.size * key.pixelRatio, QImage::Format_RGB32), key, widths};
+        picture.image.setDevicePixelRatio(key.pixelRatio);
+        picture.image.fill(Qt::white);
+        {
+            const QRect rect(QPoint(0, 0), key.size);
+            QPainter painter(&picture.image);
+            Paint(painter, Layout(input, rect, picture.widths), input);
+        }
+        // Delivered through the event queue; the destructor waits for this thread, so the
+        // chart is still there to receive it.
+        QMetaObject::invokeMethod(this, &TResultsChart::PictureDrawn, Qt::QueuedConnection);
+        return picture;
+    };
+    try {
+        FDrawing = std::async(std::launch::async, std::move(draw));
+    } catch (const std::system_error&) {
+        return false;
+    }
+    FDrawingKey = key;
+    return true;
+}
+
+void TResultsChart::PictureDrawn()
+{
+    if (!FDrawing.valid())
+        return;
+    try {
+        FPicture = FDrawing.get();
+        FTextWidths = FPicture.widths;
+    } catch (const std::exception&) {
+        // Out of memory for the picture: the last one stays, and no new try until
+        // something changes.
+        FPicture.key = FDrawingKey;
+    }
+    update();
 }
 
 void TResultsChart::Chart1AllowScroll(QObject*, double&, double&, bool& AllowScroll) const

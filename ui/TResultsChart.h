@@ -2,15 +2,20 @@
 
 #include "ResultRow.h"
 
+#include "TTextWidthCache.h"
+
 #include <QColor>
 #include <QHash>
+#include <QImage>
 #include <QLocale>
+#include <QPalette>
 #include <QPointer>
 #include <QRectF>
 #include <QString>
 #include <QVector>
 #include <QWidget>
 
+#include <future>
 #include <memory>
 
 class QPainter;
@@ -22,6 +27,7 @@ struct TChartPoint
     qint32 Order = 0;
     double Value = 0;
     QString Label;
+    QString ValueText;  // the rate as the shortest mark shows it
 };
 
 // The speed chart (DBChart1): one pseudo-3D bar per result row in Order, coloured from an
@@ -33,6 +39,7 @@ class TResultsChart : public QWidget
     Q_OBJECT
 public:
     explicit TResultsChart(QWidget* parent = nullptr);
+    ~TResultsChart() override;
 
     static QString Title() { return QStringLiteral("Korvane Results"); }
     static constexpr int PaletteSize = 11;
@@ -68,6 +75,10 @@ public:
 
     QSize sizeHint() const override { return {600, 400}; }
 
+    // True while the picture on screen is not yet the one for the current points and size
+    // (large charts are drawn by a worker).
+    bool PictureOutdated() const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
@@ -75,22 +86,61 @@ protected:
 
 private:
     struct TLayout;
-    TLayout Layout(const QRect& rect) const;
+    // What a drawing depends on, copied so a worker can draw from it.
+    struct TInput
+    {
+        QVector<TChartPoint> points;
+        QFont font;
+        QPalette palette;
+    };
+    TInput Input() const { return {FPoints, font(), palette()}; }
+    static TLayout Layout(const TInput& input, const QRect& rect, TTextWidthCache& widths);
+    static void Paint(QPainter& painter, const TLayout& l, const TInput& input);
     // The layout for rect, worked out again only when the points, the font or the size
     // changed: measuring thousands of marks on every paint would slow the window.
-    const TLayout& CachedLayout(const QRect& rect) const;
+    std::shared_ptr<const TLayout> CachedLayout(const QRect& rect) const;
+
+    // Charts of this many bars are drawn by a worker into a picture, so that a test's result
+    // never holds up the window while thousands of bars and marks are drawn; until the new
+    // picture is ready, the last one stands in.
+    static constexpr int BackgroundDrawPoints = 1000;
+    struct TPictureKey
+    {
+        quint64 generation = 0;
+        QSize size;
+        qreal pixelRatio = 1;
+        QFont font;
+        QPalette palette;
+        bool operator==(const TPictureKey& other) const;
+    };
+    struct TPicture
+    {
+        QImage image;
+        TPictureKey key;
+        TTextWidthCache widths;
+    };
+    TPictureKey PictureKey() const;
+    // False when no worker could be started.
+    bool StartDrawingPicture();
+    void PictureDrawn();
 
     struct TCachedLabel
     {
         TResultRow row;
         QLocale locale;
         QString text;
+        QString valueText;
     };
 
     QPointer<TResultsTable> FTable;
     QVector<TChartPoint> FPoints;
+    quint64 FGeneration = 0;  // counts reloads of the points
     QHash<qint32, TCachedLabel> FLabelCache;  // by Order, from the last reload
     mutable std::shared_ptr<const TLayout> FLayoutCache;
     mutable QRect FLayoutCacheRect;
     mutable QFont FLayoutCacheFont;
+    mutable TTextWidthCache FTextWidths;
+    TPicture FPicture;
+    std::future<TPicture> FDrawing;
+    TPictureKey FDrawingKey;
 };

@@ -13,6 +13,9 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QTextStream>
+#include <QDir>
+#include <QFile>
 #include <QToolTip>
 #include <QVBoxLayout>
 
@@ -45,6 +48,40 @@ std::unique_ptr<TdmDiskStorage> MakeStore(const QTemporaryDir& dir, const QList<
     return store;
 }
 
+// A long history, written as the results file in one go: posting thousands of rows one by
+// one would write the file thousands of times.
+std::unique_ptr<TdmDiskStorage> MakeHistory(const QTemporaryDir& dir, const QList<double>& rates)
+{
+    QFile file(QDir(dir.path()).filePath(TdmDiskStorage::ResultsFileName));
+    if (!file.open(QIODevice::WriteOnly))
+        return nullptr;
+    QTextStream out(&file);
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<KorvaneResults version=\"1\" nextOrder=\"" << rates.size() + 1 << "\">\n<columns>\n";
+    for (const char* column : {"Order\" type=\"autoinc", "Server\" type=\"string255", "StartTime\" type=\"datetime",
+                               "Duration\" type=\"int32", "BytesRx\" type=\"double", "Result\" type=\"double",
+                               "Speed\" type=\"double"})
+        out << "<column name=\"" << column << "\"/>\n";
+    out << "</columns>\n<rows>\n";
+    for (qsizetype i = 0; i < rates.size(); ++i)
+        out << "<row Order=\"" << i + 1 << "\" Server=\"speed" << i % 7 << ".example.net\" StartTime=\""
+            << 45000 + i / 24.0 << "\" Duration=\"1234\" BytesRx=\"1048576\" Result=\"" << rates[i]
+            << "\" Speed=\"" << rates[i] << "\"/>\n";
+    out << "</rows>\n</KorvaneResults>\n";
+    out.flush();
+    file.close();
+    return std::make_unique<TdmDiskStorage>(dir.path());
+}
+
+QImage DrawnChart(const TResultsChart& chart, const QSize& size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::magenta);
+    QPainter painter(&image);
+    chart.Draw(painter, QRect(QPoint(0, 0), size));
+    return image;
+}
+
 // The chart's size in the main window at its default size (measured from the window).
 constexpr int TResultsChartDefaultWidth = 738;
 constexpr int TResultsChartDefaultHeight = 536;
@@ -74,6 +111,7 @@ private slots:
     void chartMarksEveryBar();
     void chartDrawsIntoAnyRectangle_data();
     void chartDrawsIntoAnyRectangle();
+    void chartDrawsLongHistoryOffTheEventLoop();
 };
 
 void tst_ResultsViews::barRect_data()
@@ -506,6 +544,47 @@ void tst_ResultsViews::chartDrawsIntoAnyRectangle()
         const QRectF last = chart.BarRects(rect).last();
         QVERIFY(last.height() > chart.BarRects(rect).first().height());
     }
+}
+
+// With a long history the chart is drawn by a worker: the window shows the last picture
+// meanwhile, and then exactly what the chart draws for the current rows.
+void tst_ResultsViews::chartDrawsLongHistoryOffTheEventLoop()
+{
+    QList<double> rates;
+    for (int i = 0; i < 1500; ++i)
+        rates.append(800.0 + (i * 7919) % 5000000 / 3.0);
+    QTemporaryDir dir;
+    auto store = MakeHistory(dir, rates);
+    QVERIFY(store);
+    TResultsChart chart;
+    chart.resize(TResultsChartDefaultWidth, TResultsChartDefaultHeight);
+    chart.SetTable(store->cdsKorvaneResults());
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    QTRY_VERIFY(!chart.PictureOutdated());
+    auto onScreen = [&] { return chart.grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    QCOMPARE(onScreen(), DrawnChart(chart, chart.size()));
+
+    // A new result: the picture is out of date until the worker is done, then shows it.
+    TResultsTable* table = store->cdsKorvaneResults();
+    table->Append();
+    table->SetServer(QStringLiteral("127.0.0.1"));
+    table->SetStartTime(QDateTime::currentDateTime());
+    table->SetDuration(1000);
+    table->SetBytesRx(5e9);
+    table->SetResult(4.9e6);
+    table->SetSpeed(4.9e6);
+    table->Post();
+    chart.RefreshData();
+    QCOMPARE(chart.PointCount(), 1501);
+    QVERIFY(chart.PictureOutdated());
+    QTRY_VERIFY(!chart.PictureOutdated());
+    QCOMPARE(onScreen(), DrawnChart(chart, chart.size()));
+
+    // And after a resize, at the new size.
+    chart.resize(500, 300);
+    QTRY_VERIFY(!chart.PictureOutdated());
+    QCOMPARE(onScreen(), DrawnChart(chart, chart.size()));
 }
 
 KORVANE_UI_TEST_MAIN(tst_ResultsViews)
