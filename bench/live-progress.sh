@@ -134,7 +134,7 @@ if [[ -n $probe ]]; then
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends python3-xlib >/dev/null
   fi
   printf '\nFrom outside (%s on %s, pings every 10 ms during the test)\n' "$(basename "$probe")" "$xdisplay"
-  Xvfb "$xdisplay" -screen 0 1024x768x24 >/dev/null 2>&1 &
+  Xvfb "$xdisplay" -screen 0 1024x768x24 -noreset >/dev/null 2>&1 &
   pids+=($!)
   sleep 1
   for target in "--stream 127.0.0.1:$server_port" "--web http://127.0.0.1:$web_port/large.bin"; do

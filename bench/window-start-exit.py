@@ -28,7 +28,9 @@ def start_display():
     while os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
         number += 1
     display = f":{number}"
-    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+    # -noreset: the server would otherwise reset when the readiness check disconnects, and
+    # refuse the window that connects meanwhile.
+    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"],
                             stderr=subprocess.DEVNULL)
     env = dict(os.environ, DISPLAY=display)
     deadline = time.monotonic() + 20

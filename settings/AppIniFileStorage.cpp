@@ -317,9 +317,18 @@ QStringList TAppIniFileStorage::ReadStringList(const QString& path, const QStrin
     const int count = ReadInteger(countPath, 0, &ok);
     if (!ok)
         return defaultValue;
-    QStringList result;
+    // The items live beside the count, in one section: looked up there all at once, so a
+    // log of a hundred thousand lines loads in a blink.
+    QString section, countKey;
+    Resolve(countPath, section, countKey);
+    QStringList keys;
+    keys.reserve(qBound(0, count, MaxStoredItems));
     for (int i = 0; i < qBound(0, count, MaxStoredItems); ++i)
-        result.append(ReadString(Child(list, ItemName(i))));
+        keys.append(ItemName(i));
+    QStringList result;
+    result.reserve(keys.size());
+    for (const std::optional<QString>& value : FDocument.Values(section, keys))
+        result.append(value.value_or(QString()));
     return result;
 }
 

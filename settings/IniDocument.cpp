@@ -245,6 +245,23 @@ std::optional<QString> TIniDocument::Value(const QString& section, const QString
     return text.mid(text.indexOf(QLatin1Char('=')) + 1);
 }
 
+QList<std::optional<QString>> TIniDocument::Values(const QString& section, const QStringList& keys) const
+{
+    QList<std::optional<QString>> values(keys.size());
+    const qsizetype index = SectionIndex(section);
+    if (index < 0)
+        return values;
+    const TSection& found = FSections[index];
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const qsizetype line = LineIndex(found, keys[i]);
+        if (line >= 0) {
+            const QString& text = found.Lines[line].Text;
+            values[i] = text.mid(text.indexOf(QLatin1Char('=')) + 1);
+        }
+    }
+    return values;
+}
+
 void TIniDocument::SetValue(const QString& section, const QString& key, const QString& value)
 {
     qsizetype index = SectionIndex(section);

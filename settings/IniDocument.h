@@ -46,6 +46,9 @@ public:
 
     bool ValueExists(const QString& section, const QString& key) const;
     std::optional<QString> Value(const QString& section, const QString& key) const;
+    // The values of many keys of one section, in the order asked (nullopt where a key is
+    // missing): a list of a hundred thousand items finds its section once.
+    QList<std::optional<QString>> Values(const QString& section, const QStringList& keys) const;
     // Replaces the key's line in place, or appends it to its section (the section is
     // appended to the document when missing).
     void SetValue(const QString& section, const QString& key, const QString& value);
