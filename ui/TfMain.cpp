@@ -816,7 +816,7 @@ void TfMain::rbKvSrvClick()
 
 void TfMain::ClearGraph1Click()
 {
-    mmDIsplay->clear();
+    mmDIsplay->Clear();
     cbServerName->clear();
     acServerHistory->Clear();
     if (dmDiskStorage)

@@ -83,6 +83,7 @@ private slots:
     void controls_data();
     void controls();
     void logWrapsLongLines();
+    void longLogFillsInWhileTheWindowRuns();
     void menuTree_data();
     void menuTree();
     void gridColumns();
@@ -306,6 +307,45 @@ void tst_MainWindow::logWrapsLongLines()
     const QTextBlock longLine = w->mmDIsplay->document()->firstBlock();
     QVERIFY(longLine.layout()->lineCount() >= 2);
     QCOMPARE(w->mmDIsplay->Lines().first(), QStringLiteral("Initiating Test to ") + url);
+}
+
+void tst_MainWindow::longLogFillsInWhileTheWindowRuns()
+{
+    TfMain* w = OpenWindow();
+    TLogPane* log = w->mmDIsplay;
+    QStringList lines;
+    for (int i = 0; i < 12345; ++i)
+        lines.append(QStringLiteral("line %1").arg(i));
+
+    // The latest lines at once, the view at the end; every line is there for a save.
+    log->SetLines(lines);
+    QCOMPARE(log->document()->blockCount(), TLogPane::ShownAtOnce);
+    QCOMPARE(log->document()->lastBlock().text(), QStringLiteral("line 12344"));
+    QCOMPARE(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
+    QCOMPARE(log->Lines(), lines);
+    // A test logs meanwhile: its line goes after all of them.
+    log->AddLine(QStringLiteral("new"));
+    QCOMPARE(log->Lines(), lines + QStringList{QStringLiteral("new")});
+    QTRY_COMPARE(log->PendingLines(), 0);
+    QCOMPARE(log->Lines(), lines + QStringList{QStringLiteral("new")});
+    QCOMPARE(log->document()->blockCount(), 12346);
+    QCOMPARE(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
+
+    // Scrolled up by the user, the view stays on the same lines while earlier ones go in.
+    log->SetLines(lines);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 0);
+    QVERIFY(log->PendingLines() > 0);
+    log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum() / 2);
+    const QString onTop = log->cursorForPosition(QPoint(4, 4)).block().text();
+    QTRY_COMPARE(log->PendingLines(), 0);
+    QCOMPARE(log->cursorForPosition(QPoint(4, 4)).block().text(), onTop);
+
+    // Cleared while filling: nothing comes back.
+    log->SetLines(lines);
+    log->Clear();
+    QCOMPARE(log->Lines(), QStringList());
+    QTest::qWait(50);
+    QCOMPARE(log->Lines(), QStringList());
 }
 
 void tst_MainWindow::menuTree_data()
