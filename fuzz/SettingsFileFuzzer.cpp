@@ -1,5 +1,6 @@
 // The settings file: read, write, read must give every section and value back unchanged,
-// and a value written then must read back as written.
+// a value written then must read back as written, and looking many keys up at once must
+// find what looking them up one by one finds.
 
 #include "FuzzCheck.h"
 
@@ -9,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace {
 
 void CheckSameContent(const TIniDocument &first, const TIniDocument &second)
@@ -17,6 +20,23 @@ void CheckSameContent(const TIniDocument &first, const TIniDocument &second)
     FUZZ_CHECK(second.SectionNames() == sections);
     for (const QString &section : sections)
         FUZZ_CHECK(second.SectionLines(section) == first.SectionLines(section));
+}
+
+// A list's items are looked up all at once; that must agree with one key at a time, for
+// keys of every case, repeated keys and keys that are not there.
+void CheckBulkLookup(const TIniDocument &document)
+{
+    for (const QString &section : document.SectionNames()) {
+        QStringList keys;
+        for (const QString &line : document.SectionLines(section)) {
+            const QString key = line.section(u'=', 0, 0);
+            keys << key << key.toUpper() << key + u'x';
+        }
+        const QList<std::optional<QString>> values = document.Values(section.toLower(), keys);
+        FUZZ_CHECK(values.size() == keys.size());
+        for (qsizetype i = 0; i < keys.size(); ++i)
+            FUZZ_CHECK(values[i] == document.Value(section.toLower(), keys[i]));
+    }
 }
 
 } // namespace
@@ -30,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     TIniDocument reread;
     reread.LoadFromBytes(read.SaveToBytes());
     CheckSameContent(read, reread);
+    CheckBulkLookup(read);
 
     // The program's own write: a value (here the file's first line) under a key of ours.
     const QString value = read.SectionNames().isEmpty() || read.SectionLines(read.SectionNames().first()).isEmpty()

@@ -135,7 +135,12 @@ void TIniDocument::LoadFromBytes(const QByteArray& bytes)
 
     qsizetype current = -1;
     for (const TRawLine& rawLine : std::as_const(raw)) {
-        const QString line = rawLine.Text.trimmed();
+        QString line = rawLine.Text.trimmed();
+        // A byte order mark at a line's start (files joined together) is no text of it: the
+        // line decoder drops one there, and so must this, or a mark behind a blank would
+        // come first in the saved line and be lost at the next read.
+        while (line.startsWith(QChar(0xFEFF)))
+            line = line.sliced(1).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']')) && line.size() >= 2) {

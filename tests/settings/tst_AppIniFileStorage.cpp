@@ -316,6 +316,11 @@ void TestAppIniFileStorage::valuesSurviveASave_data()
         << QByteArray("[S]\r\nK=\xED\xA0\x80x\r\n") << R"(S\K)" << QString::fromLatin1("\xED\xA0\x80x");
     QTest::newRow("overlong form is not utf-8")
         << QByteArray("[S]\r\nK=\xC0\xAFx\r\n") << R"(S\K)" << QString::fromLatin1("\xC0\xAFx");
+    // A mark behind a blank would lead the saved line and be dropped when read again.
+    QTest::newRow("byte order mark behind a blank")
+        << QByteArray("[S]\r\n \xEF\xBB\xBFK=v\r\n \xEF\xBB\xBF\xEF\xBB\xBFLone\r\n") << R"(S\K)" << "v";
+    QTest::newRow("joined files: a mark before a section")
+        << QByteArray("[A]\r\nX=1\r\n\xEF\xBB\xBF[S]\r\nK=v\r\n") << R"(S\K)" << "v";
     QByteArray utf16("\xFF\xFE", 2);
     for (char16_t c : u"[S]\r\nK=a\xD800" "b\r\n")
         if (c)
