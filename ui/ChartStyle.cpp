@@ -1,5 +1,9 @@
 #include "ChartStyle.h"
 
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPolygonF>
+
 #include <cmath>
 
 double ChartStyle::NiceStep(double raw)
@@ -12,4 +16,25 @@ double ChartStyle::NiceStep(double raw)
             return factor * power;
     }
     return 10 * power;
+}
+
+void ChartStyle::FillPanel(QPainter& painter, const QRectF& area)
+{
+    QLinearGradient panel(area.topLeft(), area.bottomLeft());
+    panel.setColorAt(0, QColor(255, 255, 255));
+    panel.setColorAt(1, QColor(232, 238, 246));
+    painter.fillRect(area, panel);
+}
+
+void ChartStyle::DrawWalls(QPainter& painter, const QRectF& front, double depth)
+{
+    const QRectF& p = front;
+    const QRectF back = p.translated(depth, -depth);
+    painter.setPen(WallEdge);
+    painter.setBrush(QColor(250, 250, 250));
+    painter.drawRect(back);
+    painter.setBrush(QColor(236, 236, 236));
+    painter.drawPolygon(QPolygonF({p.topLeft(), back.topLeft(), back.bottomLeft(), p.bottomLeft()}));
+    painter.setBrush(QColor(222, 222, 222));
+    painter.drawPolygon(QPolygonF({p.bottomLeft(), back.bottomLeft(), back.bottomRight(), p.bottomRight()}));
 }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QColor>
+#include <QRectF>
+
+class QPainter;
 
 // What the speed chart and the live rate graph share, so the two read as one style.
 namespace ChartStyle {
@@ -11,5 +14,12 @@ inline const QColor GridLine(200, 200, 200);
 
 // 1, 2 or 5 times a power of ten, at least raw.
 double NiceStep(double raw);
+
+// The panel behind a chart: white fading to a light blue at the bottom.
+void FillPanel(QPainter& painter, const QRectF& area);
+
+// The back, left and floor walls of a pseudo-3D plot whose front face is front, with the
+// back wall depth pixels right of it and up.
+void DrawWalls(QPainter& painter, const QRectF& front, double depth);
 
 }  // namespace ChartStyle

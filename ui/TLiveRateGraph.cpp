@@ -19,7 +19,6 @@ namespace {
 
 using ChartStyle::GridLine;
 using ChartStyle::MarkShadow;
-using ChartStyle::WallEdge;
 const QColor TitleColour(0, 0, 128);
 
 using ChartStyle::NiceStep;
@@ -87,10 +86,7 @@ void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
     painter.setClipRect(rect);
     painter.setRenderHint(QPainter::Antialiasing, false);
 
-    QLinearGradient panel(area.topLeft(), area.bottomLeft());
-    panel.setColorAt(0, QColor(255, 255, 255));
-    panel.setColorAt(1, QColor(232, 238, 246));
-    painter.fillRect(area, panel);
+    ChartStyle::FillPanel(painter, area);
 
     // Title on the left, the latest figures on the right of the same line.
     const QRectF titleRect(area.left() + 8, area.top() + 3, area.width() - 16, titleFm.height());
@@ -152,14 +148,7 @@ void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
     auto x = [&](double t) { return p.left() + t / timeMax * p.width(); };
     auto y = [&](double rate) { return p.bottom() - rate / unit / rateMax * p.height(); };
 
-    // Walls: back, left and floor, as in the speed chart.
-    painter.setPen(WallEdge);
-    painter.setBrush(QColor(250, 250, 250));
-    painter.drawRect(back);
-    painter.setBrush(QColor(236, 236, 236));
-    painter.drawPolygon(QPolygonF({p.topLeft(), back.topLeft(), back.bottomLeft(), p.bottomLeft()}));
-    painter.setBrush(QColor(222, 222, 222));
-    painter.drawPolygon(QPolygonF({p.bottomLeft(), back.bottomLeft(), back.bottomRight(), p.bottomRight()}));
+    ChartStyle::DrawWalls(painter, p, depth);
 
     // Rate axis.
     const int rateSteps = int(std::round(rateMax / rateStep));

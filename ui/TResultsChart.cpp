@@ -31,7 +31,6 @@ const QColor Palette[TResultsChart::PaletteSize] = {
 
 using ChartStyle::GridLine;
 using ChartStyle::MarkShadow;
-using ChartStyle::WallEdge;
 using ChartStyle::NiceStep;
 
 QStringList LabelLines(const TChartPoint& point, const QLocale& locale)
@@ -470,10 +469,7 @@ void TResultsChart::Paint(QPainter& painter, const TLayout& l, const TInput& inp
     painter.setRenderHint(QPainter::Antialiasing, false);
 
     // Panel and title.
-    QLinearGradient panel(l.area.topLeft(), l.area.bottomLeft());
-    panel.setColorAt(0, QColor(255, 255, 255));
-    panel.setColorAt(1, QColor(232, 238, 246));
-    painter.fillRect(l.area, panel);
+    ChartStyle::FillPanel(painter, l.area);
     painter.setFont(l.titleFont);
     painter.setPen(QColor(0, 0, 128));
     painter.drawText(l.titleRect, Qt::AlignHCenter | Qt::AlignTop, Title());
@@ -487,14 +483,7 @@ void TResultsChart::Paint(QPainter& painter, const TLayout& l, const TInput& inp
     const QRectF& p = l.plot;
     const QRectF back = p.translated(d, -d);
 
-    // Walls: back, left and floor.
-    painter.setPen(WallEdge);
-    painter.setBrush(QColor(250, 250, 250));
-    painter.drawRect(back);
-    painter.setBrush(QColor(236, 236, 236));
-    painter.drawPolygon(QPolygonF({p.topLeft(), back.topLeft(), back.bottomLeft(), p.bottomLeft()}));
-    painter.setBrush(QColor(222, 222, 222));
-    painter.drawPolygon(QPolygonF({p.bottomLeft(), back.bottomLeft(), back.bottomRight(), p.bottomRight()}));
+    ChartStyle::DrawWalls(painter, p, d);
 
     // Left axis: grid lines on the walls, labels at the front.
     painter.setFont(l.textFont);
@@ -614,10 +603,7 @@ void TResultsChart::paintEvent(QPaintEvent*)
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(QRectF(rect()), FPicture.image);
     } else {
-        QLinearGradient panel(0, 0, 0, height());
-        panel.setColorAt(0, QColor(255, 255, 255));
-        panel.setColorAt(1, QColor(232, 238, 246));
-        painter.fillRect(rect(), panel);
+        ChartStyle::FillPanel(painter, rect());
     }
 }
 
