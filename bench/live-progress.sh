@@ -40,6 +40,7 @@ cli_bin=$build/bin/korvane-cli
 latency_bin=$build/bin/korvane-bench-latency
 
 source "$here/lib/scratch.sh"
+source "$here/lib/nginx.sh"
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 
 server_port=$(free_port)
@@ -82,25 +83,7 @@ print(f'median CPU s/GiB: off {statistics.median(a):.3f}, on {statistics.median(
 web_port=$(free_port)
 mkdir -p "$work/www"
 head -c $((mib * 1024 * 1024)) /dev/urandom >"$work/www/large.bin"
-cat >"$work/nginx.conf" <<CONF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/body; proxy_temp_path $work/proxy; fastcgi_temp_path $work/fastcgi;
-  uwsgi_temp_path $work/uwsgi; scgi_temp_path $work/scgi;
-  default_type application/octet-stream;
-  server { listen 127.0.0.1:$web_port; root $work/www; }
-}
-CONF
-/usr/sbin/nginx -c "$work/nginx.conf" -e "$work/error.log" &
-pids+=($!)
-for _ in $(seq 100); do python3 -c "import socket; socket.create_connection(('127.0.0.1',$web_port))" 2>/dev/null && break; sleep 0.05; done
+start_nginx "$web_port" "$work/www" "default_type application/octet-stream;"
 
 printf '\nWindow event-loop latency from a 4 ms timer inside the program (target: p99 < 16 ms)\n'
 printf '%-8s %-9s %10s %8s %8s %8s %8s\n' test progress 'MB/s' ticks 'p50 ms' 'p99 ms' 'max ms'

@@ -32,15 +32,10 @@ fi
 cmake --build "$build" --target korvane-cli -j2 >/dev/null
 cli_bin=$build/bin/korvane-cli
 
-work=$(mktemp -d)
-nginx_pid=
-cleanup() {
-  [[ -n $nginx_pid ]] && { kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; }
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$here/lib/scratch.sh"
+source "$here/lib/nginx.sh"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$(free_port)
 mkdir -p "$work/www"
 size=$((mib * 1024 * 1024))
 head -c "$size" /dev/urandom >"$work/www/large.bin"
@@ -64,33 +59,9 @@ for path in sys.argv[1:3]:
         f.write(b' ' * (size - written))
 PY
 bytes=$(stat -c %s "$work/www/large.bin")
-cat >"$work/nginx.conf" <<CONF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/body; proxy_temp_path $work/proxy; fastcgi_temp_path $work/fastcgi;
-  uwsgi_temp_path $work/uwsgi; scgi_temp_path $work/scgi;
-  types { text/html html; }
-  default_type application/octet-stream;
-  charset utf-8;
-  server {
-    listen 127.0.0.1:$port; root $work/www;
-    error_page 404 /missing.html;
-    location = /missing.html { internal; }
-  }
-}
-CONF
-/usr/sbin/nginx -p "$work" -e "$work/error.log" -c "$work/nginx.conf" &
-nginx_pid=$!
-for _ in $(seq 100); do
-  curl -s -o /dev/null "http://127.0.0.1:$port/" 2>/dev/null && break || sleep 0.05
-done
+start_nginx "$port" "$work/www" \
+  "types { text/html html; } default_type application/octet-stream; charset utf-8;" \
+  "error_page 404 /missing.html; location = /missing.html { internal; }"
 base=http://127.0.0.1:$port
 
 # fetch NAME URL: runs korvane-cli and curl once; sets k_valid k_bytes k_rate rss_mib c_rate.
