@@ -1,5 +1,6 @@
 #include "ApplicationExceptionHandler.h"
 #include "StatusText.h"
+#include "WaitForTest.h"
 #include "DateTimeSerial.h"
 #include "ESocketError.h"
 #include "KorvaneException.h"
@@ -81,7 +82,6 @@ private slots:
     void targetWithControlCharacterRefused();
 
 private:
-    bool waitDone(TKorvane &k, int timeoutMs = 20000);
     void watch(TKorvane &k);
 
     QStringList FStatus;   // status texts without timestamps
@@ -115,18 +115,6 @@ void TestServerStreamTest::watch(TKorvane &k)
         FLines << line;
         FStatus << statusText(line);
     });
-}
-
-bool TestServerStreamTest::waitDone(TKorvane &k, int timeoutMs)
-{
-    // Sleeps until the next event; a short timer only guards against a hang.
-    QEventLoop loop;
-    QTimer guard;
-    guard.setSingleShot(true);
-    guard.start(timeoutMs);
-    while (!k.TestDone() && guard.isActive())
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
-    return k.TestDone();
 }
 
 void TestServerStreamTest::streamThenClose_data()

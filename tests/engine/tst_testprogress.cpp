@@ -2,6 +2,7 @@
 #include "KorvaneException.h"
 #include "LoopbackStreamServer.h"
 #include "StatusText.h"
+#include "WaitForTest.h"
 #include "TAntiFreeze.h"
 #include "TKorvane.h"
 
@@ -75,7 +76,6 @@ private slots:
 
 private:
     void watch(TKorvane &k, Recorded &r);
-    bool waitDone(TKorvane &k, int timeoutMs = 20000);
     // Keeps the event loop running a while after the end, where a stray report would land.
     void settle(int ms);
     void checkSeries(const Recorded &r, int64_t finalCount, int minimumReports);
@@ -109,17 +109,6 @@ void TestTestProgress::watch(TKorvane &k, Recorded &r)
             ++r.afterDone;
         r.reports << p;
     });
-}
-
-bool TestTestProgress::waitDone(TKorvane &k, int timeoutMs)
-{
-    QEventLoop loop;
-    QTimer guard;
-    guard.setSingleShot(true);
-    guard.start(timeoutMs);
-    while (!k.TestDone() && guard.isActive())
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
-    return k.TestDone();
 }
 
 void TestTestProgress::settle(int ms)
