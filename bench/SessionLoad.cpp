@@ -105,39 +105,47 @@ Result runSession(int port, SessionDirection direction, uint32_t streams, double
         return r;
     }
     const std::string id = std::get<SessionAccepted>(m).session;
-    std::vector<int> data;
-    for (uint32_t i = 0; i < streams; ++i) {
-        data.push_back(connectTo(port));
-        sendLine(data.back(), SessionJoin{id, i});
-        std::string hello;
-        readLine(data.back(), hello);
-    }
+    std::vector<int> data(streams, -1);
     std::vector<std::thread> workers;
     std::atomic<uint64_t> total{0};
     std::atomic<int64_t> first{0}, last{0};
-    if (direction == SessionDirection::Download) {
-        for (int fd : data)
-            workers.emplace_back([fd, &total, &first, &last] {
-                // Counted, not read: the kernel drops the bytes without copying them.
-                static thread_local char sink[1 << 20];
-                uint64_t mine = 0;
-                for (;;) {
-                    const ssize_t n = ::recv(fd, sink, sizeof sink, MSG_TRUNC);
-                    if (n <= 0)
-                        break;
-                    if (mine == 0) {
-                        int64_t expected = 0;
-                        first.compare_exchange_strong(expected, nowNs());
-                    }
-                    mine += uint64_t(n);
+    std::atomic<uint32_t> joined{0};
+    // Each stream joins on a thread of its own that is already waiting in recv when the
+    // first byte comes, so the first byte is timed when it arrives.
+    for (uint32_t i = 0; i < streams; ++i)
+        workers.emplace_back([&, i] {
+            const int fd = connectTo(port);
+            data[i] = fd;
+            sendLine(fd, SessionJoin{id, i});
+            std::string hello;
+            readLine(fd, hello);
+            ++joined;
+            if (direction != SessionDirection::Download)
+                return;
+            // Counted, not read: the kernel drops the bytes without copying them.
+            static thread_local char sink[1 << 20];
+            uint64_t mine = 0;
+            for (;;) {
+                const ssize_t n = ::recv(fd, sink, sizeof sink, MSG_TRUNC);
+                if (n <= 0)
+                    break;
+                if (mine == 0) {
+                    int64_t expected = 0;
+                    first.compare_exchange_strong(expected, nowNs());
                 }
-                const int64_t t = nowNs();
-                int64_t seen = last.load();
-                while (t > seen && !last.compare_exchange_weak(seen, t)) {
-                }
-                total += mine;
-                ::close(fd);
-            });
+                mine += uint64_t(n);
+            }
+            const int64_t t = nowNs();
+            int64_t seen = last.load();
+            while (t > seen && !last.compare_exchange_weak(seen, t)) {
+            }
+            total += mine;
+            ::close(fd);
+        });
+    if (direction == SessionDirection::Upload) {
+        for (auto &w : workers)
+            w.join();
+        workers.clear();
     }
     for (;;) {
         m = readMessage(control);
