@@ -128,6 +128,8 @@ public:
     void setProgressInterval(int Milliseconds);
 
     // Starts a session; everything after arrives through the signals, ending with Finished.
+    // A failure ends the session and arrives as the Error of the direction it hit (the
+    // first direction when none had started); it is not a status line.
     // A request with a Problem() is refused at once with EKorvnError, before any connection.
     void Start(const TSessionRequest &Request);
     // Ends a running session at once: the connections are closed, a direction still running
