@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <deque>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -190,6 +191,8 @@ struct TSessionTest::Private
     bool directionStarted = false; // its "start" came
     bool haveSummary = false;
     SessionSummary summary;
+    bool controlEofHeld = false;
+    std::deque<std::string> held; // control lines that came after the summary, before the last close
     int64_t firstByteUs = -1;
     int64_t uploadStartUs = -1;
     double startTime = -1.0;
@@ -372,6 +375,11 @@ struct TSessionTest::Private
                 return;
             }
             if (n == 0) {
+                if (phase == Phase::Running && haveSummary) {
+                    controlEofHeld = true; // served after the lines it follows
+                    dropNotifier(controlRead);
+                    return;
+                }
                 controlClosed();
                 return;
             }
@@ -409,6 +417,12 @@ struct TSessionTest::Private
     void handleLine(const std::string &line)
     {
         silenceTimer.start(kServerSilenceMs);
+        if (phase == Phase::Running && haveSummary) {
+            // The server is done with the phase while data of it is still queued here:
+            // what comes next waits until the last stream's close has been read.
+            held.push_back(line);
+            return;
+        }
         SessionMessage m;
         std::string problem;
         if (!SessionProtocol::parse(line, m, problem)) {
@@ -616,6 +630,18 @@ struct TSessionTest::Private
         Stream &s = streams[at];
         if (s.fd < 0)
             return;
+        if (s.direction == TSessionDirection::Download && (phase != Phase::Running || direction != s.direction)) {
+            // The server sends its start before the data, but the two connections race
+            // here: the control connection is served first.
+            if (controlFd >= 0)
+                controlReadable();
+            if (!running || s.fd < 0)
+                return;
+            if (phase != Phase::Running || direction != s.direction) {
+                s.readNotifier->setEnabled(false); // until the start comes
+                return;
+            }
+        }
         if (scratch.empty())
             scratch.resize(kReceiveChunk);
         for (int call = 0; call < kReceiveCallsPerWakeup; ++call) {
@@ -705,6 +731,10 @@ struct TSessionTest::Private
         emit q->DirectionStarted(d);
         if (!running)
             return;
+        for (Stream &s : streams) {
+            if (s.direction == d && s.readNotifier)
+                s.readNotifier->setEnabled(true);
+        }
         if (d == TSessionDirection::Upload) {
             uploadStartUs = nowUs();
             startTime = DateTimeSerial::fromDateTime(QDateTime::currentDateTime());
@@ -876,7 +906,15 @@ struct TSessionTest::Private
         if (!running)
             return;
         directionStarted = false;
+        haveSummary = false;
         phase = Phase::Joining; // waits for the next start or the end
+        while (running && !held.empty() && !(phase == Phase::Running && haveSummary)) {
+            const std::string line = std::move(held.front());
+            held.pop_front();
+            handleLine(line);
+        }
+        if (running && controlEofHeld && held.empty() && !(phase == Phase::Running && haveSummary))
+            controlClosed();
     }
 
     void onEnd()
@@ -1003,6 +1041,8 @@ void TSessionTest::Start(const TSessionRequest &Request)
     d->error.clear();
     d->cancelled = false;
     d->controlIn.takeRest();
+    d->held.clear();
+    d->controlEofHeld = false;
     d->controlOut.clear();
     d->sessionId.clear();
     d->directionStarted = false;

@@ -429,18 +429,22 @@ void CliRunner::onSessionResult(const TSessionResult &result)
                             .arg(NumberFormat::twoDecimals(f.Rate)));
         }
         const TSessionTcpFigures &t = result.Tcp;
-        logLine(QStringLiteral("Server's TCP figures: round trip %1 ms (lowest %2 ms), %3 retransmits, "
+        const bool download = result.Direction == TSessionDirection::Download;
+        // For an upload the server is the receiving side, and its figures are a receiver's.
+        logLine((download ? QStringLiteral("Server's TCP figures: ") : QStringLiteral("Server's TCP figures as receiver: "))
+                + QStringLiteral("round trip %1 ms (lowest %2 ms), %3 retransmits, "
                                "congestion window %4 KB, delivery rate %5 KB per second")
                     .arg(NumberFormat::twoDecimals(double(t.RttUs) / 1000))
                     .arg(NumberFormat::twoDecimals(double(t.MinRttUs) / 1000))
                     .arg(t.Retransmits)
                     .arg(NumberFormat::twoDecimals(double(t.CwndBytes) / 1024))
                     .arg(NumberFormat::twoDecimals(double(t.DeliveryRateBps) / 1024)));
-        logLine(QStringLiteral("Server's sending time: busy %1 ms, limited by the receive window %2 ms, "
-                               "by the send buffer %3 ms")
-                    .arg(NumberFormat::twoDecimals(double(t.BusyUs) / 1000))
-                    .arg(NumberFormat::twoDecimals(double(t.RwndLimitedUs) / 1000))
-                    .arg(NumberFormat::twoDecimals(double(t.SndbufLimitedUs) / 1000)));
+        if (download)
+            logLine(QStringLiteral("Server's sending time: busy %1 ms, limited by the receive window %2 ms, "
+                                   "by the send buffer %3 ms")
+                        .arg(NumberFormat::twoDecimals(double(t.BusyUs) / 1000))
+                        .arg(NumberFormat::twoDecimals(double(t.RwndLimitedUs) / 1000))
+                        .arg(NumberFormat::twoDecimals(double(t.SndbufLimitedUs) / 1000)));
     }
     if (FOptions.json)
         printSessionJson(result, valid ? QString() : error);
