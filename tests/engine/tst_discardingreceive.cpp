@@ -63,13 +63,13 @@ void TestDiscardingReceive::countsLikeACopyingReceive()
     int sender = -1, receiver = -1;
     QVERIFY(tcpPair(sender, receiver));
 
-    std::vector<char> data(size_t(amount));
+    std::vector<char> data(static_cast<size_t>(amount));
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = char(i * 7 + 1);
     QCOMPARE(::send(sender, data.data(), data.size(), 0), ssize_t(amount));
     ::shutdown(sender, SHUT_WR);
 
-    std::vector<char> scratch(size_t(chunk), 0);
+    std::vector<char> scratch(static_cast<size_t>(chunk), 0);
     qint64 total = 0;
     bool scratchTouched = false;
     for (;;) {
