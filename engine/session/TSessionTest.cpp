@@ -34,6 +34,7 @@ constexpr int kServerSilenceMs = 10000;
 constexpr int64_t kReceiveChunk = 1 << 20;
 constexpr int kReceiveCallsPerWakeup = 16; // so one busy stream cannot starve the others
 constexpr int64_t kSendChunk = 256 << 10;
+constexpr int kSendChunksPerWakeup = 16;
 constexpr int kPayloadSize = 1 << 20;
 
 int64_t nowUs()
@@ -756,7 +757,9 @@ struct TSessionTest::Private
             return;
         }
         const QByteArray &data = payload();
-        for (;;) {
+        // A few chunks per wakeup at most: a socket that never fills (loopback) must not
+        // keep the other streams and the control connection waiting.
+        for (int round = 0; round < kSendChunksPerWakeup; ++round) {
             if (s.sendLeft == 0 || (s.sendLeft < 0 && nowUs() - uploadStartUs >= int64_t(request.Seconds * 1e6))) {
                 endUploadStream(s);
                 return;
