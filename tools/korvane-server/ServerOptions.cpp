@@ -74,14 +74,27 @@ bool parseEndpoint(const std::string &text, std::string &address, int &port)
 const char *ServerOptions::usage()
 {
     return "Usage: korvane-server [--listen ADDR] [--port N] [--bytes N | --seconds S] [--rate BYTES_PER_SEC]\n"
-           "                      [--metrics ADDR:PORT]\n"
+           "                      [--metrics ADDR:PORT] [--session-port N] [--secret-file PATH]\n"
+           "                      [session limits] [--stall-limit S] [--send-buffer BYTES]\n"
            "Streams bytes to every client that connects, then closes the connection.\n"
+           "On the session port it serves sessions: parallel streams, download and upload.\n"
            "  --listen ADDR   numeric address to listen on (default 0.0.0.0)\n"
            "  --port N        TCP port, 0 picks a free one (default 8081)\n"
            "  --bytes N       bytes sent per connection (default 104857600)\n"
            "  --seconds S     stream for S seconds per connection instead\n"
            "  --rate R        pace each connection at R bytes per second\n"
            "  --metrics ADDR:PORT  serve GET /metrics for Prometheus there ([::1]:PORT for IPv6)\n"
+           "  --session-port N     session port, 0 picks a free one (default 8082; when the\n"
+           "                       default is taken the server serves streams only)\n"
+           "  --secret-file PATH   serve sessions only to clients that know the secret in PATH\n"
+           "  --max-sessions N     sessions at once (default 32)\n"
+           "  --max-streams N      streams per session, 1 to 64 (default 64)\n"
+           "  --max-session-seconds S  longest session (default 60)\n"
+           "  --max-sessions-per-address N  sessions at once from one address (default 4)\n"
+           "  --max-session-bytes N  bytes one session may move (default 1099511627776)\n"
+           "  --stall-limit S      cut a connection that takes nothing for S seconds (default 30)\n"
+           "  --send-buffer BYTES  most unsent bytes queued per connection, 0 = no limit of ours\n"
+           "                       (default 262144)\n"
            "  -h, --help      show this help and exit\n"
            "  --version       show the version and exit\n";
 }
@@ -108,7 +121,10 @@ bool ServerOptions::parse(int argc, char **argv, ServerOptions &options, bool &h
             inlineValue = true;
         }
         const bool known = arg == "--listen" || arg == "--port" || arg == "--bytes" || arg == "--seconds" || arg == "--rate"
-                           || arg == "--metrics";
+                           || arg == "--metrics" || arg == "--session-port" || arg == "--secret-file"
+                           || arg == "--max-sessions" || arg == "--max-streams" || arg == "--max-session-seconds"
+                           || arg == "--max-sessions-per-address" || arg == "--max-session-bytes"
+                           || arg == "--stall-limit" || arg == "--send-buffer";
         if (!known) {
             error = "unknown argument: " + std::string(argv[i]);
             return false;
@@ -156,6 +172,51 @@ bool ServerOptions::parse(int argc, char **argv, ServerOptions &options, bool &h
                 return false;
             }
             options.rate = number;
+        } else if (arg == "--session-port") {
+            if (!parseUnsigned(value, 65535, number)) {
+                error = "session port must be a number from 0 to 65535: " + value;
+                return false;
+            }
+            options.sessionPort = uint16_t(number);
+            options.sessionPortGiven = true;
+        } else if (arg == "--secret-file") {
+            if (value.empty()) {
+                error = "secret file must be a path";
+                return false;
+            }
+            options.secretFile = value;
+        } else if (arg == "--max-sessions" || arg == "--max-sessions-per-address") {
+            if (!parseUnsigned(value, 100000, number) || number == 0) {
+                error = arg.substr(2) + " must be a whole number from 1 to 100000: " + value;
+                return false;
+            }
+            (arg == "--max-sessions" ? options.maxSessions : options.maxSessionsPerAddress) = uint32_t(number);
+        } else if (arg == "--max-streams") {
+            if (!parseUnsigned(value, 64, number) || number == 0) {
+                error = "max-streams must be a whole number from 1 to 64: " + value;
+                return false;
+            }
+            options.maxStreams = uint32_t(number);
+        } else if (arg == "--max-session-seconds" || arg == "--stall-limit") {
+            double seconds = 0;
+            if (!parseSeconds(value, seconds) || seconds > 86400 || (arg == "--max-session-seconds" && seconds < 0.1)) {
+                error = arg.substr(2) + " must be a number of seconds from " + (arg == "--stall-limit" ? "above 0" : "0.1")
+                        + " to 86400: " + value;
+                return false;
+            }
+            (arg == "--stall-limit" ? options.stallSeconds : options.maxSessionSeconds) = seconds;
+        } else if (arg == "--max-session-bytes") {
+            if (!parseUnsigned(value, UINT64_MAX, number) || number == 0) {
+                error = "max-session-bytes must be a whole number above 0: " + value;
+                return false;
+            }
+            options.maxSessionBytes = number;
+        } else if (arg == "--send-buffer") {
+            if (!parseUnsigned(value, 1u << 30, number)) {
+                error = "send buffer must be a whole number of bytes up to 1073741824: " + value;
+                return false;
+            }
+            options.sendBuffer = number;
         }
     }
     if (haveBytes && options.seconds > 0) {

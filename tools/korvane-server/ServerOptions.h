@@ -15,6 +15,20 @@ struct ServerOptions
     int metricsPort = -1;                  // -1: no metrics port
     bool version = false;                  // print the version and exit
 
+    // Sessions, on their own port.
+    uint16_t sessionPort = 8082;
+    bool sessionPortGiven = false;         // an explicit port must work; the default may be taken
+    std::string secretFile;                // --secret-file: clients prove they know its secret
+    uint32_t maxSessions = 32;             // at once
+    uint32_t maxStreams = 64;              // per session
+    double maxSessionSeconds = 60;         // longest timed session
+    uint32_t maxSessionsPerAddress = 4;    // at once, from one client address
+    uint64_t maxSessionBytes = 1ull << 40; // moved by one session, both directions together
+
+    // Both ports.
+    double stallSeconds = 30;      // a connection that takes nothing for this long is cut
+    uint64_t sendBuffer = 256 << 10; // most unsent bytes queued per connection; 0 = the kernel's limit
+
     // Fills options from argv. Returns false with a message in error on bad input;
     // sets help when usage was asked for.
     static bool parse(int argc, char **argv, ServerOptions &options, bool &help, std::string &error);

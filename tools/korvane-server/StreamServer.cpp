@@ -1,5 +1,7 @@
 #include "StreamServer.h"
 
+#include "SessionAuth.h"
+
 #include <arpa/inet.h>
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +11,10 @@
 #include <cstring>
 #include <ctime>
 #include <netdb.h>
+#include <fstream>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sstream>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -32,6 +37,8 @@ constexpr uint64_t kMinBlock = 64 << 10;
 constexpr uint64_t kMaxBlocksPerSecond = 20;
 constexpr int kMaxAcceptsPerTurn = 64;
 constexpr int64_t kAcceptPauseNs = 100000000;
+// How often stalled connections are looked for.
+constexpr int64_t kSweepNs = 1000000000;
 alignas(4096) char gPayload[kMaxSend]; // content is never inspected by the client
 
 int64_t nowNs()
@@ -65,10 +72,13 @@ StreamServer::StreamServer(const ServerOptions &options)
     }
     if (options.seconds > 0)
         FDurationNs = int64_t(std::llround(options.seconds * 1e9));
+    FStallNs = int64_t(std::llround(options.stallSeconds * 1e9));
 }
 
 StreamServer::~StreamServer()
 {
+    FSessions.reset();
+    FCloser.reset();
     for (auto &[fd, c] : FConnections)
         ::close(fd);
     for (int fd : {FListen, FEpoll, FSignals, FTimer})
@@ -140,6 +150,33 @@ bool StreamServer::setUp()
     socklen_t len = sizeof bound;
     getsockname(FListen, reinterpret_cast<sockaddr *>(&bound), &len);
     std::fprintf(stderr, "korvane-server: listening on %s\n", describePeer(bound).c_str());
+
+    FCloser = std::make_unique<GracefulCloser>(FEpoll, FStallNs);
+    std::string secret;
+    if (!readSecret(secret))
+        return false;
+    FSessions = std::make_unique<SessionServer>(FOptions, FEpoll, *FCloser, secret);
+    return FSessions->open();
+}
+
+bool StreamServer::readSecret(std::string &secret) const
+{
+    if (FOptions.secretFile.empty())
+        return true;
+    std::ifstream file(FOptions.secretFile, std::ios::binary);
+    std::ostringstream content;
+    if (file)
+        content << file.rdbuf();
+    if (!file || file.bad()) {
+        std::fprintf(stderr, "korvane-server: cannot read the secret file %s: %s\n", FOptions.secretFile.c_str(),
+                     strerror(errno));
+        return false;
+    }
+    secret = SessionAuth::secretFromFile(content.str());
+    if (secret.empty()) {
+        std::fprintf(stderr, "korvane-server: the secret file %s holds no secret\n", FOptions.secretFile.c_str());
+        return false;
+    }
     return true;
 }
 
@@ -181,13 +218,17 @@ int StreamServer::run()
                 acceptPending = true;
                 continue;
             }
-            if (FMetrics && FMetrics->owns(fd)) {
-                FMetrics->handle(fd, events[i].events);
+            auto it = FConnections.find(fd);
+            if (it == FConnections.end()) {
+                if (FCloser->owns(fd))
+                    FCloser->handle(fd, events[i].events);
+                else if (FSessions->owns(fd))
+                    FSessions->handle(fd, events[i].events, now);
+                else if (FMetrics && FMetrics->owns(fd))
+                    FMetrics->handle(fd, events[i].events);
+                now = nowNs();
                 continue;
             }
-            auto it = FConnections.find(fd);
-            if (it == FConnections.end())
-                continue;
             if (events[i].events & (EPOLLERR | EPOLLHUP)) {
                 finish(fd, "connection lost");
                 continue;
@@ -199,7 +240,27 @@ int StreamServer::run()
         if (acceptPending)
             acceptClients(nowNs());
         runDue(nowNs());
+        FSessions->runDue(nowNs());
+        if (FNextSweepNs > 0 && nowNs() >= FNextSweepNs)
+            sweep(nowNs());
     }
+}
+
+void StreamServer::sweep(int64_t now)
+{
+    // A connection that takes nothing for the stall limit gives its place up, so idle
+    // sockets cannot hold the server's memory for ever.
+    std::vector<int> stalled;
+    for (const auto &[fd, c] : FConnections)
+        if (c.wantWrite && now - c.progressNs >= FStallNs)
+            stalled.push_back(fd);
+    char why[64];
+    std::snprintf(why, sizeof why, "took nothing for %g s", FOptions.stallSeconds);
+    for (int fd : stalled)
+        finish(fd, why);
+    FCloser->sweep(now);
+    FSessions->sweep(now);
+    FNextSweepNs = 0;
 }
 
 void StreamServer::acceptClients(int64_t now)
@@ -225,6 +286,12 @@ void StreamServer::acceptClients(int64_t now)
         c.fd = fd;
         c.peer = describePeer(peer);
         c.startNs = now;
+        c.progressNs = now;
+        if (FOptions.sendBuffer > 0) {
+            // Unsent bytes stay bounded however slowly the client reads.
+            const int lowat = int(FOptions.sendBuffer);
+            setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &lowat, sizeof lowat);
+        }
         if (FDurationNs > 0) {
             c.endNs = c.startNs + FDurationNs;
             // Paced, a timed stream holds what its time earns; its first block is an advance
@@ -318,6 +385,7 @@ void StreamServer::serve(Connection &c, int64_t now)
             return;
         }
         c.sent += uint64_t(n);
+        c.progressNs = now;
         if (FPaced)
             c.bucket.take(uint64_t(n));
         sentThisTurn += uint64_t(n);
@@ -367,7 +435,12 @@ void StreamServer::runDue(int64_t now)
 
 bool StreamServer::armTimer()
 {
-    const int64_t next = FWakeups.empty() ? 0 : FWakeups.begin()->first;
+    if (FNextSweepNs == 0 && (!FConnections.empty() || FCloser->size() > 0 || FSessions->busy()))
+        FNextSweepNs = nowNs() + kSweepNs;
+    int64_t next = FWakeups.empty() ? 0 : FWakeups.begin()->first;
+    for (const int64_t other : {FSessions->nextWakeNs(), FNextSweepNs})
+        if (other > 0 && (next == 0 || other < next))
+            next = other;
     if (next == FArmedNs)
         return true;
     itimerspec spec{};
@@ -392,6 +465,8 @@ void StreamServer::stopAll()
         open.push_back(fd);
     for (int fd : open)
         finish(fd, "server stopped");
+    if (FSessions)
+        FSessions->stopAll();
 }
 
 ServerCounters StreamServer::counters() const
@@ -401,6 +476,8 @@ ServerCounters StreamServer::counters() const
     now.pacedConnections = FPaced ? FConnections.size() : 0;
     for (const auto &[fd, c] : FConnections)
         now.bytesSentTotal += c.sent;
+    if (FSessions)
+        FSessions->addCounters(now);
     return now;
 }
 
@@ -418,12 +495,7 @@ void StreamServer::finish(int fd, const char *error)
     if (error)
         ++FCounters.errorsTotal;
     schedule(c, 0);
-    epoll_ctl(FEpoll, EPOLL_CTL_DEL, fd, nullptr);
-    // Anything the client sent is discarded first: unread data would turn the close into a reset
-    // and could destroy bytes the client has not read yet.
-    char sink[4096];
-    while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
-    }
-    ::close(fd);
+    // Closed gracefully: the client reads everything queued, then the end of the stream.
+    FCloser->close(fd, nowNs());
     FConnections.erase(it);
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "GracefulCloser.h"
 #include "MetricsEndpoint.h"
 #include "ServerCounters.h"
 #include "ServerOptions.h"
+#include "SessionServer.h"
 #include "TokenBucket.h"
 
 #include <cstdint>
@@ -39,6 +41,7 @@ private:
         int64_t startNs = 0;
         int64_t endNs = 0;       // timed or paced: when the stream ends (0 = when all is sent)
         int64_t wakeNs = 0;      // scheduled on the timer (0 = not)
+        int64_t progressNs = 0;  // the last time the client took bytes
         bool wantWrite = false;  // registered for EPOLLOUT
         TokenBucket bucket;      // paced only
     };
@@ -53,6 +56,8 @@ private:
     void schedule(Connection &c, int64_t wakeNs);
     void runDue(int64_t now);
     bool armTimer();
+    void sweep(int64_t now);
+    bool readSecret(std::string &secret) const;
     void stopAll();
     ServerCounters counters() const;
 
@@ -69,7 +74,13 @@ private:
     int64_t FAcceptPausedUntil = 0;
     std::unordered_map<int, Connection> FConnections;
     std::set<std::pair<int64_t, int>> FWakeups; // (time, connection)
+    int64_t FStallNs = 0;
+    int64_t FNextSweepNs = 0;
+    // Every port's finished connections wait here until their peer has everything.
+    std::unique_ptr<GracefulCloser> FCloser;
     // Served on its own port in the same loop, only with --metrics.
     std::unique_ptr<MetricsEndpoint> FMetrics;
+    // Sessions on their own port in the same loop; not listening when the default port is taken.
+    std::unique_ptr<SessionServer> FSessions;
     ServerCounters FCounters; // finished connections; counters() adds the open ones
 };
