@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -158,6 +159,7 @@ struct TSessionTest::Private
         QSocketNotifier *readNotifier = nullptr;
         QSocketNotifier *writeNotifier = nullptr;
         bool connected = false;
+        bool greeted = false; // the server greets every connection, data connections too
         bool finished = false; // download: the server's close was read; upload: sending side shut
         int64_t bytes = 0;     // received (download) or handed to the socket (upload)
         int64_t firstUs = -1;
@@ -389,9 +391,18 @@ struct TSessionTest::Private
             std::string line;
             for (;;) {
                 const SessionLineReader::Result got = controlIn.next(line);
-                if (got == SessionLineReader::Result::NeedMore)
+                // A greeting is short: a long first line is some other kind of server.
+                const bool notGreeting = phase == Phase::Hello && got == SessionLineReader::Result::NeedMore
+                                         && controlIn.buffered() >= SessionProtocol::MaxLineBytes;
+                if (got == SessionLineReader::Result::NeedMore && !notGreeting)
                     break;
-                if (got == SessionLineReader::Result::TooLong) {
+                if (got == SessionLineReader::Result::TooLong || notGreeting) {
+                    if (phase == Phase::Hello) {
+                        fail(QStringLiteral("%1 port %2 is not a session server: it sent no greeting")
+                                 .arg(request.Host)
+                                 .arg(request.SessionPort));
+                        return;
+                    }
                     fail(QStringLiteral("The server sent a message longer than %1 bytes")
                              .arg(SessionProtocol::MaxServerLineBytes));
                     return;
@@ -631,6 +642,8 @@ struct TSessionTest::Private
         Stream &s = streams[at];
         if (s.fd < 0)
             return;
+        if (!s.greeted && !skipGreeting(s))
+            return;
         if (s.direction == TSessionDirection::Download && (phase != Phase::Running || direction != s.direction)) {
             // The server sends its start before the data, but the two connections race
             // here: the control connection is served first.
@@ -680,6 +693,51 @@ struct TSessionTest::Private
                 s.firstUs = now;
             s.bytes += n;
         }
+    }
+
+    // Takes the greeting line off a data connection, so that only payload is counted.
+    // False while it has not come whole, or when the connection failed.
+    bool skipGreeting(Stream &s)
+    {
+        char line[SessionProtocol::MaxLineBytes];
+        ssize_t n;
+        do {
+            n = ::recv(s.fd, line, sizeof line, MSG_PEEK | MSG_DONTWAIT);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return false;
+        if (n < 0) {
+            fail(QStringLiteral("Data connection %1 failed: %2").arg(s.index).arg(SystemErrorText(errno)));
+            return false;
+        }
+        if (n == 0) {
+            streamClosed(s);
+            return false;
+        }
+        const char *eol = static_cast<const char *>(std::memchr(line, '\n', size_t(n)));
+        if (!eol) {
+            if (n == ssize_t(sizeof line))
+                fail(QStringLiteral("The server did not greet data connection %1").arg(s.index));
+            return false;
+        }
+        const size_t length = size_t(eol - line) + 1;
+        SessionMessage m;
+        std::string problem;
+        if (!SessionProtocol::parse(std::string_view(line, length - 1), m, problem)
+            || !std::holds_alternative<SessionHello>(m)) {
+            fail(QStringLiteral("The server did not greet data connection %1").arg(s.index));
+            return false;
+        }
+        ssize_t taken;
+        do {
+            taken = ::recv(s.fd, line, length, MSG_DONTWAIT);
+        } while (taken < 0 && errno == EINTR);
+        if (taken != ssize_t(length)) {
+            fail(QStringLiteral("Data connection %1 failed: %2").arg(s.index).arg(SystemErrorText(taken < 0 ? errno : EIO)));
+            return false;
+        }
+        s.greeted = true;
+        return true;
     }
 
     void streamClosed(Stream &s)
