@@ -1,7 +1,9 @@
 // The plain reader that receive costs are compared with: one TCP connection, every byte
-// copied into a buffer and counted, until the server closes.
+// copied into a buffer and counted, until the server closes. With --discard it drops the
+// data in the kernel instead (MSG_TRUNC), blocking, with nothing else around it: the least
+// a receiver can cost.
 //
-//   bench-copying-reader ADDRESS PORT
+//   bench-copying-reader [--discard] ADDRESS PORT
 //
 // Prints the bytes received.
 
@@ -9,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,8 +19,13 @@
 
 int main(int argc, char **argv)
 {
+    const bool discard = argc == 4 && std::strcmp(argv[1], "--discard") == 0;
+    if (discard) {
+        ++argv;
+        --argc;
+    }
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s ADDRESS PORT\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--discard] ADDRESS PORT\n", argv[0]);
         return 2;
     }
     sockaddr_in peer{};
@@ -36,7 +44,7 @@ int main(int argc, char **argv)
     std::vector<char> buffer(1 << 20);
     unsigned long long total = 0;
     for (;;) {
-        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), discard ? MSG_TRUNC : 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {

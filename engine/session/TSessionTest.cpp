@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <system_error>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -1111,10 +1112,17 @@ void TSessionTest::Start(const TSessionRequest &Request)
     d->phase = Private::Phase::Connecting;
     d->status(QStringLiteral("Initiating session test to ") + Request.Host);
     d->status(QStringLiteral("Connecting to %1 port %2").arg(Request.Host).arg(Request.SessionPort));
-    d->connector = std::make_unique<SessionConnect>(this, Request.Host, Request.SessionPort, Request.Window,
-                                                    kConnectTimeoutMs, [this](int fd, const QString &error) {
-                                                        dispatchGuarded([&] { d->connected(fd, error); });
-                                                    });
+    try {
+        d->connector = std::make_unique<SessionConnect>(this, Request.Host, Request.SessionPort, Request.Window,
+                                                        kConnectTimeoutMs, [this](int fd, const QString &error) {
+                                                            dispatchGuarded([&] { d->connected(fd, error); });
+                                                        });
+    } catch (const std::system_error &e) {
+        // No thread for the connect: nothing has started, so nothing is left running.
+        d->running = false;
+        d->phase = Private::Phase::Idle;
+        throw EKorvnError(QStringLiteral("Cannot start the session test: %1").arg(QString::fromLocal8Bit(e.what())));
+    }
 }
 
 void TSessionTest::Cancel()
