@@ -229,5 +229,29 @@ std::string MetricsEndpoint::metricsText(const ServerCounters &c)
     family(out, "korvane_server_errors_total", "counter", "Connections ended by an error, and failed accepts.",
            std::to_string(c.errorsTotal));
     family(out, "korvane_server_start_time_seconds", "gauge", "Unix time the server started.", start);
+
+    family(out, "korvane_server_sessions_total", "counter", "Sessions accepted on the session port since the server started.",
+           std::to_string(c.sessionsTotal));
+    family(out, "korvane_server_active_sessions", "gauge", "Sessions open now.", std::to_string(c.activeSessions));
+    family(out, "korvane_server_failed_sessions_total", "counter", "Accepted sessions that ended with an error.",
+           std::to_string(c.sessionsFailedTotal));
+    family(out, "korvane_server_session_streams_total", "counter", "Data connections joined to sessions.",
+           std::to_string(c.sessionStreamsTotal));
+    family(out, "korvane_server_active_session_streams", "gauge", "Data connections of open sessions.",
+           std::to_string(c.activeSessionStreams));
+    family(out, "korvane_server_session_sent_bytes_total", "counter", "Download bytes sent by sessions, open ones included.",
+           std::to_string(c.sessionBytesSentTotal));
+    family(out, "korvane_server_session_received_bytes_total", "counter",
+           "Upload bytes counted by sessions, open ones included.", std::to_string(c.sessionBytesReceivedTotal));
+    family(out, "korvane_server_refused_joins_total", "counter",
+           "Data connections closed because their join named no session of theirs that was joining.",
+           std::to_string(c.refusedJoinsTotal));
+    static const char *const reasons[int(SessionRefusal::Count)] = {"busy", "address", "auth", "request", "timeout"};
+    out += "# HELP korvane_server_refused_sessions_total Sessions refused, by reason: busy (too many sessions), address "
+           "(too many from one address), auth (secret not proven), request (malformed or beyond a limit), timeout (no "
+           "request in time).\n# TYPE korvane_server_refused_sessions_total counter\n";
+    for (int i = 0; i < int(SessionRefusal::Count); ++i)
+        out += std::string("korvane_server_refused_sessions_total{reason=\"") + reasons[i] + "\"} "
+               + std::to_string(c.refusedSessions[i]) + '\n';
     return out;
 }

@@ -15,7 +15,6 @@ struct ServerCounters
     uint64_t errorsTotal = 0;       // connections ended by an error, failed accepts
     double startTimeSeconds = 0;    // Unix time the server started
 
-    bool sessionsServed = false;         // the session port is open
     uint64_t sessionsTotal = 0;          // accepted since start
     uint64_t activeSessions = 0;         // open now
     uint64_t sessionStreamsTotal = 0;    // data connections joined since start

@@ -582,6 +582,8 @@ void SessionServer::readUpload(Session &session, uint32_t index, int64_t now)
             endSession(session, "data connection " + std::to_string(index) + ": " + strerror(errno), now);
             return;
         }
+        // Each read timed on its own: a short upload can start and end within one wake-up.
+        now = nowNs();
         if (n == 0) {
             st.lastNs = now;
             endStream(session, index, now, false);
@@ -908,7 +910,6 @@ void SessionServer::stopAll()
 
 void SessionServer::addCounters(ServerCounters &c) const
 {
-    c.sessionsServed = FListen >= 0;
     c.sessionsTotal += FCounters.sessionsTotal;
     c.sessionStreamsTotal += FCounters.sessionStreamsTotal;
     c.sessionsFailedTotal += FCounters.sessionsFailedTotal;
