@@ -25,6 +25,7 @@
 #include <cstring>
 #include <system_error>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -161,6 +162,8 @@ struct TSessionTest::Private
         QSocketNotifier *writeNotifier = nullptr;
         bool connected = false;
         bool greeted = false; // the server greets every connection, data connections too
+        bool joined = false;
+        int64_t earlyUs = -1; // payload seen before the start was read
         bool finished = false; // download: the server's close was read; upload: sending side shut
         int64_t bytes = 0;     // received (download) or handed to the socket (upload)
         int64_t firstUs = -1;
@@ -198,6 +201,7 @@ struct TSessionTest::Private
     bool controlEofHeld = false;
     std::deque<std::string> held; // control lines that came after the summary, before the last close
     int64_t firstByteUs = -1;
+    int64_t earlyFirstUs = -1; // the earliest payload of the direction seen before its start
     int64_t uploadStartUs = -1;
     double startTime = -1.0;
     int64_t serverElapsedUs = 0;
@@ -387,6 +391,10 @@ struct TSessionTest::Private
                 controlClosed();
                 return;
             }
+            // Acknowledged at once, so a server that waits for the acknowledgement before its
+            // next short line (the start, a report) is not held back.
+            const int one = 1;
+            ::setsockopt(controlFd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
             controlIn.append(std::string_view(buffer, size_t(n)));
             // Lines are served as they come, so a failure stops the rest.
             std::string line;
@@ -606,7 +614,17 @@ struct TSessionTest::Private
             return;
         }
         s.connected = true;
-        // The join line is the first thing on a fresh connection: it fits its send buffer.
+        // The join waits for the server's greeting, so that it carries the greeting's
+        // acknowledgement: a greeting left unacknowledged would hold the first payload back
+        // for a delayed acknowledgement's time on a sender that waits for one.
+        s.writeNotifier->setEnabled(false);
+        s.readNotifier->setEnabled(true);
+    }
+
+    bool sendJoin(Stream &s)
+    {
+        // The join line is the first thing the client sends on the connection: it fits its
+        // send buffer.
         const QByteArray join = QByteArray::fromStdString(SessionProtocol::write(SessionJoin{sessionId, uint32_t(s.index)}));
         ssize_t n;
         do {
@@ -616,10 +634,14 @@ struct TSessionTest::Private
             fail(QStringLiteral("Data connection %1 failed: %2")
                      .arg(s.index)
                      .arg(n < 0 ? SystemErrorText(errno) : QStringLiteral("the join could not be sent")));
-            return;
+            return false;
         }
-        s.writeNotifier->setEnabled(false);
-        s.readNotifier->setEnabled(true);
+        s.joined = true;
+        // The first payload is acknowledged at once, as on a fresh connection: a paced
+        // sender waiting for that acknowledgement would start late.
+        const int one = 1;
+        ::setsockopt(s.fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+        return true;
     }
 
     void dataWritable(size_t at)
@@ -643,8 +665,12 @@ struct TSessionTest::Private
         Stream &s = streams[at];
         if (s.fd < 0)
             return;
-        if (!s.greeted && !skipGreeting(s))
+        if (!s.greeted) {
+            // Nothing follows the greeting until every stream has joined.
+            if (skipGreeting(s))
+                sendJoin(s);
             return;
+        }
         if (s.direction == TSessionDirection::Download && (phase != Phase::Running || direction != s.direction)) {
             // The server sends its start before the data, but the two connections race
             // here: the control connection is served first.
@@ -653,6 +679,10 @@ struct TSessionTest::Private
             if (!running || s.fd < 0)
                 return;
             if (phase != Phase::Running || direction != s.direction) {
+                // The payload is timed from when it was seen, not from when the start
+                // (which the server sent first) was read.
+                if (s.earlyUs < 0)
+                    s.earlyUs = nowUs();
                 s.readNotifier->setEnabled(false); // until the start comes
                 return;
             }
@@ -684,14 +714,16 @@ struct TSessionTest::Private
                 return;
             }
             const int64_t now = nowUs();
+            const int64_t seen = s.earlyUs >= 0 ? std::min(s.earlyUs, now) : now;
             if (firstByteUs < 0) {
-                firstByteUs = now;
-                startTime = DateTimeSerial::fromDateTime(QDateTime::currentDateTime());
+                firstByteUs = earlyFirstUs >= 0 ? std::min(earlyFirstUs, seen) : seen;
+                startTime = DateTimeSerial::fromDateTime(
+                    QDateTime::currentDateTime().addMSecs(-(now - firstByteUs) / 1000));
                 startProgress();
                 status(QStringLiteral("Receiving data - timer started."));
             }
             if (s.firstUs < 0)
-                s.firstUs = now;
+                s.firstUs = seen;
             s.bytes += n;
         }
     }
@@ -770,7 +802,7 @@ struct TSessionTest::Private
             return;
         }
         for (const Stream &s : streams) {
-            if (!s.connected && s.fd >= 0) {
+            if (!s.joined && s.fd >= 0) {
                 fail(QStringLiteral("The server started before all data connections joined"));
                 return;
             }
@@ -781,6 +813,11 @@ struct TSessionTest::Private
         haveSummary = false;
         summary = {};
         firstByteUs = -1;
+        earlyFirstUs = -1;
+        for (const Stream &s : streams) {
+            if (s.direction == d && s.earlyUs >= 0 && (earlyFirstUs < 0 || s.earlyUs < earlyFirstUs))
+                earlyFirstUs = s.earlyUs;
+        }
         uploadStartUs = -1;
         startTime = -1.0;
         serverElapsedUs = 0;
