@@ -10,6 +10,11 @@
 // errno set. scratch must hold count bytes either way.
 ssize_t ReceiveDiscarding(int fd, void *scratch, size_t count, int flags = 0);
 
+// As ReceiveDiscarding, on a socket with SO_TIMESTAMPNS: arrivalNs gets the kernel's
+// arrival time (CLOCK_REALTIME nanoseconds) of the last segment taken, or -1 when the kernel
+// gave none.
+ssize_t ReceiveDiscardingStamped(int fd, void *scratch, size_t count, int flags, int64_t &arrivalNs);
+
 // False once the kernel has refused to drop data (the fallback is in use); for tests.
 bool ReceiveDiscardingInKernel();
 // Makes every later call read into scratch, as after a refusal; for tests and benchmarks.

@@ -47,6 +47,15 @@ int64_t nowUs()
         .count();
 }
 
+// A kernel arrival time (CLOCK_REALTIME) on the steady clock the session is timed with.
+int64_t arrivalToSteadyUs(int64_t arrivalNs)
+{
+    timespec real{};
+    ::clock_gettime(CLOCK_REALTIME, &real);
+    const int64_t realUs = int64_t(real.tv_sec) * 1000000 + real.tv_nsec / 1000;
+    return nowUs() - (realUs - arrivalNs / 1000);
+}
+
 double rateKBps(int64_t bytes, int64_t us)
 {
     if (bytes <= 0 || us <= 0)
@@ -164,6 +173,7 @@ struct TSessionTest::Private
         bool greeted = false; // the server greets every connection, data connections too
         bool joined = false;
         int64_t earlyUs = -1; // payload seen before the start was read
+        int64_t lastArrivalUs = -1; // the kernel's arrival time of the last payload read
         bool finished = false; // download: the server's close was read; upload: sending side shut
         int64_t bytes = 0;     // received (download) or handed to the socket (upload)
         int64_t firstUs = -1;
@@ -580,6 +590,12 @@ struct TSessionTest::Private
     bool openData(Stream &s, const sockaddr_storage &peer, socklen_t len)
     {
         s.fd = ::socket(peer.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (s.fd >= 0 && s.direction == TSessionDirection::Download) {
+            // Arrival times from the kernel: a client that is slow to be scheduled (a busy
+            // machine) still times the transfer as it arrived.
+            const int one = 1;
+            ::setsockopt(s.fd, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
+        }
         if (s.fd < 0 || !SessionConnect::prepareSocket(s.fd, request.Window)) {
             fail(QStringLiteral("Cannot open data connection %1: %2").arg(s.index).arg(SystemErrorText(errno)));
             return false;
@@ -671,6 +687,14 @@ struct TSessionTest::Private
                 sendJoin(s);
             return;
         }
+        if (s.firstUs < 0 && s.direction == TSessionDirection::Download) {
+            // The first segment's own arrival; a read of many takes the last one's.
+            int64_t arrivalNs = -1;
+            char one;
+            if (ReceiveDiscardingStamped(s.fd, &one, 1, MSG_DONTWAIT | MSG_PEEK, arrivalNs) > 0 && arrivalNs > 0)
+                s.earlyUs = s.earlyUs >= 0 ? std::min(s.earlyUs, arrivalToSteadyUs(arrivalNs))
+                                           : arrivalToSteadyUs(arrivalNs);
+        }
         if (s.direction == TSessionDirection::Download && (phase != Phase::Running || direction != s.direction)) {
             // The server sends its start before the data, but the two connections race
             // here: the control connection is served first.
@@ -690,7 +714,8 @@ struct TSessionTest::Private
         if (scratch.empty())
             scratch.resize(kReceiveChunk);
         for (int call = 0; call < kReceiveCallsPerWakeup; ++call) {
-            const ssize_t n = ReceiveDiscarding(s.fd, scratch.data(), scratch.size(), MSG_DONTWAIT);
+            int64_t arrivalNs = -1;
+            const ssize_t n = ReceiveDiscardingStamped(s.fd, scratch.data(), scratch.size(), MSG_DONTWAIT, arrivalNs);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
@@ -724,6 +749,7 @@ struct TSessionTest::Private
             }
             if (s.firstUs < 0)
                 s.firstUs = seen;
+            s.lastArrivalUs = arrivalNs > 0 ? arrivalToSteadyUs(arrivalNs) : now;
             s.bytes += n;
         }
     }
@@ -788,7 +814,7 @@ struct TSessionTest::Private
             return;
         }
         s.finished = true;
-        s.lastUs = now;
+        s.lastUs = s.lastArrivalUs >= 0 ? std::min(s.lastArrivalUs, now) : now;
         maybeFinishDirection();
     }
 

@@ -92,7 +92,8 @@ struct TSessionResult
     int Streams = 0;
     bool Valid = false;
     // Download: the client's bytes over all streams, timed from the first byte of any stream
-    // to the last close. Upload: what the server received over its own receive span.
+    // to the last close, both as the kernel saw them arrive (its receive timestamps, where it
+    // gives them). Upload: what the server received over its own receive span.
     int64_t Bytes = 0;
     int64_t DurationUs = 0;
     double Rate = 0; // KB per second, computed as the stream test computes it
