@@ -1,6 +1,7 @@
 #include "TClientSocket.h"
 
 #include "ApplicationExceptionHandler.h"
+#include "DiscardingReceive.h"
 #include "ESocketError.h"
 #include "SystemErrorText.h"
 
@@ -339,10 +340,21 @@ QByteArray TClientSocket::ReceiveText()
 
 int64_t TClientSocket::ReceiveBuf(void *buffer, int64_t count)
 {
+    return Receive(buffer, count, false);
+}
+
+int64_t TClientSocket::ReceiveDiscard(void *scratch, int64_t count)
+{
+    return Receive(scratch, count, true);
+}
+
+int64_t TClientSocket::Receive(void *buffer, int64_t count, bool discard)
+{
     if (FState != State::Connected || count <= 0)
         return 0;
     for (;;) {
-        const ssize_t n = ::recv(FSocket, buffer, size_t(count), MSG_DONTWAIT);
+        const ssize_t n = discard ? ReceiveDiscarding(FSocket, buffer, size_t(count), MSG_DONTWAIT)
+                                  : ::recv(FSocket, buffer, size_t(count), MSG_DONTWAIT);
         if (n >= 0) {
             FBytesRead += uint64_t(n);
             return n;

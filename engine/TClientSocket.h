@@ -56,6 +56,9 @@ public:
     // One receive into the caller's buffer; returns the count read (0 when it would wait).
     // A receive failure goes to OnError (eeReceive) and returns -1.
     int64_t ReceiveBuf(void *buffer, int64_t count);
+    // As ReceiveBuf, for data that is only counted: the kernel drops it where it can, so
+    // scratch (count bytes) is written only where it cannot.
+    int64_t ReceiveDiscard(void *scratch, int64_t count);
 
     TSocketNotifyEvent OnConnecting; // lookup done, connect about to be issued
     TSocketNotifyEvent OnConnect;
@@ -76,6 +79,7 @@ private:
     void PeerClosed();
     void Fail(TErrorEvent kind, int code, const char *api);
     void CloseSocket();
+    int64_t Receive(void *buffer, int64_t count, bool discard);
     [[noreturn]] static void RaiseSocketError(int code, const char *api);
 
     QString FHost;

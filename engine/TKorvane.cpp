@@ -291,7 +291,7 @@ void TKorvane::SocketRead(TClientSocket &Socket)
     if (FReceiveBuffer.empty())
         FReceiveBuffer.resize(kReceiveChunk);
     while (available > 0) {
-        const int64_t got = Socket.ReceiveBuf(FReceiveBuffer.data(), std::min(available, kReceiveChunk));
+        const int64_t got = Socket.ReceiveDiscard(FReceiveBuffer.data(), std::min(available, kReceiveChunk));
         if (got <= 0)
             break;
         FBytesTransferred += uint64_t(got);

@@ -7,7 +7,13 @@ QString CliOptions::usage()
     return QStringLiteral(
         "Usage: korvane-cli [--web] [--port N] [--json] [--timeout SECONDS] [--interval SECONDS]\n"
         "                   [--quiet] [--metrics-file PATH] TARGET...\n"
+        "       korvane-cli [--streams N] [--direction download|upload|both] [--seconds S]\n"
+        "                   [--session-port N] [--window BYTES] [--secret-file PATH]\n"
+        "                   [--json] [--timeout SECONDS] [--interval SECONDS] [--quiet]\n"
+        "                   [--metrics-file PATH] SERVER...\n"
         "Runs one download test per target, in order, and reports each result.\n"
+        "Any of the session options runs a session test on a Korvane server instead:\n"
+        "several streams, either direction, with the server's TCP figures.\n"
         "  --web              test web pages (a target without a scheme gets http://)\n"
         "  --port N           port of the Korvane server, 1 to 65535 (default 80)\n"
         "  --json             one JSON object per test instead of the log\n"
@@ -15,6 +21,13 @@ QString CliOptions::usage()
         "  --interval SECONDS report the amount and rate of every interval while a test runs\n"
         "  --quiet            no live meter on the terminal\n"
         "  --metrics-file PATH  after each test, write the results for Prometheus there\n"
+        "Session tests:\n"
+        "  --streams N        parallel TCP connections per direction, 1 to 64 (default 1)\n"
+        "  --direction D      download, upload, or both: download then upload (default download)\n"
+        "  --seconds S        length of each direction, 0.1 to 86400 (default 10)\n"
+        "  --session-port N   session port of the server, 1 to 65535 (default 8082)\n"
+        "  --window BYTES     socket buffer of each client connection (default: the kernel's)\n"
+        "  --secret-file PATH the server's shared secret, for a server that asks for one\n"
         "  -h, --help         show this help and exit\n"
         "  --version          show the version and exit\n"
         "Exit status: 0 every test valid, 1 a test invalid or failed, 2 usage error.\n");
@@ -60,7 +73,10 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
             value = arg.mid(eq + 1);
             arg.truncate(eq);
         } else if (arg == QLatin1String("--port") || arg == QLatin1String("--timeout")
-                   || arg == QLatin1String("--interval") || arg == QLatin1String("--metrics-file")) {
+                   || arg == QLatin1String("--interval") || arg == QLatin1String("--metrics-file")
+                   || arg == QLatin1String("--streams") || arg == QLatin1String("--direction")
+                   || arg == QLatin1String("--seconds") || arg == QLatin1String("--session-port")
+                   || arg == QLatin1String("--window") || arg == QLatin1String("--secret-file")) {
             if (i + 1 >= arguments.size()) {
                 error = QStringLiteral("missing value for %1").arg(arg);
                 return ParseResult::Error;
@@ -76,6 +92,7 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
                 return ParseResult::Error;
             }
             options.port = port;
+            options.portGiven = true;
         } else if (arg == QLatin1String("--timeout")) {
             bool ok = false;
             const double seconds = value.toDouble(&ok);
@@ -99,10 +116,63 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
                 return ParseResult::Error;
             }
             options.metricsFile = value;
+        } else if (arg == QLatin1String("--streams")) {
+            bool ok = false;
+            const int streams = value.toInt(&ok);
+            if (!ok || streams < 1 || streams > 64) {
+                error = QStringLiteral("streams must be a number from 1 to 64: %1").arg(value);
+                return ParseResult::Error;
+            }
+            options.streams = streams;
+        } else if (arg == QLatin1String("--direction")) {
+            if (value != QLatin1String("download") && value != QLatin1String("upload") && value != QLatin1String("both")) {
+                error = QStringLiteral("direction must be download, upload or both: %1").arg(value);
+                return ParseResult::Error;
+            }
+            options.direction = value;
+        } else if (arg == QLatin1String("--seconds")) {
+            bool ok = false;
+            const double seconds = value.toDouble(&ok);
+            if (!ok || !std::isfinite(seconds) || seconds < 0.1 || seconds > 86400) {
+                error = QStringLiteral("seconds must be a number from 0.1 to 86400: %1").arg(value);
+                return ParseResult::Error;
+            }
+            options.seconds = seconds;
+        } else if (arg == QLatin1String("--session-port")) {
+            bool ok = false;
+            const int port = value.toInt(&ok);
+            if (!ok || port < 1 || port > 65535) {
+                error = QStringLiteral("session port must be a number from 1 to 65535: %1").arg(value);
+                return ParseResult::Error;
+            }
+            options.sessionPort = port;
+        } else if (arg == QLatin1String("--window")) {
+            bool ok = false;
+            const qlonglong bytes = value.toLongLong(&ok);
+            // The kernel doubles the value and caps it at its own maximum; beyond 1 GiB is a typo.
+            if (!ok || bytes < 1 || bytes > (1LL << 30)) {
+                error = QStringLiteral("window must be a number of bytes from 1 to 1073741824: %1").arg(value);
+                return ParseResult::Error;
+            }
+            options.window = int(bytes);
+        } else if (arg == QLatin1String("--secret-file")) {
+            if (value.isEmpty()) {
+                error = QStringLiteral("secret file name is empty");
+                return ParseResult::Error;
+            }
+            options.secretFile = value;
         } else {
             error = QStringLiteral("unknown option: %1").arg(arguments.at(i));
             return ParseResult::Error;
         }
+    }
+    if (options.session() && options.web) {
+        error = QStringLiteral("--web cannot be combined with the session options");
+        return ParseResult::Error;
+    }
+    if (options.session() && options.portGiven) {
+        error = QStringLiteral("--port is the stream test's port; a session test uses --session-port");
+        return ParseResult::Error;
     }
     if (options.targets.isEmpty()) {
         error = QStringLiteral("no target given");

@@ -10,12 +10,29 @@ struct CliOptions
 
     bool web = false;
     int port = 80;
+    bool portGiven = false;
     bool json = false;
     double timeoutSeconds = 0; // 0: no limit
     double intervalSeconds = 0; // 0: no interval reports
     bool quiet = false;         // no meter on the terminal
     QString metricsFile;       // empty: none written
     QStringList targets;
+
+    // A session test instead of the stream test, when any of these is given.
+    int streams = 0;           // 0: not given (1)
+    QString direction;         // empty: not given (download)
+    double seconds = 0;        // 0: not given (DefaultSeconds)
+    int sessionPort = 0;       // 0: not given (DefaultSessionPort)
+    int window = -1;           // -1: not given (the kernel's buffers)
+    QString secretFile;        // empty: no secret
+    static constexpr double DefaultSeconds = 10;
+    static constexpr int DefaultSessionPort = 8082;
+
+    bool session() const
+    {
+        return streams > 0 || !direction.isEmpty() || seconds > 0 || sessionPort > 0 || window >= 0
+               || !secretFile.isEmpty();
+    }
 
     static ParseResult parse(const QStringList &arguments, CliOptions &options, QString &error);
     static QString usage();

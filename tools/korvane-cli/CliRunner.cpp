@@ -8,9 +8,11 @@
 #include "NumberFormat.h"
 #include "ProgressMeter.h"
 #include "ProgressText.h"
+#include "SessionAuth.h"
 #include "Uri.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -38,6 +40,11 @@ CliRunner::CliRunner(const CliOptions &options, FILE *out, FILE *meterTerminal)
     }
     FKorvane.setProgressInterval(stepMs);
     FKorvane.setOnProgress([this](const TTestProgress &progress) { onProgress(progress); });
+    FSession.setProgressInterval(stepMs);
+    QObject::connect(&FSession, &TSessionTest::StatusMsg, [this](const QString &line) { onStatusMsg(line); });
+    QObject::connect(&FSession, &TSessionTest::Progress,
+                     [this](const TSessionProgress &progress) { onSessionProgress(progress); });
+    QObject::connect(&FSession, &TSessionTest::Result, [this](const TSessionResult &result) { onSessionResult(result); });
     setApplicationExceptionHandler([this](const std::exception &e) { onApplicationException(e); });
 }
 
@@ -61,9 +68,11 @@ int CliRunner::run()
             return 2;
         }
     }
+    if (!loadSecret())
+        return 2;
     bool allValid = true;
     for (const QString &target : std::as_const(FOptions.targets))
-        allValid = runOne(target) && allValid;
+        allValid = (FOptions.session() ? runSession(target) : runOne(target)) && allValid;
     return allValid ? 0 : 1;
 }
 
@@ -120,7 +129,10 @@ void CliRunner::startTimeout(QTimer &timeout)
                 return;
             }
             FTimedOut = true;
-            FKorvane.CancelTest();
+            if (FOptions.session())
+                FSession.Cancel();
+            else
+                FKorvane.CancelTest();
         });
         timeout.start(std::chrono::ceil<std::chrono::milliseconds>(limit));
     }
@@ -275,4 +287,304 @@ void CliRunner::printInterval(const TTestProgress &progress)
     std::fwrite(line.constData(), 1, size_t(line.size()), FOut);
     std::fputc('\n', FOut);
     std::fflush(FOut);
+}
+
+// ---------------------------------------------------------------------------------------
+// Session tests
+
+namespace {
+
+QJsonObject tcpJson(const TSessionTcpFigures &t)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("rtt_us"), qint64(t.RttUs));
+    o.insert(QStringLiteral("min_rtt_us"), qint64(t.MinRttUs));
+    o.insert(QStringLiteral("retransmits"), qint64(t.Retransmits));
+    o.insert(QStringLiteral("cwnd_bytes"), qint64(t.CwndBytes));
+    o.insert(QStringLiteral("delivery_rate_bps"), qint64(t.DeliveryRateBps));
+    o.insert(QStringLiteral("busy_us"), qint64(t.BusyUs));
+    o.insert(QStringLiteral("rwnd_limited_us"), qint64(t.RwndLimitedUs));
+    o.insert(QStringLiteral("sndbuf_limited_us"), qint64(t.SndbufLimitedUs));
+    return o;
+}
+
+QString directionText(TSessionDirection d)
+{
+    return d == TSessionDirection::Download ? QStringLiteral("download") : QStringLiteral("upload");
+}
+
+QString startTimeText(double serial)
+{
+    const QDateTime start = DateTimeSerial::toDateTime(serial);
+    return start.toOffsetFromUtc(start.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+} // namespace
+
+void CliRunner::writeLine(const QByteArray &line)
+{
+    std::fwrite(line.constData(), 1, size_t(line.size()), FOut);
+    std::fputc('\n', FOut);
+    std::fflush(FOut);
+}
+
+bool CliRunner::loadSecret()
+{
+    if (FOptions.secretFile.isEmpty())
+        return true;
+    QFile file(FOptions.secretFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "korvane-cli: cannot read the secret file %s: %s\n", qPrintable(FOptions.secretFile),
+                     qPrintable(file.errorString()));
+        return false;
+    }
+    const QByteArray content = file.read(1 << 16);
+    const std::string secret = SessionAuth::secretFromFile(std::string_view(content.constData(), size_t(content.size())));
+    if (secret.empty()) {
+        std::fprintf(stderr, "korvane-cli: the secret file %s holds no secret\n", qPrintable(FOptions.secretFile));
+        return false;
+    }
+    FSecret = QByteArray::fromStdString(secret);
+    return true;
+}
+
+bool CliRunner::runSession(const QString &target)
+{
+    FCurrent = TestOutcome();
+    FCurrent.target = target;
+    FSessionValid = true;
+    FSessionIntervalStart = TSessionProgress();
+    FReportsSinceInterval = 0;
+    FSessionStartedMs = QDateTime::currentMSecsSinceEpoch();
+
+    TSessionRequest request;
+    request.Host = target;
+    request.SessionPort = FOptions.sessionPort > 0 ? FOptions.sessionPort : CliOptions::DefaultSessionPort;
+    request.Direction = FOptions.direction == QLatin1String("upload") ? TSessionRequest::Upload
+                        : FOptions.direction == QLatin1String("both") ? TSessionRequest::Both
+                                                                       : TSessionRequest::Download;
+    request.Streams = FOptions.streams > 0 ? FOptions.streams : 1;
+    request.Seconds = FOptions.seconds > 0 ? FOptions.seconds : CliOptions::DefaultSeconds;
+    request.Window = std::max(0, FOptions.window);
+    request.Secret = FSecret;
+
+    QTimer timeout;
+    startTimeout(timeout);
+    try {
+        FSession.Start(request);
+    } catch (const std::exception &e) {
+        // Refused before any connection: one invalid result line, as for the stream test.
+        onApplicationException(e);
+        TSessionResult r;
+        r.Streams = request.Streams;
+        r.Direction = request.Direction == TSessionRequest::Upload ? TSessionDirection::Upload
+                                                                   : TSessionDirection::Download;
+        r.Error = FCurrent.error;
+        if (FOptions.json)
+            printSessionJson(r, r.Error);
+        return false;
+    }
+    QEventLoop loop;
+    while (FSession.Running())
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    if (FMeter)
+        FMeter->Clear();
+    if (FSessionValid)
+        logLine(QStringLiteral("Test finished"));
+    return FSessionValid;
+}
+
+void CliRunner::onSessionResult(const TSessionResult &result)
+{
+    if (FMeter)
+        FMeter->Clear();
+    QString error = result.Error;
+    if (FTimedOut && FSession.Cancelled())
+        error = QStringLiteral("Test cancelled: no result within %1 %2")
+                    .arg(FOptions.timeoutSeconds)
+                    .arg(FOptions.timeoutSeconds == 1 ? QStringLiteral("second") : QStringLiteral("seconds"));
+    const bool valid = result.Valid && error.isEmpty();
+    if (!valid) {
+        FSessionValid = false;
+        FCurrent.failed = true;
+        FCurrent.error = error;
+        logLine(QStringLiteral("ERROR - ") + error);
+        logLine(QStringLiteral("Test results are not valid!"));
+    } else {
+        FSessionCount += 1;
+        FSessionRateSum += result.Rate;
+        const QString amount = QStringLiteral("%1 KB (%2) in %3 milliseconds")
+                                   .arg(NumberFormat::twoDecimals(result.KBytes()))
+                                   .arg(result.Bytes)
+                                   .arg(NumberFormat::twoDecimals(result.DurationMs()));
+        logLine(result.Direction == TSessionDirection::Download ? QStringLiteral("Received ") + amount
+                                                                : QStringLiteral("The server received ") + amount);
+        logLine(QStringLiteral("%1 KB per second").arg(NumberFormat::twoDecimals(result.Rate)));
+        if (result.PerStream.size() > 1) {
+            for (const TSessionStreamFigures &f : result.PerStream)
+                logLine(QStringLiteral("Stream %1: %2 KB in %3 milliseconds, %4 KB per second")
+                            .arg(f.Stream)
+                            .arg(NumberFormat::twoDecimals(double(f.Bytes) / 1024))
+                            .arg(NumberFormat::twoDecimals(double(f.DurationUs) / 1000))
+                            .arg(NumberFormat::twoDecimals(f.Rate)));
+        }
+        const TSessionTcpFigures &t = result.Tcp;
+        const bool download = result.Direction == TSessionDirection::Download;
+        // For an upload the server is the receiving side, and its figures are a receiver's.
+        logLine((download ? QStringLiteral("Server's TCP figures: ") : QStringLiteral("Server's TCP figures as receiver: "))
+                + QStringLiteral("round trip %1 ms (lowest %2 ms), %3 retransmits, "
+                               "congestion window %4 KB, delivery rate %5 KB per second")
+                    .arg(NumberFormat::twoDecimals(double(t.RttUs) / 1000))
+                    .arg(NumberFormat::twoDecimals(double(t.MinRttUs) / 1000))
+                    .arg(t.Retransmits)
+                    .arg(NumberFormat::twoDecimals(double(t.CwndBytes) / 1024))
+                    .arg(NumberFormat::twoDecimals(double(t.DeliveryRateBps) / 1024)));
+        if (download)
+            logLine(QStringLiteral("Server's sending time: busy %1 ms, limited by the receive window %2 ms, "
+                                   "by the send buffer %3 ms")
+                        .arg(NumberFormat::twoDecimals(double(t.BusyUs) / 1000))
+                        .arg(NumberFormat::twoDecimals(double(t.RwndLimitedUs) / 1000))
+                        .arg(NumberFormat::twoDecimals(double(t.SndbufLimitedUs) / 1000)));
+    }
+    if (FOptions.json)
+        printSessionJson(result, valid ? QString() : error);
+    FCurrent.statusTexts.clear(); // each direction's line carries its own part of the log
+    if (!recordSessionMetrics(result, FSessionStartedMs) )
+        FSessionValid = false;
+}
+
+void CliRunner::printSessionJson(const TSessionResult &result, const QString &error)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("target"), FCurrent.target);
+    o.insert(QStringLiteral("mode"), QStringLiteral("session"));
+    o.insert(QStringLiteral("direction"), directionText(result.Direction));
+    o.insert(QStringLiteral("streams"), result.Streams);
+    o.insert(QStringLiteral("valid"), error.isEmpty() && result.Valid);
+    o.insert(QStringLiteral("bytes"), qint64(result.Bytes));
+    o.insert(QStringLiteral("duration_ms"), result.DurationMs());
+    o.insert(QStringLiteral("rate_kbps"), result.Rate);
+    o.insert(QStringLiteral("start_time"),
+             result.StartTime >= 0 ? QJsonValue(startTimeText(result.StartTime)) : QJsonValue(QJsonValue::Null));
+    o.insert(QStringLiteral("error"), error.isEmpty() ? QJsonValue::Null : QJsonValue(error));
+    o.insert(QStringLiteral("accumulated_count"), FSessionCount);
+    o.insert(QStringLiteral("accumulated_average_kbps"), FSessionCount > 0 ? FSessionRateSum / FSessionCount : 0.0);
+    o.insert(QStringLiteral("log"), QJsonArray::fromStringList(FCurrent.statusTexts));
+    o.insert(QStringLiteral("tcp"), tcpJson(result.Tcp));
+    o.insert(QStringLiteral("server_bytes"), qint64(result.ServerBytes));
+    o.insert(QStringLiteral("server_duration_ms"), double(result.ServerDurationUs) / 1000.0);
+    QJsonArray perStream;
+    for (const TSessionStreamFigures &f : result.PerStream) {
+        QJsonObject s;
+        s.insert(QStringLiteral("stream"), f.Stream);
+        s.insert(QStringLiteral("bytes"), qint64(f.Bytes));
+        s.insert(QStringLiteral("duration_ms"), double(f.DurationUs) / 1000.0);
+        s.insert(QStringLiteral("rate_kbps"), f.Rate);
+        s.insert(QStringLiteral("tcp"), tcpJson(f.Tcp));
+        perStream.append(s);
+    }
+    o.insert(QStringLiteral("per_stream"), perStream);
+    writeLine(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+bool CliRunner::recordSessionMetrics(const TSessionResult &result, qint64 startedMs)
+{
+    if (!FMetrics)
+        return true;
+    const QString host = FCurrent.target;
+    const int port = FOptions.sessionPort > 0 ? FOptions.sessionPort : CliOptions::DefaultSessionPort;
+    const QString target = (host.contains(u':') ? u'[' + host + u']' : host) + u':' + QString::number(port);
+    MetricsFile::Series test;
+    test.valid = result.Valid && result.Error.isEmpty() && !(FTimedOut && FSession.Cancelled());
+    if (test.valid) {
+        test.rateBytesPerSecond = result.Rate * 1024.0;
+        test.bytes = double(result.Bytes);
+        test.durationSeconds = double(result.DurationUs) / 1e6;
+    }
+    test.timestampSeconds = double(startedMs) / 1000.0;
+    QString error;
+    // Each direction is a link of its own to watch.
+    if (FMetrics->Record({target, QStringLiteral("session-") + directionText(result.Direction)}, test, error))
+        return true;
+    std::fprintf(stderr, "korvane-cli: %s\n", qPrintable(error));
+    return false;
+}
+
+void CliRunner::onSessionProgress(const TSessionProgress &progress)
+{
+    if (FMeter) {
+        TTestProgress p;
+        p.BytesSoFar = progress.BytesSoFar;
+        p.ElapsedUs = progress.ElapsedUs;
+        p.IntervalBytes = progress.IntervalBytes;
+        p.IntervalUs = progress.IntervalUs;
+        p.IntervalRate = progress.IntervalRate;
+        FMeter->Show(FCurrent.target + QStringLiteral(" (") + directionText(progress.Direction) + u')', p);
+    }
+    if (FReportsPerInterval <= 0)
+        return;
+    // A new direction starts its intervals afresh.
+    if (progress.Direction != FSessionIntervalStart.Direction || progress.ElapsedUs < FSessionIntervalStart.ElapsedUs) {
+        FSessionIntervalStart = TSessionProgress();
+        FSessionIntervalStart.Direction = progress.Direction;
+        FReportsSinceInterval = 0;
+    }
+    if (++FReportsSinceInterval < FReportsPerInterval)
+        return;
+    FReportsSinceInterval = 0;
+    printSessionInterval(progress);
+    FSessionIntervalStart = progress;
+}
+
+void CliRunner::printSessionInterval(const TSessionProgress &progress)
+{
+    const TSessionProgress &from = FSessionIntervalStart;
+    const int64_t bytes = progress.BytesSoFar - from.BytesSoFar;
+    const int64_t us = progress.ElapsedUs - from.ElapsedUs;
+    const double rate = us > 0 ? double((long double)bytes / 1024 / us * 1000000) : 0.0;
+    const double seconds = double(progress.ElapsedUs) / 1e6;
+    const int64_t retransmits = std::max<int64_t>(0, progress.Tcp.Retransmits - from.Tcp.Retransmits);
+    if (!FOptions.json) {
+        logLine(QStringLiteral("%1 s, %2: %3 KB in the interval, %4 KB so far, %5 KB per second, "
+                               "%6 retransmits, round trip %7 ms")
+                    .arg(QLocale::system().toString(seconds, 'f', 2))
+                    .arg(directionText(progress.Direction))
+                    .arg(NumberFormat::twoDecimals(double(bytes) / 1024))
+                    .arg(NumberFormat::twoDecimals(double(progress.BytesSoFar) / 1024))
+                    .arg(NumberFormat::twoDecimals(rate))
+                    .arg(retransmits)
+                    .arg(NumberFormat::twoDecimals(double(progress.Tcp.RttUs) / 1000)));
+        return;
+    }
+    QJsonObject o;
+    o.insert(QStringLiteral("type"), QStringLiteral("interval"));
+    o.insert(QStringLiteral("target"), FCurrent.target);
+    o.insert(QStringLiteral("direction"), directionText(progress.Direction));
+    o.insert(QStringLiteral("streams"), int(progress.Streams.size()));
+    o.insert(QStringLiteral("seconds"), seconds);
+    o.insert(QStringLiteral("interval_bytes"), qint64(bytes));
+    o.insert(QStringLiteral("bytes"), qint64(progress.BytesSoFar));
+    o.insert(QStringLiteral("rate_kbps"), rate);
+    // The interval's retransmits; the other figures are the server's latest.
+    QJsonObject tcp = tcpJson(progress.Tcp);
+    tcp.insert(QStringLiteral("retransmits"), qint64(retransmits));
+    o.insert(QStringLiteral("tcp"), tcp);
+    QJsonArray perStream;
+    for (size_t i = 0; i < progress.Streams.size(); ++i) {
+        const TSessionStreamFigures &f = progress.Streams[i];
+        const bool known = i < from.Streams.size();
+        const int64_t streamBytes = f.Bytes - (known ? from.Streams[i].Bytes : 0);
+        QJsonObject s;
+        s.insert(QStringLiteral("stream"), f.Stream);
+        s.insert(QStringLiteral("interval_bytes"), qint64(streamBytes));
+        s.insert(QStringLiteral("bytes"), qint64(f.Bytes));
+        s.insert(QStringLiteral("rate_kbps"), us > 0 ? double((long double)streamBytes / 1024 / us * 1000000) : 0.0);
+        QJsonObject st = tcpJson(f.Tcp);
+        st.insert(QStringLiteral("retransmits"),
+                  qint64(std::max<int64_t>(0, f.Tcp.Retransmits - (known ? from.Streams[i].Tcp.Retransmits : 0))));
+        s.insert(QStringLiteral("tcp"), st);
+        perStream.append(s);
+    }
+    o.insert(QStringLiteral("per_stream"), perStream);
+    writeLine(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }

@@ -3,6 +3,7 @@
 #include "CliOptions.h"
 #include "MetricsFile.h"
 #include "TKorvane.h"
+#include "TSessionTest.h"
 
 #include <QString>
 #include <QStringList>
@@ -40,6 +41,14 @@ private:
     };
 
     bool runOne(const QString &target);
+    bool runSession(const QString &target);
+    bool loadSecret();
+    void onSessionResult(const TSessionResult &result);
+    void onSessionProgress(const TSessionProgress &progress);
+    void printSessionInterval(const TSessionProgress &progress);
+    void printSessionJson(const TSessionResult &result, const QString &error);
+    bool recordSessionMetrics(const TSessionResult &result, qint64 startedMs);
+    void writeLine(const QByteArray &line);
     void waitForTestDone();
     void startTimeout(QTimer &timeout);
     void fail(const QString &message);
@@ -61,4 +70,13 @@ private:
     int FReportsSinceInterval = 0;
     TTestProgress FIntervalStart; // where the current interval began
     std::optional<MetricsFile> FMetrics;
+
+    TSessionTest FSession;
+    QByteArray FSecret;
+    bool FSessionValid = true;   // every direction of the running session so far
+    qint64 FSessionStartedMs = 0;
+    int FSessionCount = 0;       // valid session results of this run, for the averages
+    double FSessionRateSum = 0;
+    // Where the current interval began, per direction of the running session.
+    TSessionProgress FSessionIntervalStart;
 };
