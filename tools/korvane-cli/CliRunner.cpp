@@ -221,6 +221,9 @@ void CliRunner::printJson(const TestOutcome &outcome)
     QJsonObject o;
     o.insert(QStringLiteral("target"), outcome.target);
     o.insert(QStringLiteral("mode"), FOptions.web ? QStringLiteral("web") : QStringLiteral("server"));
+    // Same fields as a session's line, so scripts read every result alike.
+    o.insert(QStringLiteral("direction"), QStringLiteral("download"));
+    o.insert(QStringLiteral("streams"), 1);
     o.insert(QStringLiteral("valid"), !outcome.failed && FKorvane.TestDone() && FKorvane.ValidResult());
     o.insert(QStringLiteral("bytes"), qint64(FKorvane.BytesTransferred()));
     o.insert(QStringLiteral("duration_ms"), FKorvane.TransferTimeMs());
