@@ -6,7 +6,7 @@ QString CliOptions::usage()
 {
     return QStringLiteral(
         "Usage: korvane-cli [--web] [--port N] [--json] [--timeout SECONDS] [--interval SECONDS]\n"
-        "                   [--quiet] [--metrics-file PATH] TARGET...\n"
+        "                   [--quiet] [--metrics-file PATH] [--allow-https [--cacert FILE]] TARGET...\n"
         "Runs one download test per target, in order, and reports each result.\n"
         "  --web              test web pages (a target without a scheme gets http://)\n"
         "  --port N           port of the Korvane server, 1 to 65535 (default 80)\n"
@@ -15,6 +15,8 @@ QString CliOptions::usage()
         "  --interval SECONDS report the amount and rate of every interval while a test runs\n"
         "  --quiet            no live meter on the terminal\n"
         "  --metrics-file PATH  after each test, write the results for Prometheus there\n"
+        "  --allow-https      web tests may fetch https pages (verified against the system's CAs)\n"
+        "  --cacert FILE      with --allow-https: trust the CA certificates in FILE (PEM) as well\n"
         "  -h, --help         show this help and exit\n"
         "  --version          show the version and exit\n"
         "Exit status: 0 every test valid, 1 a test invalid or failed, 2 usage error.\n");
@@ -53,6 +55,10 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
             options.quiet = true;
             continue;
         }
+        if (arg == QLatin1String("--allow-https")) {
+            options.allowHttps = true;
+            continue;
+        }
 
         QString value;
         const qsizetype eq = arg.indexOf(u'=');
@@ -60,7 +66,8 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
             value = arg.mid(eq + 1);
             arg.truncate(eq);
         } else if (arg == QLatin1String("--port") || arg == QLatin1String("--timeout")
-                   || arg == QLatin1String("--interval") || arg == QLatin1String("--metrics-file")) {
+                   || arg == QLatin1String("--interval") || arg == QLatin1String("--metrics-file")
+                   || arg == QLatin1String("--cacert")) {
             if (i + 1 >= arguments.size()) {
                 error = QStringLiteral("missing value for %1").arg(arg);
                 return ParseResult::Error;
@@ -99,6 +106,12 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
                 return ParseResult::Error;
             }
             options.metricsFile = value;
+        } else if (arg == QLatin1String("--cacert")) {
+            if (value.isEmpty()) {
+                error = QStringLiteral("CA file name is empty");
+                return ParseResult::Error;
+            }
+            options.caFile = value;
         } else {
             error = QStringLiteral("unknown option: %1").arg(arguments.at(i));
             return ParseResult::Error;
@@ -106,6 +119,11 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
     }
     if (options.targets.isEmpty()) {
         error = QStringLiteral("no target given");
+        return ParseResult::Error;
+    }
+    // Without https a CA file would be ignored, and its user left wondering why.
+    if (!options.caFile.isEmpty() && !options.allowHttps) {
+        error = QStringLiteral("--cacert needs --allow-https");
         return ParseResult::Error;
     }
     return ParseResult::Ok;
