@@ -246,6 +246,10 @@ TTlsChannel::TWant TTlsChannel::Classify(int result, bool handshake)
     FBroken = true;
     if (error == SSL_ERROR_SYSCALL && FBio->lastErrno != 0) {
         ERR_clear_error();
+        // A server that resets in the middle of a handshake cut it off: that is the news,
+        // not the socket error it shows as.
+        if (handshake && (FBio->lastErrno == ECONNRESET || FBio->lastErrno == EPIPE))
+            RaiseHandshakeFailure(0);
         throw EHttpSocketError::FromErrno(FBio->lastErrno);
     }
     const unsigned long code = ERR_peek_error();
@@ -262,7 +266,7 @@ void TTlsChannel::RaiseHandshakeFailure(unsigned long error)
     const QString failed = QStringLiteral("TLS handshake with %1 failed: ").arg(FHost);
     // No library error: the peer closed (or the socket ended) in the middle.
     if (error == 0)
-        throw EHttpTlsError(failed + QStringLiteral("the server closed the connection during the handshake"));
+        throw EHttpTlsError(failed + QStringLiteral("the server ended the connection during the handshake"));
     if (ERR_GET_LIB(error) == ERR_LIB_SSL) {
         switch (ERR_GET_REASON(error)) {
         case SSL_R_CERTIFICATE_VERIFY_FAILED:
@@ -271,7 +275,7 @@ void TTlsChannel::RaiseHandshakeFailure(unsigned long error)
                                         .arg(FHost, VerifyFailureText(result)));
             break;
         case SSL_R_UNEXPECTED_EOF_WHILE_READING:
-            throw EHttpTlsError(failed + QStringLiteral("the server closed the connection during the handshake"));
+            throw EHttpTlsError(failed + QStringLiteral("the server ended the connection during the handshake"));
         case SSL_R_WRONG_VERSION_NUMBER:
         case SSL_R_PACKET_LENGTH_TOO_LONG:
         case SSL_R_HTTP_REQUEST:
