@@ -108,6 +108,7 @@ private slots:
     void handshakeFailures_data();
     void handshakeFailures();
     void unreadableCaFile();
+    void cancelDuringHandshake();
     void cliReportsTls();
 
 private:
@@ -500,6 +501,31 @@ void TestWebTls::unreadableCaFile()
         // refused before anything goes on the network
         QCOMPARE(status, QStringList{QStringLiteral("Initiating Test to ") + url});
     }
+}
+
+// A server that never answers the hello: the wait serves the event loop and a cancel ends it.
+void TestWebTls::cancelDuringHandshake()
+{
+    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::bind(silent, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length);
+    QCOMPARE(::listen(silent, 4), 0); // connections complete in the backlog, and nobody speaks
+
+    TAntiFreeze freeze;
+    QStringList status;
+    const auto k = korvane(status);
+    QTimer::singleShot(200, [&k] { k->CancelTest(); });
+    k->DoTest(TKorvane::ttWebPage, httpsUrl(ntohs(address.sin_port), QStringLiteral("/"), QStringLiteral("127.0.0.1")), 0);
+    ::close(silent);
+    QVERIFY(k->TestCancelled());
+    QVERIFY(!k->ValidResult());
+    QVERIFY(!k->stHTTP->Connected());
+    QCOMPARE(k->AccumulatedTestCount(), 0);
+    QCOMPARE(status.last(), QStringLiteral("Receiving data - timer started."));
 }
 
 void TestWebTls::cliReportsTls()
