@@ -17,7 +17,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://${KORVANE_WEB_HOST}/")
 # Libraries are found by dpkg-shlibdeps; nothing links to what is only loaded at run time.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland")
+# https pages are verified against the system's trust store, which ca-certificates fills.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland, ca-certificates")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
 # The options files are the administrator's: dpkg keeps their changes over upgrades.

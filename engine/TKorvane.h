@@ -42,6 +42,15 @@ public:
     // fetch's next wait, and DoTest then returns with TestCancelled set.
     void CancelTest();
 
+    // Web tests may fetch https pages (off by default: they fail as without TLS). The window's
+    // "Allow https pages" and korvane-cli's --allow-https set it; it takes effect from the next
+    // fetch.
+    bool AllowHttps() const { return stHTTP->AllowHttps(); }
+    void setAllowHttps(bool Allow) { stHTTP->setAllowHttps(Allow); }
+    // A CA file trusted for https besides the system's; empty for none.
+    QString TrustedCaFile() const { return stHTTP->ExtraCaFile(); }
+    void setTrustedCaFile(const QString &Path) { stHTTP->setExtraCaFile(Path); }
+
     void ClearAccumalatedResults();
     void RestoreAccumulatedResults(int AccumulatedTestCount, double AccumulatedAverageSpeed);
     TKorvaneResultStatus CalculateKorvaneStatus(double TransferRate) const;

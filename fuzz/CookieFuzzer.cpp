@@ -99,8 +99,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QList<TNetscapeCookie> kept = store.Cookies();
     // A page on a host that cannot exist (a NUL in its name, say) sets nothing.
     FUZZ_CHECK(kept.isEmpty() || HostCanHold(page->Host));
-    for (const TNetscapeCookie &cookie : kept) {
+    for (qsizetype i = 0; i < kept.size(); ++i) {
+        const TNetscapeCookie &cookie = kept[i];
         FUZZ_CHECK(DomainMatches(page->Host, cookie.Domain));
+        // Names compare without regard to case: one name, one place in the store.
+        for (qsizetype j = i + 1; j < kept.size(); ++j)
+            FUZZ_CHECK(kept[j].Path != cookie.Path || kept[j].Domain.compare(cookie.Domain, Qt::CaseInsensitive) != 0
+                       || kept[j].CookieName.compare(cookie.CookieName, Qt::CaseInsensitive) != 0);
         for (const QString &part : {cookie.CookieName, cookie.Value, cookie.Domain, cookie.Path})
             for (const QChar c : part)
                 FUZZ_CHECK(c.unicode() >= 0x20 && c.unicode() != 0x7F);

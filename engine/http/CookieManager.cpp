@@ -108,7 +108,7 @@ struct CookieKey
 {
     QString Domain; // as stored, lower case
     QString Path;
-    QString Name;   // lower case
+    QString Name;   // case-folded: "ſ" and "S" are both "s", as names compare without case
     bool operator==(const CookieKey &) const = default;
 };
 
@@ -119,7 +119,7 @@ size_t qHash(const CookieKey &key, size_t seed = 0)
 
 CookieKey KeyOf(const TNetscapeCookie &cookie)
 {
-    return {cookie.Domain.toLower(), cookie.Path, cookie.CookieName.toLower()};
+    return {cookie.Domain.toLower(), cookie.Path, cookie.CookieName.toCaseFolded()};
 }
 
 } // namespace
@@ -236,7 +236,7 @@ void TCookieManager::AddServerCookies(const QStringList &setCookies, const QStri
     QSet<QString> names2;
     for (const QString &text : std::as_const(texts2)) {
         cookies2.append(TNetscapeCookie::Parse(text, now, TCookieKind::RFC2965));
-        names2.insert(cookies2.last().CookieName.toLower());
+        names2.insert(cookies2.last().CookieName.toCaseFolded());
         step();
     }
 
@@ -253,7 +253,7 @@ void TCookieManager::AddServerCookies(const QStringList &setCookies, const QStri
         step();
         TNetscapeCookie cookie = TNetscapeCookie::Parse(text, now, TCookieKind::RFC2109);
         // A Set-Cookie2 cookie supersedes the Set-Cookie cookie of the same name.
-        if (!names2.contains(cookie.CookieName.toLower()))
+        if (!names2.contains(cookie.CookieName.toCaseFolded()))
             add(std::move(cookie), text);
     }
     for (qsizetype i = 0; i < cookies2.size(); ++i) {

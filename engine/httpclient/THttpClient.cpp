@@ -8,8 +8,10 @@
 #include "EHttpSocketError.h"
 #include "MetaHeaderScan.h"
 #include "TSocketConnection.h"
+#include "TTlsContext.h"
 
 #include <QDateTime>
+#include <QLocale>
 #include <QStringList>
 
 #include <cerrno>
@@ -51,6 +53,14 @@ THttpClient::~THttpClient()
 {
     FConnection->OnStatus = nullptr;
     FConnection->Close();
+}
+
+void THttpClient::setExtraCaFile(const QString &path)
+{
+    if (path == FExtraCaFile)
+        return;
+    FExtraCaFile = path;
+    FTlsContext.reset(); // the next https connection trusts the new file
 }
 
 int THttpClient::ReadTimeout() const
@@ -121,6 +131,8 @@ QByteArray THttpClient::Fetch(const QString &URL, std::optional<qint64> *counted
     FConnection->CancelFlag().Reset();
     FConnection->ResetBodyBytesRead();
     FAnnouncedBodyLength = -1;
+    if (!FConnection->Connected())
+        FTlsInfo.reset(); // describes a connection of an earlier fetch
     QByteArray body;
     FRedirectCount = 0;
     FAuthRetries = 0;
@@ -205,8 +217,12 @@ bool THttpClient::PrepareConnection()
         && (FConnection->Host().compare(FURI.Host, Qt::CaseInsensitive) != 0
             || FConnection->Port() != FURI.PortNumber()))
         Disconnect();
-    if (FURI.Protocol.compare(u"https", Qt::CaseInsensitive) == 0)
+    const bool https = FURI.Protocol.compare(u"https", Qt::CaseInsensitive) == 0;
+    if (https && !FAllowHttps)
         throw EHttpIOHandlerPropInvalid();
+    // http and https on one port are two different servers.
+    if (FConnection->Connected() && FConnection->Secure() != https)
+        Disconnect();
     if (!KeptAlive())
         Disconnect();
     FConnection->DiscardPendingInput();
@@ -215,8 +231,19 @@ bool THttpClient::PrepareConnection()
     const int port = FURI.PortNumber();
     if (port < 0)
         throw EHttpConnectException(QStringLiteral("Invalid port number: %1").arg(FURI.Port));
+    // A CA file that cannot be read fails before any connection is made.
+    if (https && !FTlsContext)
+        FTlsContext = std::make_unique<TTlsContext>(FExtraCaFile);
+    FTlsInfo.reset();
     FConnection->Connect(FURI.Host, port, FURI.IPVersion, FConnectTimeout);
     Notify(hsConnected);
+    if (https) {
+        // After "Connected.": the handshake is part of the measured time.
+        FTlsInfo = FConnection->StartTls(*FTlsContext);
+        Notify(hsStatusText, QStringLiteral("%1 handshake done in %2 ms, cipher %3.")
+                                 .arg(FTlsInfo->Protocol, QLocale::system().toString(FTlsInfo->HandshakeMs, 'f', 2),
+                                      FTlsInfo->Cipher));
+    }
     return false;
 }
 
@@ -235,7 +262,7 @@ void THttpClient::SendRequest(const QString &method)
     add(QStringLiteral("Accept-Encoding"), QString::fromLatin1(DefaultAcceptEncoding));
     add(QStringLiteral("User-Agent"), QString::fromLatin1(DefaultUserAgent));
     if (FCookieManager)
-        for (const auto &cookie : FCookieManager->GenerateClientCookies(FURI, false))
+        for (const auto &cookie : FCookieManager->GenerateClientCookies(FURI, FConnection->Secure()))
             add(cookie.first, cookie.second);
     const QString request = lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n\r\n");
     FConnection->Write(TSocketConnection::AsciiBytes(request));

@@ -6,6 +6,7 @@
 #include "TBlockConsumer.h"
 #include "THttpResponse.h"
 #include "THttpStatus.h"
+#include "TTlsInfo.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -16,6 +17,7 @@
 #include <optional>
 
 class TSocketConnection;
+class TTlsContext;
 
 enum THttpProtocolVersion { pv1_0, pv1_1 };
 
@@ -33,7 +35,8 @@ using THttpRedirectEvent =
 
 // Our HTTP/1.1 client: a blocking GET of an http URL that follows redirects, keeps cookies
 // for its life, reuses a kept-alive connection and returns the final body decoded to text.
-// https is refused. Used from one thread; Cancel() may be called from any thread.
+// https is refused unless AllowHttps is set; then it goes over TLS with the peer verified.
+// Used from one thread; Cancel() may be called from any thread.
 class THttpClient : public QObject
 {
     Q_OBJECT
@@ -78,6 +81,17 @@ public:
     // Milliseconds a read waits for data; -1 (or 0) waits without limit.
     int ReadTimeout() const;
     void setReadTimeout(int value);
+
+    // Off: every https URL and redirect fails with EHttpIOHandlerPropInvalid, as without TLS.
+    bool AllowHttps() const { return FAllowHttps; }
+    void setAllowHttps(bool value) { FAllowHttps = value; }
+    // A PEM file of CA certificates trusted besides the system's; empty for none. A file that
+    // cannot be read fails the next https fetch with EHttpTlsError.
+    const QString &ExtraCaFile() const { return FExtraCaFile; }
+    void setExtraCaFile(const QString &path);
+    // The TLS handshake of the connection the last response came over; empty when that
+    // connection was not encrypted.
+    const std::optional<TTlsInfo> &TlsInfo() const { return FTlsInfo; }
 
     const THttpResponse &Response() const { return FResponse; }
     int ResponseCode() const { return FResponse.ResponseCode(); }
@@ -146,6 +160,10 @@ private:
     THttpOptions FHTTPOptions = hoForceEncodeParams;
     int FMaxAuthRetries = 3;
     int FConnectTimeout = 0;
+    bool FAllowHttps = false;
+    QString FExtraCaFile;
+    std::unique_ptr<TTlsContext> FTlsContext; // made at the first https connection
+    std::optional<TTlsInfo> FTlsInfo;
 
     std::unique_ptr<TSocketConnection> FConnection;
     TUri FURI;

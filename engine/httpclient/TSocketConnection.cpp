@@ -7,6 +7,7 @@
 #include "EReadTimeout.h"
 #include "EHttpSocketError.h"
 #include "TAntiFreeze.h"
+#include "TTlsChannel.h"
 #include "TWorkerCall.h"
 
 #include <arpa/inet.h>
@@ -54,6 +55,10 @@ void TSocketConnection::FailWithErrno(int code)
 
 void TSocketConnection::Close()
 {
+    if (FTls) {
+        FTls->Shutdown();
+        FTls.reset();
+    }
     if (FSocket >= 0) {
         ::close(FSocket);
         FSocket = -1;
@@ -268,6 +273,10 @@ void TSocketConnection::ConnectTo(const sockaddr_storage &address, socklen_t len
 
 void TSocketConnection::Write(const QByteArray &data)
 {
+    if (FTls) {
+        WriteTls(data);
+        return;
+    }
     qsizetype sent = 0;
     while (sent < data.size()) {
         CheckCancel();
@@ -291,6 +300,8 @@ void TSocketConnection::Write(const QByteArray &data)
 
 qsizetype TSocketConnection::Receive(char *target, qsizetype capacity)
 {
+    if (FTls)
+        return ReceiveTls(target, capacity);
     for (;;) {
         CheckCancel();
         if (!Connected())
@@ -485,6 +496,8 @@ bool TSocketConnection::WaitForData(int timeoutMs)
         return true;
     if (!Connected())
         return false;
+    if (FTls && FTls->HasPending())
+        return true;
     return WaitFor(FSocket, POLLIN, timeoutMs, DataStepMs());
 }
 
@@ -494,6 +507,12 @@ bool TSocketConnection::CheckForDisconnect()
         return false;
     if (Buffered() > 0)
         return true;
+    if (FTls) {
+        const int state = FTls->Probe();
+        if (state == 0)
+            PeerClosed();
+        return state != 0;
+    }
     char probe;
     for (;;) {
         const ssize_t got = ::recv(FSocket, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
@@ -516,6 +535,26 @@ void TSocketConnection::DiscardPendingInput()
         return;
     if (FScratch.isEmpty())
         FScratch.resize(RecvBufferSize);
+    if (FTls) {
+        for (int blocks = 0; blocks < 1024; ++blocks) {
+            TTlsChannel::TWant want = TTlsChannel::twNone;
+            qsizetype got = 0;
+            try {
+                got = FTls->Read(FScratch.data(), FScratch.size(), want);
+            } catch (...) {
+                Close(); // a garbled or reset connection is closed like one the server closed
+                Notify(hsDisconnected);
+                return;
+            }
+            if (got < 0)
+                return;
+            if (got == 0) {
+                PeerClosed();
+                return;
+            }
+        }
+        return;
+    }
     // Bounded: a server that keeps streaming is dealt with by the next read, not here.
     for (int blocks = 0; blocks < 1024; ++blocks) {
         const ssize_t got = ::recv(FSocket, FScratch.data(), size_t(FScratch.size()), MSG_DONTWAIT);
@@ -527,5 +566,77 @@ void TSocketConnection::DiscardPendingInput()
             return;
         PeerClosed();
         return;
+    }
+}
+
+TTlsInfo TSocketConnection::StartTls(const TTlsContext &context)
+{
+    timespec started{};
+    ::clock_gettime(CLOCK_MONOTONIC, &started);
+    try {
+        FTls = std::make_unique<TTlsChannel>(context, FSocket, FHost, FPort);
+        for (int want = FTls->Handshake(); want != TTlsChannel::twNone; want = FTls->Handshake())
+            WaitForTls(want);
+    } catch (...) {
+        Close();
+        throw;
+    }
+    timespec done{};
+    ::clock_gettime(CLOCK_MONOTONIC, &done);
+    const double ms = double(done.tv_sec - started.tv_sec) * 1e3 + double(done.tv_nsec - started.tv_nsec) / 1e6;
+    return FTls->Info(ms);
+}
+
+void TSocketConnection::WaitForTls(int want)
+{
+    if (!WaitFor(FSocket, want == TTlsChannel::twWrite ? POLLOUT : POLLIN, ReadWaitMs(), DataStepMs()))
+        throw EReadTimeout();
+}
+
+qsizetype TSocketConnection::ReceiveTls(char *target, qsizetype capacity)
+{
+    for (;;) {
+        CheckCancel();
+        if (!Connected())
+            return 0;
+        TTlsChannel::TWant want = TTlsChannel::twNone;
+        qsizetype got = 0;
+        try {
+            got = FTls->Read(target, capacity, want);
+        } catch (...) {
+            Close();
+            throw;
+        }
+        if (got > 0) {
+            FReceivedBytes += got;
+            return got;
+        }
+        if (got == 0) {
+            PeerClosed();
+            return 0;
+        }
+        WaitForTls(want);
+    }
+}
+
+void TSocketConnection::WriteTls(const QByteArray &data)
+{
+    qsizetype sent = 0;
+    while (sent < data.size()) {
+        CheckCancel();
+        if (!Connected())
+            throw EHttpConnClosedGracefully();
+        TTlsChannel::TWant want = TTlsChannel::twNone;
+        qsizetype written = 0;
+        try {
+            written = FTls->Write(data.constData() + sent, data.size() - sent, want);
+        } catch (...) {
+            Close();
+            throw;
+        }
+        if (written > 0)
+            sent += written;
+        else
+            WaitForTls(want);
     }
 }

@@ -3,6 +3,7 @@
 #include "TBlockConsumer.h"
 #include "TCancelFlag.h"
 #include "THttpStatus.h"
+#include "TTlsInfo.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -10,10 +11,16 @@
 
 #include <sys/socket.h>
 
+#include <memory>
+
+class TTlsChannel;
+class TTlsContext;
+
 // The HTTP client's connection layer: one blocking TCP connection at a time, input buffered
 // in blocks, lines read as 7-bit ASCII. Every wait can be cancelled and, with an active
 // TAntiFreeze on the GUI thread, is cut into steps that serve the event queue. Socket
-// errors and cancels close the connection without a notification.
+// errors and cancels close the connection without a notification. An established connection
+// can be turned into a TLS one; everything read and written then goes through it.
 class TSocketConnection : public QObject
 {
     Q_OBJECT
@@ -33,6 +40,10 @@ public:
     // steps with the anti-freeze in use and none without.
     void Connect(const QString &host, int port, int ipVersion, int connectTimeoutMs);
     bool Connected() const { return FSocket >= 0; }
+    // Runs the TLS handshake on the established connection, waiting as the reads do; the
+    // connection is closed when it fails. Returns what was agreed.
+    TTlsInfo StartTls(const TTlsContext &context);
+    bool Secure() const { return FTls != nullptr; }
     // Closes without a notification and drops buffered input.
     void Close();
 
@@ -94,6 +105,10 @@ private:
     qsizetype Buffered() const { return FInBuf.size() - FInPos; }
     // One receive into target: > 0 bytes read; 0 the server closed (already handled).
     qsizetype Receive(char *target, qsizetype capacity);
+    qsizetype ReceiveTls(char *target, qsizetype capacity);
+    void WriteTls(const QByteArray &data);
+    // Waits until the socket is ready for what the TLS layer wants (read timeout applies).
+    void WaitForTls(int want);
     // Appends one received block to the input buffer; false when the server closed.
     bool FillBuffer();
     int ReadWaitMs() const { return FReadTimeout > 0 ? FReadTimeout : -1; }
@@ -112,4 +127,5 @@ private:
     qint64 FLastServedNs = 0;
     qint64 FReceivedBytes = 0;
     TCancelFlag FCancel;
+    std::unique_ptr<TTlsChannel> FTls;
 };

@@ -28,7 +28,7 @@ echo "$info"
 grep -qx "Package: korvane-client" <<<"$info" || fail "package name"
 grep -qx "Version: $version" <<<"$info" || fail "package version is not $version"
 depends=$(dpkg-deb --field "$deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//')
-for lib in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6printsupport6; do
+for lib in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6printsupport6 libssl3; do
   grep -qxF "$lib" <<<"$depends" || fail "Depends lacks $lib (were the dependencies computed?)"
 done
 # Output is captured before it is searched: grep -q leaving early would break the pipe.

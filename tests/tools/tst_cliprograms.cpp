@@ -321,6 +321,9 @@ void TestCliPrograms::usageErrorsExitTwo_data()
     QTest::newRow("timeout not a number") << QStringList({"--timeout", "soon", "host"});
     QTest::newRow("negative timeout") << QStringList({"--timeout=-1", "host"});
     QTest::newRow("unknown option") << QStringList({"--fast", "host"});
+    QTest::newRow("CA file without https") << QStringList({"--web", "--cacert", "ca.pem", "host"});
+    QTest::newRow("CA file without value") << QStringList({"--web", "--allow-https", "host", "--cacert"});
+    QTest::newRow("CA file name empty") << QStringList({"--web", "--allow-https", "--cacert=", "host"});
 }
 
 void TestCliPrograms::usageErrorsExitTwo()

@@ -6,7 +6,7 @@ QString CliOptions::usage()
 {
     return QStringLiteral(
         "Usage: korvane-cli [--web] [--port N] [--json] [--timeout SECONDS] [--interval SECONDS]\n"
-        "                   [--quiet] [--metrics-file PATH] TARGET...\n"
+        "                   [--quiet] [--metrics-file PATH] [--allow-https [--cacert FILE]] TARGET...\n"
         "       korvane-cli [--streams N] [--direction download|upload|both] [--seconds S]\n"
         "                   [--session-port N] [--window BYTES] [--secret-file PATH]\n"
         "                   [--json] [--timeout SECONDS] [--interval SECONDS] [--quiet]\n"
@@ -21,6 +21,8 @@ QString CliOptions::usage()
         "  --interval SECONDS report the amount and rate of every interval while a test runs\n"
         "  --quiet            no live meter on the terminal\n"
         "  --metrics-file PATH  after each test, write the results for Prometheus there\n"
+        "  --allow-https      web tests may fetch https pages (verified against the system's CAs)\n"
+        "  --cacert FILE      with --allow-https: trust the CA certificates in FILE (PEM) as well\n"
         "Session tests:\n"
         "  --streams N        parallel TCP connections per direction, 1 to 64 (default 1)\n"
         "  --direction D      download, upload, or both: download then upload (default download)\n"
@@ -66,6 +68,10 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
             options.quiet = true;
             continue;
         }
+        if (arg == QLatin1String("--allow-https")) {
+            options.allowHttps = true;
+            continue;
+        }
 
         QString value;
         const qsizetype eq = arg.indexOf(u'=');
@@ -76,7 +82,8 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
                    || arg == QLatin1String("--interval") || arg == QLatin1String("--metrics-file")
                    || arg == QLatin1String("--streams") || arg == QLatin1String("--direction")
                    || arg == QLatin1String("--seconds") || arg == QLatin1String("--session-port")
-                   || arg == QLatin1String("--window") || arg == QLatin1String("--secret-file")) {
+                   || arg == QLatin1String("--window") || arg == QLatin1String("--secret-file")
+                   || arg == QLatin1String("--cacert")) {
             if (i + 1 >= arguments.size()) {
                 error = QStringLiteral("missing value for %1").arg(arg);
                 return ParseResult::Error;
@@ -161,6 +168,12 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
                 return ParseResult::Error;
             }
             options.secretFile = value;
+        } else if (arg == QLatin1String("--cacert")) {
+            if (value.isEmpty()) {
+                error = QStringLiteral("CA file name is empty");
+                return ParseResult::Error;
+            }
+            options.caFile = value;
         } else {
             error = QStringLiteral("unknown option: %1").arg(arguments.at(i));
             return ParseResult::Error;
@@ -176,6 +189,11 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
     }
     if (options.targets.isEmpty()) {
         error = QStringLiteral("no target given");
+        return ParseResult::Error;
+    }
+    // Without https a CA file would be ignored, and its user left wondering why.
+    if (!options.caFile.isEmpty() && !options.allowHttps) {
+        error = QStringLiteral("--cacert needs --allow-https");
         return ParseResult::Error;
     }
     return ParseResult::Ok;

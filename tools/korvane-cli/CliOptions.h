@@ -16,6 +16,8 @@ struct CliOptions
     double intervalSeconds = 0; // 0: no interval reports
     bool quiet = false;         // no meter on the terminal
     QString metricsFile;       // empty: none written
+    bool allowHttps = false;   // web tests may fetch https pages
+    QString caFile;            // trusted for https besides the system's CAs
     QStringList targets;
 
     // A session test instead of the stream test, when any of these is given.

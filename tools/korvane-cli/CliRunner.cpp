@@ -28,6 +28,8 @@ CliRunner::CliRunner(const CliOptions &options, FILE *out, FILE *meterTerminal)
     , FOut(out)
 {
     FKorvane.setOnStatusMsg([this](const QString &line) { onStatusMsg(line); });
+    FKorvane.setAllowHttps(FOptions.allowHttps);
+    FKorvane.setTrustedCaFile(FOptions.caFile);
     if (meterTerminal)
         FMeter = std::make_unique<ProgressMeter>(meterTerminal);
     // One report drives both: the meter every quarter second at most, and an interval line
@@ -239,6 +241,14 @@ void CliRunner::printJson(const TestOutcome &outcome)
     o.insert(QStringLiteral("accumulated_count"), FKorvane.AccumulatedTestCount());
     o.insert(QStringLiteral("accumulated_average_kbps"), FKorvane.AccumulatedAverageSpeed());
     o.insert(QStringLiteral("log"), QJsonArray::fromStringList(outcome.statusTexts));
+    // Only when the page's connection was encrypted, so the line of a plain test stays as it was.
+    if (const auto &tls = FKorvane.stHTTP->TlsInfo(); FOptions.web && tls) {
+        QJsonObject t;
+        t.insert(QStringLiteral("protocol"), tls->Protocol);
+        t.insert(QStringLiteral("cipher"), tls->Cipher);
+        t.insert(QStringLiteral("handshake_ms"), tls->HandshakeMs);
+        o.insert(QStringLiteral("tls"), t);
+    }
     const QByteArray line = QJsonDocument(o).toJson(QJsonDocument::Compact);
     std::fwrite(line.constData(), 1, size_t(line.size()), FOut);
     std::fputc('\n', FOut);

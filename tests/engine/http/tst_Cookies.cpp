@@ -40,6 +40,8 @@ private slots:
     void sending_data();
     void sending();
     void replacementKeepsPlace();
+    void namesCompareWithoutCase_data();
+    void namesCompareWithoutCase();
     void identityIsDomainPathAndName();
     void limits_data();
     void limits();
@@ -228,6 +230,35 @@ void TestCookies::replacementKeepsPlace()
     QCOMPARE(cookies.size(), 3);
     QCOMPARE(cookies[1].CookieName, QStringLiteral("b"));
     QCOMPARE(cookies[1].Value, QStringLiteral("9"));
+}
+
+void TestCookies::namesCompareWithoutCase_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QString>("sent");
+    QTest::newRow("upper case") << "session=1" << "SESSION=2" << "SESSION=2";
+    // U+017F folds to "s" but has no lower case of its own
+    QTest::newRow("long s") << "session=1" << QStringLiteral("\u017Fession=2") << QStringLiteral("\u017Fession=2");
+    QTest::newRow("long s first") << QStringLiteral("\u017Fession=1") << "Session=2" << "Session=2";
+    QTest::newRow("Kelvin sign") << "key=1" << QStringLiteral("\u212Aey=2") << QStringLiteral("\u212Aey=2");
+}
+
+void TestCookies::namesCompareWithoutCase()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(QString, sent);
+    TCookieManager store;
+    store.AddServerCookies({first}, {}, Uri("http://one.example/"), kNow);
+    store.AddServerCookies({second}, {}, Uri("http://one.example/"), kNow);
+    QCOMPARE(store.Count(), 1);
+    QCOMPARE(CookieLines(store, "http://one.example/"), QStringList({"Cookie: " + sent, "Cookie2: $Version=\"1\""}));
+    // a Set-Cookie2 cookie of the folded name supersedes the Set-Cookie one in the same response
+    TCookieManager both;
+    both.AddServerCookies({first}, {second + QStringLiteral("; version=1")}, Uri("http://one.example/"), kNow);
+    QCOMPARE(both.Count(), 1);
+    QCOMPARE(both.Cookies().first().Kind, TCookieKind::RFC2965);
 }
 
 // One site's cookie never replaces another site's of the same name, nor one of another path.
