@@ -493,7 +493,6 @@ void TResultsHistoryView::Draw(QPainter& painter, const QRect& rect) const
     // Medians per day, or per hour once a few days fill the plot.
     const double bucket = end - start > 3 ? 1.0 : HourDays;
     const QVector<QVector<QPointF>> medians = Medians(start, end, bucket);
-    painter.setRenderHint(QPainter::Antialiasing);
     painter.setClipRect(plot);
     for (int target = 0; target < medians.size(); ++target) {
         const QVector<QPointF>& line = medians[target];
@@ -503,7 +502,11 @@ void TResultsHistoryView::Draw(QPainter& painter, const QRect& rect) const
         polyline.reserve(line.size());
         for (const QPointF& m : line)
             polyline << QPointF(plot.left() + (m.x() - start) * scale, plot.bottom() - m.y() / maximum * plot.height());
-        painter.setPen(QPen(TargetColor(target).darker(150), 1.5));
+        // Smooth wide strokes cost far too much once buckets crowd the plot; a plain line
+        // looks the same there.
+        const bool crowded = polyline.size() > plot.width() / 4;
+        painter.setRenderHint(QPainter::Antialiasing, !crowded);
+        painter.setPen(QPen(TargetColor(target).darker(150), crowded ? 0 : 1.5));
         painter.drawPolyline(polyline);
     }
     painter.setClipRect(rect);
