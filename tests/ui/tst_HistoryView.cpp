@@ -252,6 +252,10 @@ private slots:
         toggle->setChecked(true);
         QCOMPARE(w->pcResults->count(), 3);
         QCOMPARE(w->pcResults->tabText(2), TResultsHistoryView::TabCaption());
+        w->pcResults->setCurrentIndex(2);
+        QVERIFY(w->pcResults->currentWidget()->isVisible());
+        if (const QByteArray dir = qgetenv("KORVANE_SCREENSHOT_DIR"); !dir.isEmpty())
+            w->grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/history-window.png"));
         toggle->setChecked(false);
         QCOMPARE(w->pcResults->count(), 2);
     }
