@@ -5,8 +5,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Ostrelle)
 set(CPACK_PACKAGE_CONTACT "Ostrelle <${KORVANE_SUPPORT_MAIL}>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "measure download speed from a Korvane server or a web page")
-# Lines of the long description stay under 80 characters, as package tools show them.
-set(CPACK_PACKAGE_DESCRIPTION
+# Lines of the long description stay under 80 characters, as package tools show them; one
+# string, since separate ones would be joined by semicolons.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "Korvane Client downloads from a Korvane stream server over TCP, or fetches a\n"
   "web page with its own HTTP/1.1 client, times the transfer in microseconds and\n"
   "keeps every valid result in a table shown as a grid, a bar chart and a running\n"
