@@ -5,9 +5,17 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Ostrelle)
 set(CPACK_PACKAGE_CONTACT "Ostrelle <${KORVANE_SUPPORT_MAIL}>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "measure download speed from a Korvane server or a web page")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Korvane Client downloads from a Korvane stream server over TCP, or fetches a web page with its own HTTP/1.1 client, times the transfer in microseconds and keeps every valid result in a table shown as a grid, a bar chart and a running average.\n"
-  "The package holds the window (korvclnt), the command-line client (korvane-cli) and the stream server (korvane-server) with a sandboxed systemd service, which is not enabled on installation.")
+# Lines of the long description stay under 80 characters, as package tools show them; one
+# string, since separate ones would be joined by semicolons.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Korvane Client downloads from a Korvane stream server over TCP, or fetches a\n"
+  "web page with its own HTTP/1.1 client, times the transfer in microseconds and\n"
+  "keeps every valid result in a table shown as a grid, a bar chart and a running\n"
+  "average.\n"
+  "\n"
+  "The package holds the window (korvclnt), the command-line client\n"
+  "(korvane-cli) and the stream server (korvane-server) with a sandboxed systemd\n"
+  "service, which is not enabled on installation.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 

@@ -19,6 +19,7 @@
 #include "DiskStorage.h"
 #include "FormStateSequence.h"
 #include "FormStorage.h"
+#include "TResultsHistoryView.h"
 #include "KorvaneBuildConfig.h"
 #include "KorvaneException.h"
 #include "LogTimestamp.h"
@@ -298,6 +299,8 @@ void TfMain::BuildResultsArea()
     pcResults->addTab(tbsGrid, QStringLiteral("&Grid"));
     pcResults->addTab(tbsGraph, QStringLiteral("Speed C&hart"));
     pcResults->setCurrentIndex(0);
+    History = new TResultsHistoryView(pcResults);
+    History->AttachTo(pcResults);
 }
 
 void TfMain::BuildMenu()
@@ -418,7 +421,10 @@ void TfMain::FormCreate()
 void TfMain::setVisible(bool visible)
 {
     if (visible && !isVisible() && FStateSequence && !FStateSequence->Restored())
-        dispatchGuarded([this] { FStateSequence->Restore(); });
+        dispatchGuarded([this] {
+            FStateSequence->Restore();
+            History->RestoreState(*AppStore);
+        });
     QMainWindow::setVisible(visible);
 }
 
@@ -541,6 +547,7 @@ double TfMain::CreateResultsStore()
         grdResults->SetStore(dmDiskStorage);
         // Loading the chart walks the table, which tells the store its largest speed.
         DBChart1->SetTable(dmDiskStorage->cdsKorvaneResults());
+        History->SetTable(dmDiskStorage->cdsKorvaneResults());
     }
     return dmDiskStorage->MaxResult();
 }
@@ -566,6 +573,7 @@ void TfMain::FormDestroy()
     QStringList problems;
     FExitProblems = &problems;
     if (AppStore) {
+        History->SaveState(*AppStore);
         const QString failure = AppStore->Flush();
         if (!failure.isEmpty())
             problems << failure;
@@ -579,6 +587,7 @@ void TfMain::FormDestroy()
         dmDiskStorage = nullptr;
         grdResults->SetStore(nullptr);
         DBChart1->SetTable(nullptr);
+        History->SetTable(nullptr);
         delete store;
     }
     FExitProblems = nullptr;

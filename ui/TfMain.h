@@ -24,6 +24,7 @@ class TFormStateSequence;
 class TAntiFreeze;
 class TAppIniFileStorage;
 class TFormStorage;
+class TResultsHistoryView;
 class TKorvane;
 class TLiveRateGraph;
 struct TTestProgress;
@@ -64,6 +65,7 @@ public:
     QSplitter* NxSplitter1 = nullptr;
     TLogPane* mmDIsplay = nullptr;
     TResultsChart* DBChart1 = nullptr;
+    TResultsHistoryView* History = nullptr;
     // The running test's rate over time; kept until the next test starts.
     TLiveRateGraph* LiveRateGraph1 = nullptr;
     TStatusPane* StatusPane1 = nullptr;

@@ -6,7 +6,8 @@ KORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 KORVANE_BUILD_PACKAGES=(cmake g++ ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev libcups2-dev libssl-dev fonts-dejavu-core
   scdoc librsvg2-bin)
 # Packages needed to make the Debian package and to check it and the desktop files.
-KORVANE_PACKAGE_PACKAGES=(dpkg-dev file binutils xz-utils desktop-file-utils appstream man-db groff-base systemd)
+KORVANE_PACKAGE_PACKAGES=(dpkg-dev file binutils xz-utils desktop-file-utils appstream man-db groff-base systemd
+  lintian)
 
 # Reference programs of the benchmarks (iperf3) and their CPU meter (time).
 KORVANE_BENCH_PACKAGES=(iperf3 time)

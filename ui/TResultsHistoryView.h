@@ -1,0 +1,118 @@
+#pragma once
+
+#include <QPointer>
+#include <QRect>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <QWidget>
+
+class QPainter;
+class QTabWidget;
+class QToolButton;
+class TAppIniFileStorage;
+class TResultsTable;
+
+// Every valid stored result as a point at its start time and rate, one colour per target,
+// with a line through the median of each day (or hour, when zoomed in). The wheel zooms the
+// time axis, dragging pans it, double-click shows everything again. It reads the table's
+// rows directly, so it never moves the table's cursor.
+class TResultsHistoryView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TResultsHistoryView(QWidget* parent = nullptr);
+
+    static QString Title() { return QStringLiteral("Korvane History"); }
+    static QString TabCaption() { return QStringLiteral("Histor&y"); }
+    static QString SettingsSection() { return QStringLiteral("History"); }
+
+    // Binds the view to a results table and follows its posts and resets (nullptr: empty).
+    void SetTable(TResultsTable* table);
+
+    // The tab is off until the user turns it on from the tab strip's context menu.
+    void AttachTo(QTabWidget* tabs);
+    bool TabShown() const { return FTabShown; }
+    void SetTabShown(bool shown);
+
+    // State in its own settings section; nothing is written while the tab was never shown.
+    void RestoreState(const TAppIniFileStorage& store);
+    void SaveState(TAppIniFileStorage& store) const;
+
+    // Targets in order of first appearance; the chosen ones are drawn (empty choice: all).
+    QStringList Targets() const { return FTargets; }
+    QStringList ChosenTargets() const;
+    void SetChosenTargets(const QStringList& targets);
+    static QColor TargetColor(int targetIndex);
+
+    // The visible time range as day counts; an empty range means everything.
+    double ViewStart() const { return FViewStart; }
+    double ViewEnd() const { return FViewEnd; }
+    void SetView(double start, double end);
+    void ShowAll();
+    // Zooms by factor (below 1: in) around the time at widget x.
+    void ZoomAt(double x, double factor);
+
+    int PointCount() const { return int(FPoints.size()); }
+
+    // What Draw puts where, for rect: the plot area, the dots' centres and the time labels.
+    QRectF PlotRect(const QRect& rect) const;
+    QVector<QPointF> PointPositions(const QRect& rect) const;
+    QStringList TimeLabels(const QRect& rect) const;
+    // The row under a widget position, as its tooltip names it; empty when none.
+    QString ToolTipAt(const QPoint& pos) const;
+
+    void Draw(QPainter& painter, const QRect& rect) const;
+
+    QSize sizeHint() const override { return {600, 400}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    struct TPoint
+    {
+        double time;  // day count
+        double rate;  // KB/s
+        int row;
+        int target;
+    };
+    struct TTick
+    {
+        double time;
+        QString text;
+    };
+    static bool Valid(double time, double rate);
+    void Reload();
+    void RowPosted(int index);
+    void AddRow(int index);
+    void RebuildTargetMenu();
+    bool Chosen(int target) const;
+    // The range drawn: the set view, or all points with a margin.
+    void Range(double& start, double& end) const;
+    double RateMaximum(double start, double end) const;
+    QVector<TTick> Ticks(double start, double end, double width) const;
+    // Median per bucket of bucketDays, per chosen target, within [start, end].
+    QVector<QVector<QPointF>> Medians(double start, double end, double bucketDays) const;
+
+    QPointer<TResultsTable> FTable;
+    QPointer<QTabWidget> FTabs;
+    QVector<TPoint> FPoints;  // sorted by time
+    QStringList FTargets;
+    QSet<QString> FChosen;  // empty: all
+    double FViewStart = 0;
+    double FViewEnd = 0;
+    bool FTabShown = false;
+    bool FEverShown = false;
+    QToolButton* FTargetButton = nullptr;
+    QPoint FDragFrom;
+    double FDragStart = 0, FDragEnd = 0;
+    bool FDragging = false;
+};
