@@ -19,9 +19,9 @@ struct TResultRow
     double Result = 0.0;    // KB/s
     double Speed = 0.0;     // KB/s, same value as Result
     // Recorded for session tests only; a row without them is a one-stream download.
-    QString Direction;      // "download", "upload" or empty
+    QString Direction{};    // "download", "upload" or empty
     qint32 Streams = 0;     // 1 to 64, or 0 when not recorded
-    QString Family;         // "ipv4", "ipv6" or empty when not known
+    QString Family{};       // "ipv4", "ipv6" or empty when not known
 
     QString DirectionOrDefault() const { return Direction.isEmpty() ? QStringLiteral("download") : Direction; }
     qint32 StreamsOrDefault() const { return Streams > 0 ? Streams : 1; }
