@@ -31,25 +31,23 @@ void TTestOptions::Load(const TAppIniFileStorage &store)
     const TTestOptions defaults;
     *this = defaults;
     const QString direction = store.ReadString(Section + QStringLiteral("Direction"));
-    bool anyKey = !direction.isEmpty();
     const int index = directionNames().indexOf(direction.trimmed().toLower());
     Direction = index >= 0 ? TDirection(index) : defaults.Direction;
-    // A missing key reads as the default too; ok tells them apart only to note the section.
     auto readInt = [&](const char *key, int low, int high, int fallback) {
         bool ok = false;
         const int value = store.ReadInteger(Section + QLatin1String(key), fallback, &ok);
-        anyKey = anyKey || !store.ReadString(Section + QLatin1String(key)).isEmpty();
         return ok ? inRange(value, low, high, fallback) : fallback;
     };
     Streams = readInt("Streams", MinStreams, MaxStreams, defaults.Streams);
     Seconds = readInt("Seconds", MinSeconds, MaxSeconds, defaults.Seconds);
     SessionPort = readInt("SessionPort", 1, 65535, defaults.SessionPort);
-    FSectionLoaded = anyKey;
 }
 
 void TTestOptions::Save(TAppIniFileStorage &store) const
 {
-    if (!FSectionLoaded && *this == TTestOptions())
+    const bool inFile = !store.ReadString(Section + QStringLiteral("Direction")).isEmpty()
+                        || !store.ReadString(Section + QStringLiteral("Streams")).isEmpty();
+    if (!inFile && *this == TTestOptions())
         return;
     store.WriteString(Section + QStringLiteral("Direction"), DirectionName(Direction));
     store.WriteInteger(Section + QStringLiteral("Streams"), Streams);

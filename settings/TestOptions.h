@@ -19,6 +19,12 @@ public:
     static constexpr int DefaultSeconds = 10;
     static constexpr int DefaultSessionPort = 8082;
 
+    TTestOptions() = default;
+    TTestOptions(TDirection direction, int streams, int seconds, int sessionPort)
+        : Direction(direction), Streams(streams), Seconds(seconds), SessionPort(sessionPort)
+    {
+    }
+
     TDirection Direction = Download;
     int Streams = 1;
     int Seconds = DefaultSeconds;
@@ -31,16 +37,9 @@ public:
 
     // Values out of range in the file fall back to their defaults.
     void Load(const TAppIniFileStorage &store);
-    // Leaves the file as it was while the section was never there and nothing differs
-    // from the defaults, so a user who never opened the dialog keeps today's file.
+    // Leaves the file as it was while it has no such section and nothing differs from the
+    // defaults, so a user who never changed them keeps today's file.
     void Save(TAppIniFileStorage &store) const;
 
-    bool operator==(const TTestOptions &other) const
-    {
-        return Direction == other.Direction && Streams == other.Streams && Seconds == other.Seconds
-               && SessionPort == other.SessionPort;
-    }
-
-private:
-    bool FSectionLoaded = false;
+    bool operator==(const TTestOptions &other) const = default;
 };
