@@ -78,6 +78,7 @@ void TSessionTestRunner::Run(const QString& host, const TTestOptions& options)
     request.Seconds = options.Seconds;
     FHost = host;
     FLastRate = -1;
+    FDirectionsRecorded = 0;
     FElapsedBase = 0;
     FLastElapsed = 0;
     bool finished = false;
@@ -132,6 +133,7 @@ void TSessionTestRunner::Record(const TSessionResult& result)
     const double sum = FViews.Totals->AccumulatedAverageSpeed() * testCount;
     FViews.Totals->RestoreAccumulatedResults(testCount + 1, (sum + result.Rate) / (testCount + 1));
     FLastRate = result.Rate;
+    ++FDirectionsRecorded;
 
     TResultsTable* table = FViews.Table ? FViews.Table() : nullptr;
     if (!table)

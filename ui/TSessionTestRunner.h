@@ -49,6 +49,9 @@ public:
     bool Cancelled() const;
     // KB/s of the last direction that ran to its end; negative when none did.
     double LastRate() const { return FLastRate; }
+    // The live graph's average line: the rate when one direction ran, none (negative) for
+    // both, whose curve holds two different measurements.
+    double GraphAverage() const { return FDirectionsRecorded == 1 ? FLastRate : -1; }
 
 private:
     void ShowProgress(const TSessionProgress& progress);
@@ -59,6 +62,7 @@ private:
     TSessionTest* FSession = nullptr;
     QString FHost;
     double FLastRate = -1;
+    int FDirectionsRecorded = 0;
     // The graph shows one time axis: a later direction continues where the earlier ended.
     qint64 FElapsedBase = 0;
     qint64 FLastElapsed = 0;

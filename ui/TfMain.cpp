@@ -716,7 +716,7 @@ void TfMain::RunSessionTest()
     SessionRunner->Run(FTestTarget, TestOptions);
     if (!SessionRunner)
         return; // the window went away meanwhile
-    EndLiveView(SessionRunner->Cancelled() ? -1 : SessionRunner->LastRate());
+    EndLiveView(SessionRunner->Cancelled() ? -1 : SessionRunner->GraphAverage());
     if (SessionRunner->Cancelled()) {
         AddLogLine(QStringLiteral("Test cancelled"));
         return;
