@@ -279,6 +279,7 @@ struct TLatencyProbe::Private
         if (selfSender) {
             const uint64_t id = nextSelfId++;
             selfPending[id] = nowUs();
+            probeBytes += EchoBytes;
             selfSender(id);
         }
     }

@@ -25,9 +25,10 @@ public:
     static constexpr int TimeoutMs = 2000; // an unanswered probe counts as this long
     // Probes may use at most this share of the test's bytes.
     static constexpr double MaxShare = 0.05;
-    // What one connect probe costs on the wire, roughly: handshake, close and the server's
-    // greeting, with their headers.
-    static constexpr int64_t ProbeBytes = 600;
+    // What one probe costs on the wire, on the generous side: a connect probe's handshake,
+    // close and the server's greeting (about 11 packets), an echo's line each way with headers.
+    static constexpr int64_t ProbeBytes = 800;
+    static constexpr int64_t EchoBytes = 200;
 
     explicit TLatencyProbe(QObject *parent = nullptr);
     ~TLatencyProbe() override;
@@ -58,6 +59,7 @@ public:
     LatencyFigures Figures() const;
     // Why probes could not run (the lookup failed, every probe was refused); empty when fine.
     QString ErrorText() const;
+    // What the probes have cost on the wire, by the estimates above.
     int64_t ProbeBytesSent() const;
     int LoadedProbeCount() const;
 

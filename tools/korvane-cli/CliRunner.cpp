@@ -569,7 +569,7 @@ void CliRunner::logLatency()
 void CliRunner::addLatencyJson(QJsonObject &line) const
 {
     if (FProbe)
-        LatencyReport::addJson(line, FLatency);
+        LatencyReport::addJson(line, FLatency, FProbe->ProbeBytesSent());
 }
 
 bool CliRunner::recordSessionMetrics(const TSessionResult &result, qint64 startedMs)

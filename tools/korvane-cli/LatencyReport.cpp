@@ -41,7 +41,7 @@ QStringList LatencyReport::logLines(const LatencyFigures &f, const QString &prob
     return lines;
 }
 
-void LatencyReport::addJson(QJsonObject &o, const LatencyFigures &f)
+void LatencyReport::addJson(QJsonObject &o, const LatencyFigures &f, qint64 probeBytes)
 {
     o.insert(QStringLiteral("idle_latency_ms"), msValue(f.IdleMs));
     o.insert(QStringLiteral("loaded_latency_ms"), msValue(f.LoadedMs));
@@ -51,4 +51,5 @@ void LatencyReport::addJson(QJsonObject &o, const LatencyFigures &f)
     o.insert(QStringLiteral("bufferbloat_grade"), f.Valid() ? QJsonValue(f.Grade) : QJsonValue(QJsonValue::Null));
     o.insert(QStringLiteral("latency_probes"), f.IdleCount + f.LoadedCount);
     o.insert(QStringLiteral("lost_probes"), f.Lost);
+    o.insert(QStringLiteral("latency_probe_bytes"), probeBytes);
 }

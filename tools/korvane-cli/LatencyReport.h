@@ -11,6 +11,6 @@ namespace LatencyReport {
 
 QStringList logLines(const LatencyFigures &figures, const QString &probeError);
 // Absent figures are null, so a reader sees the field and knows it was asked for.
-void addJson(QJsonObject &line, const LatencyFigures &figures);
+void addJson(QJsonObject &line, const LatencyFigures &figures, qint64 probeBytes);
 
 } // namespace LatencyReport
