@@ -23,6 +23,8 @@ public:
     int Streams = 1;
     int Seconds = DefaultSeconds;
     int SessionPort = DefaultSessionPort;
+    // Latency probes beside a session test.
+    bool Latency = true;
 
     static QString DirectionName(TDirection direction);
 
@@ -38,7 +40,7 @@ public:
     bool operator==(const TTestOptions &other) const
     {
         return Direction == other.Direction && Streams == other.Streams && Seconds == other.Seconds
-               && SessionPort == other.SessionPort;
+               && SessionPort == other.SessionPort && Latency == other.Latency;
     }
 
 private:

@@ -5,7 +5,7 @@
 #include <QJsonObject>
 #include <QStringList>
 
-// How korvane-cli shows a test's latency figures: log lines in the style of the others, and
+// How the front ends show a test's latency figures: log lines in the style of the others, and
 // the fields of a JSON result line.
 namespace LatencyReport {
 
