@@ -41,6 +41,7 @@ void TTestOptions::Load(const TAppIniFileStorage &store)
     Streams = readInt("Streams", MinStreams, MaxStreams, defaults.Streams);
     Seconds = readInt("Seconds", MinSeconds, MaxSeconds, defaults.Seconds);
     SessionPort = readInt("SessionPort", 1, 65535, defaults.SessionPort);
+    Latency = readInt("Latency", 0, 1, defaults.Latency ? 1 : 0) == 1;
 }
 
 void TTestOptions::Save(TAppIniFileStorage &store) const
@@ -53,4 +54,5 @@ void TTestOptions::Save(TAppIniFileStorage &store) const
     store.WriteInteger(Section + QStringLiteral("Streams"), Streams);
     store.WriteInteger(Section + QStringLiteral("Seconds"), Seconds);
     store.WriteInteger(Section + QStringLiteral("SessionPort"), SessionPort);
+    store.WriteInteger(Section + QStringLiteral("Latency"), Latency ? 1 : 0);
 }

@@ -29,6 +29,8 @@ public:
     int Streams = 1;
     int Seconds = DefaultSeconds;
     int SessionPort = DefaultSessionPort;
+    // Latency probes beside a session test.
+    bool Latency = true;
 
     static QString DirectionName(TDirection direction);
 

@@ -1,7 +1,10 @@
 #include "TSessionTestRunner.h"
 
 #include "ControlCharacters.h"
+#include "LatencyReport.h"
 #include "LogTimestamp.h"
+#include "NumberFormat.h"
+#include "TLatencyProbe.h"
 #include "ProgressText.h"
 #include "ResultTexts.h"
 #include "ResultsTable.h"
@@ -33,10 +36,18 @@ TSessionTestRunner::TSessionTestRunner(const TViews& views, QObject* parent)
             [this](const QString& line) { FViews.Log->AddLine(EscapeControlCharacters(line)); });
     connect(FSession, &TSessionTest::DirectionStarted, this, [this](TSessionDirection) {
         FElapsedBase = FLastElapsed;
+        if (FProbe)
+            FProbe->StartLoaded();
+    });
+    connect(FSession, &TSessionTest::EchoReply, this, [this](quint64 id) {
+        if (FProbe)
+            FProbe->SelfReply(id);
     });
     connect(FSession, &TSessionTest::Progress, this, &TSessionTestRunner::ShowProgress);
     connect(FSession, &TSessionTest::Result, this, [this](const TSessionResult& result) {
         // A failed row must not stop the session's other direction: the error is logged.
+        if (FProbe)
+            FProbe->StopLoaded();
         try {
             Record(result);
         } catch (const std::exception& e) {
@@ -81,6 +92,15 @@ void TSessionTestRunner::Run(const QString& host, const TTestOptions& options)
     FDirectionsRecorded = 0;
     FElapsedBase = 0;
     FLastElapsed = 0;
+    FProbe.reset();
+    FIntervalLatencyMs = -1;
+    const QPointer<TSessionTestRunner> alive(this);
+    if (options.Latency) {
+        RunIdleProbes(host, options.SessionPort);
+        if (!alive)
+            return;
+        FProbe->setSelfSender([this](uint64_t id) { FSession->SendEcho(id); });
+    }
     bool finished = false;
     const auto connection = connect(FSession, &TSessionTest::Finished, this, [&finished] { finished = true; });
     try {
@@ -91,14 +111,49 @@ void TSessionTestRunner::Run(const QString& host, const TTestOptions& options)
     }
     // Sleep until something happens, then look again; never spin. The window may be
     // destroyed meanwhile, and this object with it.
-    const QPointer<TSessionTestRunner> alive(this);
     while (!finished && alive)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QObject::disconnect(connection);
 }
 
+void TSessionTestRunner::RunIdleProbes(const QString& host, int port)
+{
+    FProbe = std::make_unique<TLatencyProbe>();
+    FProbe->setTarget(host, port);
+    bool done = false;
+    connect(FProbe.get(), &TLatencyProbe::IdleDone, this, [&done] { done = true; });
+    Log(QStringLiteral("Measuring idle latency"));
+    FProbe->StartIdle();
+    const QPointer<TSessionTestRunner> alive(this);
+    while (!done && alive)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (alive)
+        disconnect(FProbe.get(), &TLatencyProbe::IdleDone, this, nullptr);
+}
+
+void TSessionTestRunner::LogLatency()
+{
+    if (!FProbe)
+        return;
+    for (const QString& line : LatencyReport::logLines(FProbe->Figures(), FProbe->ErrorText()))
+        Log(line);
+}
+
 void TSessionTestRunner::ShowProgress(const TSessionProgress& progress)
 {
+    if (FProbe) {
+        FProbe->setTestBytes(progress.BytesSoFar);
+        if (progress.Direction == TSessionDirection::Download) {
+            std::vector<double> rtts;
+            for (const TSessionStreamFigures& f : progress.Streams)
+                if (f.Tcp.RttUs > 0)
+                    rtts.push_back(double(f.Tcp.RttUs) / 1000.0);
+            if (!rtts.empty())
+                FProbe->AddSelfSample(LatencyFigures::median(rtts));
+        }
+        if (const double ms = FProbe->TakeIntervalMs(); ms >= 0)
+            FIntervalLatencyMs = ms;
+    }
     TTestProgress shown;
     shown.BytesSoFar = progress.BytesSoFar;
     shown.ElapsedUs = FElapsedBase + progress.ElapsedUs;
@@ -106,7 +161,9 @@ void TSessionTestRunner::ShowProgress(const TSessionProgress& progress)
     shown.IntervalUs = progress.IntervalUs;
     shown.IntervalRate = progress.IntervalRate;
     FLastElapsed = shown.ElapsedUs;
-    const QString figures = ProgressText::Figures(shown, QStringLiteral(" "));
+    QString figures = ProgressText::Figures(shown, QStringLiteral(" "));
+    if (FIntervalLatencyMs >= 0)
+        figures += QStringLiteral(" latency ") + NumberFormat::twoDecimals(FIntervalLatencyMs) + QStringLiteral(" ms");
     if (FViews.Status->PanelCount() > 0)
         FViews.Status->SetPanelText(0, directionText(progress.Direction) + QLatin1Char(' ') + figures);
     FViews.Graph->AddSample(shown);
@@ -128,6 +185,7 @@ void TSessionTestRunner::Record(const TSessionResult& result)
     received.replace(0, 1, prefix);
     Log(received);
     Log(direction.at(0).toUpper() + direction.mid(1) + QStringLiteral(": ") + ResultTexts::RateLine(result.Rate));
+    LogLatency();
 
     const int testCount = FViews.Totals->AccumulatedTestCount();
     const double sum = FViews.Totals->AccumulatedAverageSpeed() * testCount;

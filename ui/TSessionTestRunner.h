@@ -6,8 +6,10 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class TKorvane;
+class TLatencyProbe;
 class TLiveRateGraph;
 class TLogPane;
 class TResultsChart;
@@ -57,6 +59,8 @@ private:
     void ShowProgress(const TSessionProgress& progress);
     void Record(const TSessionResult& result);
     void Log(const QString& text);
+    void RunIdleProbes(const QString& host, int port);
+    void LogLatency();
 
     TViews FViews;
     TSessionTest* FSession = nullptr;
@@ -66,4 +70,6 @@ private:
     // The graph shows one time axis: a later direction continues where the earlier ended.
     qint64 FElapsedBase = 0;
     qint64 FLastElapsed = 0;
+    std::unique_ptr<TLatencyProbe> FProbe; // null when latency is not measured
+    double FIntervalLatencyMs = -1;        // the latest interval's median probe, for the status pane
 };

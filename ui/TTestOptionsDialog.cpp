@@ -1,5 +1,6 @@
 #include "TTestOptionsDialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -32,16 +33,22 @@ TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* par
                      QStringLiteral(" s"));
     seSessionPort = spin("seSessionPort", 1, 65535, options.SessionPort, {});
 
+    cbLatency = new QCheckBox(QStringLiteral("Measure &latency under load"), this);
+    cbLatency->setObjectName(QStringLiteral("cbLatency"));
+    cbLatency->setChecked(options.Latency);
+
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("&Direction:"), cbDirection);
     form->addRow(QStringLiteral("&Streams:"), seStreams);
     form->addRow(QStringLiteral("D&uration:"), seSeconds);
     form->addRow(QStringLiteral("Session &port:"), seSessionPort);
+    form->addRow(QString(), cbLatency);
 
     auto* note = new QLabel(
         QStringLiteral("Download over one stream runs the standard test on the server's port.\n"
                        "Other choices run a session on the session port for the duration set.\n"
-                       "A web page test is not affected."),
+                       "A web page test is not affected.\n"
+                       "Latency is measured beside sessions: before and during the load."),
         this);
     note->setObjectName(QStringLiteral("lblNote"));
 
@@ -63,5 +70,6 @@ TTestOptions TTestOptionsDialog::Options() const
     options.Streams = seStreams->value();
     options.Seconds = seSeconds->value();
     options.SessionPort = seSessionPort->value();
+    options.Latency = cbLatency->isChecked();
     return options;
 }

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QComboBox;
 class QSpinBox;
 
@@ -21,6 +22,7 @@ public:
     QSpinBox* seStreams = nullptr;
     QSpinBox* seSeconds = nullptr;
     QSpinBox* seSessionPort = nullptr;
+    QCheckBox* cbLatency = nullptr;
 
 private:
     TTestOptions FOptions;

@@ -119,8 +119,11 @@ void TestCliSession::jsonLinePerDirection()
              0);
     const QList<QJsonObject> results = jsonLines(out);
     QCOMPARE(results.size(), 2);
-    const QStringList keys({"accumulated_average_kbps", "accumulated_count", "bytes", "direction", "duration_ms", "error",
-                            "log", "mode", "per_stream", "rate_kbps", "server_bytes", "server_duration_ms",
+    // Sessions measure latency by default: its figures are part of every result line.
+    const QStringList keys({"accumulated_average_kbps", "accumulated_count", "bufferbloat_grade", "bytes", "direction",
+                            "duration_ms", "error", "idle_latency_ms", "latency_increase_ms", "latency_probe_bytes",
+                            "latency_probes", "loaded_latency_ms", "loaded_latency_p90_ms", "log", "lost_probes", "mode",
+                            "per_stream", "rate_kbps", "rpm", "server_bytes", "server_duration_ms",
                             "start_time", "streams", "target", "tcp", "valid"});
     const QStringList tcpKeys({"busy_us", "cwnd_bytes", "delivery_rate_bps", "min_rtt_us", "retransmits", "rtt_us",
                                "rwnd_limited_us", "sndbuf_limited_us"});
