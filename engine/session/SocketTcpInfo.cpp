@@ -39,6 +39,7 @@ bool TSocketTcpInfo::Read(int fd, TSocketTcpInfo &out)
         out.CwndBytes = int64_t(info.tcpi_snd_cwnd) * info.tcpi_snd_mss;
     if (KORVANE_HAS(tcpi_delivery_rate))
         out.DeliveryRateBps = int64_t(info.tcpi_delivery_rate);
+    out.HasSenderTimes = KORVANE_HAS(tcpi_sndbuf_limited);
     if (KORVANE_HAS(tcpi_busy_time))
         out.BusyUs = int64_t(info.tcpi_busy_time);
     if (KORVANE_HAS(tcpi_rwnd_limited))

@@ -22,6 +22,7 @@ struct TSocketTcpInfo
     int64_t RcvSpace = 0;
     int64_t RcvRttUs = 0;
     int64_t RcvBuf = 0; // SO_RCVBUF: the kernel's size, overhead included
+    bool HasSenderTimes = false; // the kernel times busy and limited states (4.10 and later)
 
     // False when the socket gives no TCP_INFO; what it gives is read either way.
     static bool Read(int fd, TSocketTcpInfo &info);

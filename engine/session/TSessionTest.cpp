@@ -989,12 +989,14 @@ struct TSessionTest::Private
         in.RequestedWindow = request.Window;
         int64_t minRtt = 0;
         int64_t lastRtt = 0;
+        bool times = false;
         for (const Stream &s : streams) {
             if (s.direction != direction)
                 continue;
             if (in.Upload) {
                 const TSocketTcpInfo &t = s.own;
                 in.SenderKnown = in.SenderKnown || t.RttUs > 0 || t.BusyUs > 0;
+                times = times || t.HasSenderTimes;
                 in.BusyUs += t.BusyUs;
                 in.RwndLimitedUs += t.RwndLimitedUs;
                 in.SndbufLimitedUs += t.SndbufLimitedUs;
@@ -1008,6 +1010,10 @@ struct TSessionTest::Private
             } else {
                 const TSessionTcpFigures &t = s.tcp;
                 in.SenderKnown = in.SenderKnown || t.RttUs > 0 || t.BusyUs > 0;
+                // The server sends 0 for a field its kernel lacks; the delivery rate came one
+                // release before the busy and limited times, so a kernel with neither has none.
+                times = times || t.BusyUs > 0 || t.RwndLimitedUs > 0 || t.SndbufLimitedUs > 0
+                        || t.DeliveryRateBps > 0;
                 in.BusyUs += t.BusyUs;
                 in.RwndLimitedUs += t.RwndLimitedUs;
                 in.SndbufLimitedUs += t.SndbufLimitedUs;
@@ -1022,6 +1028,7 @@ struct TSessionTest::Private
         }
         if (!in.Upload)
             in.SentBytes = r.ServerBytes;
+        in.SenderTimesKnown = times;
         in.RttUs = senderRttSamples.empty() ? lastRtt : median(senderRttSamples);
         in.MinRttUs = minRtt;
         if (cpuStartUs >= 0) {

@@ -9,7 +9,7 @@
 // The rules, in the order they are tried (the first that holds decides):
 //
 // 1. unknown: no sender's figures, or a kernel that does not time the sender's busy and
-//    limited states (all 0): nothing below can be told apart, so nothing is guessed.
+//    limited states: nothing below can be told apart, so nothing is guessed.
 // 2. receive_window, when the window explains the rate: the sender waited on the receiver's
 //    window for at least WindowShare of its busy time, and the window over the round trip
 //    allows no more than WindowExplains times the measured rate. The kernel counts a
@@ -159,7 +159,7 @@ TVerdict TVerdict::Decide(const TVerdictInput &in)
         v.Text = QStringLiteral("What limited the transfer is not known: the sender's figures are missing.");
         return v;
     }
-    if (in.BusyUs <= 0 && in.RwndLimitedUs <= 0 && in.SndbufLimitedUs <= 0) {
+    if (!in.SenderTimesKnown) {
         v.Text = QStringLiteral("What limited the transfer is not known: the sender's kernel does not say how "
                                 "long it was busy or held back.");
         return v;

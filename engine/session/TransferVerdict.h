@@ -21,6 +21,8 @@ struct TVerdictInput
 
     // The sending side's TCP_INFO, summed over streams; false when it is not known at all.
     bool SenderKnown = false;
+    // False when the sender's kernel does not time its busy and limited states (before 4.10).
+    bool SenderTimesKnown = true;
     int64_t BusyUs = 0;
     int64_t RwndLimitedUs = 0;
     int64_t SndbufLimitedUs = 0;
