@@ -513,8 +513,10 @@ struct TSessionTest::Private
             break;
         case Phase::Joining:
         case Phase::Running:
-            if (std::holds_alternative<SessionEcho>(m))
+            if (const auto *echo = std::get_if<SessionEcho>(&m)) {
+                emit q->EchoReply(quint64(echo->id));
                 return;
+            }
             if (const auto *start = std::get_if<SessionStart>(&m)) {
                 if (start->direction == SessionDirection::Both)
                     break;
@@ -1247,6 +1249,15 @@ void TSessionTest::setProgressInterval(int Milliseconds)
 bool TSessionTest::Running() const
 {
     return d->running;
+}
+
+void TSessionTest::SendEcho(quint64 Id)
+{
+    if (d->phase != Private::Phase::Joining && d->phase != Private::Phase::Running)
+        return;
+    SessionEcho echo;
+    echo.id = Id;
+    d->sendControl(QByteArray::fromStdString(SessionProtocol::write(echo)));
 }
 
 bool TSessionTest::Cancelled() const

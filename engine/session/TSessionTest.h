@@ -144,6 +144,9 @@ public:
     void Cancel();
 
     bool Running() const;
+    // A round trip on the control connection, answered by EchoReply; it goes out ahead of
+    // nothing but other control lines. Ignored unless the session has been accepted.
+    void SendEcho(quint64 Id);
     bool Cancelled() const;
     // The first failure of the last session; empty when it had none.
     QString ErrorText() const;
@@ -156,6 +159,7 @@ signals:
     void DirectionStarted(TSessionDirection Direction);
     void Progress(const TSessionProgress &Progress);
     void Result(const TSessionResult &Result);
+    void EchoReply(quint64 Id);
     // The session is over, whether it ran to its end, failed or was cancelled.
     void Finished();
 

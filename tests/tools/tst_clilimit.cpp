@@ -31,7 +31,7 @@ if [ -n "$SHAPE" ]; then
 fi
 if [ -n "$DROP" ]; then
   ipt=$(command -v iptables-legacy || command -v iptables) || { echo "iptables is missing" >&2; exit 77; }
-  "$ipt" -A INPUT -p tcp --sport 18082 -m statistic --mode random --probability "$DROP" -j DROP 2>/dev/null \
+  "$ipt" -A INPUT -p tcp --sport 18082 -m length --length 1000:65535 -m statistic --mode random --probability "$DROP" -j DROP 2>/dev/null \
     || { echo "this kernel cannot drop packets at random (xt_statistic)" >&2; exit 77; }
 fi
 "$BIN/korvane-server" --listen 127.0.0.1 --port 18080 --session-port 18082 $SERVER_ARGS 2>"$WORK/server.log" &
@@ -96,8 +96,10 @@ void TestCliLimit::limitOfARealPath_data()
                                          << "--seconds 5" << "path"
                                          << QStringList{"bottleneck_rate_bps>=2250000", "bottleneck_rate_bps<=2750000",
                                                         "queue_delay_us>=2000", "busy_share>=0.8"};
-    // 2 % of the server's segments dropped at random, with no queue to fill.
-    QTest::newRow("random drops") << "" << "0.02" << "" << "--seconds 3" << "loss"
+    // 5 % of the server's full segments dropped at random, with no queue to fill (fewer leave
+    // loopback so fast that the server's own pace shows first); the latency
+    // probes' short packets pass.
+    QTest::newRow("random drops") << "" << "0.05" << "" << "--seconds 3" << "loss"
                                   << QStringList{"retransmit_share>=0.01", "queue_delay_us<=1999"};
 }
 

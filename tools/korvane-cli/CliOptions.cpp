@@ -11,6 +11,7 @@ QString CliOptions::usage()
         "                   [--session-port N] [--window BYTES] [--secret-file PATH]\n"
         "                   [--json] [--timeout SECONDS] [--interval SECONDS] [--quiet]\n"
         "                   [--metrics-file PATH] SERVER...\n"
+        "       either with [--latency | --no-latency] [--probe-interval MS]\n"
         "Runs one download test per target, in order, and reports each result.\n"
         "Any of the session options runs a session test on a Korvane server instead:\n"
         "several streams, either direction, with the server's TCP figures.\n"
@@ -28,6 +29,10 @@ QString CliOptions::usage()
         "  --session-port N   session port of the server, 1 to 65535 (default 8082)\n"
         "  --window BYTES     socket buffer of each client connection (default: the kernel's)\n"
         "  --secret-file PATH the server's shared secret, for a server that asks for one\n"
+        "Latency under load:\n"
+        "  --latency          measure latency before and during the test (default for session tests)\n"
+        "  --no-latency       do not measure latency\n"
+        "  --probe-interval MS  time between probes during the test, 10 to 10000 (default 100)\n"
         "  -h, --help         show this help and exit\n"
         "  --version          show the version and exit\n"
         "Exit status: 0 every test valid, 1 a test invalid or failed, 2 usage error.\n");
@@ -62,6 +67,10 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
             options.json = true;
             continue;
         }
+        if (arg == QLatin1String("--latency") || arg == QLatin1String("--no-latency")) {
+            options.latency = arg == QLatin1String("--latency") ? 1 : 0;
+            continue;
+        }
         if (arg == QLatin1String("--quiet")) {
             options.quiet = true;
             continue;
@@ -76,7 +85,8 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
                    || arg == QLatin1String("--interval") || arg == QLatin1String("--metrics-file")
                    || arg == QLatin1String("--streams") || arg == QLatin1String("--direction")
                    || arg == QLatin1String("--seconds") || arg == QLatin1String("--session-port")
-                   || arg == QLatin1String("--window") || arg == QLatin1String("--secret-file")) {
+                   || arg == QLatin1String("--window") || arg == QLatin1String("--secret-file")
+                   || arg == QLatin1String("--probe-interval")) {
             if (i + 1 >= arguments.size()) {
                 error = QStringLiteral("missing value for %1").arg(arg);
                 return ParseResult::Error;
@@ -155,6 +165,14 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
                 return ParseResult::Error;
             }
             options.window = int(bytes);
+        } else if (arg == QLatin1String("--probe-interval")) {
+            bool ok = false;
+            const int ms = value.toInt(&ok);
+            if (!ok || ms < 10 || ms > 10000) {
+                error = QStringLiteral("probe interval must be a number of milliseconds from 10 to 10000: %1").arg(value);
+                return ParseResult::Error;
+            }
+            options.probeIntervalMs = ms;
         } else if (arg == QLatin1String("--secret-file")) {
             if (value.isEmpty()) {
                 error = QStringLiteral("secret file name is empty");

@@ -25,6 +25,10 @@ struct CliOptions
     int sessionPort = 0;       // 0: not given (DefaultSessionPort)
     int window = -1;           // -1: not given (the kernel's buffers)
     QString secretFile;        // empty: no secret
+    // Latency probes beside the test: -1 not given (on for session tests only), 0 off, 1 on.
+    int latency = -1;
+    int probeIntervalMs = 0;   // 0: not given (the probes' default)
+    bool latencyOn() const { return latency == 1 || (latency < 0 && session()); }
     static constexpr double DefaultSeconds = 10;
     static constexpr int DefaultSessionPort = 8082;
 

@@ -4,6 +4,7 @@
 #include "ControlCharacters.h"
 #include "DateTimeSerial.h"
 #include "KorvaneException.h"
+#include "LatencyReport.h"
 #include "LogTimestamp.h"
 #include "NumberFormat.h"
 #include "ProgressMeter.h"
@@ -46,6 +47,14 @@ CliRunner::CliRunner(const CliOptions &options, FILE *out, FILE *meterTerminal)
     QObject::connect(&FSession, &TSessionTest::Progress,
                      [this](const TSessionProgress &progress) { onSessionProgress(progress); });
     QObject::connect(&FSession, &TSessionTest::Result, [this](const TSessionResult &result) { onSessionResult(result); });
+    QObject::connect(&FSession, &TSessionTest::DirectionStarted, [this](TSessionDirection) {
+        if (FProbe)
+            FProbe->StartLoaded();
+    });
+    QObject::connect(&FSession, &TSessionTest::EchoReply, [this](quint64 id) {
+        if (FProbe)
+            FProbe->SelfReply(id);
+    });
     setApplicationExceptionHandler([this](const std::exception &e) { onApplicationException(e); });
 }
 
@@ -156,10 +165,30 @@ bool CliRunner::runOne(const QString &rawTarget)
     const qint64 startedMs = QDateTime::currentMSecsSinceEpoch();
     const int testType = FOptions.web ? TKorvane::ttWebPage : TKorvane::ttServerStream;
 
+    if (FOptions.latencyOn()) {
+        // A web page is probed on its own host and port; a Korvane server on its session
+        // port, as a connection to the stream port would start a stream.
+        QString host = rawTarget;
+        int port = CliOptions::DefaultSessionPort;
+        if (FOptions.web) {
+            try {
+                const TUri uri = TUri::ParseURL(FCurrent.target);
+                host = uri.Host;
+                port = uri.PortNumber() > 0 ? uri.PortNumber() : (uri.Protocol == QLatin1String("https") ? 443 : 80);
+            } catch (const std::exception &) {
+                host.clear(); // the test itself says what is wrong with the address
+            }
+        }
+        if (!host.isEmpty())
+            runIdleProbes(host, port);
+    }
+
     // Armed before DoTest: a web test runs inside it, serving events through the anti-freeze.
     QTimer timeout;
     startTimeout(timeout);
     bool started = true;
+    if (FProbe)
+        FProbe->StartLoaded();
     try {
         FKorvane.DoTest(testType, FCurrent.target, FOptions.port);
     } catch (const std::exception &e) {
@@ -168,6 +197,10 @@ bool CliRunner::runOne(const QString &rawTarget)
     }
     if (started) {
         waitForTestDone();
+        if (FProbe) {
+            FProbe->StopLoaded();
+            FLatency = FProbe->Figures();
+        }
         if (FMeter)
             FMeter->Clear();
         if (FTimedOut && FKorvane.TestCancelled())
@@ -187,6 +220,7 @@ bool CliRunner::runOne(const QString &rawTarget)
                         .arg(NumberFormat::twoDecimals(FKorvane.TransferTimeMs())));
             logLine(QStringLiteral("%1 KB per second").arg(NumberFormat::twoDecimals(FKorvane.TransferRateSec())));
             logLine(QStringLiteral("Test finished"));
+            logLatency();
         }
     }
     if (FOptions.json)
@@ -237,6 +271,7 @@ void CliRunner::printJson(const TestOutcome &outcome)
     o.insert(QStringLiteral("accumulated_count"), FKorvane.AccumulatedTestCount());
     o.insert(QStringLiteral("accumulated_average_kbps"), FKorvane.AccumulatedAverageSpeed());
     o.insert(QStringLiteral("log"), QJsonArray::fromStringList(outcome.statusTexts));
+    addLatencyJson(o);
     const QByteArray line = QJsonDocument(o).toJson(QJsonDocument::Compact);
     std::fwrite(line.constData(), 1, size_t(line.size()), FOut);
     std::fputc('\n', FOut);
@@ -245,6 +280,8 @@ void CliRunner::printJson(const TestOutcome &outcome)
 
 void CliRunner::onProgress(const TTestProgress &progress)
 {
+    if (FProbe)
+        FProbe->setTestBytes(progress.BytesSoFar);
     if (FMeter)
         FMeter->Show(FCurrent.target, progress);
     if (FReportsPerInterval <= 0)
@@ -267,12 +304,16 @@ void CliRunner::printInterval(const TTestProgress &progress)
     const int64_t us = progress.ElapsedUs - FIntervalStart.ElapsedUs;
     const double rate = us > 0 ? double((long double)bytes / 1024 / us * 1000000) : 0.0;
     const double seconds = double(progress.ElapsedUs) / 1e6;
+    const double latencyMs = FProbe ? FProbe->TakeIntervalMs() : -1;
     if (!FOptions.json) {
-        logLine(QStringLiteral("%1 s: %2 KB in the interval, %3 KB so far, %4 KB per second")
-                    .arg(QLocale::system().toString(seconds, 'f', 2))
-                    .arg(NumberFormat::twoDecimals(double(bytes) / 1024))
-                    .arg(NumberFormat::twoDecimals(double(progress.BytesSoFar) / 1024))
-                    .arg(NumberFormat::twoDecimals(rate)));
+        QString line = QStringLiteral("%1 s: %2 KB in the interval, %3 KB so far, %4 KB per second")
+                           .arg(QLocale::system().toString(seconds, 'f', 2))
+                           .arg(NumberFormat::twoDecimals(double(bytes) / 1024))
+                           .arg(NumberFormat::twoDecimals(double(progress.BytesSoFar) / 1024))
+                           .arg(NumberFormat::twoDecimals(rate));
+        if (latencyMs >= 0)
+            line += QStringLiteral(", latency %1 ms").arg(NumberFormat::twoDecimals(latencyMs));
+        logLine(line);
         return;
     }
     QJsonObject o;
@@ -284,6 +325,8 @@ void CliRunner::printInterval(const TTestProgress &progress)
     o.insert(QStringLiteral("rate_kbps"), rate);
     if (progress.ExpectedBytes >= 0)
         o.insert(QStringLiteral("expected_bytes"), qint64(progress.ExpectedBytes));
+    if (FProbe)
+        o.insert(QStringLiteral("latency_ms"), latencyMs >= 0 ? QJsonValue(latencyMs) : QJsonValue(QJsonValue::Null));
     const QByteArray line = QJsonDocument(o).toJson(QJsonDocument::Compact);
     std::fwrite(line.constData(), 1, size_t(line.size()), FOut);
     std::fputc('\n', FOut);
@@ -391,6 +434,11 @@ bool CliRunner::runSession(const QString &target)
     request.Window = std::max(0, FOptions.window);
     request.Secret = FSecret;
 
+    if (FOptions.latencyOn()) {
+        runIdleProbes(target, request.SessionPort);
+        FProbe->setSelfSender([this](uint64_t id) { FSession.SendEcho(id); });
+    }
+
     QTimer timeout;
     startTimeout(timeout);
     try {
@@ -417,8 +465,9 @@ bool CliRunner::runSession(const QString &target)
     return FSessionValid;
 }
 
-void CliRunner::onSessionResult(const TSessionResult &result)
+void CliRunner::onSessionResult(const TSessionResult &given)
 {
+    TSessionResult result = given;
     if (FMeter)
         FMeter->Clear();
     QString error = result.Error;
@@ -468,6 +517,21 @@ void CliRunner::onSessionResult(const TSessionResult &result)
                         .arg(NumberFormat::twoDecimals(double(t.BusyUs) / 1000))
                         .arg(NumberFormat::twoDecimals(double(t.RwndLimitedUs) / 1000))
                         .arg(NumberFormat::twoDecimals(double(t.SndbufLimitedUs) / 1000)));
+    }
+    if (FProbe) {
+        FProbe->StopLoaded();
+        FLatency = FProbe->Figures();
+        if (valid)
+            logLatency();
+        // Probes beside the load saw the queue as any other traffic would: they decide how
+        // much it grew, rather than the sender's own round trips.
+        if (FLatency.IdleMs >= 0 && FLatency.LoadedMs >= 0) {
+            result.VerdictInput.IdleLatencyMs = FLatency.IdleMs;
+            result.VerdictInput.LoadedLatencyMs = FLatency.LoadedMs;
+            result.Verdict = TVerdict::Decide(result.VerdictInput);
+        }
+    }
+    if (valid) {
         logLine(result.Verdict.Text);
         if (const QString advice = limitAdvice(result); !advice.isEmpty())
             logLine(advice);
@@ -520,6 +584,7 @@ void CliRunner::printSessionJson(const TSessionResult &result, const QString &er
         perStream.append(s);
     }
     o.insert(QStringLiteral("per_stream"), perStream);
+    addLatencyJson(o);
     writeLine(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
@@ -530,6 +595,36 @@ QString CliRunner::limitAdvice(const TSessionResult &result) const
     return ReceiveWindowAdvice::Text(TReceiveWindowSettings::ReadThisMachine(), result.Verdict.NeededWindowBytes,
                                      result.VerdictInput.RequestedWindow,
                                      result.Direction == TSessionDirection::Download);
+}
+
+void CliRunner::runIdleProbes(const QString &host, int port)
+{
+    FProbe = std::make_unique<TLatencyProbe>();
+    FLatency = LatencyFigures();
+    FProbe->setTarget(host, port);
+    if (FOptions.probeIntervalMs > 0)
+        FProbe->setIntervalMs(FOptions.probeIntervalMs);
+    bool done = false;
+    QObject::connect(FProbe.get(), &TLatencyProbe::IdleDone, [&done] { done = true; });
+    FProbe->StartIdle();
+    QEventLoop loop;
+    while (!done)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    QObject::disconnect(FProbe.get(), &TLatencyProbe::IdleDone, nullptr, nullptr);
+}
+
+void CliRunner::logLatency()
+{
+    if (!FProbe)
+        return;
+    for (const QString &line : LatencyReport::logLines(FLatency, FProbe->ErrorText()))
+        logLine(line);
+}
+
+void CliRunner::addLatencyJson(QJsonObject &line) const
+{
+    if (FProbe)
+        LatencyReport::addJson(line, FLatency);
 }
 
 bool CliRunner::recordSessionMetrics(const TSessionResult &result, qint64 startedMs)
@@ -557,6 +652,19 @@ bool CliRunner::recordSessionMetrics(const TSessionResult &result, qint64 starte
 
 void CliRunner::onSessionProgress(const TSessionProgress &progress)
 {
+    if (FProbe) {
+        FProbe->setTestBytes(progress.BytesSoFar);
+        // The sender's smoothed rtt of the loaded streams; for an upload the client sends,
+        // and the server's figures are a receiver's.
+        if (progress.Direction == TSessionDirection::Download) {
+            std::vector<double> rtts;
+            for (const TSessionStreamFigures &f : progress.Streams)
+                if (f.Tcp.RttUs > 0)
+                    rtts.push_back(double(f.Tcp.RttUs) / 1000.0);
+            if (!rtts.empty())
+                FProbe->AddSelfSample(LatencyFigures::median(rtts));
+        }
+    }
     if (FMeter) {
         TTestProgress p;
         p.BytesSoFar = progress.BytesSoFar;
@@ -589,16 +697,20 @@ void CliRunner::printSessionInterval(const TSessionProgress &progress)
     const double rate = us > 0 ? double((long double)bytes / 1024 / us * 1000000) : 0.0;
     const double seconds = double(progress.ElapsedUs) / 1e6;
     const int64_t retransmits = std::max<int64_t>(0, progress.Tcp.Retransmits - from.Tcp.Retransmits);
+    const double latencyMs = FProbe ? FProbe->TakeIntervalMs() : -1;
     if (!FOptions.json) {
-        logLine(QStringLiteral("%1 s, %2: %3 KB in the interval, %4 KB so far, %5 KB per second, "
-                               "%6 retransmits, round trip %7 ms")
-                    .arg(QLocale::system().toString(seconds, 'f', 2))
-                    .arg(directionText(progress.Direction))
-                    .arg(NumberFormat::twoDecimals(double(bytes) / 1024))
-                    .arg(NumberFormat::twoDecimals(double(progress.BytesSoFar) / 1024))
-                    .arg(NumberFormat::twoDecimals(rate))
-                    .arg(retransmits)
-                    .arg(NumberFormat::twoDecimals(double(progress.Tcp.RttUs) / 1000)));
+        QString line = QStringLiteral("%1 s, %2: %3 KB in the interval, %4 KB so far, %5 KB per second, "
+                                      "%6 retransmits, round trip %7 ms")
+                           .arg(QLocale::system().toString(seconds, 'f', 2))
+                           .arg(directionText(progress.Direction))
+                           .arg(NumberFormat::twoDecimals(double(bytes) / 1024))
+                           .arg(NumberFormat::twoDecimals(double(progress.BytesSoFar) / 1024))
+                           .arg(NumberFormat::twoDecimals(rate))
+                           .arg(retransmits)
+                           .arg(NumberFormat::twoDecimals(double(progress.Tcp.RttUs) / 1000));
+        if (latencyMs >= 0)
+            line += QStringLiteral(", latency %1 ms").arg(NumberFormat::twoDecimals(latencyMs));
+        logLine(line);
         return;
     }
     QJsonObject o;
@@ -610,6 +722,8 @@ void CliRunner::printSessionInterval(const TSessionProgress &progress)
     o.insert(QStringLiteral("interval_bytes"), qint64(bytes));
     o.insert(QStringLiteral("bytes"), qint64(progress.BytesSoFar));
     o.insert(QStringLiteral("rate_kbps"), rate);
+    if (FProbe)
+        o.insert(QStringLiteral("latency_ms"), latencyMs >= 0 ? QJsonValue(latencyMs) : QJsonValue(QJsonValue::Null));
     // The interval's retransmits; the other figures are the server's latest.
     QJsonObject tcp = tcpJson(progress.Tcp);
     tcp.insert(QStringLiteral("retransmits"), qint64(retransmits));

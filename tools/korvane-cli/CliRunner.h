@@ -3,8 +3,10 @@
 #include "CliOptions.h"
 #include "MetricsFile.h"
 #include "TKorvane.h"
+#include "TLatencyProbe.h"
 #include "TSessionTest.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -42,8 +44,12 @@ private:
 
     bool runOne(const QString &target);
     bool runSession(const QString &target);
+    // Idle probes to host and port; the probe object stays for the loaded ones.
+    void runIdleProbes(const QString &host, int port);
+    void logLatency();
+    void addLatencyJson(QJsonObject &line) const;
     bool loadSecret();
-    void onSessionResult(const TSessionResult &result);
+    void onSessionResult(const TSessionResult &given);
     void onSessionProgress(const TSessionProgress &progress);
     void printSessionInterval(const TSessionProgress &progress);
     void printSessionJson(const TSessionResult &result, const QString &error);
@@ -81,4 +87,6 @@ private:
     double FSessionRateSum = 0;
     // Where the current interval began, per direction of the running session.
     TSessionProgress FSessionIntervalStart;
+    std::unique_ptr<TLatencyProbe> FProbe; // null when latency is not measured
+    LatencyFigures FLatency;                // of the test or direction that just ended
 };

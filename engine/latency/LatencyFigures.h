@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include <vector>
+
+// The figures of one test's latency probes, worked out from the probe times alone.
+struct LatencyFigures
+{
+    int IdleCount = 0;
+    int LoadedCount = 0;
+    int Lost = 0;              // probes that got no answer in time (counted at the timeout)
+    double IdleMs = -1;        // median; -1 when there were no idle probes
+    double LoadedMs = -1;      // median of the loaded probes
+    double LoadedP90Ms = -1;   // 90th percentile of the loaded probes
+    double IncreaseMs = -1;    // loaded median minus idle median, never below 0
+    double Rpm = -1;           // round trips per minute under load
+    QString Grade;             // A+ .. F on the increase; empty without both idle and loaded
+
+    bool Valid() const { return !Grade.isEmpty(); }
+
+    // Foreign probes are new connections (connect time); self probes ride the loaded session
+    // (echo round trips and the sender's smoothed rtt). Self may be empty (a web page).
+    static LatencyFigures compute(const std::vector<double> &idleMs, const std::vector<double> &loadedForeignMs,
+                                  const std::vector<double> &loadedSelfMs, int lost);
+
+    // Pure helpers, in milliseconds.
+    static double median(std::vector<double> values);
+    // Nearest rank: the smallest value with at least P % of the values at or below it.
+    static double percentile(std::vector<double> values, double p);
+    // The mean of the values at or below the P-th percentile (the top is dropped).
+    static double trimmedMean(std::vector<double> values, double p);
+    // 60000 over the mean round trip: foreign and self terms weigh equally; with only one
+    // kind, that kind alone. -1 without any.
+    static double rpm(const std::vector<double> &foreignMs, const std::vector<double> &selfMs);
+    static QString grade(double increaseMs);
+};

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "LatencyFigures.h"
+
+#include <QJsonObject>
+#include <QStringList>
+
+// How korvane-cli shows a test's latency figures: log lines in the style of the others, and
+// the fields of a JSON result line.
+namespace LatencyReport {
+
+QStringList logLines(const LatencyFigures &figures, const QString &probeError);
+// Absent figures are null, so a reader sees the field and knows it was asked for.
+void addJson(QJsonObject &line, const LatencyFigures &figures);
+
+} // namespace LatencyReport
