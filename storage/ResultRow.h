@@ -18,6 +18,15 @@ struct TResultRow
     double BytesRx = 0.0;   // bytes (or characters of a web page)
     double Result = 0.0;    // KB/s
     double Speed = 0.0;     // KB/s, same value as Result
+    // Recorded for session tests only; a row without them is a one-stream download.
+    QString Direction{};    // "download", "upload" or empty
+    qint32 Streams = 0;     // 1 to 64, or 0 when not recorded
+    QString Family{};       // "ipv4", "ipv6" or empty when not known
+
+    QString DirectionOrDefault() const { return Direction.isEmpty() ? QStringLiteral("download") : Direction; }
+    qint32 StreamsOrDefault() const { return Streams > 0 ? Streams : 1; }
+    // True when the row records anything beyond a one-stream download.
+    bool HasTestShape() const { return !Direction.isEmpty() || Streams > 0 || !Family.isEmpty(); }
 
     static constexpr int ServerMaxLength = 255;
 

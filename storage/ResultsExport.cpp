@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -39,6 +40,12 @@ QString StartTimeText(double dayCount)
 bool IsWholeCount(double value)
 {
     return std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 9.2e18;
+}
+
+// Stream-test rows alone keep today's columns; with any session row, three more follow.
+bool AnyTestShape(const QVector<TResultRow> &rows)
+{
+    return std::any_of(rows.begin(), rows.end(), [](const TResultRow &row) { return row.HasTestShape(); });
 }
 
 QByteArray CsvField(const QString &text)
@@ -80,13 +87,20 @@ QByteArray ToCsv(const QVector<TResultRow> &rows)
             out += ',';
         out += column;
     }
+    const bool withShape = AnyTestShape(rows);
+    if (withShape)
+        out += ",direction,streams,family";
     out += "\r\n";
     for (const TResultRow &row : rows) {
         const QByteArray bytes = IsWholeCount(row.BytesRx) ? QByteArray::number(qint64(row.BytesRx))
                                                            : PlainNumber(row.BytesRx);
         out += QByteArray::number(row.Order) + ',' + CsvField(row.Server) + ',' + ModeOf(row.Server).toLatin1()
              + ",true," + bytes + ',' + QByteArray::number(row.Duration) + ',' + PlainNumber(row.Result) + ','
-             + StartTimeText(row.StartTime).toLatin1() + "\r\n";
+             + StartTimeText(row.StartTime).toLatin1();
+        if (withShape)
+            out += ',' + row.DirectionOrDefault().toLatin1() + ',' + QByteArray::number(row.StreamsOrDefault()) + ','
+                 + row.Family.toLatin1();
+        out += "\r\n";
     }
     return out;
 }
@@ -108,6 +122,11 @@ QByteArray ToJsonLines(const QVector<TResultRow> &rows)
         o.insert(QStringLiteral("rate_kbps"), std::isfinite(row.Result) ? QJsonValue(row.Result) : QJsonValue());
         const QString start = StartTimeText(row.StartTime);
         o.insert(QStringLiteral("start_time"), start.isEmpty() ? QJsonValue() : QJsonValue(start));
+        if (row.HasTestShape()) {
+            o.insert(QStringLiteral("direction"), row.DirectionOrDefault());
+            o.insert(QStringLiteral("streams"), row.StreamsOrDefault());
+            o.insert(QStringLiteral("family"), row.Family.isEmpty() ? QJsonValue() : QJsonValue(row.Family));
+        }
         out += QJsonDocument(o).toJson(QJsonDocument::Compact);
         out += '\n';
     }

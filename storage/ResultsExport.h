@@ -8,7 +8,9 @@
 
 // The results table as files other tools read: CSV (RFC 4180, UTF-8, CRLF) or JSON
 // lines. Both carry the fields of korvane-cli --json that a stored row has:
-// order, target, mode, valid, bytes, duration_ms, rate_kbps, start_time.
+// order, target, mode, valid, bytes, duration_ms, rate_kbps, start_time; rows of a
+// session test add direction, streams and family (null or empty while not known), and a
+// CSV with any such row gives every row those three columns.
 // Numbers use a dot and no grouping; bytes are written as whole numbers; start
 // times are ISO 8601 local times with their offset. A value that cannot be
 // written (NaN, an invalid date) is left empty in CSV and null in JSON.

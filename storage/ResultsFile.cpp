@@ -177,10 +177,31 @@ private:
             row.BytesRx = Double(attrs, QStringLiteral("BytesRx"));
             row.Result = Double(attrs, QStringLiteral("Result"));
             row.Speed = Double(attrs, QStringLiteral("Speed"));
+            ReadTestShape(attrs, row);
             rows.append(row);
             FXml.skipCurrentElement();
         }
         CheckXml();
+    }
+
+    // Optional attributes, absent in older files and in rows of the plain stream test.
+    void ReadTestShape(const QXmlStreamAttributes &attrs, TResultRow &row)
+    {
+        if (attrs.hasAttribute(QStringLiteral("Direction"))) {
+            row.Direction = attrs.value(QStringLiteral("Direction")).toString();
+            if (row.Direction != u"download" && row.Direction != u"upload")
+                Fail(QStringLiteral("unknown Direction \"%1\"").arg(row.Direction));
+        }
+        if (attrs.hasAttribute(QStringLiteral("Streams"))) {
+            row.Streams = Int(attrs, QStringLiteral("Streams"));
+            if (row.Streams < 1)
+                Fail(QStringLiteral("Streams must be at least 1"));
+        }
+        if (attrs.hasAttribute(QStringLiteral("Family"))) {
+            row.Family = attrs.value(QStringLiteral("Family")).toString();
+            if (row.Family != u"ipv4" && row.Family != u"ipv6")
+                Fail(QStringLiteral("unknown Family \"%1\"").arg(row.Family));
+        }
     }
 
     QXmlStreamReader FXml;
@@ -217,6 +238,13 @@ QByteArray TResultsFile::Serialize(const TContent &content)
         xml.writeAttribute(QStringLiteral("BytesRx"), doubleText(row.BytesRx));
         xml.writeAttribute(QStringLiteral("Result"), doubleText(row.Result));
         xml.writeAttribute(QStringLiteral("Speed"), doubleText(row.Speed));
+        // Not declared as columns: a reader of the declared columns passes over them.
+        if (!row.Direction.isEmpty())
+            xml.writeAttribute(QStringLiteral("Direction"), row.Direction);
+        if (row.Streams > 0)
+            xml.writeAttribute(QStringLiteral("Streams"), QString::number(row.Streams));
+        if (!row.Family.isEmpty())
+            xml.writeAttribute(QStringLiteral("Family"), row.Family);
     }
     xml.writeEndElement();
 

@@ -422,6 +422,24 @@ void TResultsTable::SetSpeed(double kbPerSec)
     FPending.Speed = kbPerSec;
 }
 
+void TResultsTable::SetDirection(const QString &direction)
+{
+    CheckInserting();
+    FPending.Direction = direction;
+}
+
+void TResultsTable::SetStreams(qint32 streams)
+{
+    CheckInserting();
+    FPending.Streams = streams;
+}
+
+void TResultsTable::SetFamily(const QString &family)
+{
+    CheckInserting();
+    FPending.Family = family;
+}
+
 void TResultsTable::Post()
 {
     CheckActive();

@@ -123,6 +123,10 @@ public:
     void SetBytesRx(double bytes);
     void SetResult(double kbPerSec);
     void SetSpeed(double kbPerSec);
+    // Only for session tests; see TResultRow.
+    void SetDirection(const QString &direction); // "download" or "upload"
+    void SetStreams(qint32 streams);
+    void SetFamily(const QString &family);       // "ipv4", "ipv6" or empty
     // Adds the pending row with the next Order value; it becomes the current
     // row. Does nothing when no row is pending.
     void Post();

@@ -1,5 +1,7 @@
 #include "ResultTexts.h"
 
+#include "ResultRow.h"
+
 #include "LogTimestamp.h"
 #include "Uri.h"
 #include "XLabelText.h"
@@ -97,6 +99,18 @@ QString ResultCell(double kbPerSecond, const QLocale& locale)
 QString StartTimeCell(const QDateTime& when)
 {
     return when.isValid() ? LogTimestamp::format(when) : QString();
+}
+
+QString ServerCell(const TResultRow& row)
+{
+    if (!row.HasTestShape())
+        return row.Server;
+    const int streams = row.StreamsOrDefault();
+    QString shape = row.DirectionOrDefault() + QStringLiteral(", ") + QString::number(streams)
+                    + (streams == 1 ? QStringLiteral(" stream") : QStringLiteral(" streams"));
+    if (!row.Family.isEmpty())
+        shape += QStringLiteral(", ") + row.Family;
+    return row.Server + QStringLiteral(" (") + shape + QLatin1Char(')');
 }
 
 }  // namespace ResultTexts

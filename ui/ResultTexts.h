@@ -4,6 +4,8 @@
 #include <QLocale>
 #include <QString>
 
+struct TResultRow;
+
 // Texts the main window writes about a test and shows in the results grid, in the
 // user's locale. Kept apart from the widgets so the formats can be checked alone.
 namespace ResultTexts {
@@ -36,5 +38,9 @@ QString DurationCell(qint32 milliseconds, const QLocale& locale = QLocale());  /
 QString BytesRxCell(double bytes, const QLocale& locale = QLocale());          // "1048576"
 QString ResultCell(double kbPerSecond, const QLocale& locale = QLocale());     // "12.35 KB/S"
 QString StartTimeCell(const QDateTime& when);  // short date, long time
+
+// The grid's Server cell: the target, and for a session test its direction and streams
+// ("host (upload, 4 streams)"); a stream test's row shows the target alone.
+QString ServerCell(const TResultRow& row);
 
 }  // namespace ResultTexts

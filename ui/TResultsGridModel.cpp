@@ -2,6 +2,7 @@
 
 #include "ResultTexts.h"
 #include "ResultRow.h"
+#include "ResultsTable.h"
 #include "ResultsTableModel.h"
 
 #include <QDateTime>
@@ -31,8 +32,13 @@ QVariant TResultsGridModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole: {
         const QVariant value = Value(index);
         switch (index.column()) {
-        case colServer:
+        case colServer: {
+            const auto* table = qobject_cast<const TResultsTableModel*>(sourceModel());
+            const int row = mapToSource(index).row();
+            if (table && table->table() && row >= 0 && row < table->table()->RecordCount())
+                return ResultTexts::ServerCell(table->table()->Row(row));
             return value.toString();
+        }
         case colStartTime:
             return ResultTexts::StartTimeCell(value.toDateTime());
         case colDuration:

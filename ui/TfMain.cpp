@@ -11,7 +11,9 @@
 #include "TResultsExport.h"
 #include "TResultsGrid.h"
 #include "TServerHistory.h"
+#include "TSessionTestRunner.h"
 #include "TStatusPane.h"
+#include "TTestOptionsDialog.h"
 
 #include "AboutInfo.h"
 #include "AppIniFileStorage.h"
@@ -53,6 +55,8 @@
 #include <QTabWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace {
 
@@ -324,6 +328,10 @@ void TfMain::BuildMenu()
     N4 = separator(N1, "N4");
     Exit1 = item(N1, QStringLiteral("E&xit"), "Exit1");
 
+    TestMenu1 = bar->addMenu(QStringLiteral("&Test"));
+    TestMenu1->setObjectName(QStringLiteral("TestMenu1"));
+    TestOptions1 = item(TestMenu1, QStringLiteral("&Options..."), "TestOptions1");
+
     Help1 = bar->addMenu(QStringLiteral("&Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
     KorvaneHelp1 = item(Help1, QStringLiteral("KorvaneHelp"), "KorvaneHelp1");
@@ -360,6 +368,7 @@ void TfMain::ConnectHandlers()
 
     connect(actCancelTest, &QAction::triggered, this, Guarded([this] { CancelTestClick(); }));
     connect(ExportResults1, &QAction::triggered, this, Guarded([this] { ExportResults1Click(); }));
+    connect(TestOptions1, &QAction::triggered, this, Guarded([this] { TestOptions1Click(); }));
     connect(Print1, &QAction::triggered, this, Guarded([this] { Print1Click(); }));
     connect(Exit1, &QAction::triggered, this, Guarded([this] { Exit1Click(); }));
     connect(KorvaneHelp1, &QAction::triggered, this, Guarded([this] { KorvaneHelp1Click(); }));
@@ -402,6 +411,17 @@ void TfMain::FormCreate()
 
     AppStore->SetFileName(AppStorePath + QStringLiteral("/KrvnClnt.ini"));
     AppStore->ReloadIfNeeded();
+    TestOptions.Load(*AppStore);
+
+    TSessionTestRunner::TViews views;
+    views.Log = mmDIsplay;
+    views.Graph = LiveRateGraph1;
+    views.Status = StatusPane1;
+    views.Grid = grdResults;
+    views.Chart = DBChart1;
+    views.Totals = Krvn;
+    views.Table = [this] { return dmDiskStorage ? dmDiskStorage->cdsKorvaneResults() : nullptr; };
+    SessionRunner = new TSessionTestRunner(views, this);
 
     auto handler = [this](const std::exception& E) { AppException(E); };
     if (auto* app = TKorvaneApplication::Instance())
@@ -566,11 +586,14 @@ void TfMain::FormDestroy()
     QStringList problems;
     FExitProblems = &problems;
     if (AppStore) {
+        TestOptions.Save(*AppStore);
         const QString failure = AppStore->Flush();
         if (!failure.isEmpty())
             problems << failure;
     }
 
+    // Before the measurement object it adds its results to.
+    delete std::exchange(SessionRunner, nullptr);
     TKorvane* krvn = Krvn;
     Krvn = nullptr;
     delete krvn;
@@ -660,6 +683,12 @@ void TfMain::btnConnectClick()
         FTestTarget = cbServerName->text();
         StartLiveView();
         liveViewOpen = true;
+        if (testType == TKorvane::ttServerStream && TestOptions.UsesSession()) {
+            RunSessionTest();
+            liveViewOpen = false;
+            finish();
+            return;
+        }
         Krvn->DoTest(testType, FTestTarget, port);
         // Sleep until something happens, then look again; never spin.
         while (Krvn && !Krvn->TestDone())
@@ -680,6 +709,31 @@ void TfMain::btnConnectClick()
         throw;
     }
     finish();
+}
+
+void TfMain::RunSessionTest()
+{
+    SessionRunner->Run(FTestTarget, TestOptions);
+    if (!SessionRunner)
+        return; // the window went away meanwhile
+    EndLiveView(SessionRunner->Cancelled() ? -1 : SessionRunner->LastRate());
+    if (SessionRunner->Cancelled()) {
+        AddLogLine(QStringLiteral("Test cancelled"));
+        return;
+    }
+    if (SessionRunner->LastRate() >= 0) {
+        acServerHistory->SetActive(false);
+        acServerHistory->Add(FTestTarget);
+        acServerHistory->SetActive(true);
+    }
+    AddLogLine(QStringLiteral("Test finished"));
+}
+
+void TfMain::TestOptions1Click()
+{
+    TTestOptionsDialog dialog(TestOptions, this);
+    if (dialog.exec() == QDialog::Accepted)
+        TestOptions = dialog.Options();
 }
 
 void TfMain::StartLiveView()
@@ -714,7 +768,10 @@ void TfMain::TestProgress(const TTestProgress& progress)
 
 void TfMain::CancelTestClick()
 {
-    if (FTestRunning && Krvn) {
+    if (FTestRunning && SessionRunner && SessionRunner->Running()) {
+        SessionRunner->Cancel();
+        SetStatusText(FStatusBeforeTest, 0);
+    } else if (FTestRunning && Krvn) {
         Krvn->CancelTest();
         // At once: a close saves the panes before the test's wait has ended.
         SetStatusText(FStatusBeforeTest, 0);

@@ -2,6 +2,7 @@
 
 #include "FormStateWindow.h"
 #include "StatusPanel.h"
+#include "TestOptions.h"
 #include "WidgetPlacementTarget.h"
 
 #include <QMainWindow>
@@ -32,6 +33,7 @@ class TPortSpinEdit;
 class TResultsChart;
 class TResultsGrid;
 class TServerHistory;
+class TSessionTestRunner;
 class TStatusPane;
 
 // The main window: the input panel, the results grid with the log below it, the speed
@@ -74,6 +76,8 @@ public:
     QAction* Print1 = nullptr;
     QAction* N4 = nullptr;
     QAction* Exit1 = nullptr;
+    QMenu* TestMenu1 = nullptr;
+    QAction* TestOptions1 = nullptr;
     QMenu* Help1 = nullptr;
     QAction* KorvaneHelp1 = nullptr;
     QAction* N2 = nullptr;
@@ -94,6 +98,10 @@ public:
 
     // The measurement object, from creation to destruction of the window.
     TKorvane* Krvn = nullptr;
+    // Runs the tests the options turn into sessions.
+    TSessionTestRunner* SessionRunner = nullptr;
+    // Test > Options..., loaded at start and saved at exit.
+    TTestOptions TestOptions;
     // The per-user data folder.
     QString AppStorePath;
 
@@ -113,6 +121,7 @@ public slots:
     void CancelTestClick();
 
     void ExportResults1Click();
+    void TestOptions1Click();
     void Print1Click();
     void Exit1Click();
     void KorvaneHelp1Click();
@@ -171,6 +180,8 @@ private:
     void EnableInputs();
     void DisableInputs();
     void RecordTestResult();
+    // A test on a Korvane server with options that need a session.
+    void RunSessionTest();
     // Live figures in the first status pane and the graph while a test runs.
     void TestProgress(const TTestProgress& progress);
     void StartLiveView();

@@ -25,6 +25,8 @@ private slots:
     void jsonLinesCarryTheSameFields();
     void formatFromFileName_data();
     void formatFromFileName();
+    void sessionRowsAddTheirShape_data();
+    void sessionRowsAddTheirShape();
     void failedWriteThrowsAndLeavesNoTemporaryFile();
 
 private:
@@ -183,6 +185,55 @@ void TestResultsExport::jsonLinesCarryTheSameFields()
         QVERIFY(o.value("start_time").isNull());
     else
         QCOMPARE(o.value("start_time").toString(), startText);
+}
+
+void TestResultsExport::sessionRowsAddTheirShape_data()
+{
+    QTest::addColumn<QString>("direction");
+    QTest::addColumn<int>("streams");
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<QStringList>("csvShape");
+    QTest::newRow("upload, 4 streams") << "upload" << 4 << QString() << QStringList{"upload", "4", ""};
+    QTest::newRow("download, 16 streams, ipv6") << "download" << 16 << "ipv6" << QStringList{"download", "16", "ipv6"};
+    QTest::newRow("family alone") << QString() << 0 << "ipv4" << QStringList{"download", "1", "ipv4"};
+}
+
+// A session row gives the CSV three more columns, where an older row reads as a one-stream
+// download; in JSON lines only the session row gains the keys.
+void TestResultsExport::sessionRowsAddTheirShape()
+{
+    QFETCH(QString, direction);
+    QFETCH(int, streams);
+    QFETCH(QString, family);
+    QFETCH(QStringList, csvShape);
+    const QDateTime start(QDate(2024, 3, 5), QTime(9, 7, 42, 123));
+    TResultRow session = RowOf(QStringLiteral("srv"), 10, 1, start);
+    session.Direction = direction;
+    session.Streams = streams;
+    session.Family = family;
+    TResultRow older = RowOf(QStringLiteral("old"), 10, 1, start);
+    older.Order = 8;
+
+    const QString fileName = FEnvironment.path() + QStringLiteral("/shape.csv");
+    ResultsExport::WriteFile(fileName, {session, older}, ResultsExport::Format::Csv);
+    const QJsonArray table = ReadCsvWithPython(fileName);
+    QCOMPARE(table.size(), 3);
+    QCOMPARE(table.at(0).toVariant().toStringList(), Header + QStringList({"direction", "streams", "family"}));
+    QCOMPARE(table.at(1).toVariant().toStringList().mid(Header.size()), csvShape);
+    QCOMPARE(table.at(2).toVariant().toStringList().mid(Header.size()), (QStringList{"download", "1", ""}));
+    QCOMPARE(table.at(2).toVariant().toStringList().mid(0, 2), (QStringList{"8", "old"}));
+
+    const QList<QByteArray> lines = ResultsExport::ToJsonLines({session, older}).split('\n');
+    const QJsonObject first = QJsonDocument::fromJson(lines.at(0)).object();
+    QCOMPARE(first.value("direction").toString(), csvShape.at(0));
+    QCOMPARE(first.value("streams").toInt(), csvShape.at(1).toInt());
+    if (family.isEmpty())
+        QVERIFY(first.value("family").isNull());
+    else
+        QCOMPARE(first.value("family").toString(), family);
+    QStringList keys = Header;
+    keys.sort();
+    QCOMPARE(QJsonDocument::fromJson(lines.at(1)).object().keys(), keys);
 }
 
 void TestResultsExport::formatFromFileName_data()

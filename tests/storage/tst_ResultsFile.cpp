@@ -158,6 +158,76 @@ private slots:
         QCOMPARE(again.Rows, content.Rows);
     }
 
+    // Direction, streams and family ride as optional row attributes: rows without them are
+    // one-stream downloads, and the declared columns and their values stay as they were.
+    void testShapeRoundTrips_data()
+    {
+        QTest::addColumn<QString>("direction");
+        QTest::addColumn<int>("streams");
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<QByteArray>("attributes");
+        QTest::newRow("stream test: nothing added") << QString() << 0 << QString() << QByteArray();
+        QTest::newRow("upload, 4 streams") << "upload" << 4 << QString()
+                                           << QByteArray(" Direction=\"upload\" Streams=\"4\"");
+        QTest::newRow("download, 64 streams, ipv6") << "download" << 64 << "ipv6"
+                                                   << QByteArray(" Direction=\"download\" Streams=\"64\" Family=\"ipv6\"");
+        QTest::newRow("family alone") << QString() << 0 << "ipv4" << QByteArray(" Family=\"ipv4\"");
+    }
+    void testShapeRoundTrips()
+    {
+        QFETCH(QString, direction);
+        QFETCH(int, streams);
+        QFETCH(QString, family);
+        QFETCH(QByteArray, attributes);
+        TResultsFile::TContent content = sampleContent();
+        TResultRow &row = content.Rows.first();
+        row.Direction = direction;
+        row.Streams = streams;
+        row.Family = family;
+        const QByteArray document = TResultsFile::Serialize(content);
+        QCOMPARE(TResultsFile::Parse(document, "f").Rows, content.Rows);
+        // Without the new attributes the document is the one written before they existed.
+        QByteArray stripped = document;
+        if (!attributes.isEmpty())
+            QVERIFY(stripped.contains(attributes));
+        stripped.replace(attributes, "");
+        QCOMPARE(stripped, TResultsFile::Serialize(sampleContent()));
+    }
+
+    void olderRowsReadAsOneStreamDownloads()
+    {
+        const QByteArray golden = readFile(QStringLiteral(GOLDEN_DIR "/KorvaneResults.xml"));
+        for (const TResultRow &row : TResultsFile::Parse(golden, "golden").Rows) {
+            QVERIFY(!row.HasTestShape());
+            QCOMPARE(row.DirectionOrDefault(), QStringLiteral("download"));
+            QCOMPARE(row.StreamsOrDefault(), 1);
+            QVERIFY(row.Family.isEmpty());
+        }
+    }
+
+    void badTestShapeIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("attributes");
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("unknown direction") << QByteArray(" Direction=\"both\"") << "unknown Direction \"both\"";
+        QTest::newRow("no streams") << QByteArray(" Streams=\"0\"") << "Streams must be at least 1";
+        QTest::newRow("streams not a number") << QByteArray(" Streams=\"four\"") << "Streams is not a 32-bit integer";
+        QTest::newRow("unknown family") << QByteArray(" Family=\"ipx\"") << "unknown Family \"ipx\"";
+    }
+    void badTestShapeIsRefused()
+    {
+        QFETCH(QByteArray, attributes);
+        QFETCH(QString, fault);
+        QByteArray document = TResultsFile::Serialize(sampleContent());
+        document.replace("Speed=\"829.44\"", "Speed=\"829.44\"" + attributes);
+        try {
+            TResultsFile::Parse(document, QStringLiteral("f"));
+            QFAIL("bad value accepted");
+        } catch (const EStorageError &e) {
+            QVERIFY2(e.message().contains(fault), qPrintable(e.message()));
+        }
+    }
+
     void writeFailureKeepsTheOldFile()
     {
         const QString missingFolder = FEnvironment.path() + "/no/such/folder/KorvaneResults.xml";

@@ -374,9 +374,10 @@ void tst_MainWindow::menuTree()
     TfMain* w = OpenWindow();
     QCOMPARE(w->menuBar()->objectName(), QStringLiteral("MainMenu1"));
     const QList<QAction*> top = w->menuBar()->actions();
-    QCOMPARE(top.size(), 2);
+    QCOMPARE(top.size(), 3);
     QCOMPARE(top[0]->text(), QStringLiteral("&File"));
-    QCOMPARE(top[1]->text(), QStringLiteral("&Help"));
+    QCOMPARE(top[1]->text(), QStringLiteral("&Test"));
+    QCOMPARE(top[2]->text(), QStringLiteral("&Help"));
     auto* m = w->findChild<QMenu*>(menu);
     QVERIFY(m);
     const QList<QAction*> items = m->actions();

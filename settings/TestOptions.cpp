@@ -1,0 +1,56 @@
+#include "TestOptions.h"
+
+#include "AppIniFileStorage.h"
+
+#include <QStringList>
+
+namespace {
+
+const QString Section = QStringLiteral("TestOptions\\");
+
+const QStringList &directionNames()
+{
+    static const QStringList names = {QStringLiteral("download"), QStringLiteral("upload"), QStringLiteral("both")};
+    return names;
+}
+
+int inRange(int value, int low, int high, int fallback)
+{
+    return value >= low && value <= high ? value : fallback;
+}
+
+} // namespace
+
+QString TTestOptions::DirectionName(TDirection direction)
+{
+    return directionNames().value(int(direction));
+}
+
+void TTestOptions::Load(const TAppIniFileStorage &store)
+{
+    const TTestOptions defaults;
+    *this = defaults;
+    const QString direction = store.ReadString(Section + QStringLiteral("Direction"));
+    const int index = directionNames().indexOf(direction.trimmed().toLower());
+    Direction = index >= 0 ? TDirection(index) : defaults.Direction;
+    auto readInt = [&](const char *key, int low, int high, int fallback) {
+        bool ok = false;
+        const int value = store.ReadInteger(Section + QLatin1String(key), fallback, &ok);
+        return ok ? inRange(value, low, high, fallback) : fallback;
+    };
+    Streams = readInt("Streams", MinStreams, MaxStreams, defaults.Streams);
+    Seconds = readInt("Seconds", MinSeconds, MaxSeconds, defaults.Seconds);
+    SessionPort = readInt("SessionPort", 1, 65535, defaults.SessionPort);
+}
+
+void TTestOptions::Save(TAppIniFileStorage &store) const
+{
+    const bool inFile = !store.ReadString(Section + QStringLiteral("Direction")).isEmpty()
+                        || !store.ReadString(Section + QStringLiteral("Streams")).isEmpty();
+    if (!inFile && *this == TTestOptions())
+        return;
+    store.WriteString(Section + QStringLiteral("Direction"), DirectionName(Direction));
+    store.WriteInteger(Section + QStringLiteral("Streams"), Streams);
+    store.WriteInteger(Section + QStringLiteral("Seconds"), Seconds);
+    store.WriteInteger(Section + QStringLiteral("SessionPort"), SessionPort);
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "TestOptions.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class TKorvane;
+class TLiveRateGraph;
+class TLogPane;
+class TResultsChart;
+class TResultsGrid;
+class TResultsTable;
+class TSessionTest;
+class TStatusPane;
+struct TSessionProgress;
+struct TSessionResult;
+
+// Runs a session test for the window: its course goes to the log, its rate to the live
+// graph and the status pane, each direction's result becomes a row of the results table
+// and counts towards the average like a stream test's.
+class TSessionTestRunner : public QObject
+{
+    Q_OBJECT
+public:
+    struct TViews
+    {
+        TLogPane* Log = nullptr;
+        TLiveRateGraph* Graph = nullptr;
+        TStatusPane* Status = nullptr;
+        TResultsGrid* Grid = nullptr;
+        TResultsChart* Chart = nullptr;
+        TKorvane* Totals = nullptr; // keeps the average over all tests
+        // The results table, or null when the store is not open.
+        std::function<TResultsTable*()> Table;
+    };
+
+    TSessionTestRunner(const TViews& views, QObject* parent = nullptr);
+    ~TSessionTestRunner() override;
+
+    // Runs the session and serves the event loop until it has ended. Throws when the
+    // options cannot make a request or a row cannot be recorded.
+    void Run(const QString& host, const TTestOptions& options);
+    void Cancel();
+
+    bool Running() const;
+    bool Cancelled() const;
+    // KB/s of the last direction that ran to its end; negative when none did.
+    double LastRate() const { return FLastRate; }
+
+private:
+    void ShowProgress(const TSessionProgress& progress);
+    void Record(const TSessionResult& result);
+    void Log(const QString& text);
+
+    TViews FViews;
+    TSessionTest* FSession = nullptr;
+    QString FHost;
+    double FLastRate = -1;
+    // The graph shows one time axis: a later direction continues where the earlier ended.
+    qint64 FElapsedBase = 0;
+    qint64 FLastElapsed = 0;
+};

@@ -1,0 +1,67 @@
+#include "TTestOptionsDialog.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* parent)
+    : QDialog(parent), FOptions(options)
+{
+    setObjectName(QStringLiteral("TestOptionsDialog"));
+    setWindowTitle(QStringLiteral("Test Options"));
+
+    cbDirection = new QComboBox(this);
+    cbDirection->setObjectName(QStringLiteral("cbDirection"));
+    cbDirection->addItems({QStringLiteral("Download"), QStringLiteral("Upload"),
+                           QStringLiteral("Both (download, then upload)")});
+    cbDirection->setCurrentIndex(int(options.Direction));
+
+    auto spin = [this](const char* name, int low, int high, int value, const QString& suffix) {
+        auto* box = new QSpinBox(this);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setRange(low, high);
+        box->setValue(value);
+        box->setSuffix(suffix);
+        return box;
+    };
+    seStreams = spin("seStreams", TTestOptions::MinStreams, TTestOptions::MaxStreams, options.Streams, {});
+    seSeconds = spin("seSeconds", TTestOptions::MinSeconds, TTestOptions::MaxSeconds, options.Seconds,
+                     QStringLiteral(" s"));
+    seSessionPort = spin("seSessionPort", 1, 65535, options.SessionPort, {});
+
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("&Direction:"), cbDirection);
+    form->addRow(QStringLiteral("&Streams:"), seStreams);
+    form->addRow(QStringLiteral("D&uration:"), seSeconds);
+    form->addRow(QStringLiteral("Session &port:"), seSessionPort);
+
+    auto* note = new QLabel(
+        QStringLiteral("Download over one stream runs the standard test on the server's port.\n"
+                       "Other choices run a session on the session port for the duration set.\n"
+                       "A web page test is not affected."),
+        this);
+    note->setObjectName(QStringLiteral("lblNote"));
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->setObjectName(QStringLiteral("btnBox"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(note);
+    layout->addWidget(buttons);
+}
+
+TTestOptions TTestOptionsDialog::Options() const
+{
+    TTestOptions options = FOptions;
+    options.Direction = TTestOptions::TDirection(cbDirection->currentIndex());
+    options.Streams = seStreams->value();
+    options.Seconds = seSeconds->value();
+    options.SessionPort = seSessionPort->value();
+    return options;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "TestOptions.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QSpinBox;
+
+// Test > Options...: how a test on a Korvane server runs. The web page test ignores it.
+class TTestOptionsDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TTestOptionsDialog(const TTestOptions& options, QWidget* parent = nullptr);
+
+    // The choices as the fields show them now.
+    TTestOptions Options() const;
+
+    QComboBox* cbDirection = nullptr;
+    QSpinBox* seStreams = nullptr;
+    QSpinBox* seSeconds = nullptr;
+    QSpinBox* seSessionPort = nullptr;
+
+private:
+    TTestOptions FOptions;
+};
