@@ -127,6 +127,7 @@ void TSessionTestRunner::Record(const TSessionResult& result)
     received.replace(0, 1, prefix);
     Log(received);
     Log(direction.at(0).toUpper() + direction.mid(1) + QStringLiteral(": ") + ResultTexts::RateLine(result.Rate));
+    Log(direction.at(0).toUpper() + direction.mid(1) + QStringLiteral(": ") + result.Verdict.Text);
 
     const int testCount = FViews.Totals->AccumulatedTestCount();
     const double sum = FViews.Totals->AccumulatedAverageSpeed() * testCount;
@@ -147,6 +148,7 @@ void TSessionTestRunner::Record(const TSessionResult& result)
         table->SetSpeed(result.Rate);
         table->SetDirection(direction);
         table->SetStreams(result.Streams);
+        table->SetLimitedBy(TVerdict::LimitName(result.Verdict.Limit));
         table->Post();
     } catch (...) {
         if (table->Inserting())

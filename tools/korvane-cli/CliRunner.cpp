@@ -636,6 +636,8 @@ bool CliRunner::recordSessionMetrics(const TSessionResult &result, qint64 starte
     const QString target = (host.contains(u':') ? u'[' + host + u']' : host) + u':' + QString::number(port);
     MetricsFile::Series test;
     test.valid = result.Valid && result.Error.isEmpty() && !(FTimedOut && FSession.Cancelled());
+    // A session test always leaves its limit, so that the series stay the same from run to run.
+    test.limitedBy = TVerdict::LimitName(test.valid ? result.Verdict.Limit : TLimit::Unknown);
     if (test.valid) {
         test.rateBytesPerSecond = result.Rate * 1024.0;
         test.bytes = double(result.Bytes);
