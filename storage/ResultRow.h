@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // Columns of the results table, in table order. XLabel is calculated and never stored.
@@ -22,11 +23,22 @@ struct TResultRow
     QString Direction{};    // "download", "upload" or empty
     qint32 Streams = 0;     // 1 to 64, or 0 when not recorded
     QString Family{};       // "ipv4", "ipv6" or empty when not known
+    // What limited a session test's transfer ("receive_window", "path", ...), or empty.
+    QString LimitedBy{};
+
+    static bool IsLimitName(const QString& name)
+    {
+        static const QStringList names{QStringLiteral("receive_window"), QStringLiteral("send_buffer"),
+                                       QStringLiteral("application"),    QStringLiteral("loss"),
+                                       QStringLiteral("path"),           QStringLiteral("client_cpu"),
+                                       QStringLiteral("unknown")};
+        return names.contains(name);
+    }
 
     QString DirectionOrDefault() const { return Direction.isEmpty() ? QStringLiteral("download") : Direction; }
     qint32 StreamsOrDefault() const { return Streams > 0 ? Streams : 1; }
     // True when the row records anything beyond a one-stream download.
-    bool HasTestShape() const { return !Direction.isEmpty() || Streams > 0 || !Family.isEmpty(); }
+    bool HasTestShape() const { return !Direction.isEmpty() || Streams > 0 || !Family.isEmpty() || !LimitedBy.isEmpty(); }
 
     static constexpr int ServerMaxLength = 255;
 

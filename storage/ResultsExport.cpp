@@ -90,6 +90,9 @@ QByteArray ToCsv(const QVector<TResultRow> &rows)
     const bool withShape = AnyTestShape(rows);
     if (withShape)
         out += ",direction,streams,family";
+    const bool withLimit = std::any_of(rows.begin(), rows.end(), [](const TResultRow &row) { return !row.LimitedBy.isEmpty(); });
+    if (withLimit)
+        out += ",limited_by";
     out += "\r\n";
     for (const TResultRow &row : rows) {
         const QByteArray bytes = IsWholeCount(row.BytesRx) ? QByteArray::number(qint64(row.BytesRx))
@@ -100,6 +103,8 @@ QByteArray ToCsv(const QVector<TResultRow> &rows)
         if (withShape)
             out += ',' + row.DirectionOrDefault().toLatin1() + ',' + QByteArray::number(row.StreamsOrDefault()) + ','
                  + row.Family.toLatin1();
+        if (withLimit)
+            out += ',' + row.LimitedBy.toLatin1();
         out += "\r\n";
     }
     return out;
@@ -126,6 +131,8 @@ QByteArray ToJsonLines(const QVector<TResultRow> &rows)
             o.insert(QStringLiteral("direction"), row.DirectionOrDefault());
             o.insert(QStringLiteral("streams"), row.StreamsOrDefault());
             o.insert(QStringLiteral("family"), row.Family.isEmpty() ? QJsonValue() : QJsonValue(row.Family));
+            if (!row.LimitedBy.isEmpty())
+                o.insert(QStringLiteral("limited_by"), row.LimitedBy);
         }
         out += QJsonDocument(o).toJson(QJsonDocument::Compact);
         out += '\n';

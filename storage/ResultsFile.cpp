@@ -202,6 +202,11 @@ private:
             if (row.Family != u"ipv4" && row.Family != u"ipv6")
                 Fail(QStringLiteral("unknown Family \"%1\"").arg(row.Family));
         }
+        if (attrs.hasAttribute(QStringLiteral("LimitedBy"))) {
+            row.LimitedBy = attrs.value(QStringLiteral("LimitedBy")).toString();
+            if (!TResultRow::IsLimitName(row.LimitedBy))
+                Fail(QStringLiteral("unknown LimitedBy \"%1\"").arg(row.LimitedBy));
+        }
     }
 
     QXmlStreamReader FXml;
@@ -245,6 +250,8 @@ QByteArray TResultsFile::Serialize(const TContent &content)
             xml.writeAttribute(QStringLiteral("Streams"), QString::number(row.Streams));
         if (!row.Family.isEmpty())
             xml.writeAttribute(QStringLiteral("Family"), row.Family);
+        if (!row.LimitedBy.isEmpty())
+            xml.writeAttribute(QStringLiteral("LimitedBy"), row.LimitedBy);
     }
     xml.writeEndElement();
 

@@ -440,6 +440,12 @@ void TResultsTable::SetFamily(const QString &family)
     FPending.Family = family;
 }
 
+void TResultsTable::SetLimitedBy(const QString &limit)
+{
+    CheckInserting();
+    FPending.LimitedBy = limit;
+}
+
 void TResultsTable::Post()
 {
     CheckActive();

@@ -127,6 +127,7 @@ public:
     void SetDirection(const QString &direction); // "download" or "upload"
     void SetStreams(qint32 streams);
     void SetFamily(const QString &family);       // "ipv4", "ipv6" or empty
+    void SetLimitedBy(const QString &limit);    // a verdict's name, or empty
     // Adds the pending row with the next Order value; it becomes the current
     // row. Does nothing when no row is pending.
     void Post();

@@ -110,6 +110,8 @@ QString ServerCell(const TResultRow& row)
                     + (streams == 1 ? QStringLiteral(" stream") : QStringLiteral(" streams"));
     if (!row.Family.isEmpty())
         shape += QStringLiteral(", ") + row.Family;
+    if (!row.LimitedBy.isEmpty())
+        shape += QStringLiteral(", limited by ") + QString(row.LimitedBy).replace(u'_', u' ');
     return row.Server + QStringLiteral(" (") + shape + QLatin1Char(')');
 }
 

@@ -186,6 +186,7 @@ void TSessionTestRunner::Record(const TSessionResult& result)
     Log(received);
     Log(direction.at(0).toUpper() + direction.mid(1) + QStringLiteral(": ") + ResultTexts::RateLine(result.Rate));
     LogLatency();
+    Log(direction.at(0).toUpper() + direction.mid(1) + QStringLiteral(": ") + result.Verdict.Text);
 
     const int testCount = FViews.Totals->AccumulatedTestCount();
     const double sum = FViews.Totals->AccumulatedAverageSpeed() * testCount;
@@ -207,6 +208,7 @@ void TSessionTestRunner::Record(const TSessionResult& result)
         table->SetSpeed(result.Rate);
         table->SetDirection(direction);
         table->SetStreams(result.Streams);
+        table->SetLimitedBy(TVerdict::LimitName(result.Verdict.Limit));
         table->Post();
     } catch (...) {
         if (table->Inserting())

@@ -9,6 +9,7 @@
 #include "SessionAuth.h"
 #include "SessionLineReader.h"
 #include "SessionMessage.h"
+#include "SocketTcpInfo.h"
 #include "SystemErrorText.h"
 #include "TargetCheck.h"
 
@@ -24,6 +25,7 @@
 #include <cmath>
 #include <cstring>
 #include <system_error>
+#include <sys/resource.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -54,6 +56,23 @@ int64_t arrivalToSteadyUs(int64_t arrivalNs)
     ::clock_gettime(CLOCK_REALTIME, &real);
     const int64_t realUs = int64_t(real.tv_sec) * 1000000 + real.tv_nsec / 1000;
     return nowUs() - (realUs - arrivalNs / 1000);
+}
+
+// The processor time of this whole process, user and system.
+int64_t processCpuUs()
+{
+    rusage u{};
+    if (::getrusage(RUSAGE_SELF, &u) != 0)
+        return -1;
+    return (int64_t(u.ru_utime.tv_sec) + u.ru_stime.tv_sec) * 1000000 + u.ru_utime.tv_usec + u.ru_stime.tv_usec;
+}
+
+int64_t median(std::vector<int64_t> v)
+{
+    if (v.empty())
+        return 0;
+    std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(v.size() / 2), v.end());
+    return v[v.size() / 2];
 }
 
 double rateKBps(int64_t bytes, int64_t us)
@@ -183,6 +202,7 @@ struct TSessionTest::Private
         int64_t serverBytes = 0;
         int64_t serverDurationUs = 0;
         TSessionTcpFigures tcp;
+        TSocketTcpInfo own; // this side's view of the connection, last read
     };
 
     TSessionTest *q;
@@ -218,6 +238,9 @@ struct TSessionTest::Private
     int64_t progressBytes = 0;
     int64_t progressUs = 0;
     int64_t progressRetransmits = 0;
+    int64_t cpuStartUs = -1;
+    int64_t cpuWallStartUs = 0;
+    std::vector<int64_t> senderRttSamples; // the sender's smoothed round trip, one per report
     std::vector<char> scratch;
 
     QTimer progressTimer;
@@ -804,6 +827,8 @@ struct TSessionTest::Private
     void streamClosed(Stream &s)
     {
         const int64_t now = nowUs();
+        if (s.fd >= 0)
+            TSocketTcpInfo::Read(s.fd, s.own);
         closeStream(s);
         if (s.direction == TSessionDirection::Upload) {
             // The server closes an upload stream once it has read to its end.
@@ -849,6 +874,9 @@ struct TSessionTest::Private
         uploadStartUs = -1;
         startTime = -1.0;
         serverElapsedUs = 0;
+        senderRttSamples.clear();
+        cpuStartUs = processCpuUs();
+        cpuWallStartUs = nowUs();
         status(QStringLiteral("%1 started on %2 %3")
                    .arg(capitalized(directionName(d)))
                    .arg(request.Streams)
@@ -940,6 +968,79 @@ struct TSessionTest::Private
                 s->tcp = fromWire(f.tcp);
             }
         }
+        // The sender's round trip while loaded: the server's in a download, ours in an upload.
+        int64_t rtt = 0;
+        for (Stream &s : streams) {
+            if (s.direction != direction)
+                continue;
+            if (direction == TSessionDirection::Upload && s.fd >= 0 && !s.finished)
+                TSocketTcpInfo::Read(s.fd, s.own);
+            rtt = std::max(rtt, direction == TSessionDirection::Download ? s.tcp.RttUs : s.own.RttUs);
+        }
+        if (rtt > 0)
+            senderRttSamples.push_back(rtt);
+    }
+
+    TVerdictInput verdictInput(const TSessionResult &r) const
+    {
+        TVerdictInput in;
+        in.Upload = direction == TSessionDirection::Upload;
+        in.Streams = request.Streams;
+        in.Bytes = r.Bytes;
+        in.DurationUs = r.DurationUs;
+        in.RequestedWindow = request.Window;
+        int64_t minRtt = 0;
+        int64_t lastRtt = 0;
+        bool times = false;
+        for (const Stream &s : streams) {
+            if (s.direction != direction)
+                continue;
+            if (in.Upload) {
+                const TSocketTcpInfo &t = s.own;
+                in.SenderKnown = in.SenderKnown || t.RttUs > 0 || t.BusyUs > 0;
+                times = times || t.HasSenderTimes;
+                in.BusyUs += t.BusyUs;
+                in.RwndLimitedUs += t.RwndLimitedUs;
+                in.SndbufLimitedUs += t.SndbufLimitedUs;
+                in.Retransmits += t.Retransmits;
+                in.SentBytes += t.BytesSent;
+                in.MssBytes = std::max(in.MssBytes, t.SndMss);
+                in.WindowBytes = std::max(in.WindowBytes, t.SndWnd);
+                lastRtt = std::max(lastRtt, t.RttUs);
+                if (t.MinRttUs > 0 && (minRtt == 0 || t.MinRttUs < minRtt))
+                    minRtt = t.MinRttUs;
+            } else {
+                const TSessionTcpFigures &t = s.tcp;
+                in.SenderKnown = in.SenderKnown || t.RttUs > 0 || t.BusyUs > 0;
+                // The server sends 0 for a field its kernel lacks; the delivery rate came one
+                // release before the busy and limited times, so a kernel with neither has none.
+                times = times || t.BusyUs > 0 || t.RwndLimitedUs > 0 || t.SndbufLimitedUs > 0
+                        || t.DeliveryRateBps > 0;
+                in.BusyUs += t.BusyUs;
+                in.RwndLimitedUs += t.RwndLimitedUs;
+                in.SndbufLimitedUs += t.SndbufLimitedUs;
+                in.Retransmits += t.Retransmits;
+                in.MssBytes = std::max(in.MssBytes, s.own.RcvMss);
+                // The kernel keeps about half the buffer for its bookkeeping.
+                in.WindowBytes = std::max(in.WindowBytes, s.own.RcvBuf / 2);
+                lastRtt = std::max(lastRtt, t.RttUs);
+                if (t.MinRttUs > 0 && (minRtt == 0 || t.MinRttUs < minRtt))
+                    minRtt = t.MinRttUs;
+            }
+        }
+        if (!in.Upload)
+            in.SentBytes = r.ServerBytes;
+        in.SenderTimesKnown = times;
+        in.RttUs = senderRttSamples.empty() ? lastRtt : median(senderRttSamples);
+        in.MinRttUs = minRtt;
+        if (cpuStartUs >= 0) {
+            const int64_t cpu = processCpuUs();
+            if (cpu >= 0) {
+                in.ClientCpuUs = cpu - cpuStartUs;
+                in.ClientWallUs = nowUs() - cpuWallStartUs;
+            }
+        }
+        return in;
     }
 
     // Streams of a phase are numbered as joined; a server may also count each phase from 0.
@@ -981,6 +1082,13 @@ struct TSessionTest::Private
             }
         }
 
+        if (direction == TSessionDirection::Upload) {
+            for (Stream &s : streams) {
+                if (s.direction == direction && s.fd >= 0)
+                    TSocketTcpInfo::Read(s.fd, s.own);
+            }
+        }
+
         TSessionResult r;
         r.Direction = direction;
         r.Streams = request.Streams;
@@ -1019,6 +1127,8 @@ struct TSessionTest::Private
         r.Valid = r.Bytes > 0 && r.DurationUs > 0;
         if (!r.Valid)
             r.Error = QStringLiteral("No data was transferred");
+        r.VerdictInput = verdictInput(r);
+        r.Verdict = TVerdict::Decide(r.VerdictInput);
         if (direction == TSessionDirection::Download)
             status(QStringLiteral("Download finished: all streams closed"));
         else

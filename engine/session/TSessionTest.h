@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include "TransferVerdict.h"
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -107,6 +109,10 @@ struct TSessionResult
     int64_t ServerBytes = 0;
     int64_t ServerDurationUs = 0;
     TSessionTcpFigures Tcp; // over all streams, as TSessionTcpFigures::Aggregate
+    // What limited the direction, and the figures it was decided from (kept, so that a
+    // front end that measured latency beside it can decide again with those).
+    TVerdictInput VerdictInput;
+    TVerdict Verdict;
 
     double KBytes() const { return double(Bytes) / 1024.0; }
     double DurationMs() const { return double(DurationUs) / 1000.0; }

@@ -9,6 +9,10 @@ KORVANE_BUILD_PACKAGES=(cmake g++ ninja-build qt6-base-dev qt6-base-dev-tools li
 KORVANE_PACKAGE_PACKAGES=(dpkg-dev file binutils xz-utils desktop-file-utils appstream man-db groff-base systemd
   lintian)
 
+# Private network namespaces of the tests that shape or drop traffic on their own loopback
+# (unshare, ip and tc, and iptables for random drops).
+KORVANE_NETNS_PACKAGES=(util-linux iproute2 iptables)
+
 # Reference programs of the benchmarks (iperf3) and their CPU meter (time).
 KORVANE_BENCH_PACKAGES=(iperf3 time)
 

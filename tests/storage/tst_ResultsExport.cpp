@@ -27,6 +27,7 @@ private slots:
     void formatFromFileName();
     void sessionRowsAddTheirShape_data();
     void sessionRowsAddTheirShape();
+    void sessionRowsCarryTheirLimit();
     void failedWriteThrowsAndLeavesNoTemporaryFile();
 
 private:
@@ -234,6 +235,33 @@ void TestResultsExport::sessionRowsAddTheirShape()
     QStringList keys = Header;
     keys.sort();
     QCOMPARE(QJsonDocument::fromJson(lines.at(1)).object().keys(), keys);
+}
+
+// The limit is one more column once any row has it, empty for rows without one.
+void TestResultsExport::sessionRowsCarryTheirLimit()
+{
+    const QDateTime start(QDate(2024, 3, 5), QTime(9, 7, 42, 123));
+    TResultRow session = RowOf(QStringLiteral("srv"), 10, 1, start);
+    session.Direction = QStringLiteral("upload");
+    session.Streams = 2;
+    session.LimitedBy = QStringLiteral("path");
+    TResultRow plain = RowOf(QStringLiteral("srv"), 10, 1, start);
+    plain.Direction = QStringLiteral("download");
+    plain.Streams = 1;
+    plain.Order = 8;
+
+    const QString fileName = FEnvironment.path() + QStringLiteral("/limit.csv");
+    ResultsExport::WriteFile(fileName, {session, plain}, ResultsExport::Format::Csv);
+    const QJsonArray table = ReadCsvWithPython(fileName);
+    QCOMPARE(table.size(), 3);
+    QCOMPARE(table.at(0).toVariant().toStringList(),
+             Header + QStringList({"direction", "streams", "family", "limited_by"}));
+    QCOMPARE(table.at(1).toVariant().toStringList().mid(Header.size()), (QStringList{"upload", "2", "", "path"}));
+    QCOMPARE(table.at(2).toVariant().toStringList().mid(Header.size()), (QStringList{"download", "1", "", ""}));
+
+    const QList<QByteArray> lines = ResultsExport::ToJsonLines({session, plain}).split('\n');
+    QCOMPARE(QJsonDocument::fromJson(lines.at(0)).object().value("limited_by").toString(), QStringLiteral("path"));
+    QVERIFY(!QJsonDocument::fromJson(lines.at(1)).object().contains("limited_by"));
 }
 
 void TestResultsExport::formatFromFileName_data()

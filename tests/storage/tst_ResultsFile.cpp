@@ -194,6 +194,20 @@ private slots:
         QCOMPARE(stripped, TResultsFile::Serialize(sampleContent()));
     }
 
+    // What limited a session row rides as one more optional attribute.
+    void limitRoundTrips()
+    {
+        TResultsFile::TContent content = sampleContent();
+        TResultRow &row = content.Rows.first();
+        row.Direction = QStringLiteral("download");
+        row.Streams = 4;
+        row.LimitedBy = QStringLiteral("receive_window");
+        const QByteArray document = TResultsFile::Serialize(content);
+        QVERIFY(document.contains(" Streams=\"4\" LimitedBy=\"receive_window\""));
+        QCOMPARE(TResultsFile::Parse(document, "f").Rows, content.Rows);
+        QVERIFY(TResultsFile::Parse(document, "f").Rows.first().HasTestShape());
+    }
+
     void olderRowsReadAsOneStreamDownloads()
     {
         const QByteArray golden = readFile(QStringLiteral(GOLDEN_DIR "/KorvaneResults.xml"));
@@ -213,6 +227,7 @@ private slots:
         QTest::newRow("no streams") << QByteArray(" Streams=\"0\"") << "Streams must be at least 1";
         QTest::newRow("streams not a number") << QByteArray(" Streams=\"four\"") << "Streams is not a 32-bit integer";
         QTest::newRow("unknown family") << QByteArray(" Family=\"ipx\"") << "unknown Family \"ipx\"";
+        QTest::newRow("unknown limit") << QByteArray(" LimitedBy=\"slow\"") << "unknown LimitedBy \"slow\"";
     }
     void badTestShapeIsRefused()
     {

@@ -119,14 +119,18 @@ void TestCliSession::jsonLinePerDirection()
              0);
     const QList<QJsonObject> results = jsonLines(out);
     QCOMPARE(results.size(), 2);
-    // Sessions measure latency by default: its figures are part of every result line.
+    // Sessions measure latency and judge their limit by default: those fields are in every result line.
     const QStringList keys({"accumulated_average_kbps", "accumulated_count", "bufferbloat_grade", "bytes", "direction",
                             "duration_ms", "error", "idle_latency_ms", "latency_increase_ms", "latency_probe_bytes",
-                            "latency_probes", "loaded_latency_ms", "loaded_latency_p90_ms", "log", "lost_probes", "mode",
-                            "per_stream", "rate_kbps", "rpm", "server_bytes", "server_duration_ms",
-                            "start_time", "streams", "target", "tcp", "valid"});
-    const QStringList tcpKeys({"busy_us", "cwnd_bytes", "delivery_rate_bps", "min_rtt_us", "retransmits", "rtt_us",
-                               "rwnd_limited_us", "sndbuf_limited_us"});
+                            "latency_probes",
+                            "limit_advice", "limit_text", "limited_by", "loaded_latency_ms", "loaded_latency_p90_ms",
+                            "log", "lost_probes", "mode", "per_stream", "rate_kbps", "rpm", "server_bytes",
+                            "server_duration_ms", "start_time", "streams", "target", "tcp", "valid"});
+    const QStringList tcpKeys({"bottleneck_rate_bps", "busy_share", "busy_us", "client_cpu_share", "cwnd_bytes",
+                               "delivery_rate_bps", "loaded_rtt_us", "min_rtt_us", "needed_window_bytes",
+                               "queue_delay_us", "retransmit_share", "retransmits", "rtt_us", "rwnd_limited_share",
+                               "rwnd_limited_us", "sndbuf_limited_share", "sndbuf_limited_us", "window_bytes",
+                               "window_rate_bps"});
     for (int i = 0; i < 2; ++i) {
         const QJsonObject &r = results[i];
         QCOMPARE(r.keys(), keys);

@@ -23,6 +23,7 @@ private slots:
 
     void labelsReadBackAndPassPromtool_data();
     void labelsReadBackAndPassPromtool();
+    void limitIsAStateSet();
     void cliFileKeepsCountersAcrossRuns();
     void cliLeavesForeignFileAlone();
     void cliFailsWhenTheFileCannotBeWritten();
@@ -180,6 +181,29 @@ void TestMetrics::labelsReadBackAndPassPromtool()
     QCOMPARE(r.testsTotal, 3.0);
     QCOMPARE(r.testsFailedTotal, 1.0);
     QCOMPARE(back.value({QStringLiteral("other"), QStringLiteral("server")}).valid, false);
+}
+
+// One sample per limit and series, 1 for the last verdict: the series stay the same when the
+// limit changes. Series without a verdict (stream tests) get none, and a file of stream tests
+// alone has no such family at all.
+void TestMetrics::limitIsAStateSet()
+{
+    MetricsFile::SeriesMap series;
+    MetricsFile::Series session;
+    session.valid = true;
+    session.limitedBy = QStringLiteral("receive_window");
+    series.insert({QStringLiteral("10.0.0.5:8082"), QStringLiteral("session-download")}, session);
+    series.insert({QStringLiteral("10.0.0.5:8081"), QStringLiteral("server")}, MetricsFile::Series());
+    const QByteArray text = MetricsFile::Format(series);
+    QCOMPARE(promtoolProblems(text), QString());
+    const QString prefix = QStringLiteral("korvane_last_limited_by{target=\"10.0.0.5:8082\",mode=\"session-download\",limit=\"%1\"}");
+    for (const char *limit : {"receive_window", "send_buffer", "application", "loss", "path", "client_cpu", "unknown"})
+        QCOMPARE(sample(text, prefix.arg(QLatin1String(limit))), qstrcmp(limit, "receive_window") == 0 ? 1.0 : 0.0);
+    QCOMPARE(text.count("korvane_last_limited_by{"), 7);
+    QCOMPARE(MetricsFile::Parse(text), series);
+
+    series.remove({QStringLiteral("10.0.0.5:8082"), QStringLiteral("session-download")});
+    QVERIFY(!MetricsFile::Format(series).contains("limited_by"));
 }
 
 void TestMetrics::cliFileKeepsCountersAcrossRuns()

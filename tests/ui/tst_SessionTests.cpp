@@ -176,9 +176,10 @@ void tst_SessionTests::sessionGivesOneRowPerDirection()
     QCOMPARE(w->grdResults->model()->rowCount(), directions.size());
     for (int i = 0; i < directions.size(); ++i) {
         const QString cell = w->grdResults->model()->index(i, 0).data().toString();
-        const QString shape = QStringLiteral("127.0.0.1 (%1, %2 stream%3)")
+        // The row also names what limited it, which depends on the machine.
+        const QString shape = QStringLiteral("127.0.0.1 (%1, %2 stream%3, limited by ")
                                   .arg(directions[i]).arg(streams).arg(streams == 1 ? "" : "s");
-        QCOMPARE(cell, shape);
+        QVERIFY2(cell.startsWith(shape) && cell.endsWith(u')'), qPrintable(cell));
         QVERIFY(w->grdResults->model()->index(i, 4).data(Qt::EditRole).toDouble() > 0);
     }
     QCOMPARE(w->Krvn->AccumulatedTestCount(), directions.size());

@@ -9,6 +9,7 @@
 #include "NumberFormat.h"
 #include "ProgressMeter.h"
 #include "ProgressText.h"
+#include "ReceiveWindowAdvice.h"
 #include "SessionAuth.h"
 #include "Uri.h"
 
@@ -364,6 +365,28 @@ QJsonObject tcpJson(const TSessionTcpFigures &t)
     return o;
 }
 
+QJsonValue shareJson(double share)
+{
+    return share < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(share);
+}
+
+// The figures the verdict was decided on, beside the sender's own.
+void insertVerdictFigures(QJsonObject &tcp, const TVerdict &v)
+{
+    tcp.insert(QStringLiteral("rwnd_limited_share"), shareJson(v.RwndShare));
+    tcp.insert(QStringLiteral("sndbuf_limited_share"), shareJson(v.SndbufShare));
+    tcp.insert(QStringLiteral("busy_share"), shareJson(v.BusyShare));
+    tcp.insert(QStringLiteral("retransmit_share"), shareJson(v.RetransmitShare));
+    tcp.insert(QStringLiteral("client_cpu_share"), shareJson(v.ClientCpuShare));
+    tcp.insert(QStringLiteral("loaded_rtt_us"), qint64(v.RttUs));
+    tcp.insert(QStringLiteral("queue_delay_us"),
+               v.QueueDelayUs < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(qint64(v.QueueDelayUs)));
+    tcp.insert(QStringLiteral("window_bytes"), qint64(v.WindowBytes));
+    tcp.insert(QStringLiteral("window_rate_bps"), std::round(v.WindowRateBps));
+    tcp.insert(QStringLiteral("needed_window_bytes"), qint64(v.NeededWindowBytes));
+    tcp.insert(QStringLiteral("bottleneck_rate_bps"), v.Limit == TLimit::Path ? std::round(v.RateBps) : 0.0);
+}
+
 QString directionText(TSessionDirection d)
 {
     return d == TSessionDirection::Download ? QStringLiteral("download") : QStringLiteral("upload");
@@ -455,8 +478,9 @@ bool CliRunner::runSession(const QString &target)
     return FSessionValid;
 }
 
-void CliRunner::onSessionResult(const TSessionResult &result)
+void CliRunner::onSessionResult(const TSessionResult &given)
 {
+    TSessionResult result = given;
     if (FMeter)
         FMeter->Clear();
     QString error = result.Error;
@@ -512,6 +536,18 @@ void CliRunner::onSessionResult(const TSessionResult &result)
         FLatency = FProbe->Figures();
         if (valid)
             logLatency();
+        // Probes beside the load saw the queue as any other traffic would: they decide how
+        // much it grew, rather than the sender's own round trips.
+        if (FLatency.IdleMs >= 0 && FLatency.LoadedMs >= 0) {
+            result.VerdictInput.IdleLatencyMs = FLatency.IdleMs;
+            result.VerdictInput.LoadedLatencyMs = FLatency.LoadedMs;
+            result.Verdict = TVerdict::Decide(result.VerdictInput);
+        }
+    }
+    if (valid) {
+        logLine(result.Verdict.Text);
+        if (const QString advice = limitAdvice(result); !advice.isEmpty())
+            logLine(advice);
     }
     if (FOptions.json)
         printSessionJson(result, valid ? QString() : error);
@@ -537,7 +573,17 @@ void CliRunner::printSessionJson(const TSessionResult &result, const QString &er
     o.insert(QStringLiteral("accumulated_count"), FSessionCount);
     o.insert(QStringLiteral("accumulated_average_kbps"), FSessionCount > 0 ? FSessionRateSum / FSessionCount : 0.0);
     o.insert(QStringLiteral("log"), QJsonArray::fromStringList(FCurrent.statusTexts));
-    o.insert(QStringLiteral("tcp"), tcpJson(result.Tcp));
+    QJsonObject tcp = tcpJson(result.Tcp);
+    const bool decided = error.isEmpty() && result.Valid;
+    if (decided)
+        insertVerdictFigures(tcp, result.Verdict);
+    o.insert(QStringLiteral("tcp"), tcp);
+    o.insert(QStringLiteral("limited_by"), TVerdict::LimitName(decided ? result.Verdict.Limit : TLimit::Unknown));
+    o.insert(QStringLiteral("limit_text"),
+             decided ? result.Verdict.Text
+                     : QStringLiteral("What limited the transfer is not known: the test has no valid result."));
+    const QString advice = decided ? limitAdvice(result) : QString();
+    o.insert(QStringLiteral("limit_advice"), advice.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(advice));
     o.insert(QStringLiteral("server_bytes"), qint64(result.ServerBytes));
     o.insert(QStringLiteral("server_duration_ms"), double(result.ServerDurationUs) / 1000.0);
     QJsonArray perStream;
@@ -553,6 +599,15 @@ void CliRunner::printSessionJson(const TSessionResult &result, const QString &er
     o.insert(QStringLiteral("per_stream"), perStream);
     addLatencyJson(o);
     writeLine(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+QString CliRunner::limitAdvice(const TSessionResult &result) const
+{
+    if (result.Verdict.Limit != TLimit::ReceiveWindow || result.Verdict.NeededWindowBytes <= 0)
+        return {};
+    return ReceiveWindowAdvice::Text(TReceiveWindowSettings::ReadThisMachine(), result.Verdict.NeededWindowBytes,
+                                     result.VerdictInput.RequestedWindow,
+                                     result.Direction == TSessionDirection::Download);
 }
 
 void CliRunner::runIdleProbes(const QString &host, int port)
@@ -594,6 +649,8 @@ bool CliRunner::recordSessionMetrics(const TSessionResult &result, qint64 starte
     const QString target = (host.contains(u':') ? u'[' + host + u']' : host) + u':' + QString::number(port);
     MetricsFile::Series test;
     test.valid = result.Valid && result.Error.isEmpty() && !(FTimedOut && FSession.Cancelled());
+    // A session test always leaves its limit, so that the series stay the same from run to run.
+    test.limitedBy = TVerdict::LimitName(test.valid ? result.Verdict.Limit : TLimit::Unknown);
     if (test.valid) {
         test.rateBytesPerSecond = result.Rate * 1024.0;
         test.bytes = double(result.Bytes);

@@ -49,11 +49,13 @@ private:
     void logLatency();
     void addLatencyJson(QJsonObject &line) const;
     bool loadSecret();
-    void onSessionResult(const TSessionResult &result);
+    void onSessionResult(const TSessionResult &given);
     void onSessionProgress(const TSessionProgress &progress);
     void printSessionInterval(const TSessionProgress &progress);
     void printSessionJson(const TSessionResult &result, const QString &error);
     bool recordSessionMetrics(const TSessionResult &result, qint64 startedMs);
+    // Tuning advice for a receive window that held the transfer back; empty otherwise.
+    QString limitAdvice(const TSessionResult &result) const;
     void writeLine(const QByteArray &line);
     void waitForTestDone();
     void startTimeout(QTimer &timeout);

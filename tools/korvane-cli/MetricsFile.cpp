@@ -33,6 +33,12 @@ const Family Families[] = {
      &MetricsFile::Series::testsFailedTotal},
 };
 
+// One 0-or-1 sample per limit, as a state set: the series stay the same from run to run, so a
+// change of limit does not start a new series, and "== 1" selects the current one.
+const char *const LimitFamily = "korvane_last_limited_by";
+const char *const LimitNames[] = {"receive_window", "send_buffer", "application", "loss",
+                                  "path",           "client_cpu",  "unknown"};
+
 const QByteArray OwnMarker = "# HELP korvane_";
 
 QByteArray EscapeLabel(const QString &value)
@@ -131,6 +137,21 @@ QByteArray MetricsFile::Format(const SeriesMap &series)
                  + EscapeLabel(it.key().second) + "\"} " + Number(value) + '\n';
         }
     }
+    bool anyLimit = false;
+    for (auto it = series.cbegin(); it != series.cend(); ++it)
+        anyLimit = anyLimit || !it.value().limitedBy.isEmpty();
+    if (!anyLimit)
+        return out; // files of stream tests stay as they were
+    out += QByteArray("# HELP ") + LimitFamily + " 1 for what limited the last session test of the target, else 0.\n";
+    out += QByteArray("# TYPE ") + LimitFamily + " gauge\n";
+    for (auto it = series.cbegin(); it != series.cend(); ++it) {
+        if (it.value().limitedBy.isEmpty())
+            continue;
+        for (const char *limit : LimitNames)
+            out += QByteArray(LimitFamily) + "{target=\"" + EscapeLabel(it.key().first) + "\",mode=\""
+                 + EscapeLabel(it.key().second) + "\",limit=\"" + limit + "\"} "
+                 + (it.value().limitedBy == QLatin1String(limit) ? "1" : "0") + '\n';
+    }
     return out;
 }
 
@@ -145,6 +166,11 @@ MetricsFile::SeriesMap MetricsFile::Parse(const QByteArray &text)
         double value = 0;
         if (!ParseSample(line, name, labels, value) || !labels.contains("target") || !labels.contains("mode"))
             continue;
+        if (name == LimitFamily) {
+            if (value == 1.0)
+                series[{labels.value("target"), labels.value("mode")}].limitedBy = labels.value("limit");
+            continue;
+        }
         for (const Family &family : Families) {
             if (name != family.name)
                 continue;

@@ -22,6 +22,11 @@ public:
         double timestampSeconds = 0; // Unix time the test began
         double testsTotal = 0;
         double testsFailedTotal = 0;
+        // What limited the last test ("path", ...); empty: no verdict (a stream test, or no
+        // valid result).
+        QString limitedBy;
+
+        bool operator==(const Series &) const = default;
     };
     // target label, mode label
     using Key = std::pair<QString, QString>;
