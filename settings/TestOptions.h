@@ -31,6 +31,8 @@ public:
     int SessionPort = DefaultSessionPort;
     // Latency probes beside a session test.
     bool Latency = true;
+    // Web page tests may fetch https pages; off, every https page is refused as always.
+    bool AllowHttps = false;
 
     static QString DirectionName(TDirection direction);
 

@@ -37,18 +37,25 @@ TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* par
     cbLatency->setObjectName(QStringLiteral("cbLatency"));
     cbLatency->setChecked(options.Latency);
 
+    cbAllowHttps = new QCheckBox(QStringLiteral("Allow &https pages"), this);
+    cbAllowHttps->setObjectName(QStringLiteral("cbAllowHttps"));
+    cbAllowHttps->setChecked(options.AllowHttps);
+
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("&Direction:"), cbDirection);
     form->addRow(QStringLiteral("&Streams:"), seStreams);
     form->addRow(QStringLiteral("D&uration:"), seSeconds);
     form->addRow(QStringLiteral("Session &port:"), seSessionPort);
     form->addRow(QString(), cbLatency);
+    form->addRow(QString(), cbAllowHttps);
 
     auto* note = new QLabel(
         QStringLiteral("Download over one stream runs the standard test on the server's port.\n"
                        "Other choices run a session on the session port for the duration set.\n"
-                       "A web page test is not affected.\n"
-                       "Latency is measured beside sessions: before and during the load."),
+                       "A web page test is not affected by these.\n"
+                       "Latency is measured beside sessions: before and during the load.\n"
+                       "Web page tests fetch https pages only when allowed, with the\n"
+                       "server's certificate verified."),
         this);
     note->setObjectName(QStringLiteral("lblNote"));
 
@@ -71,5 +78,6 @@ TTestOptions TTestOptionsDialog::Options() const
     options.Seconds = seSeconds->value();
     options.SessionPort = seSessionPort->value();
     options.Latency = cbLatency->isChecked();
+    options.AllowHttps = cbAllowHttps->isChecked();
     return options;
 }

@@ -698,6 +698,7 @@ void TfMain::btnConnectClick()
             finish();
             return;
         }
+        Krvn->setAllowHttps(TestOptions.AllowHttps);
         Krvn->DoTest(testType, FTestTarget, port);
         // Sleep until something happens, then look again; never spin.
         while (Krvn && !Krvn->TestDone())
