@@ -100,11 +100,13 @@ void tst_SessionTests::optionsDialogKeepsOrDropsTheChoices()
         dialog->seStreams->setValue(16);
         dialog->seSeconds->setValue(3);
         dialog->seSessionPort->setValue(9000);
+        dialog->cbAllowHttps->setChecked(true);
         auto* buttons = dialog->findChild<QDialogButtonBox*>();
         buttons->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
     });
     w->TestOptions1->trigger();
-    const TTestOptions expected = accept ? TTestOptions{TTestOptions::Both, 16, 3, 9000} : TTestOptions();
+    TTestOptions expected = accept ? TTestOptions{TTestOptions::Both, 16, 3, 9000} : TTestOptions();
+    expected.AllowHttps = accept;
     QVERIFY(w->TestOptions == expected);
 }
 
@@ -135,6 +137,13 @@ void tst_SessionTests::optionsAreStoredInTheirOwnSection()
     FWindow.reset();
     w = ShowMainWindow(FWindow);
     QVERIFY(w->TestOptions == TTestOptions());
+    QVERIFY(!w->TestOptions.UsesSession());
+
+    // https alone is a choice worth keeping, and it never makes a stream test a session.
+    w->TestOptions.AllowHttps = true;
+    FWindow.reset();
+    w = ShowMainWindow(FWindow);
+    QVERIFY(w->TestOptions.AllowHttps);
     QVERIFY(!w->TestOptions.UsesSession());
 }
 
