@@ -11,6 +11,7 @@
 #include "TTestOptionsDialog.h"
 
 #include <QComboBox>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QProcess>
