@@ -135,6 +135,15 @@ void TestCliLimit::limitOfARealPath()
     const QJsonObject result = QJsonDocument::fromJson(out.trimmed()).object();
     QVERIFY2(result.value(QStringLiteral("valid")).toBool(), out.constData());
     const QString text = result.value(QStringLiteral("limit_text")).toString();
+    // On open loopback only the sender's speed decides whether it ever waits on the window: a
+    // sanitizer-built server beside other work may not. Then the case cannot be made here; once
+    // the sender did wait, the verdict must name the window.
+    const double waitShare =
+        result.value(QStringLiteral("tcp")).toObject().value(QStringLiteral("rwnd_limited_share")).toDouble();
+    if (limit == QLatin1String("receive_window") && shape.isEmpty() && waitShare < 0.5)
+        QSKIP(qPrintable(QStringLiteral("the server never waited on the window here (share %1): %2")
+                             .arg(waitShare)
+                             .arg(text)));
     QVERIFY2(result.value(QStringLiteral("limited_by")).toString() == limit, qPrintable(text + u'\n' + out));
     QVERIFY2(text.startsWith(QStringLiteral("Limited by")), qPrintable(text));
     const QJsonObject tcp = result.value(QStringLiteral("tcp")).toObject();
