@@ -127,12 +127,23 @@ void TKorvane::DoStatusMsg(const QString &text)
         FOnStatusMsg(LogTimestamp::line(text));
 }
 
+QString TKorvane::ConnectedAddress() const
+{
+    return FLastTestType == ttServerStream ? stSocket->PeerAddress() : stHTTP->PeerAddress();
+}
+
+QString TKorvane::ConnectedFamily() const
+{
+    return FLastTestType == ttServerStream ? stSocket->PeerFamily() : stHTTP->PeerFamily();
+}
+
 void TKorvane::DoTest(int TestType, const QString &TestTarget, int Port)
 {
     FBytesTransferred = 0;
     FTransferTime = 0;
     FStartTime = -1.0;
     FTarget = TestTarget;
+    FLastTestType = TestType == ttServerStream ? ttServerStream : ttWebPage;
     FValidResult = false;
     FTestDone = false;
     FTestCancelled = false;

@@ -61,6 +61,12 @@ public:
     double TransferTimeSec() const;
     double TransferRateSec() const;
     bool ValidResult() const { return FValidResult; }
+    // Which address families the server stream test may connect over; automatic races both.
+    TIpVersion IpVersion() const { return stSocket->IpVersion(); }
+    void setIpVersion(TIpVersion version) { stSocket->setIpVersion(version); }
+    // Numeric address and family ("ipv4", "ipv6") the last test connected to; empty before.
+    QString ConnectedAddress() const;
+    QString ConnectedFamily() const;
     bool TestDone() const { return FTestDone; }
     bool TestCancelled() const { return FTestCancelled; }
     int AccumulatedTestCount() const { return FAccumulatedTestCount; }
@@ -110,6 +116,7 @@ private:
     bool FTestCancelled = false;
     bool FTestRunning = false; // between DoTest and the end of the test
     int FAccumulatedTestCount = 0;
+    int FLastTestType = ttServerStream;
     double FAccumulatedAverageSpeed = 0.0; // the running sum of rates, not an average
     double FStartTime = 0.0;
     std::vector<char> FReceiveBuffer; // reused; received data is counted, never kept

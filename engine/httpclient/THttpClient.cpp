@@ -73,6 +73,16 @@ void THttpClient::setReadTimeout(int value)
     FConnection->setReadTimeout(value);
 }
 
+QString THttpClient::PeerAddress() const
+{
+    return FConnection->PeerAddress();
+}
+
+QString THttpClient::PeerFamily() const
+{
+    return FConnection->PeerFamily();
+}
+
 bool THttpClient::Connected() const
 {
     return FConnection->Connected();

@@ -54,6 +54,9 @@ public:
     // Closes an open connection, reporting hsDisconnecting and hsDisconnected.
     void Disconnect();
     bool Connected() const;
+    // Numeric address and family ("ipv4", "ipv6") of the last connection made; empty before.
+    QString PeerAddress() const;
+    QString PeerFamily() const;
     // Ends a fetch in progress at its next wait or block: the connection is closed and Get
     // raises EFetchCancelled. Safe from any thread and from inside a status handler.
     void Cancel();
