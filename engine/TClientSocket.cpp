@@ -101,6 +101,8 @@ void TClientSocket::Open()
     }
     FState = State::Resolving;
     FUnreadAtClose = -1;
+    FPeerAddress.clear();
+    FPeerFamily.clear();
     const uint64_t generation = ++FGeneration;
 
     const std::string host = FHost.toStdString();
@@ -114,6 +116,20 @@ void TClientSocket::Open()
             TConnectOptions options;
             options.Version = version;
             options.CancelFd = cancel->fd;
+            // The lookup's success is reported before the race, so "connecting" is shown
+            // while the connect is under way, as with a single address.
+            options.Resolver = [relay, generation](const std::string &name, int family,
+                                                   std::vector<TResolvedAddress> &found, int &savedErrno) {
+                const int code = SystemResolve(name, family, found, savedErrno);
+                if (code == 0 && !found.empty()) {
+                    std::lock_guard<std::mutex> lock(relay->mutex);
+                    if (TClientSocket *owner = relay->owner)
+                        QMetaObject::invokeMethod(
+                            owner, [owner, generation]() { owner->LookupDone(generation); },
+                            Qt::QueuedConnection);
+                }
+                return code;
+            };
             auto result = std::make_shared<TConnectResult>(TcpConnect(host, port, options));
             if (result->Stage == TConnectResult::TStage::Lookup && result->ErrorCode == EAI_SYSTEM)
                 result->ErrorCode = result->SavedErrno ? result->SavedErrno : EIO;
@@ -162,14 +178,12 @@ void TClientSocket::CloseSocket()
         FCancel->Raise();
         FCancel.reset();
     }
-    // Notifiers must let go of the descriptor before it is closed; they may be the sender
-    // of the notification being handled, so they are deleted later.
-    for (QSocketNotifier **n : {&FReadNotifier, &FWriteNotifier}) {
-        if (*n) {
-            (*n)->setEnabled(false);
-            (*n)->deleteLater();
-            *n = nullptr;
-        }
+    // The notifier must let go of the descriptor before it is closed; it may be the sender
+    // of the notification being handled, so it is deleted later.
+    if (FReadNotifier) {
+        FReadNotifier->setEnabled(false);
+        FReadNotifier->deleteLater();
+        FReadNotifier = nullptr;
     }
     if (FSocket >= 0)
         ::close(FSocket);
@@ -188,9 +202,20 @@ void TClientSocket::Fail(TErrorEvent kind, int code, const char *api)
         RaiseSocketError(errorCode, api);
 }
 
+void TClientSocket::LookupDone(uint64_t generation)
+{
+    if (generation != FGeneration || FState != State::Resolving)
+        return; // the socket was closed or reopened meanwhile
+    FState = State::Connecting;
+    dispatchGuarded([&] {
+        if (OnConnecting)
+            OnConnecting(*this);
+    });
+}
+
 void TClientSocket::ConnectDone(uint64_t generation, const TConnectResult &result)
 {
-    if (generation != FGeneration || FState != State::Resolving) {
+    if (generation != FGeneration || (FState != State::Resolving && FState != State::Connecting)) {
         if (result.Socket >= 0)
             ::close(result.Socket); // the socket was closed or reopened meanwhile
         return;
@@ -201,11 +226,6 @@ void TClientSocket::ConnectDone(uint64_t generation, const TConnectResult &resul
         if (result.Stage == S::Lookup) {
             Fail(TErrorEvent::eeLookup, result.ErrorCode, "getaddrinfo");
             return;
-        }
-        if (OnConnecting) {
-            OnConnecting(*this);
-            if (generation != FGeneration)
-                return;
         }
         if (!result.Ok()) {
             Fail(TErrorEvent::eeConnect, result.ErrorCode,
@@ -230,30 +250,6 @@ void TClientSocket::ConnectDone(uint64_t generation, const TConnectResult &resul
     });
     if (raced >= 0)
         ::close(raced);
-}
-
-void TClientSocket::WriteReady()
-{
-    if (FState != State::Connecting)
-        return;
-    dispatchGuarded([&] {
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (::getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
-            err = errno;
-        if (err != 0) {
-            Fail(TErrorEvent::eeConnect, err, "connect");
-            return;
-        }
-        // Nothing is ever sent, so writability is of no further interest.
-        FWriteNotifier->setEnabled(false);
-        FWriteNotifier->deleteLater();
-        FWriteNotifier = nullptr;
-        FState = State::Connected;
-        FReadNotifier->setEnabled(true);
-        if (OnConnect)
-            OnConnect(*this);
-    });
 }
 
 void TClientSocket::ReadReady()

@@ -69,7 +69,7 @@ public:
     // scratch (count bytes) is written only where it cannot.
     int64_t ReceiveDiscard(void *scratch, int64_t count);
 
-    TSocketNotifyEvent OnConnecting; // addresses looked up and raced, just before OnConnect or a connect error
+    TSocketNotifyEvent OnConnecting; // lookup done, the connect race under way
     TSocketNotifyEvent OnConnect;
     TSocketNotifyEvent OnRead;
     TSocketNotifyEvent OnDisconnect; // peer closed; buffered data is still readable inside
@@ -80,8 +80,8 @@ private:
     struct LookupRelay;
     struct RaceCancel;
 
+    void LookupDone(uint64_t generation);
     void ConnectDone(uint64_t generation, const TConnectResult &result);
-    void WriteReady();
     void ReadReady();
     // Serves one read notification; false when the socket had nothing to report.
     bool ServeReadable();
@@ -102,7 +102,6 @@ private:
     static constexpr int kReadPauseMs = 10;
     static constexpr int kMaxPendingReads = 1000;
     QSocketNotifier *FReadNotifier = nullptr;
-    QSocketNotifier *FWriteNotifier = nullptr;
     std::shared_ptr<LookupRelay> FRelay;
     std::shared_ptr<RaceCancel> FCancel;
     TIpVersion FIpVersion = TIpVersion::Automatic;

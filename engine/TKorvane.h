@@ -63,10 +63,15 @@ public:
     bool ValidResult() const { return FValidResult; }
     // Which address families the server stream test may connect over; automatic races both.
     TIpVersion IpVersion() const { return stSocket->IpVersion(); }
-    void setIpVersion(TIpVersion version) { stSocket->setIpVersion(version); }
-    // Numeric address and family ("ipv4", "ipv6") the last test connected to; empty before.
+    void setIpVersion(TIpVersion version);
+    // Numeric address, family ("ipv4", "ipv6") and port the last test connected to; empty
+    // (0) when it made no connection.
     QString ConnectedAddress() const;
     QString ConnectedFamily() const;
+    int ConnectedPort() const;
+    // "Connected to ADDR port N.", logged after the test's own lines; empty without a
+    // connection, or where the log already names the address (a numeric target).
+    QString ConnectedLine() const;
     bool TestDone() const { return FTestDone; }
     bool TestCancelled() const { return FTestCancelled; }
     int AccumulatedTestCount() const { return FAccumulatedTestCount; }
@@ -89,7 +94,7 @@ public:
 
 private:
     void DoStatusMsg(const QString &text);
-    void StartServerStreamTest(int Port);
+    void StartServerStreamTest(const QString &Host, int Port);
     void RunWebPageTest();
     void AccumulateTestResult();
     void StopTimerAfterFailure() noexcept;

@@ -132,6 +132,9 @@ bool TSocketConnection::WaitFor(int fd, short events, int timeoutMs, int stepMs)
 void TSocketConnection::Connect(const QString &host, int port, int ipVersion, int connectTimeoutMs)
 {
     Close();
+    FPeerAddress.clear();
+    FPeerFamily.clear();
+    FAnnouncedAddress.clear();
     CheckCancel();
     if (port < 1 || port > 65535)
         throw EHttpConnectException(QStringLiteral("Invalid port number: %1").arg(port));
@@ -159,7 +162,8 @@ void TSocketConnection::Connect(const QString &host, int port, int ipVersion, in
     for (TResolvedAddress &a : addresses)
         SetPort(a, uint16_t(port));
     addresses = RaceOrder(addresses);
-    Notify(hsConnecting, QString::fromStdString(NumericAddress(addresses.front())));
+    FAnnouncedAddress = QString::fromStdString(NumericAddress(addresses.front()));
+    Notify(hsConnecting, FAnnouncedAddress);
 
     int limit = connectTimeoutMs;
     if (limit <= 0)

@@ -56,6 +56,8 @@ public:
     // The numeric address and family ("ipv4", "ipv6") of the current connection.
     QString PeerAddress() const { return FPeerAddress; }
     QString PeerFamily() const { return FPeerFamily; }
+    // The address named in the "connecting" notice: the first one the race tried.
+    QString AnnouncedAddress() const { return FAnnouncedAddress; }
 
     // Milliseconds a read waits for data before EReadTimeout; 0 or less waits without limit.
     int ReadTimeout() const { return FReadTimeout; }
@@ -127,6 +129,7 @@ private:
     int FIPVersion = 4;
     QString FPeerAddress;
     QString FPeerFamily;
+    QString FAnnouncedAddress;
     int FReadTimeout = -1;
     QByteArray FInBuf;
     qsizetype FInPos = 0;
