@@ -19,8 +19,14 @@ private slots:
     void textNamesTheAddress();
     void nameWithBothFamilies_data();
     void nameWithBothFamilies();
+    void pageOnANameWithBothFamilies_data();
+    void pageOnANameWithBothFamilies();
 
 private:
+    // Runs korvane-cli where dualhost.test has ::1 and 127.0.0.1, from a hosts file seen only
+    // inside a private mount namespace; false when such a namespace is not allowed here.
+    bool runWithDualHost(const QStringList &arguments, int &status, QByteArray &out, QByteArray &err);
+    QTemporaryDir FHostsDir;
     // {P} is the stream port, {S} the session port of the server.
     static QStringList filled(const QStringList &arguments, const ProgramRunner::Server &server);
     ProgramRunner FRunner;
@@ -154,29 +160,17 @@ void TestCliFamily::nameWithBothFamilies()
     QFETCH(QString, choice);
     QFETCH(QString, family);
 
-    // A name with both families, from a hosts file seen only inside a private mount namespace.
-    if (QStandardPaths::findExecutable("unshare").isEmpty())
-        QSKIP("unshare is missing");
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString hosts = dir.filePath("hosts");
-    QFile file(hosts);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("::1 dualhost.test\n127.0.0.1 dualhost.test\n");
-    file.close();
-    if (ProgramRunner::run("unshare", {"-m", "sh", "-c", "mount --bind \"$0\" /etc/hosts", hosts}) != 0)
-        QSKIP("no private mount namespace allowed here");
-
     ProgramRunner::Server server = FRunner.startServer({"--listen", listen, "--bytes", "100000"});
     QVERIFY2(server.started(), server.errors.constData());
-    QStringList cli = {FRunner.binDir() + "/korvane-cli", "--json", "--port", QString::number(server.streamPort)};
+    QStringList cli = {"--json", "--port", QString::number(server.streamPort)};
     if (!choice.isEmpty())
         cli << choice;
     cli << "dualhost.test";
+    int status = 0;
     QByteArray out;
     QByteArray err;
-    const int status = ProgramRunner::run(
-        "unshare", QStringList{"-m", "sh", "-c", "mount --bind \"$0\" /etc/hosts && exec \"$@\"", hosts} + cli, &out, &err);
+    if (!runWithDualHost(cli, status, out, err))
+        QSKIP("no private mount namespace allowed here");
     QCOMPARE(status, family.isEmpty() ? 1 : 0);
     const QList<QJsonObject> lines = ProgramRunner::jsonLines(out);
     QVERIFY2(lines.size() == 1, out + err);
@@ -188,6 +182,82 @@ void TestCliFamily::nameWithBothFamilies()
         QCOMPARE(lines[0].value("family").toString(), family);
         QCOMPARE(lines[0].value("address").toString(), family == "ipv6" ? QString("::1") : QString("127.0.0.1"));
     }
+}
+
+bool TestCliFamily::runWithDualHost(const QStringList &arguments, int &status, QByteArray &out, QByteArray &err)
+{
+    if (QStandardPaths::findExecutable("unshare").isEmpty() || !FHostsDir.isValid())
+        return false;
+    const QString hosts = FHostsDir.filePath("hosts");
+    QFile file(hosts);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write("::1 dualhost.test\n127.0.0.1 dualhost.test\n");
+    file.close();
+    const QString bind = QStringLiteral("mount --bind \"$0\" /etc/hosts");
+    if (ProgramRunner::run("unshare", {"-m", "sh", "-c", bind, hosts}) != 0)
+        return false;
+    status = ProgramRunner::run("unshare",
+                                QStringList{"-m", "sh", "-c", bind + QStringLiteral(" && exec \"$@\""), hosts,
+                                            FRunner.binDir() + "/korvane-cli"}
+                                    + arguments,
+                                &out, &err);
+    return true;
+}
+
+void TestCliFamily::pageOnANameWithBothFamilies_data()
+{
+    QTest::addColumn<QString>("listen");
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<bool>("connectedLine");
+
+    // "Connecting to ::1." names the address tried first; the one that answered follows.
+    QTest::newRow("only IPv4 serves") << "127.0.0.1" << "ipv4" << true;
+    QTest::newRow("only IPv6 serves") << "::1" << "ipv6" << false;
+}
+
+void TestCliFamily::pageOnANameWithBothFamilies()
+{
+    QFETCH(QString, listen);
+    QFETCH(QString, family);
+    QFETCH(bool, connectedLine);
+    if (QStandardPaths::findExecutable("python3").isEmpty())
+        QSKIP("python3 is missing");
+    QTemporaryDir site;
+    QFile page(site.filePath("index.html"));
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write(QByteArray(20000, 'k'));
+    page.close();
+    QProcess web;
+    web.setWorkingDirectory(site.path());
+    web.start("python3", {"-u", "-m", "http.server", "0", "--bind", listen});
+    static const QRegularExpression serving(QStringLiteral("Serving HTTP on \\S+ port (\\d+)"));
+    QString announced;
+    QRegularExpressionMatch m;
+    QTRY_VERIFY_WITH_TIMEOUT((announced += QString::fromUtf8(web.readAllStandardOutput()),
+                              (m = serving.match(announced)).hasMatch()),
+                             10000);
+    const QString url = QStringLiteral("http://dualhost.test:%1/").arg(m.captured(1));
+
+    int status = 0;
+    QByteArray out;
+    QByteArray err;
+    if (!runWithDualHost({"--web", "--json", url}, status, out, err))
+        QSKIP("no private mount namespace allowed here");
+    QCOMPARE(status, 0);
+    const QList<QJsonObject> lines = ProgramRunner::jsonLines(out);
+    QVERIFY2(lines.size() == 1, out + err);
+    QCOMPARE(lines[0].value("family").toString(), family);
+    QCOMPARE(lines[0].value("bytes").toInt(), 20000);
+
+    QVERIFY(runWithDualHost({"--web", url}, status, out, err));
+    QCOMPARE(status, 0);
+    const QString text = QString::fromUtf8(out).trimmed();
+    QVERIFY2(text.contains(QStringLiteral(" - Connecting to ::1.")), qPrintable(text));
+    QVERIFY2(text.endsWith(QStringLiteral(" - Connected to 127.0.0.1 port %1.").arg(m.captured(1))) == connectedLine,
+             qPrintable(text));
+    web.kill();
+    web.waitForFinished();
 }
 
 QTEST_GUILESS_MAIN(TestCliFamily)
