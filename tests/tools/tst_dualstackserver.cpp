@@ -3,6 +3,8 @@
 #include <QtTest>
 
 #include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <chrono>
 #include <cstring>
@@ -28,6 +30,7 @@ private slots:
     void mappedClientsCountAsIPv4();
     void metricsOnIPv6_data();
     void metricsOnIPv6();
+    void ipv6SwitchedOffStillServesIPv4();
 
 private:
     struct Server
@@ -407,6 +410,38 @@ void TestDualStackServer::metricsOnIPv6()
     QVERIFY2(response.startsWith("HTTP/1.1 200 OK\r\n"), response.constData());
     QVERIFY2(response.contains("\nkorvane_server_connections_total 1\n"), response.constData());
     QCOMPARE(httpGet("127.0.0.1", metricsPort).startsWith("HTTP/1.1 200 OK\r\n"), ipv4);
+}
+
+void TestDualStackServer::ipv6SwitchedOffStillServesIPv4()
+{
+    // A host with IPv6 switched off by its sysctls, in a network namespace of the test's own:
+    // the default socket still opens, and IPv4 clients reach it.
+    if (QStandardPaths::findExecutable("unshare").isEmpty() || QStandardPaths::findExecutable("ip").isEmpty())
+        QSKIP("unshare or ip is missing");
+    static const char script[] = R"(
+ip link set lo up || exit 90
+for f in all default lo; do echo 1 > /proc/sys/net/ipv6/conf/$f/disable_ipv6 || exit 90; done
+"$1" --port 0 --session-port 0 --bytes 3000 2>"$2" &
+for i in $(seq 200); do
+  port=$(sed -n 's/.*listening on .*:\([0-9]*\).*/\1/p' "$2")
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+exec 3<>/dev/tcp/127.0.0.1/"$port" && wc -c <&3
+kill $!
+wait
+)";
+    QTemporaryDir dir;
+    QProcess p;
+    p.start("unshare", {"-rn", "bash", "-c", script, "namespace", FBinDir + "/korvane-server", dir.filePath("log")});
+    QVERIFY(p.waitForFinished(30000));
+    if (p.exitCode() == 90 || p.readAllStandardError().contains("unshare failed"))
+        QSKIP("no network namespace of our own here");
+    QFile log(dir.filePath("log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    QCOMPARE(p.readAllStandardOutput().trimmed(), QByteArray("3000"));
+    QVERIFY2(text.contains("listening on [::]:") && text.contains("\n127.0.0.1:"), text.constData());
 }
 
 QTEST_GUILESS_MAIN(TestDualStackServer)
