@@ -334,6 +334,12 @@ void TestDualStackServer::badListenAddresses_data()
                                              << "cannot listen on 192.0.2.1 port 0: Cannot assign requested address";
     QTest::newRow("IPv6 not on this machine") << "2001:db8::1" << 1
                                              << "cannot listen on [2001:db8::1] port 0: Cannot assign requested address";
+    // The same rules for the metrics address, which carries its port.
+    QTest::newRow("metrics IPv6 without brackets")
+        << "::1 --metrics ::1:9101" << 2
+        << "metrics address must be ADDR:PORT with a numeric address, an IPv6 one in brackets ([::1]:9101): ::1:9101";
+    QTest::newRow("metrics IPv6 not on this machine") << "::1 --metrics [2001:db8::1]:0" << 1
+        << "cannot listen for metrics on [2001:db8::1] port 0: Cannot assign requested address";
     QTest::newRow("IPv6 in brackets not on this machine")
         << "[2001:db8::1]" << 1 << "cannot listen on [2001:db8::1] port 0: Cannot assign requested address";
 }
@@ -345,7 +351,9 @@ void TestDualStackServer::badListenAddresses()
     QFETCH(QString, message);
 
     QProcess bad;
-    bad.start(FBinDir + QStringLiteral("/korvane-server"), {"--listen", listen, "--port", "0", "--session-port", "0"});
+    // Further options may follow the address in the row.
+    bad.start(FBinDir + QStringLiteral("/korvane-server"),
+              QStringList{"--listen"} + listen.split(u' ') + QStringList{"--port", "0", "--session-port", "0"});
     QVERIFY(bad.waitForFinished(10000));
     QCOMPARE(bad.exitStatus(), QProcess::NormalExit);
     QCOMPARE(bad.exitCode(), status);

@@ -172,7 +172,7 @@ bool ServerOptions::parse(int argc, char **argv, ServerOptions &options, bool &h
             }
         } else if (arg == "--metrics") {
             if (!parseEndpoint(value, options.metricsAddress, options.metricsPort)) {
-                error = "metrics address must be ADDR:PORT with a numeric address: " + value;
+                error = "metrics address must be ADDR:PORT with a numeric address, an IPv6 one in brackets ([::1]:9101): " + value;
                 return false;
             }
         } else if (arg == "--rate") {
