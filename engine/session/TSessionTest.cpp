@@ -216,6 +216,7 @@ struct TSessionTest::Private
 
     std::unique_ptr<SessionConnect> connector;
     int controlFd = -1;
+    QString family; // of the control connection, once connected
     QSocketNotifier *controlRead = nullptr;
     QSocketNotifier *controlWrite = nullptr;
     SessionLineReader controlIn{SessionProtocol::MaxServerLineBytes};
@@ -346,12 +347,28 @@ struct TSessionTest::Private
         finish();
     }
 
+    // An IPv4 peer reached through an IPv6 socket (a mapped address) is IPv4.
+    static QString familyOf(int fd)
+    {
+        sockaddr_storage peer{};
+        socklen_t len = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &len) < 0)
+            return {};
+        if (peer.ss_family == AF_INET)
+            return QStringLiteral("ipv4");
+        if (peer.ss_family != AF_INET6)
+            return {};
+        const auto &a6 = reinterpret_cast<const sockaddr_in6 &>(peer);
+        return IN6_IS_ADDR_V4MAPPED(&a6.sin6_addr) ? QStringLiteral("ipv4") : QStringLiteral("ipv6");
+    }
+
     TSessionResult partialResult() const
     {
         TSessionResult r;
         r.Direction = plannedDirections().at(results.size());
         r.Streams = request.Streams;
         r.StartTime = directionStarted ? startTime : -1.0;
+        r.Family = family;
         return r;
     }
 
@@ -365,6 +382,7 @@ struct TSessionTest::Private
             return;
         }
         controlFd = fd;
+        family = familyOf(fd);
         phase = Phase::Hello;
         controlRead = new QSocketNotifier(fd, QSocketNotifier::Read, q);
         QObject::connect(controlRead, &QSocketNotifier::activated, q,
@@ -1093,6 +1111,7 @@ struct TSessionTest::Private
         r.Direction = direction;
         r.Streams = request.Streams;
         r.StartTime = startTime;
+        r.Family = family;
         r.ServerBytes = int64_t(summary.bytes);
         r.ServerDurationUs = int64_t(summary.durationUs);
         std::vector<TSessionTcpFigures> tcps;
@@ -1292,6 +1311,7 @@ void TSessionTest::Start(const TSessionRequest &Request)
     d->controlOut.clear();
     d->sessionId.clear();
     d->directionStarted = false;
+    d->family.clear();
     d->running = true;
     d->phase = Private::Phase::Connecting;
     d->status(QStringLiteral("Initiating session test to ") + Request.Host);
