@@ -222,10 +222,12 @@ void TSessionTestRunner::Record(const TSessionResult& given)
     ++FDirectionsRecorded;
     const QString latencyText = FProbe ? ResultTexts::LiveLatencyFigures(latency.LoadedMs, latency.Grade) : QString();
     FOneResultFigures = ResultTexts::LiveResultFigures(double(result.Bytes), result.DurationMs(), result.Rate);
+    // Both directions share the title line: each in brief, the legend says what the ms are.
     QString shortText = direction + QLatin1Char(' ') + ProgressText::Rate(result.Rate);
     if (!latencyText.isEmpty()) {
         FOneResultFigures += QStringLiteral("   ") + latencyText;
-        shortText += QStringLiteral(", ") + latencyText;
+        shortText += QStringLiteral(" (") + NumberFormat::twoDecimals(latency.LoadedMs) + QStringLiteral(" ms")
+                     + (latency.Grade.isEmpty() ? QString() : QStringLiteral(", ") + latency.Grade) + QLatin1Char(')');
     }
     FDirectionFigures << shortText;
 
