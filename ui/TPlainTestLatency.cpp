@@ -35,15 +35,18 @@ bool TPlainTestLatency::Start(const QString& host, int port)
     FProbe->setTarget(host, port);
     bool done = false;
     connect(FProbe.get(), &TLatencyProbe::IdleDone, this, [&done] { done = true; });
+    FIdling = true;
     FProbe->StartIdle();
     const QPointer<TPlainTestLatency> alive(this);
     // Sleep until something happens; the window may close meanwhile, and this object with it.
-    while (!done && alive)
+    while (!done && !FCancelled && alive)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (!alive)
         return false;
+    FIdling = false;
     disconnect(FProbe.get(), &TLatencyProbe::IdleDone, this, nullptr);
-    FProbe->StartLoaded();
+    if (!FCancelled)
+        FProbe->StartLoaded();
     return true;
 }
 
@@ -67,6 +70,17 @@ void TPlainTestLatency::Reset()
 {
     FProbe.reset();
     FFigures = LatencyFigures();
+    FIdling = false;
+    FCancelled = false;
+}
+
+void TPlainTestLatency::Cancel()
+{
+    if (!FIdling)
+        return;
+    FCancelled = true;
+    // Wakes the wait in Start, which looks at the flag.
+    QMetaObject::invokeMethod(this, [] {}, Qt::QueuedConnection);
 }
 
 QStringList TPlainTestLatency::LogLines() const

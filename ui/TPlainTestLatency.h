@@ -35,6 +35,10 @@ public:
     // The test ended: probes still in flight are dropped and the figures fixed.
     void Stop();
     void Reset();
+    // Ends the idle probes early (Esc before the test started): Start returns with Cancelled().
+    void Cancel();
+    bool Idling() const { return FIdling; }
+    bool Cancelled() const { return FCancelled; }
 
     bool Active() const { return FProbe != nullptr; }
     const LatencyFigures& Figures() const { return FFigures; }
@@ -44,4 +48,6 @@ public:
 private:
     std::unique_ptr<TLatencyProbe> FProbe;
     LatencyFigures FFigures;
+    bool FIdling = false;
+    bool FCancelled = false;
 };

@@ -716,6 +716,12 @@ void TfMain::btnConnectClick()
             if (!PlainLatency->Start(probeHost, probePort) || !alive)
                 return;
             SetStatusText(FStatusBeforeTest, 0);
+            if (PlainLatency->Cancelled()) {
+                PlainLatency->Reset();
+                finish();
+                AddLogLine(QStringLiteral("Test cancelled"));
+                return;
+            }
         }
         Krvn->setAllowHttps(TestOptions.AllowHttps);
         Krvn->DoTest(testType, FTestTarget, port);
@@ -824,6 +830,10 @@ void TfMain::CancelTestClick()
 {
     if (FTestRunning && SessionRunner && SessionRunner->Running()) {
         SessionRunner->Cancel();
+        SetStatusText(FStatusBeforeTest, 0);
+    } else if (FTestRunning && PlainLatency && PlainLatency->Idling()) {
+        // Still probing the idle link: the test itself never starts.
+        PlainLatency->Cancel();
         SetStatusText(FStatusBeforeTest, 0);
     } else if (FTestRunning && Krvn) {
         Krvn->CancelTest();

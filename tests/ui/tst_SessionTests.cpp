@@ -40,6 +40,7 @@ private slots:
     void escCancelsASession();
     void streamTestGetsLatencyOnlyWhenAsked_data();
     void streamTestGetsLatencyOnlyWhenAsked();
+    void escDuringIdleProbesCancelsTheTest();
 
 private:
     TfMain* RunFromWindow(const TTestOptions& options);
@@ -111,12 +112,19 @@ void tst_SessionTests::optionsDialogKeepsOrDropsTheChoices()
         dialog->seSeconds->setValue(3);
         dialog->seSessionPort->setValue(9000);
         dialog->cbAllowHttps->setChecked(true);
+        // Beside the other tests only while latency is measured at all.
+        QVERIFY(dialog->cbLatencyAllTests->isEnabled());
+        dialog->cbLatency->setChecked(false);
+        QVERIFY(!dialog->cbLatencyAllTests->isEnabled());
+        dialog->cbLatency->setChecked(true);
+        dialog->cbLatencyAllTests->setChecked(true);
         auto* buttons = dialog->findChild<QDialogButtonBox*>();
         buttons->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
     });
     w->TestOptions1->trigger();
     TTestOptions expected = accept ? TTestOptions{TTestOptions::Both, 16, 3, 9000} : TTestOptions();
     expected.AllowHttps = accept;
+    expected.LatencyAllTests = accept;
     QVERIFY(w->TestOptions == expected);
 }
 
@@ -312,6 +320,25 @@ void tst_SessionTests::streamTestGetsLatencyOnlyWhenAsked()
         QVERIFY2(TResultRow::IsGrade(rows.first().Grade), qPrintable(rows.first().Grade));
     QCOMPARE(w->LiveRateGraph1->ShowsLatency(), measured);
     QCOMPARE(w->LiveRateGraph1->Figures().contains(QStringLiteral("latency")), measured);
+}
+
+void tst_SessionTests::escDuringIdleProbesCancelsTheTest()
+{
+    TfMain* w = ShowMainWindow(FWindow);
+    w->TestOptions.LatencyAllTests = true;
+    w->TestOptions.SessionPort = FSessionPort;
+    QTest::mouseClick(w->rbKvSrv, Qt::LeftButton);
+    w->sePort->setValue(FStreamPort);
+    w->cbServerName->setText(QStringLiteral("127.0.0.1"));
+    // The first thing the test waits for is the idle probes.
+    QTimer::singleShot(0, w, [w] { QTest::keyClick(w, Qt::Key_Escape); });
+    w->btnConnectClick();
+    QVERIFY(!w->TestRunning());
+    const QStringList log = w->mmDIsplay->Lines();
+    QVERIFY2(log.last().endsWith(QStringLiteral(" - Test cancelled")), qPrintable(log.join(u'\n')));
+    QVERIFY(!log.join(u'\n').contains(QStringLiteral("timer started")));
+    QCOMPARE(w->grdResults->model()->rowCount(), 0);
+    QVERIFY(w->btnConnect->isEnabled());
 }
 
 KORVANE_UI_TEST_MAIN(tst_SessionTests)
