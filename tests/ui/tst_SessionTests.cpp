@@ -6,6 +6,7 @@
 #include "TLiveRateGraph.h"
 #include "TKorvane.h"
 #include "TLogPane.h"
+#include "TPlainTestLatency.h"
 #include "TPortSpinEdit.h"
 #include "TResultsGrid.h"
 #include "TSessionTestRunner.h"
@@ -41,6 +42,8 @@ private slots:
     void streamTestGetsLatencyOnlyWhenAsked_data();
     void streamTestGetsLatencyOnlyWhenAsked();
     void escDuringIdleProbesCancelsTheTest();
+    void probesGoWhereTheyStartNoStream_data();
+    void probesGoWhereTheyStartNoStream();
 
 private:
     TfMain* RunFromWindow(const TTestOptions& options);
@@ -339,6 +342,39 @@ void tst_SessionTests::escDuringIdleProbesCancelsTheTest()
     QVERIFY(!log.join(u'\n').contains(QStringLiteral("timer started")));
     QCOMPARE(w->grdResults->model()->rowCount(), 0);
     QVERIFY(w->btnConnect->isEnabled());
+}
+
+void tst_SessionTests::probesGoWhereTheyStartNoStream_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("web");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    // A Korvane server: its session port, never the stream port, where a connection starts a stream.
+    QTest::newRow("korvane server") << "speed.example.net" << false << true << "speed.example.net" << 9000;
+    QTest::newRow("web page, default port") << "http://example.org/big.html" << true << true << "example.org" << 80;
+    QTest::newRow("https page, default port") << "https://example.org/" << true << true << "example.org" << 443;
+    QTest::newRow("web page, own port") << "http://example.org:8080/a?b=1" << true << true << "example.org" << 8080;
+    QTest::newRow("IPv6 literal") << "http://[::1]:8081/" << true << true << "::1" << 8081;
+    QTest::newRow("no server named") << "  " << false << false << QString() << 0;
+    QTest::newRow("no host in the address") << "http://" << true << false << QString() << 0;
+}
+
+void tst_SessionTests::probesGoWhereTheyStartNoStream()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, web);
+    QFETCH(bool, ok);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QString gotHost;
+    int gotPort = 0;
+    QCOMPARE(TPlainTestLatency::ProbeTarget(target, web, 9000, gotHost, gotPort), ok);
+    if (ok) {
+        QCOMPARE(gotHost, host);
+        QCOMPARE(gotPort, port);
+    }
 }
 
 KORVANE_UI_TEST_MAIN(tst_SessionTests)
