@@ -42,6 +42,7 @@ void TTestOptions::Load(const TAppIniFileStorage &store)
     Seconds = readInt("Seconds", MinSeconds, MaxSeconds, defaults.Seconds);
     SessionPort = readInt("SessionPort", 1, 65535, defaults.SessionPort);
     Latency = readInt("Latency", 0, 1, defaults.Latency ? 1 : 0) == 1;
+    LatencyAllTests = readInt("LatencyAllTests", 0, 1, defaults.LatencyAllTests ? 1 : 0) == 1;
     AllowHttps = readInt("AllowHttps", 0, 1, defaults.AllowHttps ? 1 : 0) == 1;
     const QString version = store.ReadString(Section + QStringLiteral("IpVersion")).trimmed().toLower();
     IpVersion = version == IpVersionName(TIpVersion::IPv4Only)   ? TIpVersion::IPv4Only
@@ -72,6 +73,7 @@ void TTestOptions::Save(TAppIniFileStorage &store) const
     store.WriteInteger(Section + QStringLiteral("Seconds"), Seconds);
     store.WriteInteger(Section + QStringLiteral("SessionPort"), SessionPort);
     store.WriteInteger(Section + QStringLiteral("Latency"), Latency ? 1 : 0);
+    store.WriteInteger(Section + QStringLiteral("LatencyAllTests"), LatencyAllTests ? 1 : 0);
     store.WriteInteger(Section + QStringLiteral("AllowHttps"), AllowHttps ? 1 : 0);
     store.WriteString(Section + QStringLiteral("IpVersion"), IpVersionName(IpVersion));
 }

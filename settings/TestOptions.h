@@ -33,6 +33,11 @@ public:
     int SessionPort = DefaultSessionPort;
     // Latency probes beside a session test.
     bool Latency = true;
+    // With Latency, probes beside the stream and web page tests too (off: their log stays as it was).
+    bool LatencyAllTests = false;
+
+    // Whether a test of this kind gets latency probes.
+    bool LatencyFor(bool session) const { return Latency && (session || LatencyAllTests); }
     // Web page tests may fetch https pages; off, every https page is refused as always.
     bool AllowHttps = false;
     // Families every test may connect over; automatic races them, IPv6 first.

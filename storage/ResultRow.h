@@ -25,6 +25,20 @@ struct TResultRow
     QString Family{};       // "ipv4", "ipv6" or empty when not known
     // What limited a session test's transfer ("receive_window", "path", ...), or empty.
     QString LimitedBy{};
+    // Latency measured beside the test, in milliseconds; -1 where not measured.
+    double IdleLatencyMs = -1;
+    double LoadedLatencyMs = -1;
+    double LoadedLatencyP90Ms = -1;
+    double Rpm = -1;          // round trips per minute under load
+    QString Grade{};          // bufferbloat grade A+ .. F, or empty
+    qint32 LostProbes = -1;   // probes that got no answer; -1 where not measured
+
+    static bool IsGrade(const QString& grade)
+    {
+        static const QStringList grades{QStringLiteral("A+"), QStringLiteral("A"), QStringLiteral("B"),
+                                        QStringLiteral("C"),  QStringLiteral("D"), QStringLiteral("F")};
+        return grades.contains(grade);
+    }
 
     static bool IsLimitName(const QString& name)
     {
@@ -39,6 +53,12 @@ struct TResultRow
     qint32 StreamsOrDefault() const { return Streams > 0 ? Streams : 1; }
     // True when the row records anything beyond a one-stream download.
     bool HasTestShape() const { return !Direction.isEmpty() || Streams > 0 || !Family.isEmpty() || !LimitedBy.isEmpty(); }
+    // True when latency was measured beside the test.
+    bool HasLatency() const
+    {
+        return IdleLatencyMs >= 0 || LoadedLatencyMs >= 0 || LoadedLatencyP90Ms >= 0 || Rpm >= 0 || !Grade.isEmpty()
+               || LostProbes >= 0;
+    }
 
     static constexpr int ServerMaxLength = 255;
 

@@ -48,6 +48,18 @@ bool AnyTestShape(const QVector<TResultRow> &rows)
     return std::any_of(rows.begin(), rows.end(), [](const TResultRow &row) { return row.HasTestShape(); });
 }
 
+// Latency columns follow only once a row has latency figures, as the session columns do.
+bool AnyLatency(const QVector<TResultRow> &rows)
+{
+    return std::any_of(rows.begin(), rows.end(), [](const TResultRow &row) { return row.HasLatency(); });
+}
+
+// A figure not measured (-1) is an empty field.
+QByteArray Figure(double value)
+{
+    return value >= 0 ? PlainNumber(value) : QByteArray();
+}
+
 QByteArray CsvField(const QString &text)
 {
     QByteArray utf8 = text.toUtf8();
@@ -93,6 +105,9 @@ QByteArray ToCsv(const QVector<TResultRow> &rows)
     const bool withLimit = std::any_of(rows.begin(), rows.end(), [](const TResultRow &row) { return !row.LimitedBy.isEmpty(); });
     if (withLimit)
         out += ",limited_by";
+    const bool withLatency = AnyLatency(rows);
+    if (withLatency)
+        out += ",idle_latency_ms,loaded_latency_ms,loaded_latency_p90_ms,rpm,bufferbloat_grade,lost_probes";
     out += "\r\n";
     for (const TResultRow &row : rows) {
         const QByteArray bytes = IsWholeCount(row.BytesRx) ? QByteArray::number(qint64(row.BytesRx))
@@ -105,6 +120,10 @@ QByteArray ToCsv(const QVector<TResultRow> &rows)
                  + row.Family.toLatin1();
         if (withLimit)
             out += ',' + row.LimitedBy.toLatin1();
+        if (withLatency)
+            out += ',' + Figure(row.IdleLatencyMs) + ',' + Figure(row.LoadedLatencyMs) + ','
+                 + Figure(row.LoadedLatencyP90Ms) + ',' + Figure(row.Rpm) + ',' + row.Grade.toLatin1() + ','
+                 + (row.LostProbes >= 0 ? QByteArray::number(row.LostProbes) : QByteArray());
         out += "\r\n";
     }
     return out;
@@ -133,6 +152,15 @@ QByteArray ToJsonLines(const QVector<TResultRow> &rows)
             o.insert(QStringLiteral("family"), row.Family.isEmpty() ? QJsonValue() : QJsonValue(row.Family));
             if (!row.LimitedBy.isEmpty())
                 o.insert(QStringLiteral("limited_by"), row.LimitedBy);
+        }
+        if (row.HasLatency()) {
+            const auto figure = [](double v) { return v >= 0 && std::isfinite(v) ? QJsonValue(v) : QJsonValue(); };
+            o.insert(QStringLiteral("idle_latency_ms"), figure(row.IdleLatencyMs));
+            o.insert(QStringLiteral("loaded_latency_ms"), figure(row.LoadedLatencyMs));
+            o.insert(QStringLiteral("loaded_latency_p90_ms"), figure(row.LoadedLatencyP90Ms));
+            o.insert(QStringLiteral("rpm"), figure(row.Rpm));
+            o.insert(QStringLiteral("bufferbloat_grade"), row.Grade.isEmpty() ? QJsonValue() : QJsonValue(row.Grade));
+            o.insert(QStringLiteral("lost_probes"), row.LostProbes >= 0 ? QJsonValue(row.LostProbes) : QJsonValue());
         }
         out += QJsonDocument(o).toJson(QJsonDocument::Compact);
         out += '\n';

@@ -207,6 +207,33 @@ private:
             if (!TResultRow::IsLimitName(row.LimitedBy))
                 Fail(QStringLiteral("unknown LimitedBy \"%1\"").arg(row.LimitedBy));
         }
+        ReadLatency(attrs, row);
+    }
+
+    // Optional too: only rows of tests that measured latency beside them have these.
+    void ReadLatency(const QXmlStreamAttributes &attrs, TResultRow &row)
+    {
+        const auto figure = [&](const QString &name, double &value) {
+            if (!attrs.hasAttribute(name))
+                return;
+            value = Double(attrs, name);
+            if (!(value >= 0) || !std::isfinite(value))
+                Fail(QStringLiteral("%1 must be a number of at least 0").arg(name));
+        };
+        figure(QStringLiteral("IdleLatency"), row.IdleLatencyMs);
+        figure(QStringLiteral("LoadedLatency"), row.LoadedLatencyMs);
+        figure(QStringLiteral("LoadedLatencyP90"), row.LoadedLatencyP90Ms);
+        figure(QStringLiteral("Rpm"), row.Rpm);
+        if (attrs.hasAttribute(QStringLiteral("Grade"))) {
+            row.Grade = attrs.value(QStringLiteral("Grade")).toString();
+            if (!TResultRow::IsGrade(row.Grade))
+                Fail(QStringLiteral("unknown Grade \"%1\"").arg(row.Grade));
+        }
+        if (attrs.hasAttribute(QStringLiteral("LostProbes"))) {
+            row.LostProbes = Int(attrs, QStringLiteral("LostProbes"));
+            if (row.LostProbes < 0)
+                Fail(QStringLiteral("LostProbes must be at least 0"));
+        }
     }
 
     QXmlStreamReader FXml;
@@ -252,6 +279,18 @@ QByteArray TResultsFile::Serialize(const TContent &content)
             xml.writeAttribute(QStringLiteral("Family"), row.Family);
         if (!row.LimitedBy.isEmpty())
             xml.writeAttribute(QStringLiteral("LimitedBy"), row.LimitedBy);
+        if (row.IdleLatencyMs >= 0)
+            xml.writeAttribute(QStringLiteral("IdleLatency"), doubleText(row.IdleLatencyMs));
+        if (row.LoadedLatencyMs >= 0)
+            xml.writeAttribute(QStringLiteral("LoadedLatency"), doubleText(row.LoadedLatencyMs));
+        if (row.LoadedLatencyP90Ms >= 0)
+            xml.writeAttribute(QStringLiteral("LoadedLatencyP90"), doubleText(row.LoadedLatencyP90Ms));
+        if (row.Rpm >= 0)
+            xml.writeAttribute(QStringLiteral("Rpm"), doubleText(row.Rpm));
+        if (!row.Grade.isEmpty())
+            xml.writeAttribute(QStringLiteral("Grade"), row.Grade);
+        if (row.LostProbes >= 0)
+            xml.writeAttribute(QStringLiteral("LostProbes"), QString::number(row.LostProbes));
     }
     xml.writeEndElement();
 

@@ -446,6 +446,18 @@ void TResultsTable::SetLimitedBy(const QString &limit)
     FPending.LimitedBy = limit;
 }
 
+void TResultsTable::SetLatency(double idleMs, double loadedMs, double loadedP90Ms, double rpm, const QString &grade,
+                               qint32 lostProbes)
+{
+    CheckInserting();
+    FPending.IdleLatencyMs = idleMs;
+    FPending.LoadedLatencyMs = loadedMs;
+    FPending.LoadedLatencyP90Ms = loadedP90Ms;
+    FPending.Rpm = rpm;
+    FPending.Grade = grade;
+    FPending.LostProbes = lostProbes;
+}
+
 void TResultsTable::Post()
 {
     CheckActive();

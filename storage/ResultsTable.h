@@ -128,6 +128,9 @@ public:
     void SetStreams(qint32 streams);
     void SetFamily(const QString &family);       // "ipv4", "ipv6" or empty
     void SetLimitedBy(const QString &limit);    // a verdict's name, or empty
+    // Latency beside any test: ms (-1: none), round trips per minute, grade, lost probes.
+    void SetLatency(double idleMs, double loadedMs, double loadedP90Ms, double rpm, const QString &grade,
+                    qint32 lostProbes);
     // Adds the pending row with the next Order value; it becomes the current
     // row. Does nothing when no row is pending.
     void Post();

@@ -3,9 +3,12 @@
 #include "ResultRow.h"
 
 #include "LogTimestamp.h"
+#include "NumberFormat.h"
+#include "ProgressText.h"
 #include "Uri.h"
 #include "XLabelText.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -101,10 +104,31 @@ QString StartTimeCell(const QDateTime& when)
     return when.isValid() ? LogTimestamp::format(when) : QString();
 }
 
+QString LiveResultFigures(double bytes, double milliseconds, double kbPerSecond)
+{
+    TTestProgress result;
+    result.BytesSoFar = std::isfinite(bytes) ? qint64(std::max(bytes, 0.0)) : 0;
+    result.ElapsedUs = std::isfinite(milliseconds) ? qint64(std::llround(std::max(milliseconds, 0.0) * 1000)) : 0;
+    result.IntervalRate = kbPerSecond;
+    return ProgressText::Figures(result);
+}
+
+QString LiveLatencyFigures(double loadedMs, const QString& grade)
+{
+    if (!(loadedMs >= 0))
+        return {};
+    QString text = QStringLiteral("loaded latency ") + NumberFormat::twoDecimals(loadedMs) + QStringLiteral(" ms");
+    if (!grade.isEmpty())
+        text += QStringLiteral(", grade ") + grade;
+    return text;
+}
+
 QString ServerCell(const TResultRow& row)
 {
+    // The grade, where latency was measured, is what a reader of the grid looks for first.
+    const QString grade = row.Grade.isEmpty() ? QString() : QStringLiteral("grade ") + row.Grade;
     if (!row.HasTestShape())
-        return row.Server;
+        return grade.isEmpty() ? row.Server : row.Server + QStringLiteral(" (") + grade + QLatin1Char(')');
     const int streams = row.StreamsOrDefault();
     QString shape = row.DirectionOrDefault() + QStringLiteral(", ") + QString::number(streams)
                     + (streams == 1 ? QStringLiteral(" stream") : QStringLiteral(" streams"));
@@ -112,6 +136,8 @@ QString ServerCell(const TResultRow& row)
         shape += QStringLiteral(", ") + row.Family;
     if (!row.LimitedBy.isEmpty())
         shape += QStringLiteral(", limited by ") + QString(row.LimitedBy).replace(u'_', u' ');
+    if (!grade.isEmpty())
+        shape += QStringLiteral(", ") + grade;
     return row.Server + QStringLiteral(" (") + shape + QLatin1Char(')');
 }
 

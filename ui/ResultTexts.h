@@ -39,8 +39,16 @@ QString BytesRxCell(double bytes, const QLocale& locale = QLocale());          /
 QString ResultCell(double kbPerSecond, const QLocale& locale = QLocale());     // "12.35 KB/S"
 QString StartTimeCell(const QDateTime& when);  // short date, long time
 
+// The live graph's figures once a test has ended: the result's amount, time and rate in the
+// style of the live figures ("100.00 MB  10.0 s  9.80 MB/s").
+QString LiveResultFigures(double bytes, double milliseconds, double kbPerSecond);
+// What follows them when latency was measured: "loaded latency 23.40 ms, grade B"; empty
+// without a loaded median.
+QString LiveLatencyFigures(double loadedMs, const QString& grade);
+
 // The grid's Server cell: the target, and for a session test its direction and streams
-// ("host (upload, 4 streams)"); a stream test's row shows the target alone.
+// ("host (upload, 4 streams)"); a stream test's row shows the target alone. The bufferbloat
+// grade follows where latency was measured ("host (grade B)").
 QString ServerCell(const TResultRow& row);
 
 }  // namespace ResultTexts

@@ -2,6 +2,7 @@
 
 #include "ChartStyle.h"
 
+#include "NumberFormat.h"
 #include "ProgressText.h"
 #include "TResultsChart.h"
 
@@ -23,6 +24,40 @@ const QColor TitleColour(0, 0, 128);
 
 using ChartStyle::NiceStep;
 
+// The latency line: the chart's second colour, which stands apart from the rate areas.
+const QColor LatencyColour = TResultsChart::BarColor(1);
+
+// The rate area of each curve: the first in the chart's first bar colour, as always.
+QColor CurveColour(int curve)
+{
+    return TResultsChart::BarColor(curve == 0 ? 0 : curve + 1);
+}
+
+// Merges neighbours in pairs, never across a change of group, so memory stays bounded while
+// each curve keeps its own points.
+void MergePairs(QVector<QPointF>& points, QVector<int>* groups)
+{
+    QVector<QPointF> merged;
+    QVector<int> mergedGroups;
+    merged.reserve(points.size() / 2 + 2);
+    qsizetype i = 0;
+    while (i < points.size()) {
+        const bool pair = i + 1 < points.size() && (!groups || (*groups)[i] == (*groups)[i + 1]);
+        if (pair) {
+            merged.append(QPointF(points[i + 1].x(), (points[i].y() + points[i + 1].y()) / 2));
+            i += 2;
+        } else {
+            merged.append(points[i]);
+            i += 1;
+        }
+        if (groups)
+            mergedGroups.append((*groups)[i - 1]);
+    }
+    points = std::move(merged);
+    if (groups)
+        *groups = std::move(mergedGroups);
+}
+
 }  // namespace
 
 TLiveRateGraph::TLiveRateGraph(QWidget* parent)
@@ -32,13 +67,18 @@ TLiveRateGraph::TLiveRateGraph(QWidget* parent)
     setMinimumSize(200, 90);
 }
 
-void TLiveRateGraph::Start(const QString& target)
+void TLiveRateGraph::Start(const QString& target, bool latency)
 {
     FTarget = target;
     FSamples.clear();
+    FSampleCurve.clear();
+    FCurveNames = QStringList{QString()};
+    FLatency.clear();
     FLatest = TTestProgress();
     FRunning = true;
+    FLatencyAxis = latency;
     FAverage = -1;
+    FResultFigures.clear();
     update();
 }
 
@@ -47,27 +87,65 @@ void TLiveRateGraph::AddSample(const TTestProgress& progress)
     if (!FRunning)
         return;
     // A restarted timer (a redirect to another server) starts the curve again.
-    if (!FSamples.isEmpty() && progress.ElapsedUs / 1e6 < FSamples.last().x())
+    if (!FSamples.isEmpty() && progress.ElapsedUs / 1e6 < FSamples.last().x()) {
         FSamples.clear();
+        FSampleCurve.clear();
+        FLatency.clear();
+    }
     FLatest = progress;
     FSamples.append(QPointF(progress.ElapsedUs / 1e6, std::max(progress.IntervalRate, 0.0)));
-    if (FSamples.size() > MaxSamples) {
-        QVector<QPointF> merged;
-        merged.reserve(FSamples.size() / 2 + 1);
-        for (qsizetype i = 0; i + 1 < FSamples.size(); i += 2)
-            merged.append(QPointF(FSamples[i + 1].x(), (FSamples[i].y() + FSamples[i + 1].y()) / 2));
-        if (FSamples.size() % 2)
-            merged.append(FSamples.last());
-        FSamples = std::move(merged);
-    }
+    FSampleCurve.append(int(FCurveNames.size()) - 1);
+    if (FSamples.size() > MaxSamples)
+        MergePairs(FSamples, &FSampleCurve);
     update();
 }
 
-void TLiveRateGraph::Finish(double averageRate)
+void TLiveRateGraph::StartCurve(const QString& name)
+{
+    if (!FRunning)
+        return;
+    const bool curveHasSamples = !FSampleCurve.isEmpty() && FSampleCurve.last() == FCurveNames.size() - 1;
+    if (curveHasSamples)
+        FCurveNames.append(name);
+    else
+        FCurveNames.last() = name;
+    update();
+}
+
+void TLiveRateGraph::AddLatency(double seconds, double ms)
+{
+    if (!FRunning || !(ms >= 0) || !std::isfinite(ms))
+        return;
+    FLatencyAxis = true;
+    FLatency.append(QPointF(seconds, ms));
+    if (FLatency.size() > MaxSamples)
+        MergePairs(FLatency, nullptr);
+    update();
+}
+
+void TLiveRateGraph::Finish(double averageRate, const QString& resultFigures)
 {
     FRunning = false;
     FAverage = averageRate;
+    FResultFigures = resultFigures;
     update();
+}
+
+QStringList TLiveRateGraph::CurveNames() const
+{
+    return FCurveNames;
+}
+
+QString TLiveRateGraph::Figures() const
+{
+    if (!FRunning && !FResultFigures.isEmpty())
+        return FResultFigures;
+    if (FSamples.isEmpty())
+        return {};
+    QString figures = ProgressText::Figures(FLatest);
+    if (FLatencyAxis && !FLatency.isEmpty())
+        figures += QStringLiteral("   latency ") + NumberFormat::twoDecimals(FLatency.last().y()) + QStringLiteral(" ms");
+    return figures;
 }
 
 void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
@@ -93,9 +171,7 @@ void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
     QString title = QStringLiteral("Live Rate");
     if (!FTarget.isEmpty())
         title += QStringLiteral(" - ") + FTarget;
-    QString figures;
-    if (!FSamples.isEmpty())
-        figures = ProgressText::Figures(FLatest);
+    const QString figures = Figures();
     const double figuresWidth = fm.horizontalAdvance(figures);
     painter.setFont(titleFont);
     painter.setPen(TitleColour);
@@ -131,12 +207,30 @@ void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
     const double timeStep = NiceStep(std::max(maxTime, 5.0) / 8);
     const double timeMax = std::max(std::ceil(maxTime / timeStep) * timeStep, timeStep);
 
+    // The latency axis, when latency is measured: ms from 0, with room above the highest.
+    double msMax = 0;
+    double msStep = 1;
+    int msDecimals = 0;
+    double rightLabels = 0;
+    if (FLatencyAxis) {
+        double maxMs = 0;
+        for (const QPointF& l : FLatency)
+            maxMs = std::max(maxMs, l.y());
+        const double msTop = maxMs > 0 ? maxMs * 1.25 : 4;
+        msStep = NiceStep(msTop / 4);
+        msMax = std::max(std::ceil(msTop / msStep) * msStep, msStep);
+        msDecimals = msStep < 1 ? int(std::ceil(-std::log10(msStep))) : 0;
+        rightLabels = std::max(fm.horizontalAdvance(locale.toString(msMax, 'f', msDecimals)),
+                               fm.horizontalAdvance(QStringLiteral("ms")));
+    }
+
     const double leftLabels = std::max(fm.horizontalAdvance(locale.toString(rateMax, 'f', rateDecimals)),
                                        fm.horizontalAdvance(unitText));
     const double outerTop = titleRect.bottom() + 6;
     const double outerBottom = area.bottom() - lineHeight - 6;
     const double outerLeft = area.left() + 8 + leftLabels + 6;
-    const double outerRight = area.right() - 10 - fm.horizontalAdvance(QStringLiteral("000 s")) / 2;
+    const double outerRight = FLatencyAxis ? area.right() - 8 - rightLabels - 6
+                                           : area.right() - 10 - fm.horizontalAdvance(QStringLiteral("000 s")) / 2;
     const double depth = std::max(0.0, std::round(std::min(outerRight - outerLeft, outerBottom - outerTop)
                                                   * TResultsChart::DepthPercent / 100 / 2));
     const QRectF p(QPointF(outerLeft, outerTop + depth), QPointF(outerRight - depth, outerBottom));
@@ -182,6 +276,24 @@ void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
     }
     painter.drawLine(p.topLeft(), p.bottomLeft());
     painter.drawLine(p.bottomLeft(), p.bottomRight());
+    // The latency axis stands at the back wall's right edge, labelled on its right.
+    auto yMs = [&](double ms) { return p.bottom() - ms / msMax * p.height(); };
+    if (FLatencyAxis) {
+        painter.setPen(LatencyColour.darker(130));
+        painter.drawLine(QPointF(back.right(), back.top()), QPointF(back.right(), back.bottom()));
+        const int msSteps = int(std::round(msMax / msStep));
+        for (int s = 0; s <= msSteps && s <= 100; ++s) {
+            const double v = s * msStep;
+            const double yy = yMs(v) - depth;
+            painter.drawLine(QPointF(back.right(), yy), QPointF(back.right() + 4, yy));
+            if (s < msSteps || yy - lineHeight > outerTop)
+                painter.drawText(QRectF(back.right() + 6, yy - lineHeight / 2, area.right() - back.right() - 6, lineHeight),
+                                 Qt::AlignLeft | Qt::AlignVCenter, locale.toString(v, 'f', msDecimals));
+        }
+        painter.drawText(QRectF(back.right() + 6, outerTop - lineHeight / 2, area.right() - back.right() - 6, lineHeight),
+                         Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("ms"));
+        painter.setPen(pal.color(QPalette::WindowText));
+    }
 
     if (FSamples.isEmpty()) {
         painter.setPen(pal.color(QPalette::PlaceholderText));
@@ -192,25 +304,48 @@ void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
         return;
     }
 
-    // The curve: an area from the timer's start, in the chart's first bar colour.
-    const QColor colour = TResultsChart::BarColor(0);
-    QPolygonF curve;
-    curve.reserve(FSamples.size() + 3);
-    curve << QPointF(x(0), p.bottom()) << QPointF(x(0), y(FSamples.first().y()));
-    for (const QPointF& s : FSamples)
-        curve << QPointF(x(s.x()), y(s.y()));
-    curve << QPointF(x(FSamples.last().x()), p.bottom());
+    // The curves: areas from the timer's start (a later curve from where the one before it
+    // ended), the first in the chart's first bar colour.
     painter.setRenderHint(QPainter::Antialiasing, true);
-    QLinearGradient fill(p.topLeft(), p.bottomLeft());
-    fill.setColorAt(0, colour.lighter(118));
-    fill.setColorAt(1, colour);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(fill);
-    painter.drawPolygon(curve);
-    painter.setPen(QPen(colour.darker(160), 1.5));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawPolyline(curve.mid(1, curve.size() - 2));
+    double curveStart = 0;
+    for (qsizetype first = 0; first < FSamples.size();) {
+        const int index = FSampleCurve[first];
+        qsizetype end = first;
+        while (end < FSamples.size() && FSampleCurve[end] == index)
+            ++end;
+        const QColor colour = CurveColour(index);
+        QPolygonF curve;
+        curve.reserve(end - first + 3);
+        curve << QPointF(x(curveStart), p.bottom()) << QPointF(x(curveStart), y(FSamples[first].y()));
+        for (qsizetype i = first; i < end; ++i)
+            curve << QPointF(x(FSamples[i].x()), y(FSamples[i].y()));
+        curve << QPointF(x(FSamples[end - 1].x()), p.bottom());
+        QLinearGradient fill(p.topLeft(), p.bottomLeft());
+        fill.setColorAt(0, colour.lighter(118));
+        fill.setColorAt(1, colour);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fill);
+        painter.drawPolygon(curve);
+        painter.setPen(QPen(colour.darker(160), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPolyline(curve.mid(1, curve.size() - 2));
+        curveStart = FSamples[end - 1].x();
+        first = end;
+    }
+    // The latency line over the areas, on its own axis.
+    if (FLatencyAxis && !FLatency.isEmpty()) {
+        QPolygonF line;
+        line.reserve(FLatency.size());
+        for (const QPointF& l : FLatency)
+            line << QPointF(x(l.x()), yMs(std::min(l.y(), msMax)));
+        painter.setPen(QPen(LatencyColour, 2));
+        if (line.size() == 1)
+            painter.drawEllipse(line.first(), 2, 2);
+        else
+            painter.drawPolyline(line);
+    }
     painter.setRenderHint(QPainter::Antialiasing, false);
+    DrawLegend(painter, back, fm);
 
     // The test's own result, once it is known.
     if (FAverage >= 0) {
@@ -238,6 +373,39 @@ void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
     painter.setPen(pal.color(QPalette::ToolTipText));
     painter.drawText(box, Qt::AlignCenter, markText);
     painter.restore();
+}
+
+void TLiveRateGraph::DrawLegend(QPainter& painter, const QRectF& back, const QFontMetricsF& fm) const
+{
+    // Only where there is more than one thing to tell apart.
+    QList<std::pair<QString, QColor>> entries;
+    if (FCurveNames.size() > 1 || FLatencyAxis) {
+        for (int i = 0; i < FCurveNames.size(); ++i)
+            entries.append({FCurveNames[i].isEmpty() ? QStringLiteral("rate") : FCurveNames[i], CurveColour(i)});
+    }
+    if (FLatencyAxis)
+        entries.append({QStringLiteral("latency (ms)"), LatencyColour});
+    if (entries.isEmpty())
+        return;
+    const double swatch = std::round(fm.height() * 0.6);
+    double width = 8;
+    for (const auto& e : std::as_const(entries))
+        width += swatch + 4 + fm.horizontalAdvance(e.first) + 10;
+    const QRectF box(back.left() + 6, back.top() + 4, width - 6, fm.height() + 4);
+    if (box.right() > back.right() - 4 || box.bottom() > back.bottom() - 4)
+        return; // no room: the graph alone says more than a clipped legend
+    painter.setPen(ChartStyle::WallEdge);
+    painter.setBrush(QColor(255, 255, 255, 220));
+    painter.drawRect(box);
+    double left = box.left() + 5;
+    for (const auto& e : std::as_const(entries)) {
+        const QRectF mark(left, box.center().y() - swatch / 2, swatch, swatch);
+        painter.fillRect(mark, e.second);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(QRectF(mark.right() + 4, box.top(), fm.horizontalAdvance(e.first) + 2, box.height()),
+                         Qt::AlignLeft | Qt::AlignVCenter, e.first);
+        left = mark.right() + 4 + fm.horizontalAdvance(e.first) + 10;
+    }
 }
 
 void TLiveRateGraph::paintEvent(QPaintEvent*)

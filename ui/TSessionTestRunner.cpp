@@ -35,8 +35,10 @@ TSessionTestRunner::TSessionTestRunner(const TViews& views, QObject* parent)
 {
     connect(FSession, &TSessionTest::StatusMsg, this,
             [this](const QString& line) { FViews.Log->AddLine(EscapeControlCharacters(line)); });
-    connect(FSession, &TSessionTest::DirectionStarted, this, [this](TSessionDirection) {
+    connect(FSession, &TSessionTest::DirectionStarted, this, [this](TSessionDirection direction) {
         FElapsedBase = FLastElapsed;
+        // Each direction is a curve of its own; the legend names them once there are two.
+        FViews.Graph->StartCurve(directionText(direction));
         if (FProbe)
             FProbe->StartLoaded();
     });
@@ -96,6 +98,8 @@ void TSessionTestRunner::Run(const QString& host, const TTestOptions& options)
     FLastElapsed = 0;
     FProbe.reset();
     FIntervalLatencyMs = -1;
+    FOneResultFigures.clear();
+    FDirectionFigures.clear();
     const QPointer<TSessionTestRunner> alive(this);
     if (options.Latency) {
         // A port written in the target is the session port, as for the session itself.
@@ -156,8 +160,6 @@ void TSessionTestRunner::ShowProgress(const TSessionProgress& progress)
             if (!rtts.empty())
                 FProbe->AddSelfSample(LatencyFigures::median(rtts));
         }
-        if (const double ms = FProbe->TakeIntervalMs(); ms >= 0)
-            FIntervalLatencyMs = ms;
     }
     TTestProgress shown;
     shown.BytesSoFar = progress.BytesSoFar;
@@ -166,6 +168,12 @@ void TSessionTestRunner::ShowProgress(const TSessionProgress& progress)
     shown.IntervalUs = progress.IntervalUs;
     shown.IntervalRate = progress.IntervalRate;
     FLastElapsed = shown.ElapsedUs;
+    if (FProbe) {
+        if (const double ms = FProbe->TakeIntervalMs(); ms >= 0) {
+            FIntervalLatencyMs = ms;
+            FViews.Graph->AddLatency(double(shown.ElapsedUs) / 1e6, ms);
+        }
+    }
     QString figures = ProgressText::Figures(shown, QStringLiteral(" "));
     if (FIntervalLatencyMs >= 0)
         figures += QStringLiteral(" latency ") + NumberFormat::twoDecimals(FIntervalLatencyMs) + QStringLiteral(" ms");
@@ -174,8 +182,27 @@ void TSessionTestRunner::ShowProgress(const TSessionProgress& progress)
     FViews.Graph->AddSample(shown);
 }
 
-void TSessionTestRunner::Record(const TSessionResult& result)
+QString TSessionTestRunner::ResultFigures() const
 {
+    if (FDirectionsRecorded == 1)
+        return FOneResultFigures;
+    return FDirectionFigures.join(QStringLiteral("   "));
+}
+
+void TSessionTestRunner::Record(const TSessionResult& given)
+{
+    TSessionResult result = given;
+    LatencyFigures latency;
+    if (FProbe) {
+        latency = FProbe->Figures();
+        // Probes beside the load saw the queue as any other traffic would: they decide how
+        // much it grew, as in korvane-cli.
+        if (latency.IdleMs >= 0 && latency.LoadedMs >= 0) {
+            result.VerdictInput.IdleLatencyMs = latency.IdleMs;
+            result.VerdictInput.LoadedLatencyMs = latency.LoadedMs;
+            result.Verdict = TVerdict::Decide(result.VerdictInput);
+        }
+    }
     const QString direction = directionText(result.Direction);
     if (!result.Valid || result.Bytes <= 0 || result.DurationUs <= 0) {
         Log(QStringLiteral("Test results are not valid!") + (result.Error.isEmpty() ? QString()
@@ -198,6 +225,16 @@ void TSessionTestRunner::Record(const TSessionResult& result)
     FViews.Totals->RestoreAccumulatedResults(testCount + 1, (sum + result.Rate) / (testCount + 1));
     FLastRate = result.Rate;
     ++FDirectionsRecorded;
+    const QString latencyText = FProbe ? ResultTexts::LiveLatencyFigures(latency.LoadedMs, latency.Grade) : QString();
+    FOneResultFigures = ResultTexts::LiveResultFigures(double(result.Bytes), result.DurationMs(), result.Rate);
+    // Both directions share the title line: each in brief, the legend says what the ms are.
+    QString shortText = direction + QLatin1Char(' ') + ProgressText::Rate(result.Rate);
+    if (!latencyText.isEmpty()) {
+        FOneResultFigures += QStringLiteral("   ") + latencyText;
+        shortText += QStringLiteral(" (") + NumberFormat::twoDecimals(latency.LoadedMs) + QStringLiteral(" ms")
+                     + (latency.Grade.isEmpty() ? QString() : QStringLiteral(", ") + latency.Grade) + QLatin1Char(')');
+    }
+    FDirectionFigures << shortText;
 
     TResultsTable* table = FViews.Table ? FViews.Table() : nullptr;
     if (!table)
@@ -215,6 +252,9 @@ void TSessionTestRunner::Record(const TSessionResult& result)
         table->SetStreams(result.Streams);
         table->SetFamily(FSession->PeerFamily());
         table->SetLimitedBy(TVerdict::LimitName(result.Verdict.Limit));
+        if (FProbe)
+            table->SetLatency(latency.IdleMs, latency.LoadedMs, latency.LoadedP90Ms, latency.Rpm, latency.Grade,
+                              latency.Lost);
         table->Post();
     } catch (...) {
         if (table->Inserting())

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -54,6 +55,9 @@ public:
     // The live graph's average line: the rate when one direction ran, none (negative) for
     // both, whose curve holds two different measurements.
     double GraphAverage() const { return FDirectionsRecorded == 1 ? FLastRate : -1; }
+    // The live graph's figures for the session's results (each direction's rate, and the
+    // latency figures where they were measured); empty when no direction ran to its end.
+    QString ResultFigures() const;
 
 private:
     void ShowProgress(const TSessionProgress& progress);
@@ -72,4 +76,6 @@ private:
     qint64 FLastElapsed = 0;
     std::unique_ptr<TLatencyProbe> FProbe; // null when latency is not measured
     double FIntervalLatencyMs = -1;        // the latest interval's median probe, for the status pane
+    QString FOneResultFigures;             // the one direction's result, in full
+    QStringList FDirectionFigures;         // each direction's rate and latency, in short
 };

@@ -37,6 +37,13 @@ TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* par
     cbLatency->setObjectName(QStringLiteral("cbLatency"));
     cbLatency->setChecked(options.Latency);
 
+    // Off by default: the stream and web page tests keep their log as it always was.
+    cbLatencyAllTests = new QCheckBox(QStringLiteral("Also for stream and web page &tests"), this);
+    cbLatencyAllTests->setObjectName(QStringLiteral("cbLatencyAllTests"));
+    cbLatencyAllTests->setChecked(options.LatencyAllTests);
+    cbLatencyAllTests->setEnabled(options.Latency);
+    connect(cbLatency, &QCheckBox::toggled, cbLatencyAllTests, &QWidget::setEnabled);
+
     cbAllowHttps = new QCheckBox(QStringLiteral("Allow &https pages"), this);
     cbAllowHttps->setObjectName(QStringLiteral("cbAllowHttps"));
     cbAllowHttps->setChecked(options.AllowHttps);
@@ -54,6 +61,7 @@ TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* par
     form->addRow(QStringLiteral("D&uration:"), seSeconds);
     form->addRow(QStringLiteral("Session &port:"), seSessionPort);
     form->addRow(QString(), cbLatency);
+    form->addRow(QString(), cbLatencyAllTests);
     form->addRow(QString(), cbAllowHttps);
     form->addRow(QStringLiteral("IP &version:"), cbIpVersion);
 
@@ -61,7 +69,9 @@ TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* par
         QStringLiteral("Download over one stream runs the standard test on the server's port.\n"
                        "Other choices run a session on the session port for the duration set.\n"
                        "A web page test is not affected by these.\n"
-                       "Latency is measured beside sessions: before and during the load.\n"
+                       "Latency is measured beside sessions: before and during the load;\n"
+                       "beside the other tests too when asked, to the session port or the\n"
+                       "web page's own port.\n"
                        "Web page tests fetch https pages only when allowed, with the\n"
                        "server's certificate verified.\n"
                        "The IP version applies to every test: automatic tries all the\n"
@@ -88,6 +98,7 @@ TTestOptions TTestOptionsDialog::Options() const
     options.Seconds = seSeconds->value();
     options.SessionPort = seSessionPort->value();
     options.Latency = cbLatency->isChecked();
+    options.LatencyAllTests = cbLatencyAllTests->isChecked();
     options.AllowHttps = cbAllowHttps->isChecked();
     options.IpVersion = TIpVersion(cbIpVersion->currentIndex());
     return options;

@@ -23,6 +23,7 @@ public:
     QSpinBox* seSeconds = nullptr;
     QSpinBox* seSessionPort = nullptr;
     QCheckBox* cbLatency = nullptr;
+    QCheckBox* cbLatencyAllTests = nullptr;
     QCheckBox* cbAllowHttps = nullptr;
     QComboBox* cbIpVersion = nullptr;
 

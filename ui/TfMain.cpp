@@ -11,6 +11,7 @@
 #include "TResultsExport.h"
 #include "TResultsGrid.h"
 #include "TServerHistory.h"
+#include "TPlainTestLatency.h"
 #include "TSessionTestRunner.h"
 #include "TStatusPane.h"
 #include "TTestOptionsDialog.h"
@@ -25,6 +26,7 @@
 #include "KorvaneBuildConfig.h"
 #include "KorvaneException.h"
 #include "LogTimestamp.h"
+#include "NumberFormat.h"
 #include "ProgressText.h"
 #include "TAntiFreeze.h"
 #include "ResultsTable.h"
@@ -425,6 +427,7 @@ void TfMain::FormCreate()
     views.Totals = Krvn;
     views.Table = [this] { return dmDiskStorage ? dmDiskStorage->cdsKorvaneResults() : nullptr; };
     SessionRunner = new TSessionTestRunner(views, this);
+    PlainLatency = new TPlainTestLatency(this);
 
     auto handler = [this](const std::exception& E) { AppException(E); };
     if (auto* app = TKorvaneApplication::Instance())
@@ -690,13 +693,35 @@ void TfMain::btnConnectClick()
         }
         const int port = ResultTexts::RoundHalfEven(sePort->value());
         FTestTarget = cbServerName->text();
-        StartLiveView();
+        const bool session = testType == TKorvane::ttServerStream && TestOptions.UsesSession();
+        PlainLatency->Reset();
+        FPlainLatencyMs = -1;
+        QString probeHost;
+        int probePort = 0;
+        const bool plainLatency = !session && TestOptions.LatencyFor(false)
+                                  && TPlainTestLatency::ProbeTarget(FTestTarget, testType == TKorvane::ttWebPage,
+                                                                    TestOptions.SessionPort, probeHost, probePort);
+        StartLiveView(TestOptions.LatencyFor(session) && (session || plainLatency));
         liveViewOpen = true;
-        if (testType == TKorvane::ttServerStream && TestOptions.UsesSession()) {
+        if (session) {
             RunSessionTest();
             liveViewOpen = false;
             finish();
             return;
+        }
+        if (plainLatency) {
+            // Before the test's own lines: nothing is logged, the pane says what is going on.
+            SetStatusText(QStringLiteral("Measuring idle latency"), 0);
+            const QPointer<TfMain> alive(this);
+            if (!PlainLatency->Start(probeHost, probePort, TestOptions.IpVersion) || !alive)
+                return;
+            SetStatusText(FStatusBeforeTest, 0);
+            if (PlainLatency->Cancelled()) {
+                PlainLatency->Reset();
+                finish();
+                AddLogLine(QStringLiteral("Test cancelled"));
+                return;
+            }
         }
         Krvn->setAllowHttps(TestOptions.AllowHttps);
         Krvn->setIpVersion(TestOptions.IpVersion);
@@ -706,7 +731,19 @@ void TfMain::btnConnectClick()
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         // The live figures go before the result is written, which may set the pane itself.
         liveViewOpen = false;
-        EndLiveView(Krvn && !Krvn->TestCancelled() && Krvn->ValidResult() ? Krvn->TransferRateSec() : -1);
+        PlainLatency->Stop();
+        if (Krvn && !Krvn->TestCancelled() && Krvn->ValidResult()) {
+            QString figures = ResultTexts::LiveResultFigures(double(Krvn->BytesTransferred()), Krvn->TransferTimeMs(),
+                                                             Krvn->TransferRateSec());
+            if (PlainLatency->Active()) {
+                const QString latency = ResultTexts::LiveLatencyFigures(PlainLatency->Figures().LoadedMs,
+                                                                        PlainLatency->Figures().Grade);
+                if (!latency.isEmpty())
+                    figures += QStringLiteral("   ") + latency;
+            }
+            EndLiveView(Krvn->TransferRateSec(), figures);
+        } else
+            EndLiveView(-1);
         if (Krvn && Krvn->TestCancelled())
             AddLogLine(QStringLiteral("Test cancelled"));
         else if (Krvn)
@@ -734,7 +771,10 @@ void TfMain::RunSessionTest()
     SessionRunner->Run(FTestTarget, TestOptions);
     if (!SessionRunner)
         return; // the window went away meanwhile
-    EndLiveView(SessionRunner->Cancelled() ? -1 : SessionRunner->GraphAverage());
+    if (SessionRunner->Cancelled())
+        EndLiveView(-1);
+    else
+        EndLiveView(SessionRunner->GraphAverage(), SessionRunner->ResultFigures());
     if (SessionRunner->Cancelled()) {
         AddLogLine(QStringLiteral("Test cancelled"));
         return;
@@ -754,10 +794,10 @@ void TfMain::TestOptions1Click()
         TestOptions = dialog.Options();
 }
 
-void TfMain::StartLiveView()
+void TfMain::StartLiveView(bool latency)
 {
     FStatusBeforeTest = StatusPane1->PanelText(0);
-    LiveRateGraph1->Start(FTestTarget);
+    LiveRateGraph1->Start(FTestTarget, latency);
     if (LiveRateGraph1->isHidden()) {
         LiveRateGraph1->show();
         QList<int> sizes = NxSplitter1->sizes();
@@ -768,9 +808,9 @@ void TfMain::StartLiveView()
     }
 }
 
-void TfMain::EndLiveView(double averageRate)
+void TfMain::EndLiveView(double averageRate, const QString& resultFigures)
 {
-    LiveRateGraph1->Finish(averageRate);
+    LiveRateGraph1->Finish(averageRate, resultFigures);
     // The pane shows what it showed before: the live figures are not a result.
     SetStatusText(FStatusBeforeTest, 0);
 }
@@ -780,7 +820,17 @@ void TfMain::TestProgress(const TTestProgress& progress)
     if (!FTestRunning)
         return;
     // Single spaces: the pane is narrow, and the graph's title line has the same figures.
-    SetStatusText(ProgressText::Figures(progress, QStringLiteral(" ")), 0);
+    QString figures = ProgressText::Figures(progress, QStringLiteral(" "));
+    if (PlainLatency && PlainLatency->Active()) {
+        const double ms = PlainLatency->Progress(progress);
+        if (ms >= 0) {
+            FPlainLatencyMs = ms;
+            LiveRateGraph1->AddLatency(double(progress.ElapsedUs) / 1e6, ms);
+        }
+        if (FPlainLatencyMs >= 0)
+            figures += QStringLiteral(" latency ") + NumberFormat::twoDecimals(FPlainLatencyMs) + QStringLiteral(" ms");
+    }
+    SetStatusText(figures, 0);
     LiveRateGraph1->AddSample(progress);
 }
 
@@ -788,6 +838,10 @@ void TfMain::CancelTestClick()
 {
     if (FTestRunning && SessionRunner && SessionRunner->Running()) {
         SessionRunner->Cancel();
+        SetStatusText(FStatusBeforeTest, 0);
+    } else if (FTestRunning && PlainLatency && PlainLatency->Idling()) {
+        // Still probing the idle link: the test itself never starts.
+        PlainLatency->Cancel();
         SetStatusText(FStatusBeforeTest, 0);
     } else if (FTestRunning && Krvn) {
         Krvn->CancelTest();
@@ -816,6 +870,10 @@ void TfMain::RecordTestResult()
         SetStatusText(QString(), 0);
         AddLogLine(QStringLiteral("Test finished"));
         AddConnectedLine();
+        // Latency, when it was measured, after the test's own lines.
+        if (PlainLatency->Active())
+            for (const QString& line : PlainLatency->LogLines())
+                AddLogLine(line);
 
         if (!dmDiskStorage)
             throw Exception(QStringLiteral("The results store is not open; the result was not recorded"));
@@ -830,6 +888,10 @@ void TfMain::RecordTestResult()
         // Rows have always been IPv4 when nothing is written, so only IPv6 is marked.
         if (Krvn->ConnectedFamily() == QLatin1String("ipv6"))
             table->SetFamily(Krvn->ConnectedFamily());
+        if (PlainLatency->Active()) {
+            const LatencyFigures& f = PlainLatency->Figures();
+            table->SetLatency(f.IdleMs, f.LoadedMs, f.LoadedP90Ms, f.Rpm, f.Grade, f.Lost);
+        }
         table->Post();
 
         grdResults->SetSpeedMaximum(ResultTexts::RaisedSpeedMaximum(grdResults->SpeedMaximum(), rate));

@@ -34,6 +34,7 @@ class TPortSpinEdit;
 class TResultsChart;
 class TResultsGrid;
 class TServerHistory;
+class TPlainTestLatency;
 class TSessionTestRunner;
 class TStatusPane;
 
@@ -102,6 +103,8 @@ public:
     TKorvane* Krvn = nullptr;
     // Runs the tests the options turn into sessions.
     TSessionTestRunner* SessionRunner = nullptr;
+    // Latency beside a stream or web page test, when the test options ask for it.
+    TPlainTestLatency* PlainLatency = nullptr;
     // Test > Options..., loaded at start and saved at exit.
     TTestOptions TestOptions;
     // The per-user data folder.
@@ -187,8 +190,10 @@ private:
     void RunSessionTest();
     // Live figures in the first status pane and the graph while a test runs.
     void TestProgress(const TTestProgress& progress);
-    void StartLiveView();
-    void EndLiveView(double averageRate);
+    void StartLiveView(bool latency);
+    // resultFigures: what the graph's title line shows after the test; empty keeps the last
+    // interval's figures (a test without a result).
+    void EndLiveView(double averageRate, const QString& resultFigures = QString());
     // Returns true when it handled the key (Enter starts a test).
     bool cbServerNameKeyUp(int& Key, Qt::KeyboardModifiers Shift);
 
@@ -201,6 +206,7 @@ private:
     QString FTestTarget;
     // The first status pane's text before the live figures took it over.
     QString FStatusBeforeTest;
+    double FPlainLatencyMs = -1; // the latest interval's probe beside a stream or web page test
     // Enter acts on its release only when it was also pressed here, so a key that
     // closed a dialog does not start a test.
     bool FServerEnterDown = false;

@@ -5,8 +5,15 @@
 #include <numeric>
 
 namespace {
-// Responsiveness drops the slowest 5 % of each kind of probe before averaging.
+// Responsiveness as draft-ietf-ippm-responsiveness-04 (unchanged to -06) aggregates it: a
+// single-sided trimmed mean of each kind of probe at its 95th percentile (TMP = 95 %).
 constexpr double kTrimPercentile = 95.0;
+
+double perMinute(double roundTripMs)
+{
+    // A round trip below a microsecond is a clock artefact, not a responsive link.
+    return 60000.0 / std::max(roundTripMs, 0.001);
+}
 } // namespace
 
 double LatencyFigures::median(std::vector<double> values)
@@ -41,17 +48,21 @@ double LatencyFigures::trimmedMean(std::vector<double> values, double p)
 
 double LatencyFigures::rpm(const std::vector<double> &foreignMs, const std::vector<double> &selfMs)
 {
+    // The draft's TCP-only case: Foreign = 60000 / mean(TM(tcp_f), TM(http_f)) and Loaded =
+    // 60000 / TM(http_l), the result their mean. A probe here is a connect alone (no request
+    // follows on its connection), so the foreign term is TM(tcp_f); the self term is the echo
+    // on the control connection with the sender's smoothed rtt, which the draft allows in place
+    // of http_l where a request cannot ride the loaded connections.
     const double foreign = trimmedMean(foreignMs, kTrimPercentile);
     const double self = trimmedMean(selfMs, kTrimPercentile);
-    double roundTripMs = -1;
     if (foreign >= 0 && self >= 0)
-        roundTripMs = (foreign + self) / 2;
-    else
-        roundTripMs = std::max(foreign, self);
-    if (roundTripMs < 0)
-        return -1;
-    // A round trip below a microsecond is a clock artefact, not a responsive link.
-    return 60000.0 / std::max(roundTripMs, 0.001);
+        return (perMinute(foreign) + perMinute(self)) / 2;
+    // One kind alone (a web page has no self probes): its own responsiveness.
+    if (foreign >= 0)
+        return perMinute(foreign);
+    if (self >= 0)
+        return perMinute(self);
+    return -1;
 }
 
 QString LatencyFigures::grade(double increaseMs)

@@ -30,8 +30,9 @@ struct LatencyFigures
     static double percentile(std::vector<double> values, double p);
     // The mean of the values at or below the P-th percentile (the top is dropped).
     static double trimmedMean(std::vector<double> values, double p);
-    // 60000 over the mean round trip: foreign and self terms weigh equally; with only one
-    // kind, that kind alone. -1 without any.
+    // Round trips per minute: the mean of 60000 over the foreign probes' trimmed mean and
+    // 60000 over the self probes' (draft-ietf-ippm-responsiveness-04 to -06, TMP 95 %);
+    // with only one kind, that kind alone. -1 without any.
     static double rpm(const std::vector<double> &foreignMs, const std::vector<double> &selfMs);
     static QString grade(double increaseMs);
 };

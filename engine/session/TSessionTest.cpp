@@ -358,6 +358,7 @@ struct TSessionTest::Private
         r.Direction = plannedDirections().at(results.size());
         r.Streams = request.Streams;
         r.StartTime = directionStarted ? startTime : -1.0;
+        r.Family = peerFamily;
         return r;
     }
 
@@ -1109,6 +1110,7 @@ struct TSessionTest::Private
         r.Direction = direction;
         r.Streams = request.Streams;
         r.StartTime = startTime;
+        r.Family = peerFamily;
         r.ServerBytes = int64_t(summary.bytes);
         r.ServerDurationUs = int64_t(summary.durationUs);
         std::vector<TSessionTcpFigures> tcps;

@@ -104,6 +104,9 @@ struct TSessionResult
     int64_t DurationUs = 0;
     double Rate = 0; // KB per second, computed as the stream test computes it
     QString Error; // empty when the direction ran to its end
+    // The address family the session reached the server over: "ipv4", "ipv6", or empty before
+    // it connected.
+    QString Family;
     // Days since 30 December 1899, local time, of the direction's first byte; -1 when none.
     double StartTime = -1.0;
     // Per stream: the client's figures for a download, the server's for an upload; each with

@@ -28,6 +28,8 @@ private slots:
     void sessionRowsAddTheirShape_data();
     void sessionRowsAddTheirShape();
     void sessionRowsCarryTheirLimit();
+    void latencyColumnsFollowALatencyRow_data();
+    void latencyColumnsFollowALatencyRow();
     void failedWriteThrowsAndLeavesNoTemporaryFile();
 
 private:
@@ -262,6 +264,67 @@ void TestResultsExport::sessionRowsCarryTheirLimit()
     const QList<QByteArray> lines = ResultsExport::ToJsonLines({session, plain}).split('\n');
     QCOMPARE(QJsonDocument::fromJson(lines.at(0)).object().value("limited_by").toString(), QStringLiteral("path"));
     QVERIFY(!QJsonDocument::fromJson(lines.at(1)).object().contains("limited_by"));
+}
+
+void TestResultsExport::latencyColumnsFollowALatencyRow_data()
+{
+    QTest::addColumn<bool>("session");
+    QTest::addColumn<QStringList>("before"); // the columns between today's and the latency ones
+    QTest::newRow("stream test") << false << QStringList{};
+    QTest::newRow("session") << true << QStringList{"direction", "streams", "family", "limited_by"};
+}
+
+// Six latency columns once any row measured latency, empty for a row that did not (or for a
+// figure it could not work out); JSON lines give only the rows with latency those keys.
+void TestResultsExport::latencyColumnsFollowALatencyRow()
+{
+    QFETCH(bool, session);
+    QFETCH(QStringList, before);
+    const QDateTime start(QDate(2024, 3, 5), QTime(9, 7, 42, 123));
+    TResultRow measured = RowOf(QStringLiteral("srv"), 10, 1, start);
+    if (session) {
+        measured.Direction = QStringLiteral("download");
+        measured.Streams = 4;
+        measured.LimitedBy = QStringLiteral("path");
+    }
+    measured.IdleLatencyMs = 0.25;
+    measured.LoadedLatencyMs = 95.5;
+    measured.LoadedLatencyP90Ms = 180.125;
+    measured.Rpm = 540;
+    measured.Grade = QStringLiteral("C");
+    measured.LostProbes = 2;
+    TResultRow unmeasured = RowOf(QStringLiteral("old"), 10, 1, start);
+    unmeasured.Order = 8;
+    TResultRow nothingAnswered = RowOf(QStringLiteral("far"), 10, 1, start);
+    nothingAnswered.Order = 9;
+    nothingAnswered.LostProbes = 30;
+
+    const QStringList latency{"idle_latency_ms", "loaded_latency_ms", "loaded_latency_p90_ms",
+                              "rpm",             "bufferbloat_grade", "lost_probes"};
+    const QString fileName = FEnvironment.path() + QStringLiteral("/latency.csv");
+    ResultsExport::WriteFile(fileName, {measured, unmeasured, nothingAnswered}, ResultsExport::Format::Csv);
+    const QJsonArray table = ReadCsvWithPython(fileName);
+    QCOMPARE(table.size(), 4);
+    QCOMPARE(table.at(0).toVariant().toStringList(), Header + before + latency);
+    const int at = int(Header.size() + before.size());
+    QCOMPARE(table.at(1).toVariant().toStringList().mid(at), (QStringList{"0.25", "95.5", "180.125", "540", "C", "2"}));
+    QCOMPARE(table.at(2).toVariant().toStringList().mid(at), (QStringList{"", "", "", "", "", ""}));
+    QCOMPARE(table.at(3).toVariant().toStringList().mid(at), (QStringList{"", "", "", "", "", "30"}));
+
+    // Without a latency row, the columns are today's.
+    QVERIFY(!ResultsExport::ToCsv({unmeasured}).contains("latency"));
+
+    const QList<QByteArray> lines = ResultsExport::ToJsonLines({measured, unmeasured, nothingAnswered}).split('\n');
+    const QJsonObject first = QJsonDocument::fromJson(lines.at(0)).object();
+    QCOMPARE(first.value("loaded_latency_ms").toDouble(), 95.5);
+    QCOMPARE(first.value("rpm").toDouble(), 540.0);
+    QCOMPARE(first.value("bufferbloat_grade").toString(), QStringLiteral("C"));
+    QCOMPARE(first.value("lost_probes").toInt(), 2);
+    QVERIFY(!QJsonDocument::fromJson(lines.at(1)).object().contains("rpm"));
+    const QJsonObject third = QJsonDocument::fromJson(lines.at(2)).object();
+    QVERIFY(third.value("idle_latency_ms").isNull());
+    QVERIFY(third.value("bufferbloat_grade").isNull());
+    QCOMPARE(third.value("lost_probes").toInt(), 30);
 }
 
 void TestResultsExport::formatFromFileName_data()

@@ -208,6 +208,55 @@ private slots:
         QVERIFY(TResultsFile::Parse(document, "f").Rows.first().HasTestShape());
     }
 
+    // Latency beside a test rides as optional attributes too, on a stream test's row as on a
+    // session's; a row without them is written as before.
+    void latencyRoundTrips_data()
+    {
+        QTest::addColumn<bool>("session");
+        QTest::addColumn<double>("idle");
+        QTest::addColumn<double>("loaded");
+        QTest::addColumn<QString>("grade");
+        QTest::addColumn<int>("lost");
+        QTest::addColumn<QByteArray>("attributes");
+        QTest::newRow("stream test, all figures")
+            << false << 0.125 << 95.3 << "C" << 0
+            << QByteArray(" IdleLatency=\"0.125\" LoadedLatency=\"95.3\" LoadedLatencyP90=\"190.6\" Rpm=\"540\" Grade=\"C\""
+                          " LostProbes=\"0\"");
+        QTest::newRow("session, every probe lost")
+            << true << -1.0 << -1.0 << QString() << 12 << QByteArray(" LostProbes=\"12\"");
+    }
+    void latencyRoundTrips()
+    {
+        QFETCH(bool, session);
+        QFETCH(double, idle);
+        QFETCH(double, loaded);
+        QFETCH(QString, grade);
+        QFETCH(int, lost);
+        QFETCH(QByteArray, attributes);
+        TResultsFile::TContent content = sampleContent();
+        TResultsFile::TContent withoutLatency = content;
+        TResultRow &row = content.Rows.first();
+        if (session) {
+            row.Direction = withoutLatency.Rows.first().Direction = QStringLiteral("upload");
+            row.Streams = withoutLatency.Rows.first().Streams = 2;
+        }
+        row.IdleLatencyMs = idle;
+        row.LoadedLatencyMs = loaded;
+        row.LoadedLatencyP90Ms = loaded >= 0 ? loaded * 2 : -1;
+        row.Rpm = loaded >= 0 ? 540 : -1;
+        row.Grade = grade;
+        row.LostProbes = lost;
+        QVERIFY(row.HasLatency());
+        const QByteArray document = TResultsFile::Serialize(content);
+        QVERIFY2(document.contains(attributes), document.constData());
+        const TResultsFile::TContent read = TResultsFile::Parse(document, "f");
+        QCOMPARE(read.Rows, content.Rows);
+        QVERIFY(!read.Rows.at(1).HasLatency());
+        QByteArray stripped = document;
+        stripped.replace(attributes, "");
+        QCOMPARE(stripped, TResultsFile::Serialize(withoutLatency));
+    }
+
     void olderRowsReadAsOneStreamDownloads()
     {
         const QByteArray golden = readFile(QStringLiteral(GOLDEN_DIR "/KorvaneResults.xml"));
@@ -228,6 +277,11 @@ private slots:
         QTest::newRow("streams not a number") << QByteArray(" Streams=\"four\"") << "Streams is not a 32-bit integer";
         QTest::newRow("unknown family") << QByteArray(" Family=\"ipx\"") << "unknown Family \"ipx\"";
         QTest::newRow("unknown limit") << QByteArray(" LimitedBy=\"slow\"") << "unknown LimitedBy \"slow\"";
+        QTest::newRow("unknown grade") << QByteArray(" Grade=\"E\"") << "unknown Grade \"E\"";
+        QTest::newRow("negative latency") << QByteArray(" IdleLatency=\"-3\"") << "IdleLatency must be a number of at least 0";
+        QTest::newRow("latency not a number") << QByteArray(" LoadedLatency=\"slow\"") << "LoadedLatency is not a number";
+        QTest::newRow("infinite rpm") << QByteArray(" Rpm=\"inf\"") << "Rpm must be a number of at least 0";
+        QTest::newRow("negative lost probes") << QByteArray(" LostProbes=\"-1\"") << "LostProbes must be at least 0";
     }
     void badTestShapeIsRefused()
     {

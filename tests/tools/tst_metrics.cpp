@@ -24,6 +24,8 @@ private slots:
     void labelsReadBackAndPassPromtool_data();
     void labelsReadBackAndPassPromtool();
     void limitIsAStateSet();
+    void shapeAndLatencyOnlyWhereKnown_data();
+    void shapeAndLatencyOnlyWhereKnown();
     void cliFileKeepsCountersAcrossRuns();
     void cliLeavesForeignFileAlone();
     void cliFailsWhenTheFileCannotBeWritten();
@@ -204,6 +206,77 @@ void TestMetrics::limitIsAStateSet()
 
     series.remove({QStringLiteral("10.0.0.5:8082"), QStringLiteral("session-download")});
     QVERIFY(!MetricsFile::Format(series).contains("limited_by"));
+}
+
+void TestMetrics::shapeAndLatencyOnlyWhereKnown_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<double>("streams");
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<QString>("grade");
+    QTest::newRow("session with latency") << "session-upload" << 4.0 << "ipv6" << "B";
+    QTest::newRow("stream test with latency") << "server" << 0.0 << QString() << "A+";
+    QTest::newRow("session, no latency") << "session-download" << 16.0 << "ipv4" << QString();
+}
+
+// Streams, family and the latency figures are gauges of the last test where it has them, the
+// family and grade state sets like the limit; a file without any stays as it was, and a
+// series without them gets no sample.
+void TestMetrics::shapeAndLatencyOnlyWhereKnown()
+{
+    QFETCH(QString, mode);
+    QFETCH(double, streams);
+    QFETCH(QString, family);
+    QFETCH(QString, grade);
+    MetricsFile::SeriesMap plain;
+    MetricsFile::Series old;
+    old.valid = true;
+    old.rateBytesPerSecond = 1000;
+    plain.insert({QStringLiteral("10.0.0.5:8081"), QStringLiteral("server")}, old);
+    const QByteArray before = MetricsFile::Format(plain);
+
+    MetricsFile::SeriesMap series = plain;
+    MetricsFile::Series s;
+    s.valid = true;
+    s.streams = streams;
+    s.family = family;
+    if (!grade.isEmpty()) {
+        s.idleLatencySeconds = 0.0125;
+        s.loadedLatencySeconds = 0.09525;
+        s.loadedLatencyP90Seconds = 0.2;
+        s.rpm = 540;
+        s.grade = grade;
+        s.lostProbes = 1;
+    }
+    const MetricsFile::Key key{QStringLiteral("10.0.0.9:8082"), mode};
+    series.insert(key, s);
+    const QByteArray text = MetricsFile::Format(series);
+    QCOMPARE(promtoolProblems(text), QString());
+    QCOMPARE(MetricsFile::Parse(text), series);
+    // A file of plain tests gains nothing; beside a session, the plain series gets no optional sample.
+    for (const char *name : {"streams", "family", "latency", "rpm", "probes", "grade"}) {
+        QVERIFY2(!before.contains(name), name);
+        for (const QByteArray &line : text.split('\n'))
+            QVERIFY2(!(line.contains(name) && line.contains("10.0.0.5:8081")), line.constData());
+    }
+
+    const QString labels = QStringLiteral("{target=\"10.0.0.9:8082\",mode=\"%1\"").arg(mode);
+    QCOMPARE(sample(text, QStringLiteral("korvane_last_streams") + labels + u'}'), streams > 0 ? streams : qQNaN());
+    QCOMPARE(text.contains("korvane_last_streams{target=\"10.0.0.5:8081\""), false);
+    QCOMPARE(sample(text, QStringLiteral("korvane_last_family") + labels + QStringLiteral(",family=\"ipv6\"}")),
+             family.isEmpty() ? qQNaN() : family == u"ipv6" ? 1.0 : 0.0);
+    if (grade.isEmpty()) {
+        QVERIFY(!text.contains("latency"));
+        QVERIFY(!text.contains("grade"));
+    } else {
+        QCOMPARE(sample(text, QStringLiteral("korvane_last_loaded_latency_seconds") + labels + u'}'), 0.09525);
+        QCOMPARE(sample(text, QStringLiteral("korvane_last_responsiveness_rpm") + labels + u'}'), 540.0);
+        QCOMPARE(sample(text, QStringLiteral("korvane_last_lost_probes") + labels + u'}'), 1.0);
+        for (const char *g : {"A+", "A", "B", "C", "D", "F"})
+            QCOMPARE(sample(text, QStringLiteral("korvane_last_bufferbloat_grade") + labels
+                                      + QStringLiteral(",grade=\"%1\"}").arg(QLatin1String(g))),
+                     grade == QLatin1String(g) ? 1.0 : 0.0);
+    }
 }
 
 void TestMetrics::cliFileKeepsCountersAcrossRuns()

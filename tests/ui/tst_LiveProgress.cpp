@@ -7,6 +7,8 @@
 #include "TPortSpinEdit.h"
 #include "TResultsGrid.h"
 #include "TResultsChart.h"
+#include "ProgressText.h"
+#include "ResultTexts.h"
 #include "TStatusPane.h"
 
 #include <QImage>
@@ -34,6 +36,11 @@ private slots:
     void graphRestartsWithTheTimer();
     void graphDrawsAtAnySize_data();
     void graphDrawsAtAnySize();
+    void graphDrawsEachCurveAndTheLatency_data();
+    void graphDrawsEachCurveAndTheLatency();
+    void graphKeepsCurvesApartWhenMerging();
+    void titleShowsTheResultAfterTheTest_data();
+    void titleShowsTheResultAfterTheTest();
 
 private:
     std::unique_ptr<QTemporaryDir> FHome;
@@ -151,6 +158,10 @@ void tst_LiveProgress::liveFiguresWhileAStreamRuns()
     QCOMPARE(w->LiveRateGraph1->Target(), QStringLiteral("127.0.0.1"));
     const qint64 lastSeen = w->LiveRateGraph1->Latest().BytesSoFar;
     QVERIFY(lastSeen > 0);
+    // The title line: the result once there is one, the last interval's figures otherwise.
+    QCOMPARE(w->LiveRateGraph1->Figures(),
+             cancel ? ProgressText::Figures(w->LiveRateGraph1->Latest())
+                    : ResultTexts::LiveResultFigures(double(kAmount), w->Krvn->TransferTimeMs(), w->Krvn->TransferRateSec()));
     if (cancel) {
         QCOMPARE(w->StatusPane1->PanelText(0), QStringLiteral("kept"));
         QCOMPARE(w->grdResults->model()->rowCount(), 0);
@@ -276,6 +287,124 @@ void tst_LiveProgress::graphDrawsAtAnySize()
         }
         QVERIFY(found);
     }
+}
+
+namespace {
+// How many pixels of the plot are near colour.
+int PixelsNear(const QImage& image, const QColor& colour)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            count += qAbs(c.red() - colour.red()) < 24 && qAbs(c.green() - colour.green()) < 24
+                     && qAbs(c.blue() - colour.blue()) < 24;
+        }
+    return count;
+}
+} // namespace
+
+void tst_LiveProgress::graphDrawsEachCurveAndTheLatency_data()
+{
+    QTest::addColumn<QStringList>("curves");
+    QTest::addColumn<bool>("latency");
+    QTest::newRow("both directions") << QStringList{"download", "upload"} << false;
+    QTest::newRow("one direction, latency") << QStringList{"upload"} << true;
+    QTest::newRow("both directions, latency") << QStringList{"download", "upload"} << true;
+}
+
+// A session's directions are curves of their own, each in its colour from where the one
+// before ended; latency is a line on its own axis.
+void tst_LiveProgress::graphDrawsEachCurveAndTheLatency()
+{
+    QFETCH(QStringList, curves);
+    QFETCH(bool, latency);
+    TLiveRateGraph graph;
+    graph.Start(QStringLiteral("127.0.0.1"), latency);
+    QCOMPARE(graph.ShowsLatency(), latency);
+    double t = 0;
+    for (const QString& name : std::as_const(curves)) {
+        graph.StartCurve(name);
+        for (int i = 0; i < 20; ++i) {
+            t += 0.25;
+            graph.AddSample(Sample(t, 2000 + 100 * (i % 3)));
+            if (latency)
+                graph.AddLatency(t, 40 + i);
+        }
+    }
+    QCOMPARE(graph.CurveNames(), curves);
+    QCOMPARE(graph.SampleCurves().size(), graph.Samples().size());
+    for (int i = 0; i < graph.SampleCurves().size(); ++i)
+        QCOMPARE(graph.SampleCurves().at(i), i / 20);
+    QCOMPARE(graph.LatencySamples().size(), latency ? 20 * curves.size() : 0);
+    if (latency)
+        QVERIFY2(graph.Figures().endsWith(QStringLiteral("latency 59.00 ms")), qPrintable(graph.Figures()));
+
+    QImage image(QSize(740, 170), QImage::Format_ARGB32);
+    image.fill(Qt::black);
+    {
+        QPainter painter(&image);
+        graph.Draw(painter, image.rect());
+    }
+    QVERIFY(PixelsNear(image, TResultsChart::BarColor(0)) > 500);
+    // The second direction's area, in a colour of its own.
+    const int second = PixelsNear(image, TResultsChart::BarColor(2));
+    QVERIFY2(curves.size() > 1 ? second > 500 : second < 50, qPrintable(QString::number(second)));
+    const int line = PixelsNear(image, TResultsChart::BarColor(1));
+    QVERIFY2(latency ? line > 100 : line < 20, qPrintable(QString::number(line)));
+}
+
+void tst_LiveProgress::graphKeepsCurvesApartWhenMerging()
+{
+    TLiveRateGraph graph;
+    graph.Start(QStringLiteral("host"), true);
+    graph.StartCurve(QStringLiteral("download"));
+    const int half = TLiveRateGraph::MaxSamples * 3 / 2 + 1; // odd: a pair would straddle the switch
+    for (int i = 1; i <= half; ++i)
+        graph.AddSample(Sample(i * 0.25, 100));
+    graph.StartCurve(QStringLiteral("upload"));
+    for (int i = half + 1; i <= 2 * half; ++i) {
+        graph.AddSample(Sample(i * 0.25, 500));
+        graph.AddLatency(i * 0.25, 30);
+    }
+    const QVector<QPointF>& s = graph.Samples();
+    QVERIFY(s.size() <= TLiveRateGraph::MaxSamples);
+    QVERIFY(graph.LatencySamples().size() <= TLiveRateGraph::MaxSamples);
+    QCOMPARE(graph.SampleCurves().size(), s.size());
+    // No merged point mixes the two directions: each keeps its own rate and time span.
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const bool upload = graph.SampleCurves().at(i) == 1;
+        QCOMPARE(s[i].y(), upload ? 500.0 : 100.0);
+        QVERIFY(upload ? s[i].x() > half * 0.25 : s[i].x() <= half * 0.25);
+        if (i > 0)
+            QVERIFY(graph.SampleCurves().at(i) >= graph.SampleCurves().at(i - 1));
+    }
+    QCOMPARE(s.last().x(), 2 * half * 0.25);
+}
+
+void tst_LiveProgress::titleShowsTheResultAfterTheTest_data()
+{
+    QTest::addColumn<QString>("result");
+    QTest::newRow("a result") << ResultTexts::LiveResultFigures(3.0 * 1024 * 1024, 1500, 2048);
+    QTest::newRow("no result (cancelled)") << QString();
+}
+
+// While the test runs the title shows the last interval; after it, the result where there is one.
+void tst_LiveProgress::titleShowsTheResultAfterTheTest()
+{
+    QFETCH(QString, result);
+    TLiveRateGraph graph;
+    graph.Start(QStringLiteral("host"));
+    graph.AddSample(Sample(0.25, 100));
+    graph.AddSample(Sample(0.5, 4000));
+    const QString live = ProgressText::Figures(graph.Latest());
+    QCOMPARE(graph.Figures(), live);
+    graph.Finish(result.isEmpty() ? -1 : 2048, result);
+    QCOMPARE(graph.Figures(), result.isEmpty() ? live : result);
+    QCOMPARE(ResultTexts::LiveResultFigures(3.0 * 1024 * 1024, 1500, 2048), QStringLiteral("3.00 MB  1.5 s  2.00 MB/s"));
+    // The next test starts with its own figures.
+    graph.Start(QStringLiteral("next"));
+    QVERIFY(graph.Figures().isEmpty());
 }
 
 KORVANE_UI_TEST_MAIN(tst_LiveProgress)

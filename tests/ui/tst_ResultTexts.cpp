@@ -2,6 +2,8 @@
 
 #include "UiTestMain.h"
 
+#include "ResultRow.h"
+
 #include <cmath>
 #include <limits>
 
@@ -21,6 +23,10 @@ private slots:
     void speedMaximum();
     void gridCells_data();
     void gridCells();
+    void serverCell_data();
+    void serverCell();
+    void liveLatencyFigures_data();
+    void liveLatencyFigures();
 };
 
 void tst_ResultTexts::resultLines()
@@ -154,6 +160,55 @@ void tst_ResultTexts::gridCells()
     QCOMPARE(ResultTexts::BytesRxCell(12.5, locale), fractionBytes);
     QCOMPARE(ResultTexts::ResultCell(12.346, locale), result);
     QCOMPARE(ResultTexts::ResultCell(123456.789, locale), bigResult);
+}
+
+void tst_ResultTexts::serverCell_data()
+{
+    QTest::addColumn<QString>("direction");
+    QTest::addColumn<int>("streams");
+    QTest::addColumn<QString>("limit");
+    QTest::addColumn<QString>("grade");
+    QTest::addColumn<QString>("cell");
+    QTest::newRow("stream test") << QString() << 0 << QString() << QString() << "srv";
+    QTest::newRow("stream test with latency") << QString() << 0 << QString() << "B" << "srv (grade B)";
+    QTest::newRow("session") << "upload" << 4 << QString() << QString() << "srv (upload, 4 streams)";
+    QTest::newRow("session, limit and grade") << "download" << 1 << "receive_window" << "A+"
+                                              << "srv (download, 1 stream, limited by receive window, grade A+)";
+}
+
+void tst_ResultTexts::serverCell()
+{
+    QFETCH(QString, direction);
+    QFETCH(int, streams);
+    QFETCH(QString, limit);
+    QFETCH(QString, grade);
+    QFETCH(QString, cell);
+    TResultRow row;
+    row.Server = QStringLiteral("srv");
+    row.Direction = direction;
+    row.Streams = streams;
+    row.LimitedBy = limit;
+    row.Grade = grade;
+    QCOMPARE(ResultTexts::ServerCell(row), cell);
+}
+
+void tst_ResultTexts::liveLatencyFigures_data()
+{
+    QTest::addColumn<double>("loadedMs");
+    QTest::addColumn<QString>("grade");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("figures and grade") << 23.456 << "B" << "loaded latency 23.46 ms, grade B";
+    QTest::newRow("no idle probes, so no grade") << 5.0 << QString() << "loaded latency 5.00 ms";
+    QTest::newRow("no loaded probes") << -1.0 << QString() << QString();
+    QTest::newRow("not a number") << qQNaN() << "A" << QString();
+}
+
+void tst_ResultTexts::liveLatencyFigures()
+{
+    QFETCH(double, loadedMs);
+    QFETCH(QString, grade);
+    QFETCH(QString, text);
+    QCOMPARE(ResultTexts::LiveLatencyFigures(loadedMs, grade), text);
 }
 
 KORVANE_UI_TEST_MAIN(tst_ResultTexts)

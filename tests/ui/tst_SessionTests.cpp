@@ -1,10 +1,13 @@
 #include "UiTestMain.h"
 
 #include "AppIniFileStorage.h"
+#include "DiskStorage.h"
 #include "ResultsTable.h"
 #include "TLiveRateGraph.h"
 #include "TKorvane.h"
 #include "TLogPane.h"
+#include "TPlainTestLatency.h"
+#include "TPortSpinEdit.h"
 #include "TResultsGrid.h"
 #include "TSessionTestRunner.h"
 #include "TStatusPane.h"
@@ -38,6 +41,11 @@ private slots:
     void escCancelsASession();
     void streamTestNamesTheAddress_data();
     void streamTestNamesTheAddress();
+    void streamTestGetsLatencyOnlyWhenAsked_data();
+    void streamTestGetsLatencyOnlyWhenAsked();
+    void escDuringIdleProbesCancelsTheTest();
+    void probesGoWhereTheyStartNoStream_data();
+    void probesGoWhereTheyStartNoStream();
 
 private:
     TfMain* RunFromWindow(const TTestOptions& options);
@@ -47,6 +55,7 @@ private:
     std::unique_ptr<TfMain> FWindow;
     QProcess FServer;
     quint16 FSessionPort = 0;
+    quint16 FStreamPort = 0;
 };
 
 void tst_SessionTests::initTestCase()
@@ -62,6 +71,10 @@ void tst_SessionTests::initTestCase()
                               (m = sessions.match(announced)).hasMatch()),
                              10000);
     FSessionPort = m.captured(1).toUShort();
+    static const QRegularExpression stream(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+    m = stream.match(announced);
+    QVERIFY2(m.hasMatch(), qPrintable(announced));
+    FStreamPort = m.captured(1).toUShort();
 }
 
 void tst_SessionTests::cleanupTestCase()
@@ -105,6 +118,12 @@ void tst_SessionTests::optionsDialogKeepsOrDropsTheChoices()
         dialog->seSessionPort->setValue(9000);
         dialog->cbAllowHttps->setChecked(true);
         dialog->cbIpVersion->setCurrentIndex(int(TIpVersion::IPv6Only));
+        // Beside the other tests only while latency is measured at all.
+        QVERIFY(dialog->cbLatencyAllTests->isEnabled());
+        dialog->cbLatency->setChecked(false);
+        QVERIFY(!dialog->cbLatencyAllTests->isEnabled());
+        dialog->cbLatency->setChecked(true);
+        dialog->cbLatencyAllTests->setChecked(true);
         auto* buttons = dialog->findChild<QDialogButtonBox*>();
         buttons->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
     });
@@ -112,6 +131,7 @@ void tst_SessionTests::optionsDialogKeepsOrDropsTheChoices()
     TTestOptions expected = accept ? TTestOptions{TTestOptions::Both, 16, 3, 9000} : TTestOptions();
     expected.AllowHttps = accept;
     expected.IpVersion = accept ? TIpVersion::IPv6Only : TIpVersion::Automatic;
+    expected.LatencyAllTests = accept;
     QVERIFY(w->TestOptions == expected);
 }
 
@@ -231,9 +251,11 @@ void tst_SessionTests::sessionGivesOneRowPerDirection_data()
     QTest::addColumn<int>("direction");
     QTest::addColumn<int>("streams");
     QTest::addColumn<QStringList>("directions");
-    QTest::newRow("download, 4 streams") << int(TTestOptions::Download) << 4 << QStringList{"download"};
-    QTest::newRow("upload, 1 stream") << int(TTestOptions::Upload) << 1 << QStringList{"upload"};
-    QTest::newRow("both, 2 streams") << int(TTestOptions::Both) << 2 << QStringList{"download", "upload"};
+    QTest::addColumn<bool>("latency");
+    QTest::newRow("download, 4 streams") << int(TTestOptions::Download) << 4 << QStringList{"download"} << true;
+    QTest::newRow("upload, 1 stream") << int(TTestOptions::Upload) << 1 << QStringList{"upload"} << true;
+    QTest::newRow("both, 2 streams") << int(TTestOptions::Both) << 2 << QStringList{"download", "upload"} << true;
+    QTest::newRow("both, no latency") << int(TTestOptions::Both) << 1 << QStringList{"download", "upload"} << false;
 }
 
 void tst_SessionTests::sessionGivesOneRowPerDirection()
@@ -241,7 +263,10 @@ void tst_SessionTests::sessionGivesOneRowPerDirection()
     QFETCH(int, direction);
     QFETCH(int, streams);
     QFETCH(QStringList, directions);
-    TfMain* w = RunFromWindow(TTestOptions(TTestOptions::TDirection(direction), streams, 1, FSessionPort));
+    QFETCH(bool, latency);
+    TTestOptions options(TTestOptions::TDirection(direction), streams, 1, FSessionPort);
+    options.Latency = latency;
+    TfMain* w = RunFromWindow(options);
     QVERIFY(!w->TestRunning());
 
     const QStringList log = w->mmDIsplay->Lines();
@@ -263,6 +288,30 @@ void tst_SessionTests::sessionGivesOneRowPerDirection()
     QVERIFY(w->StatusPane1->PanelText(1).contains(QStringLiteral("for %1 tests").arg(directions.size())));
     QVERIFY(w->LiveRateGraph1->Samples().size() >= 2);
     QVERIFY(!w->LiveRateGraph1->Running());
+
+    // One curve per direction, the latency beside them, and each row with its figures.
+    QCOMPARE(w->LiveRateGraph1->CurveNames(), directions);
+    QCOMPARE(w->LiveRateGraph1->ShowsLatency(), latency);
+    QCOMPARE(!w->LiveRateGraph1->LatencySamples().isEmpty(), latency);
+    const QVector<TResultRow>& rows = dmDiskStorage->cdsKorvaneResults()->Rows();
+    QCOMPARE(rows.size(), directions.size());
+    for (const TResultRow& row : rows) {
+        QCOMPARE(row.HasLatency(), latency);
+        if (latency) {
+            // What the grade is depends on the machine; that there is one does not.
+            QVERIFY2(TResultRow::IsGrade(row.Grade), qPrintable(row.Grade));
+            QVERIFY(row.IdleLatencyMs >= 0 && row.LoadedLatencyMs >= 0 && row.LoadedLatencyP90Ms >= row.LoadedLatencyMs);
+            QVERIFY(row.Rpm > 0);
+            QVERIFY(row.LostProbes >= 0);
+        }
+    }
+    // After the test the graph's title shows the results, not the last interval.
+    const QString figures = w->LiveRateGraph1->Figures();
+    for (const QString& d : std::as_const(directions))
+        QVERIFY2(directions.size() == 1 || figures.contains(d + u' '), qPrintable(figures));
+    const QRegularExpression latencyFigures(directions.size() == 1 ? QStringLiteral("loaded latency [\\d.]+ ms")
+                                                                           : QStringLiteral("B/s \\([\\d.]+ ms"));
+    QCOMPARE(latencyFigures.match(figures).hasMatch(), latency);
 }
 
 void tst_SessionTests::escCancelsASession()
@@ -287,6 +336,112 @@ void tst_SessionTests::escCancelsASession()
     QCOMPARE(w->grdResults->model()->rowCount(), 0);
     QVERIFY(w->mmDIsplay->Lines().last().endsWith(QStringLiteral(" - Test cancelled")));
     QVERIFY(w->btnConnect->isEnabled());
+}
+
+void tst_SessionTests::streamTestGetsLatencyOnlyWhenAsked_data()
+{
+    QTest::addColumn<bool>("latency");
+    QTest::addColumn<bool>("allTests");
+    QTest::newRow("defaults: sessions only") << true << false;
+    QTest::newRow("asked for every test") << true << true;
+    QTest::newRow("latency off") << false << true;
+}
+
+// The plain stream test keeps its log and row unless the user asked for latency beside every
+// test; then the figures follow the test's own lines, in its row and on the graph.
+void tst_SessionTests::streamTestGetsLatencyOnlyWhenAsked()
+{
+    QFETCH(bool, latency);
+    QFETCH(bool, allTests);
+    TfMain* w = ShowMainWindow(FWindow);
+    w->TestOptions.Latency = latency;
+    w->TestOptions.LatencyAllTests = allTests;
+    w->TestOptions.SessionPort = FSessionPort;
+    QVERIFY(!w->TestOptions.UsesSession());
+    QTest::mouseClick(w->rbKvSrv, Qt::LeftButton);
+    w->sePort->setValue(FStreamPort);
+    w->cbServerName->setText(QStringLiteral("127.0.0.1"));
+    w->btnConnectClick();
+    QVERIFY(!w->TestRunning());
+
+    const bool measured = latency && allTests;
+    const QStringList log = w->mmDIsplay->Lines();
+    const QString all = log.join(QLatin1Char('\n'));
+    int finished = -1;
+    for (int i = 0; i < log.size(); ++i)
+        if (log.at(i).endsWith(QStringLiteral(" - Test finished")))
+            finished = i;
+    QVERIFY2(finished > 0, qPrintable(all));
+    QVERIFY(log.at(finished - 1).endsWith(QStringLiteral(" KB per second")));
+    // Nothing of the probes before or between the test's own lines.
+    for (int i = 0; i < finished; ++i)
+        QVERIFY2(!log.at(i).contains(QStringLiteral("atency")), qPrintable(all));
+    if (measured) {
+        QVERIFY2(log.size() > finished + 1 && log.at(finished + 1).contains(QStringLiteral(" - Idle latency ")), qPrintable(all));
+        QVERIFY2(all.contains(QStringLiteral("bufferbloat grade")), qPrintable(all));
+    } else {
+        QCOMPARE(finished, log.size() - 1);
+    }
+    const QVector<TResultRow>& rows = dmDiskStorage->cdsKorvaneResults()->Rows();
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.first().HasLatency(), measured);
+    QVERIFY(!rows.first().HasTestShape());
+    if (measured)
+        QVERIFY2(TResultRow::IsGrade(rows.first().Grade), qPrintable(rows.first().Grade));
+    QCOMPARE(w->LiveRateGraph1->ShowsLatency(), measured);
+    QCOMPARE(w->LiveRateGraph1->Figures().contains(QStringLiteral("latency")), measured);
+}
+
+void tst_SessionTests::escDuringIdleProbesCancelsTheTest()
+{
+    TfMain* w = ShowMainWindow(FWindow);
+    w->TestOptions.LatencyAllTests = true;
+    w->TestOptions.SessionPort = FSessionPort;
+    QTest::mouseClick(w->rbKvSrv, Qt::LeftButton);
+    w->sePort->setValue(FStreamPort);
+    w->cbServerName->setText(QStringLiteral("127.0.0.1"));
+    // The first thing the test waits for is the idle probes.
+    QTimer::singleShot(0, w, [w] { QTest::keyClick(w, Qt::Key_Escape); });
+    w->btnConnectClick();
+    QVERIFY(!w->TestRunning());
+    const QStringList log = w->mmDIsplay->Lines();
+    QVERIFY2(log.last().endsWith(QStringLiteral(" - Test cancelled")), qPrintable(log.join(u'\n')));
+    QVERIFY(!log.join(u'\n').contains(QStringLiteral("timer started")));
+    QCOMPARE(w->grdResults->model()->rowCount(), 0);
+    QVERIFY(w->btnConnect->isEnabled());
+}
+
+void tst_SessionTests::probesGoWhereTheyStartNoStream_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("web");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    // A Korvane server: its session port, never the stream port, where a connection starts a stream.
+    QTest::newRow("korvane server") << "speed.example.net" << false << true << "speed.example.net" << 9000;
+    QTest::newRow("web page, default port") << "http://example.org/big.html" << true << true << "example.org" << 80;
+    QTest::newRow("https page, default port") << "https://example.org/" << true << true << "example.org" << 443;
+    QTest::newRow("web page, own port") << "http://example.org:8080/a?b=1" << true << true << "example.org" << 8080;
+    QTest::newRow("IPv6 literal") << "http://[::1]:8081/" << true << true << "::1" << 8081;
+    QTest::newRow("no server named") << "  " << false << false << QString() << 0;
+    QTest::newRow("no host in the address") << "http://" << true << false << QString() << 0;
+}
+
+void tst_SessionTests::probesGoWhereTheyStartNoStream()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, web);
+    QFETCH(bool, ok);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QString gotHost;
+    int gotPort = 0;
+    QCOMPARE(TPlainTestLatency::ProbeTarget(target, web, 9000, gotHost, gotPort), ok);
+    if (ok) {
+        QCOMPARE(gotHost, host);
+        QCOMPARE(gotPort, port);
+    }
 }
 
 KORVANE_UI_TEST_MAIN(tst_SessionTests)

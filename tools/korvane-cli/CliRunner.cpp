@@ -271,6 +271,8 @@ bool CliRunner::recordMetrics(bool valid, qint64 startedMs)
         test.durationSeconds = FKorvane.TransferTimeSec();
     }
     test.timestampSeconds = double(startedMs) / 1000.0;
+    if (valid)
+        addLatencyMetrics(test);
     QString error;
     if (FMetrics->Record({target, FOptions.web ? QStringLiteral("web") : QStringLiteral("server")}, test, error))
         return true;
@@ -689,6 +691,20 @@ void CliRunner::insertAddress(QJsonObject &line, const QString &address, const Q
     line.insert(QStringLiteral("family"), family.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(family));
 }
 
+void CliRunner::addLatencyMetrics(MetricsFile::Series &test) const
+{
+    if (!FProbe)
+        return;
+    // Seconds, the unit Prometheus series of time are kept in.
+    const auto seconds = [](double ms) { return ms >= 0 ? ms / 1000.0 : -1.0; };
+    test.idleLatencySeconds = seconds(FLatency.IdleMs);
+    test.loadedLatencySeconds = seconds(FLatency.LoadedMs);
+    test.loadedLatencyP90Seconds = seconds(FLatency.LoadedP90Ms);
+    test.rpm = FLatency.Rpm >= 0 ? std::round(FLatency.Rpm) : -1.0;
+    test.grade = FLatency.Grade;
+    test.lostProbes = FLatency.Lost;
+}
+
 bool CliRunner::recordSessionMetrics(const TSessionResult &result, qint64 startedMs)
 {
     if (!FMetrics)
@@ -705,6 +721,10 @@ bool CliRunner::recordSessionMetrics(const TSessionResult &result, qint64 starte
         test.durationSeconds = double(result.DurationUs) / 1e6;
     }
     test.timestampSeconds = double(startedMs) / 1000.0;
+    test.streams = result.Streams;
+    test.family = result.Family;
+    if (test.valid)
+        addLatencyMetrics(test);
     QString error;
     // Each direction is a link of its own to watch.
     if (FMetrics->Record({target, QStringLiteral("session-") + directionText(result.Direction)}, test, error))

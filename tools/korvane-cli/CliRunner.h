@@ -56,6 +56,7 @@ private:
     void onSessionProgress(const TSessionProgress &progress);
     void printSessionInterval(const TSessionProgress &progress);
     void printSessionJson(const TSessionResult &result, const QString &error);
+    void addLatencyMetrics(MetricsFile::Series &test) const;
     bool recordSessionMetrics(const TSessionResult &result, qint64 startedMs);
     // Tuning advice for a receive window that held the transfer back; empty otherwise.
     QString limitAdvice(const TSessionResult &result) const;

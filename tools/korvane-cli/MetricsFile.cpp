@@ -39,6 +39,35 @@ const char *const LimitFamily = "korvane_last_limited_by";
 const char *const LimitNames[] = {"receive_window", "send_buffer", "application", "loss",
                                   "path",           "client_cpu",  "unknown"};
 
+// Families that only tests of a session or with latency leave; each written while some
+// series has a value for it.
+const Family OptionalFamilies[] = {
+    {"korvane_last_streams", "gauge", "Parallel streams of the last test of the target.", &MetricsFile::Series::streams},
+    {"korvane_last_idle_latency_seconds", "gauge", "Median round trip before the load of the last test.",
+     &MetricsFile::Series::idleLatencySeconds},
+    {"korvane_last_loaded_latency_seconds", "gauge", "Median round trip under the load of the last test.",
+     &MetricsFile::Series::loadedLatencySeconds},
+    {"korvane_last_loaded_latency_p90_seconds", "gauge",
+     "90th percentile of the round trips under the load of the last test.",
+     &MetricsFile::Series::loadedLatencyP90Seconds},
+    {"korvane_last_responsiveness_rpm", "gauge", "Round trips per minute under the load of the last test.",
+     &MetricsFile::Series::rpm},
+    {"korvane_last_lost_probes", "gauge", "Latency probes of the last test that got no answer within 2 seconds.",
+     &MetricsFile::Series::lostProbes},
+};
+
+bool Known(const Family &family, const MetricsFile::Series &s)
+{
+    // Streams are known from 1; every other optional figure from 0.
+    return family.value == &MetricsFile::Series::streams ? s.streams > 0 : s.*family.value >= 0;
+}
+
+// Labelled state sets, like the limit: one sample per possible value, 1 on the current one.
+const char *const FamilyFamily = "korvane_last_family";
+const char *const FamilyNames[] = {"ipv4", "ipv6"};
+const char *const GradeFamily = "korvane_last_bufferbloat_grade";
+const char *const GradeNames[] = {"A+", "A", "B", "C", "D", "F"};
+
 const QByteArray OwnMarker = "# HELP korvane_";
 
 QByteArray EscapeLabel(const QString &value)
@@ -137,22 +166,49 @@ QByteArray MetricsFile::Format(const SeriesMap &series)
                  + EscapeLabel(it.key().second) + "\"} " + Number(value) + '\n';
         }
     }
-    bool anyLimit = false;
-    for (auto it = series.cbegin(); it != series.cend(); ++it)
-        anyLimit = anyLimit || !it.value().limitedBy.isEmpty();
-    if (!anyLimit)
-        return out; // files of stream tests stay as they were
-    out += QByteArray("# HELP ") + LimitFamily + " 1 for what limited the last session test of the target, else 0.\n";
-    out += QByteArray("# TYPE ") + LimitFamily + " gauge\n";
-    for (auto it = series.cbegin(); it != series.cend(); ++it) {
-        if (it.value().limitedBy.isEmpty())
+    // Files of plain stream tests stay as they were: what follows is only written where known.
+    writeStateSet(out, series, LimitFamily, "limit", "1 for what limited the last session test of the target, else 0.",
+                  LimitNames, &Series::limitedBy);
+    for (const Family &family : OptionalFamilies) {
+        bool any = false;
+        for (auto it = series.cbegin(); it != series.cend(); ++it)
+            any = any || Known(family, it.value());
+        if (!any)
             continue;
-        for (const char *limit : LimitNames)
-            out += QByteArray(LimitFamily) + "{target=\"" + EscapeLabel(it.key().first) + "\",mode=\""
-                 + EscapeLabel(it.key().second) + "\",limit=\"" + limit + "\"} "
-                 + (it.value().limitedBy == QLatin1String(limit) ? "1" : "0") + '\n';
+        out += QByteArray("# HELP ") + family.name + ' ' + family.help + '\n';
+        out += QByteArray("# TYPE ") + family.name + ' ' + family.type + '\n';
+        for (auto it = series.cbegin(); it != series.cend(); ++it)
+            if (Known(family, it.value()))
+                out += QByteArray(family.name) + "{target=\"" + EscapeLabel(it.key().first) + "\",mode=\""
+                     + EscapeLabel(it.key().second) + "\"} " + Number(it.value().*family.value) + '\n';
     }
+    writeStateSet(out, series, FamilyFamily, "family", "1 for the address family of the last test of the target, else 0.",
+                  FamilyNames, &Series::family);
+    writeStateSet(out, series, GradeFamily, "grade",
+                  "1 for the bufferbloat grade of the last test of the target (by how much latency rose under load), else 0.",
+                  GradeNames, &Series::grade);
     return out;
+}
+
+template <size_t N>
+void MetricsFile::writeStateSet(QByteArray &out, const SeriesMap &series, const char *name, const char *label,
+                                const char *help, const char *const (&values)[N], QString Series::*field)
+{
+    bool any = false;
+    for (auto it = series.cbegin(); it != series.cend(); ++it)
+        any = any || !(it.value().*field).isEmpty();
+    if (!any)
+        return;
+    out += QByteArray("# HELP ") + name + ' ' + help + '\n';
+    out += QByteArray("# TYPE ") + name + " gauge\n";
+    for (auto it = series.cbegin(); it != series.cend(); ++it) {
+        if ((it.value().*field).isEmpty())
+            continue;
+        for (const char *value : values)
+            out += QByteArray(name) + "{target=\"" + EscapeLabel(it.key().first) + "\",mode=\""
+                 + EscapeLabel(it.key().second) + "\"," + label + "=\"" + value + "\"} "
+                 + (it.value().*field == QLatin1String(value) ? "1" : "0") + '\n';
+    }
 }
 
 MetricsFile::SeriesMap MetricsFile::Parse(const QByteArray &text)
@@ -166,11 +222,21 @@ MetricsFile::SeriesMap MetricsFile::Parse(const QByteArray &text)
         double value = 0;
         if (!ParseSample(line, name, labels, value) || !labels.contains("target") || !labels.contains("mode"))
             continue;
-        if (name == LimitFamily) {
-            if (value == 1.0)
-                series[{labels.value("target"), labels.value("mode")}].limitedBy = labels.value("limit");
+        if (name == LimitFamily || name == FamilyFamily || name == GradeFamily) {
+            Series &s = series[{labels.value("target"), labels.value("mode")}];
+            if (value == 1.0) {
+                if (name == LimitFamily)
+                    s.limitedBy = labels.value("limit");
+                else if (name == FamilyFamily)
+                    s.family = labels.value("family");
+                else
+                    s.grade = labels.value("grade");
+            }
             continue;
         }
+        for (const Family &family : OptionalFamilies)
+            if (name == family.name)
+                series[{labels.value("target"), labels.value("mode")}].*family.value = value;
         for (const Family &family : Families) {
             if (name != family.name)
                 continue;

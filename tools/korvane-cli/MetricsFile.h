@@ -25,6 +25,16 @@ public:
         // What limited the last test ("path", ...); empty: no verdict (a stream test, or no
         // valid result).
         QString limitedBy;
+        // The last test's shape and the latency measured beside it; 0, -1 or empty where not
+        // known. Written only once some series has them, so files of plain tests stay as they were.
+        double streams = 0;
+        QString family;            // "ipv4", "ipv6" or empty
+        double idleLatencySeconds = -1;
+        double loadedLatencySeconds = -1;
+        double loadedLatencyP90Seconds = -1;
+        double rpm = -1;
+        QString grade;             // A+ .. F, or empty
+        double lostProbes = -1;
 
         bool operator==(const Series &) const = default;
     };
@@ -49,5 +59,9 @@ public:
     static QByteArray Number(double value);
 
 private:
+    template <size_t N>
+    static void writeStateSet(QByteArray &out, const SeriesMap &series, const char *name, const char *label,
+                              const char *help, const char *const (&values)[N], QString Series::*field);
+
     QString FFileName;
 };

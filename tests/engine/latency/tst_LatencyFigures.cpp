@@ -88,8 +88,12 @@ void tst_LatencyFigures::rpm_data()
     // 60 000 ms in a minute over the round trip.
     QTest::newRow("foreign only, 100 ms") << Samples{100, 100} << Samples{} << 600.0;
     QTest::newRow("self only, 50 ms") << Samples{} << Samples{50} << 1200.0;
-    // Both kinds weigh equally, however many of each: (100 + 20) / 2 = 60 ms.
-    QTest::newRow("both") << Samples{100} << Samples{20, 20, 20, 20} << 1000.0;
+    // Both kinds weigh equally, however many of each: the mean of their responsiveness,
+    // (60000 / 100 + 60000 / 20) / 2, not 60000 over the mean round trip (which gives 1000).
+    QTest::newRow("both") << Samples{100} << Samples{20, 20, 20, 20} << 1800.0;
+    QTest::newRow("both, each trimmed") << Samples{50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 50, 2000}
+                                        << Samples{30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 2000}
+                                        << 1600.0;
     // A timeout among twenty foreign probes is trimmed away.
     Samples foreign(19, 60.0);
     foreign.push_back(2000);
