@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LatencyFigures.h"
+#include "TcpConnect.h"
 #include "TTestProgress.h"
 
 #include <QObject>

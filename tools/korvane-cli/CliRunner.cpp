@@ -273,6 +273,9 @@ bool CliRunner::recordMetrics(bool valid, qint64 startedMs)
     test.timestampSeconds = double(startedMs) / 1000.0;
     if (valid)
         addLatencyMetrics(test);
+    // As in the results table: a series without a family was measured over IPv4.
+    if (valid && FKorvane.ConnectedFamily() == QLatin1String("ipv6"))
+        test.family = FKorvane.ConnectedFamily();
     QString error;
     if (FMetrics->Record({target, FOptions.web ? QStringLiteral("web") : QStringLiteral("server")}, test, error))
         return true;
