@@ -21,6 +21,7 @@ private slots:
     void nameWithBothFamilies();
     void pageOnANameWithBothFamilies_data();
     void pageOnANameWithBothFamilies();
+    void metricsNameTheFamilyOfIPv6();
 
 private:
     // Runs korvane-cli where dualhost.test has ::1 and 127.0.0.1, from a hosts file seen only
@@ -258,6 +259,25 @@ void TestCliFamily::pageOnANameWithBothFamilies()
              qPrintable(text));
     web.kill();
     web.waitForFinished();
+}
+
+void TestCliFamily::metricsNameTheFamilyOfIPv6()
+{
+    ProgramRunner::Server server = FRunner.startServer({"--bytes", "100000"}); // both families
+    QVERIFY2(server.started(), server.errors.constData());
+    QTemporaryDir dir;
+    const QString file = dir.filePath("korvane.prom");
+    for (const QString &target : {QStringLiteral("[::1]:{P}"), QStringLiteral("127.0.0.1:{P}")})
+        QCOMPARE(FRunner.runCli({"--metrics-file", file, filled({target}, server).constFirst()}), 0);
+    QFile metrics(file);
+    QVERIFY(metrics.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(metrics.readAll());
+    const QString v6 = QStringLiteral("target=\"[::1]:%1\",mode=\"server\"").arg(server.streamPort);
+    const QString v4 = QStringLiteral("target=\"127.0.0.1:%1\",mode=\"server\"").arg(server.streamPort);
+    QVERIFY2(text.contains(QStringLiteral("korvane_last_family{%1,family=\"ipv6\"} 1").arg(v6)), qPrintable(text));
+    // As in the results table, an IPv4 series is left as such series always were.
+    QVERIFY2(text.contains(QStringLiteral("korvane_last_rate_bytes_per_second{%1}").arg(v4)), qPrintable(text));
+    QVERIFY2(!text.contains(QStringLiteral("korvane_last_family{%1").arg(v4)), qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(TestCliFamily)
