@@ -2,12 +2,15 @@
 
 #include "ApplicationExceptionHandler.h"
 #include "DiscardingReceive.h"
+#include "ReceiveLowWater.h"
 #include "ESocketError.h"
 #include "SystemErrorText.h"
 #include "TcpConnect.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
+
+#include <chrono>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -103,6 +106,8 @@ void TClientSocket::Open()
     FUnreadAtClose = -1;
     FPeerAddress.clear();
     FPeerFamily.clear();
+    FLowWater = 1;
+    FFirstReadUs = -1;
     const uint64_t generation = ++FGeneration;
 
     const std::string host = FHost.toStdString();
@@ -291,7 +296,24 @@ bool TClientSocket::ServeReadable()
         OnRead(*this);
     if (generation == FGeneration && FBytesRead == readBefore && !peerClosed)
         PauseReading(); // readable, yet nothing could be read: no notification loop at full speed
+    else if (generation == FGeneration && FBytesRead > 0)
+        AdaptLowWater();
     return true;
+}
+
+void TClientSocket::AdaptLowWater()
+{
+    // Only once data flows: the first block still wakes the reader at once, as it starts
+    // the timer; the close wakes it whatever the mark.
+    const int64_t nowUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
+    if (FFirstReadUs < 0) {
+        FFirstReadUs = nowUs;
+        return;
+    }
+    FLowWater = ReceiveLowWater::Update(FSocket, FLowWater,
+                                        ReceiveLowWater::Wanted(int64_t(FBytesRead), nowUs - FFirstReadUs));
 }
 
 void TClientSocket::PauseReading()

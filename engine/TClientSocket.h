@@ -86,6 +86,7 @@ private:
     // Serves one read notification; false when the socket had nothing to report.
     bool ServeReadable();
     void PauseReading();
+    void AdaptLowWater();
     void PeerClosed();
     void Fail(TErrorEvent kind, int code, const char *api);
     void CloseSocket();
@@ -99,6 +100,8 @@ private:
     uint64_t FGeneration = 0; // changes whenever the socket is closed or reopened
     int64_t FUnreadAtClose = -1; // bytes left unread when the peer's close was last seen
     uint64_t FBytesRead = 0;
+    int FLowWater = 1; // SO_RCVLOWAT in force
+    int64_t FFirstReadUs = -1; // steady clock, at the first read that took data
     static constexpr int kReadPauseMs = 10;
     static constexpr int kMaxPendingReads = 1000;
     QSocketNotifier *FReadNotifier = nullptr;

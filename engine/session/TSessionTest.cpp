@@ -5,6 +5,7 @@
 #include "DiscardingReceive.h"
 #include "EKorvnError.h"
 #include "LogTimestamp.h"
+#include "ReceiveLowWater.h"
 #include "SessionConnect.h"
 #include "ServerTarget.h"
 #include "SessionAuth.h"
@@ -195,6 +196,7 @@ struct TSessionTest::Private
         bool greeted = false; // the server greets every connection, data connections too
         bool joined = false;
         int64_t earlyUs = -1; // payload seen before the start was read
+        int lowWater = 1; // SO_RCVLOWAT of a download stream
         int64_t lastArrivalUs = -1; // the kernel's arrival time of the last payload read
         bool finished = false; // download: the server's close was read; upload: sending side shut
         int64_t bytes = 0;     // received (download) or handed to the socket (upload)
@@ -760,8 +762,10 @@ struct TSessionTest::Private
             const ssize_t n = ReceiveDiscardingStamped(s.fd, scratch.data(), scratch.size(), MSG_DONTWAIT, arrivalNs);
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                adjustLowWater(s);
                 return;
+            }
             if (n < 0) {
                 const int err = errno;
                 // An upload's server may cut a stream once it has what it asked for.
@@ -794,6 +798,15 @@ struct TSessionTest::Private
             s.lastArrivalUs = arrivalNs > 0 ? arrivalToSteadyUs(arrivalNs) : now;
             s.bytes += n;
         }
+        adjustLowWater(s);
+    }
+
+    // Fewer wakeups once payload flows; the stream's times come from the kernel's arrival
+    // stamps, so a later wakeup does not move them.
+    void adjustLowWater(Stream &s)
+    {
+        if (s.firstUs >= 0)
+            s.lowWater = ReceiveLowWater::Update(s.fd, s.lowWater, ReceiveLowWater::Wanted(s.bytes, nowUs() - s.firstUs));
     }
 
     // Takes the greeting line off a data connection, so that only payload is counted.

@@ -1,8 +1,10 @@
 #include "DiscardingReceive.h"
+#include "ReceiveLowWater.h"
 
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,6 +21,9 @@ private slots:
     void cleanup() { setReceiveDiscardingInKernel(true); }
     void countsLikeACopyingReceive_data();
     void countsLikeACopyingReceive();
+    void lowWaterFollowsTheRate_data();
+    void lowWaterFollowsTheRate();
+    void lowWaterHoldsWakeupsButNotTheEnd();
 };
 
 namespace {
@@ -90,6 +95,51 @@ void TestDiscardingReceive::countsLikeACopyingReceive()
     // The kernel dropped the data without writing the buffer (no copy made).
     if (inKernel && ReceiveDiscardingInKernel())
         QVERIFY(!scratchTouched);
+    ::close(sender);
+    ::close(receiver);
+}
+
+void TestDiscardingReceive::lowWaterFollowsTheRate_data()
+{
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<qint64>("spanUs");
+    QTest::addColumn<int>("wanted");
+    QTest::newRow("nothing yet") << qint64(0) << qint64(0) << 1;
+    QTest::newRow("no time yet") << qint64(5000) << qint64(0) << 1;
+    // 10 ms of the rate so far.
+    QTest::newRow("1 MB/s") << qint64(1000000) << qint64(1000000) << 10000;
+    QTest::newRow("100 B/s: every byte") << qint64(100) << qint64(1000000) << 1;
+    QTest::newRow("capped at 256 KiB") << qint64(4000000000) << qint64(1000000) << 262144;
+    QTest::newRow("a year at 1 GB/s does not overflow") << qint64(31536000) * 1000000000
+                                                        << qint64(31536000) * 1000000 << 262144;
+}
+
+void TestDiscardingReceive::lowWaterFollowsTheRate()
+{
+    QFETCH(qint64, bytes);
+    QFETCH(qint64, spanUs);
+    QFETCH(int, wanted);
+    QCOMPARE(ReceiveLowWater::Wanted(bytes, spanUs), wanted);
+}
+
+void TestDiscardingReceive::lowWaterHoldsWakeupsButNotTheEnd()
+{
+    int sender = -1, receiver = -1;
+    QVERIFY(tcpPair(sender, receiver));
+    // Small changes are not worth a call; a large one is made.
+    QCOMPARE(ReceiveLowWater::Update(receiver, 40000, 60000), 40000);
+    QCOMPARE(ReceiveLowWater::Update(receiver, 1, 65536), 65536);
+
+    const std::vector<char> data(10000, 'k');
+    QCOMPARE(::send(sender, data.data(), data.size(), 0), ssize_t(data.size()));
+    QTest::qWait(50);
+    pollfd p{receiver, POLLIN, 0};
+    QCOMPARE(::poll(&p, 1, 0), 0); // below the mark: the reader sleeps on
+
+    ::shutdown(sender, SHUT_WR);
+    QCOMPARE(::poll(&p, 1, 2000), 1); // the end wakes it all the same
+    std::vector<char> scratch(65536);
+    QCOMPARE(ReceiveDiscarding(receiver, scratch.data(), scratch.size()), ssize_t(data.size()));
     ::close(sender);
     ::close(receiver);
 }
