@@ -3,7 +3,7 @@
 // data in the kernel instead (MSG_TRUNC), blocking, with nothing else around it: the least
 // a receiver can cost.
 //
-//   bench-copying-reader [--discard] ADDRESS PORT
+//   bench-copying-reader [--discard] ADDRESS PORT   (IPv4 or IPv6, numeric)
 //
 // Prints the bytes received.
 
@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,18 +29,20 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: %s [--discard] ADDRESS PORT\n", argv[0]);
         return 2;
     }
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(uint16_t(std::atoi(argv[2])));
-    if (::inet_pton(AF_INET, argv[1], &peer.sin_addr) != 1) {
-        std::fprintf(stderr, "not an IPv4 address: %s\n", argv[1]);
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo *peer = nullptr;
+    if (::getaddrinfo(argv[1], argv[2], &hints, &peer) != 0) {
+        std::fprintf(stderr, "not a numeric address and port: %s %s\n", argv[1], argv[2]);
         return 2;
     }
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&peer), sizeof peer) < 0) {
+    const int fd = ::socket(peer->ai_family, SOCK_STREAM, 0);
+    if (fd < 0 || ::connect(fd, peer->ai_addr, peer->ai_addrlen) < 0) {
         std::perror("connect");
         return 1;
     }
+    ::freeaddrinfo(peer);
     // The same chunk as the client's own receive path, so only the copy differs.
     std::vector<char> buffer(1 << 20);
     unsigned long long total = 0;

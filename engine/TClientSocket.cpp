@@ -4,6 +4,7 @@
 #include "DiscardingReceive.h"
 #include "ESocketError.h"
 #include "SystemErrorText.h"
+#include "TcpConnect.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -16,6 +17,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <system_error>
 #include <thread>
@@ -27,6 +29,23 @@ struct TClientSocket::LookupRelay
 {
     std::mutex mutex;
     TClientSocket *owner = nullptr;
+};
+
+// Readable once the client gives up on the connection being raced.
+struct TClientSocket::RaceCancel
+{
+    int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ~RaceCancel()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    void Raise() const
+    {
+        const uint64_t one = 1;
+        if (fd >= 0)
+            (void)!::write(fd, &one, sizeof one);
+    }
 };
 
 TClientSocket::TClientSocket(QObject *parent)
@@ -82,32 +101,46 @@ void TClientSocket::Open()
     }
     FState = State::Resolving;
     FUnreadAtClose = -1;
+    FPeerAddress.clear();
+    FPeerFamily.clear();
     const uint64_t generation = ++FGeneration;
 
-    const QByteArray host = FHost.toUtf8();
+    const std::string host = FHost.toStdString();
+    const uint16_t port = uint16_t(FPort);
+    const TIpVersion version = FIpVersion;
+    FCancel = std::make_shared<RaceCancel>();
     try {
-        std::thread([relay = FRelay, host, generation]() {
-            addrinfo hints{};
-            hints.ai_family = AF_INET;
-            hints.ai_socktype = SOCK_STREAM;
-            addrinfo *result = nullptr;
-            const int rc = ::getaddrinfo(host.constData(), nullptr, &hints, &result);
-            int code = 0;
-            uint32_t address = 0;
-            if (rc == EAI_SYSTEM)
-                code = errno ? errno : EIO;
-            else if (rc != 0)
-                code = rc;
-            else
-                address = reinterpret_cast<sockaddr_in *>(result->ai_addr)->sin_addr.s_addr;
-            if (result)
-                ::freeaddrinfo(result);
+        // Lookup and the race of the addresses happen here; the socket the race wins replaces
+        // the one made above.
+        std::thread([relay = FRelay, cancel = FCancel, host, port, version, generation]() {
+            TConnectOptions options;
+            options.Version = version;
+            options.CancelFd = cancel->fd;
+            // The lookup's success is reported before the race, so "connecting" is shown
+            // while the connect is under way, as with a single address.
+            options.Resolver = [relay, generation](const std::string &name, int family,
+                                                   std::vector<TResolvedAddress> &found, int &savedErrno) {
+                const int code = SystemResolve(name, family, found, savedErrno);
+                if (code == 0 && !found.empty()) {
+                    std::lock_guard<std::mutex> lock(relay->mutex);
+                    if (TClientSocket *owner = relay->owner)
+                        QMetaObject::invokeMethod(
+                            owner, [owner, generation]() { owner->LookupDone(generation); },
+                            Qt::QueuedConnection);
+                }
+                return code;
+            };
+            auto result = std::make_shared<TConnectResult>(TcpConnect(host, port, options));
+            if (result->Stage == TConnectResult::TStage::Lookup && result->ErrorCode == EAI_SYSTEM)
+                result->ErrorCode = result->SavedErrno ? result->SavedErrno : EIO;
 
             std::lock_guard<std::mutex> lock(relay->mutex);
             if (TClientSocket *owner = relay->owner) {
                 QMetaObject::invokeMethod(
-                    owner, [owner, generation, code, address]() { owner->LookupDone(generation, code, address); },
+                    owner, [owner, generation, result]() { owner->ConnectDone(generation, *result); },
                     Qt::QueuedConnection);
+            } else if (result->Socket >= 0) {
+                ::close(result->Socket);
             }
         }).detach();
     } catch (const std::system_error &e) {
@@ -141,14 +174,16 @@ void TClientSocket::Abort()
 void TClientSocket::CloseSocket()
 {
     ++FGeneration;
-    // Notifiers must let go of the descriptor before it is closed; they may be the sender
-    // of the notification being handled, so they are deleted later.
-    for (QSocketNotifier **n : {&FReadNotifier, &FWriteNotifier}) {
-        if (*n) {
-            (*n)->setEnabled(false);
-            (*n)->deleteLater();
-            *n = nullptr;
-        }
+    if (FCancel) {
+        FCancel->Raise();
+        FCancel.reset();
+    }
+    // The notifier must let go of the descriptor before it is closed; it may be the sender
+    // of the notification being handled, so it is deleted later.
+    if (FReadNotifier) {
+        FReadNotifier->setEnabled(false);
+        FReadNotifier->deleteLater();
+        FReadNotifier = nullptr;
     }
     if (FSocket >= 0)
         ::close(FSocket);
@@ -167,72 +202,54 @@ void TClientSocket::Fail(TErrorEvent kind, int code, const char *api)
         RaiseSocketError(errorCode, api);
 }
 
-void TClientSocket::LookupDone(uint64_t generation, int code, uint32_t address)
+void TClientSocket::LookupDone(uint64_t generation)
 {
     if (generation != FGeneration || FState != State::Resolving)
         return; // the socket was closed or reopened meanwhile
+    FState = State::Connecting;
     dispatchGuarded([&] {
-        if (code != 0) {
-            Fail(TErrorEvent::eeLookup, code, "getaddrinfo");
-            return;
-        }
-        if (OnConnecting) {
+        if (OnConnecting)
             OnConnecting(*this);
-            if (generation != FGeneration)
-                return;
-        }
-
-        sockaddr_in peer{};
-        peer.sin_family = AF_INET;
-        peer.sin_port = htons(uint16_t(FPort));
-        peer.sin_addr.s_addr = address;
-        int rc;
-        do {
-            rc = ::connect(FSocket, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
-        } while (rc < 0 && errno == EINTR);
-
-        if (rc < 0 && errno != EINPROGRESS) {
-            Fail(TErrorEvent::eeConnect, errno, "connect");
-            return;
-        }
-        FReadNotifier = new QSocketNotifier(FSocket, QSocketNotifier::Read, this);
-        connect(FReadNotifier, &QSocketNotifier::activated, this, &TClientSocket::ReadReady);
-        if (rc == 0) {
-            FState = State::Connected;
-            if (OnConnect)
-                OnConnect(*this);
-        } else {
-            // Connect completion shows as writability; the read side waits until then.
-            FReadNotifier->setEnabled(false);
-            FState = State::Connecting;
-            FWriteNotifier = new QSocketNotifier(FSocket, QSocketNotifier::Write, this);
-            connect(FWriteNotifier, &QSocketNotifier::activated, this, &TClientSocket::WriteReady);
-        }
     });
 }
 
-void TClientSocket::WriteReady()
+void TClientSocket::ConnectDone(uint64_t generation, const TConnectResult &result)
 {
-    if (FState != State::Connecting)
+    if (generation != FGeneration || (FState != State::Resolving && FState != State::Connecting)) {
+        if (result.Socket >= 0)
+            ::close(result.Socket); // the socket was closed or reopened meanwhile
         return;
+    }
+    int raced = result.Socket;
     dispatchGuarded([&] {
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (::getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
-            err = errno;
-        if (err != 0) {
-            Fail(TErrorEvent::eeConnect, err, "connect");
+        using S = TConnectResult::TStage;
+        if (result.Stage == S::Lookup) {
+            Fail(TErrorEvent::eeLookup, result.ErrorCode, "getaddrinfo");
             return;
         }
-        // Nothing is ever sent, so writability is of no further interest.
-        FWriteNotifier->setEnabled(false);
-        FWriteNotifier->deleteLater();
-        FWriteNotifier = nullptr;
+        if (!result.Ok()) {
+            Fail(TErrorEvent::eeConnect, result.ErrorCode,
+                 result.Stage == S::Socket ? "socket" : "connect");
+            return;
+        }
+        const int one = 1;
+        if (::setsockopt(raced, SOL_SOCKET, SO_OOBINLINE, &one, sizeof one) < 0) {
+            Fail(TErrorEvent::eeConnect, errno, "setsockopt");
+            return;
+        }
+        ::close(FSocket);
+        FSocket = raced;
+        raced = -1;
+        FPeerAddress = QString::fromStdString(result.AddressText);
+        FPeerFamily = QString::fromLatin1(FamilyName(result.Family));
+        FReadNotifier = new QSocketNotifier(FSocket, QSocketNotifier::Read, this);
+        connect(FReadNotifier, &QSocketNotifier::activated, this, &TClientSocket::ReadReady);
         FState = State::Connected;
-        FReadNotifier->setEnabled(true);
         if (OnConnect)
             OnConnect(*this);
     });
+    if (raced >= 0)
+        ::close(raced);
 }
 
 void TClientSocket::ReadReady()

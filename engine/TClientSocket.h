@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include "TcpConnect.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,8 +14,8 @@ class QSocketNotifier;
 
 enum class TErrorEvent { eeGeneral, eeSend, eeReceive, eeConnect, eeDisconnect, eeAccept, eeLookup };
 
-// Asynchronous TCP/IPv4 client. Activation resolves the host off the GUI thread and connects
-// without blocking; connect, data and close arrive as notifications through the event loop.
+// Asynchronous TCP client. Activation resolves the host and races its addresses off the GUI
+// thread; connect, data and close arrive as notifications through the event loop.
 // Whatever escapes a notification handler goes to the application exception handler.
 class TClientSocket : public QObject
 {
@@ -45,6 +47,13 @@ public:
 
     bool Connected() const { return FState == State::Connected; }
 
+    // Which families the next Open() may use.
+    TIpVersion IpVersion() const { return FIpVersion; }
+    void setIpVersion(TIpVersion version) { FIpVersion = version; }
+    // The numeric address and family ("ipv4", "ipv6") of the last connection made.
+    QString PeerAddress() const { return FPeerAddress; }
+    QString PeerFamily() const { return FPeerFamily; }
+
     // When the peer's close has already arrived but not been served, serves it now: the
     // buffered bytes through OnRead, then OnDisconnect. Otherwise does nothing.
     void DeliverPendingClose();
@@ -60,7 +69,7 @@ public:
     // scratch (count bytes) is written only where it cannot.
     int64_t ReceiveDiscard(void *scratch, int64_t count);
 
-    TSocketNotifyEvent OnConnecting; // lookup done, connect about to be issued
+    TSocketNotifyEvent OnConnecting; // lookup done, the connect race under way
     TSocketNotifyEvent OnConnect;
     TSocketNotifyEvent OnRead;
     TSocketNotifyEvent OnDisconnect; // peer closed; buffered data is still readable inside
@@ -69,9 +78,10 @@ public:
 private:
     enum class State { Idle, Resolving, Connecting, Connected };
     struct LookupRelay;
+    struct RaceCancel;
 
-    void LookupDone(uint64_t generation, int code, uint32_t address);
-    void WriteReady();
+    void LookupDone(uint64_t generation);
+    void ConnectDone(uint64_t generation, const TConnectResult &result);
     void ReadReady();
     // Serves one read notification; false when the socket had nothing to report.
     bool ServeReadable();
@@ -92,6 +102,9 @@ private:
     static constexpr int kReadPauseMs = 10;
     static constexpr int kMaxPendingReads = 1000;
     QSocketNotifier *FReadNotifier = nullptr;
-    QSocketNotifier *FWriteNotifier = nullptr;
     std::shared_ptr<LookupRelay> FRelay;
+    std::shared_ptr<RaceCancel> FCancel;
+    TIpVersion FIpVersion = TIpVersion::Automatic;
+    QString FPeerAddress;
+    QString FPeerFamily;
 };

@@ -6,6 +6,7 @@
 #include "EHttpSocketError.h"
 #include "EKorvnError.h"
 #include "LogTimestamp.h"
+#include "ServerTarget.h"
 #include "SystemErrorText.h"
 #include "TargetCheck.h"
 
@@ -40,6 +41,7 @@ TKorvane::TKorvane()
     stHTTP->setAllowCookies(true);
     stHTTP->setHandleRedirects(true);
     stHTTP->setHTTPOptions(hoForceEncodeParams);
+    setIpVersion(TIpVersion::Automatic); // every test kind races a name's addresses alike
 
     stHiResTimer = std::make_unique<THiresTimer>();
     stHiResTimer->setTimeResolution(1000000);
@@ -127,17 +129,63 @@ void TKorvane::DoStatusMsg(const QString &text)
         FOnStatusMsg(LogTimestamp::line(text));
 }
 
+QString TKorvane::ConnectedAddress() const
+{
+    return FLastTestType == ttServerStream ? stSocket->PeerAddress() : stHTTP->PeerAddress();
+}
+
+QString TKorvane::ConnectedFamily() const
+{
+    return FLastTestType == ttServerStream ? stSocket->PeerFamily() : stHTTP->PeerFamily();
+}
+
+int TKorvane::ConnectedPort() const
+{
+    if (ConnectedAddress().isEmpty())
+        return 0;
+    return FLastTestType == ttServerStream ? stSocket->Port() : stHTTP->PeerPort();
+}
+
+QString TKorvane::ConnectedLine() const
+{
+    const QString address = ConnectedAddress();
+    if (address.isEmpty())
+        return QString();
+    // Only where the log does not name the address already: a numeric target, or a page
+    // whose "Connecting to" notice named the address that answered.
+    const QString named = FLastTestType == ttServerStream ? stSocket->Host() : stHTTP->AnnouncedAddress();
+    if (named == address)
+        return QString();
+    return QStringLiteral("Connected to %1 port %2.").arg(address).arg(ConnectedPort());
+}
+
+void TKorvane::setIpVersion(TIpVersion version)
+{
+    stSocket->setIpVersion(version);
+    stHTTP->setIpVersionChoice(version == TIpVersion::IPv4Only   ? 4
+                               : version == TIpVersion::IPv6Only ? 6
+                                                                 : 0);
+}
+
 void TKorvane::DoTest(int TestType, const QString &TestTarget, int Port)
 {
     FBytesTransferred = 0;
     FTransferTime = 0;
     FStartTime = -1.0;
     FTarget = TestTarget;
+    FLastTestType = TestType == ttServerStream ? ttServerStream : ttWebPage;
     FValidResult = false;
     FTestDone = false;
     FTestCancelled = false;
     // Refused before it reaches the log or a lookup.
-    if (const QString problem = TargetCheck::problem(TestTarget); !problem.isEmpty()) {
+    QString problem = TargetCheck::problem(TestTarget);
+    TServerTarget server;
+    if (problem.isEmpty() && TestType == ttServerStream) {
+        // "[::1]:8081" and the like: a port written in the target wins over the one given.
+        server = ParseServerTarget(TestTarget.toStdString());
+        problem = QString::fromStdString(server.Error);
+    }
+    if (!problem.isEmpty()) {
         FTarget.clear();
         FTestDone = true;
         throw EKorvnError(problem);
@@ -149,7 +197,7 @@ void TKorvane::DoTest(int TestType, const QString &TestTarget, int Port)
         DoStatusMsg(QStringLiteral("Initiating Test to ") + FTarget);
         switch (TestType) {
         case ttServerStream:
-            StartServerStreamTest(Port);
+            StartServerStreamTest(QString::fromStdString(server.Host), server.Port > 0 ? server.Port : Port);
             break;
         default:
             RunWebPageTest();
@@ -246,12 +294,12 @@ void TKorvane::HTTPRedirect(QObject *, QString &dest, int &, bool &, QString &)
     DoStatusMsg(QStringLiteral("Redirected to ") + dest + QStringLiteral(". Restarting timer."));
 }
 
-void TKorvane::StartServerStreamTest(int Port)
+void TKorvane::StartServerStreamTest(const QString &Host, int Port)
 {
     // A connection left over from an abandoned test goes quietly, so it cannot end this one.
     stSocket->Abort();
     stSocket->setPort(Port);
-    stSocket->setHost(FTarget);
+    stSocket->setHost(Host);
     stSocket->Open();
 }
 

@@ -61,6 +61,17 @@ public:
     double TransferTimeSec() const;
     double TransferRateSec() const;
     bool ValidResult() const { return FValidResult; }
+    // Which address families the server stream test may connect over; automatic races both.
+    TIpVersion IpVersion() const { return stSocket->IpVersion(); }
+    void setIpVersion(TIpVersion version);
+    // Numeric address, family ("ipv4", "ipv6") and port the last test connected to; empty
+    // (0) when it made no connection.
+    QString ConnectedAddress() const;
+    QString ConnectedFamily() const;
+    int ConnectedPort() const;
+    // "Connected to ADDR port N.", logged after the test's own lines; empty without a
+    // connection, or where the log already names the address (a numeric target).
+    QString ConnectedLine() const;
     bool TestDone() const { return FTestDone; }
     bool TestCancelled() const { return FTestCancelled; }
     int AccumulatedTestCount() const { return FAccumulatedTestCount; }
@@ -83,7 +94,7 @@ public:
 
 private:
     void DoStatusMsg(const QString &text);
-    void StartServerStreamTest(int Port);
+    void StartServerStreamTest(const QString &Host, int Port);
     void RunWebPageTest();
     void AccumulateTestResult();
     void StopTimerAfterFailure() noexcept;
@@ -110,6 +121,7 @@ private:
     bool FTestCancelled = false;
     bool FTestRunning = false; // between DoTest and the end of the test
     int FAccumulatedTestCount = 0;
+    int FLastTestType = ttServerStream;
     double FAccumulatedAverageSpeed = 0.0; // the running sum of rates, not an average
     double FStartTime = 0.0;
     std::vector<char> FReceiveBuffer; // reused; received data is counted, never kept

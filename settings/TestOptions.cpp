@@ -43,6 +43,22 @@ void TTestOptions::Load(const TAppIniFileStorage &store)
     SessionPort = readInt("SessionPort", 1, 65535, defaults.SessionPort);
     Latency = readInt("Latency", 0, 1, defaults.Latency ? 1 : 0) == 1;
     AllowHttps = readInt("AllowHttps", 0, 1, defaults.AllowHttps ? 1 : 0) == 1;
+    const QString version = store.ReadString(Section + QStringLiteral("IpVersion")).trimmed().toLower();
+    IpVersion = version == IpVersionName(TIpVersion::IPv4Only)   ? TIpVersion::IPv4Only
+                : version == IpVersionName(TIpVersion::IPv6Only) ? TIpVersion::IPv6Only
+                                                                 : defaults.IpVersion;
+}
+
+QString TTestOptions::IpVersionName(TIpVersion version)
+{
+    switch (version) {
+    case TIpVersion::IPv4Only:
+        return QStringLiteral("ipv4");
+    case TIpVersion::IPv6Only:
+        return QStringLiteral("ipv6");
+    default:
+        return QStringLiteral("automatic");
+    }
 }
 
 void TTestOptions::Save(TAppIniFileStorage &store) const
@@ -57,4 +73,5 @@ void TTestOptions::Save(TAppIniFileStorage &store) const
     store.WriteInteger(Section + QStringLiteral("SessionPort"), SessionPort);
     store.WriteInteger(Section + QStringLiteral("Latency"), Latency ? 1 : 0);
     store.WriteInteger(Section + QStringLiteral("AllowHttps"), AllowHttps ? 1 : 0);
+    store.WriteString(Section + QStringLiteral("IpVersion"), IpVersionName(IpVersion));
 }

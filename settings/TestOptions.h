@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "TcpConnect.h"
+
 class TAppIniFileStorage;
 
 // The user's choices for a test on a Korvane server, kept in the settings file's own
@@ -33,8 +35,11 @@ public:
     bool Latency = true;
     // Web page tests may fetch https pages; off, every https page is refused as always.
     bool AllowHttps = false;
+    // Families every test may connect over; automatic races them, IPv6 first.
+    TIpVersion IpVersion = TIpVersion::Automatic;
 
     static QString DirectionName(TDirection direction);
+    static QString IpVersionName(TIpVersion version); // "automatic", "ipv4", "ipv6"
 
     // True when the choices need a session: the stream test can only download over one stream.
     bool UsesSession() const { return Direction != Download || Streams != 1; }

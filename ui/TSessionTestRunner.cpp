@@ -3,6 +3,7 @@
 #include "ControlCharacters.h"
 #include "LatencyReport.h"
 #include "LogTimestamp.h"
+#include "ServerTarget.h"
 #include "NumberFormat.h"
 #include "TLatencyProbe.h"
 #include "ProgressText.h"
@@ -87,6 +88,7 @@ void TSessionTestRunner::Run(const QString& host, const TTestOptions& options)
     request.Direction = TSessionRequest::Directions(int(options.Direction));
     request.Streams = options.Streams;
     request.Seconds = options.Seconds;
+    request.IpVersion = options.IpVersion;
     FHost = host;
     FLastRate = -1;
     FDirectionsRecorded = 0;
@@ -96,7 +98,10 @@ void TSessionTestRunner::Run(const QString& host, const TTestOptions& options)
     FIntervalLatencyMs = -1;
     const QPointer<TSessionTestRunner> alive(this);
     if (options.Latency) {
-        RunIdleProbes(host, options.SessionPort);
+        // A port written in the target is the session port, as for the session itself.
+        const TServerTarget target = ParseServerTarget(host.toStdString());
+        RunIdleProbes(host, target.Error.empty() && target.Port > 0 ? target.Port : options.SessionPort,
+                      options.IpVersion);
         if (!alive)
             return;
         FProbe->setSelfSender([this](uint64_t id) { FSession->SendEcho(id); });
@@ -116,10 +121,10 @@ void TSessionTestRunner::Run(const QString& host, const TTestOptions& options)
     QObject::disconnect(connection);
 }
 
-void TSessionTestRunner::RunIdleProbes(const QString& host, int port)
+void TSessionTestRunner::RunIdleProbes(const QString& host, int port, TIpVersion version)
 {
     FProbe = std::make_unique<TLatencyProbe>();
-    FProbe->setTarget(host, port);
+    FProbe->setTarget(host, port, version);
     bool done = false;
     connect(FProbe.get(), &TLatencyProbe::IdleDone, this, [&done] { done = true; });
     Log(QStringLiteral("Measuring idle latency"));
@@ -208,6 +213,7 @@ void TSessionTestRunner::Record(const TSessionResult& result)
         table->SetSpeed(result.Rate);
         table->SetDirection(direction);
         table->SetStreams(result.Streams);
+        table->SetFamily(FSession->PeerFamily());
         table->SetLimitedBy(TVerdict::LimitName(result.Verdict.Limit));
         table->Post();
     } catch (...) {

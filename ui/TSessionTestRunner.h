@@ -59,7 +59,7 @@ private:
     void ShowProgress(const TSessionProgress& progress);
     void Record(const TSessionResult& result);
     void Log(const QString& text);
-    void RunIdleProbes(const QString& host, int port);
+    void RunIdleProbes(const QString& host, int port, TIpVersion version);
     void LogLatency();
 
     TViews FViews;

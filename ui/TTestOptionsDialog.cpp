@@ -41,6 +41,13 @@ TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* par
     cbAllowHttps->setObjectName(QStringLiteral("cbAllowHttps"));
     cbAllowHttps->setChecked(options.AllowHttps);
 
+    cbIpVersion = new QComboBox(this);
+    cbIpVersion->setObjectName(QStringLiteral("cbIpVersion"));
+    // In the order of TIpVersion.
+    cbIpVersion->addItems({QStringLiteral("Automatic (IPv6 first)"), QStringLiteral("IPv4 only"),
+                           QStringLiteral("IPv6 only")});
+    cbIpVersion->setCurrentIndex(int(options.IpVersion));
+
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("&Direction:"), cbDirection);
     form->addRow(QStringLiteral("&Streams:"), seStreams);
@@ -48,6 +55,7 @@ TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* par
     form->addRow(QStringLiteral("Session &port:"), seSessionPort);
     form->addRow(QString(), cbLatency);
     form->addRow(QString(), cbAllowHttps);
+    form->addRow(QStringLiteral("IP &version:"), cbIpVersion);
 
     auto* note = new QLabel(
         QStringLiteral("Download over one stream runs the standard test on the server's port.\n"
@@ -55,7 +63,9 @@ TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* par
                        "A web page test is not affected by these.\n"
                        "Latency is measured beside sessions: before and during the load.\n"
                        "Web page tests fetch https pages only when allowed, with the\n"
-                       "server's certificate verified."),
+                       "server's certificate verified.\n"
+                       "The IP version applies to every test: automatic tries all the\n"
+                       "addresses of a name, IPv6 first, and uses the first that answers."),
         this);
     note->setObjectName(QStringLiteral("lblNote"));
 
@@ -79,5 +89,6 @@ TTestOptions TTestOptionsDialog::Options() const
     options.SessionPort = seSessionPort->value();
     options.Latency = cbLatency->isChecked();
     options.AllowHttps = cbAllowHttps->isChecked();
+    options.IpVersion = TIpVersion(cbIpVersion->currentIndex());
     return options;
 }

@@ -24,6 +24,7 @@ public:
     QSpinBox* seSessionPort = nullptr;
     QCheckBox* cbLatency = nullptr;
     QCheckBox* cbAllowHttps = nullptr;
+    QComboBox* cbIpVersion = nullptr;
 
 private:
     TTestOptions FOptions;

@@ -699,6 +699,7 @@ void TfMain::btnConnectClick()
             return;
         }
         Krvn->setAllowHttps(TestOptions.AllowHttps);
+        Krvn->setIpVersion(TestOptions.IpVersion);
         Krvn->DoTest(testType, FTestTarget, port);
         // Sleep until something happens, then look again; never spin.
         while (Krvn && !Krvn->TestDone())
@@ -719,6 +720,13 @@ void TfMain::btnConnectClick()
         throw;
     }
     finish();
+}
+
+void TfMain::AddConnectedLine()
+{
+    // After the test's own lines, which read as they always have.
+    if (const QString line = Krvn->ConnectedLine(); !line.isEmpty())
+        AddLogLine(LogTimestamp::line(line));
 }
 
 void TfMain::RunSessionTest()
@@ -792,6 +800,7 @@ void TfMain::RecordTestResult()
 {
     if (!Krvn->ValidResult()) {
         AddLogLine(QStringLiteral("Test results are not valid!"));
+        AddConnectedLine();
         return;
     }
     TResultsTable* table = nullptr;
@@ -806,6 +815,7 @@ void TfMain::RecordTestResult()
         AddLogLine(ResultTexts::RateLine(rate));
         SetStatusText(QString(), 0);
         AddLogLine(QStringLiteral("Test finished"));
+        AddConnectedLine();
 
         if (!dmDiskStorage)
             throw Exception(QStringLiteral("The results store is not open; the result was not recorded"));
@@ -817,6 +827,9 @@ void TfMain::RecordTestResult()
         table->SetBytesRx(static_cast<double>(Krvn->BytesTransferred()));
         table->SetResult(rate);
         table->SetSpeed(rate);
+        // Rows have always been IPv4 when nothing is written, so only IPv6 is marked.
+        if (Krvn->ConnectedFamily() == QLatin1String("ipv6"))
+            table->SetFamily(Krvn->ConnectedFamily());
         table->Post();
 
         grdResults->SetSpeedMaximum(ResultTexts::RaisedSpeedMaximum(grdResults->SpeedMaximum(), rate));

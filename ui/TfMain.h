@@ -182,6 +182,7 @@ private:
     void EnableInputs();
     void DisableInputs();
     void RecordTestResult();
+    void AddConnectedLine();
     // A test on a Korvane server with options that need a session.
     void RunSessionTest();
     // Live figures in the first status pane and the graph while a test runs.

@@ -2,6 +2,8 @@
 
 #include <QUrl>
 
+#include <arpa/inet.h>
+
 namespace {
 
 bool IsNameCharacter(char16_t c)
@@ -27,7 +29,11 @@ bool IsValidHostName(const QString &host, int ipVersion)
         if (ipVersion == 6 ? !IsIPv6Character(unit) : !IsNameCharacter(unit))
             return false;
     }
-    return ipVersion == 6 ? host.contains(u':') : true;
+    if (ipVersion != 6)
+        return true;
+    // Only an address fits in brackets: "[1::2::3]" or "[12345::]" reach no lookup either.
+    in6_addr address{};
+    return inet_pton(AF_INET6, host.toLatin1().constData(), &address) == 1;
 }
 
 QString AsciiHostName(const QString &host)

@@ -202,7 +202,8 @@ TUri TUri::ParseURL(const QString &text)
 void TUri::MergeURL(const QString &text)
 {
     TUri given = ParseURL(text);
-    if (!given.Host.isEmpty()) {
+    // Brackets always name a host: "http://[]/" is no relative URL.
+    if (!given.Host.isEmpty() || given.IPVersion == 6) {
         // A host we cannot connect to by that name is refused before any lookup, and never
         // reaches a Host header or a cookie domain.
         if (given.IPVersion != 6)

@@ -73,6 +73,35 @@ void THttpClient::setReadTimeout(int value)
     FConnection->setReadTimeout(value);
 }
 
+QString THttpClient::PeerAddress() const
+{
+    return FConnection->PeerAddress();
+}
+
+QString THttpClient::PeerFamily() const
+{
+    return FConnection->PeerFamily();
+}
+
+QString THttpClient::AnnouncedAddress() const
+{
+    return FConnection->AnnouncedAddress();
+}
+
+int THttpClient::PeerPort() const
+{
+    return FConnection->Port();
+}
+
+int THttpClient::ConnectionIpVersion() const
+{
+    if (FIpVersionChoice == 4 || FIpVersionChoice == 6)
+        return FIpVersionChoice;
+    if (FURI.IPVersion == 6)
+        return 6;
+    return FIpVersionChoice == 0 ? 0 : 4;
+}
+
 bool THttpClient::Connected() const
 {
     return FConnection->Connected();
@@ -211,7 +240,8 @@ bool THttpClient::ClosedByServer()
 
 bool THttpClient::PrepareConnection()
 {
-    if (FConnection->Connected() && FConnection->IPVersion() != FURI.IPVersion)
+    const int ipVersion = ConnectionIpVersion();
+    if (FConnection->Connected() && FConnection->IPVersion() != ipVersion)
         Disconnect();
     if (FConnection->Connected()
         && (FConnection->Host().compare(FURI.Host, Qt::CaseInsensitive) != 0
@@ -235,7 +265,7 @@ bool THttpClient::PrepareConnection()
     if (https && !FTlsContext)
         FTlsContext = std::make_unique<TTlsContext>(FExtraCaFile);
     FTlsInfo.reset();
-    FConnection->Connect(FURI.Host, port, FURI.IPVersion, FConnectTimeout);
+    FConnection->Connect(FURI.Host, port, ipVersion, FConnectTimeout);
     Notify(hsConnected);
     if (https) {
         // After "Connected.": the handshake is part of the measured time.

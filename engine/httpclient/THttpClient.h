@@ -54,6 +54,13 @@ public:
     // Closes an open connection, reporting hsDisconnecting and hsDisconnected.
     void Disconnect();
     bool Connected() const;
+    // Numeric address and family ("ipv4", "ipv6") of the last connection made; empty before.
+    QString PeerAddress() const;
+    QString PeerFamily() const;
+    int PeerPort() const;
+    // The address the last "Connecting to" notice named; it differs from PeerAddress only
+    // when that address failed and another one of the name answered.
+    QString AnnouncedAddress() const;
     // Ends a fetch in progress at its next wait or block: the connection is closed and Get
     // raises EFetchCancelled. Safe from any thread and from inside a status handler.
     void Cancel();
@@ -85,6 +92,10 @@ public:
     // Off: every https URL and redirect fails with EHttpIOHandlerPropInvalid, as without TLS.
     bool AllowHttps() const { return FAllowHttps; }
     void setAllowHttps(bool value) { FAllowHttps = value; }
+    // Families a connection may use: -1 as the URL says (IPv6 for an IPv6 address, else
+    // IPv4), 0 the URL's IPv6 address or else a race of both, 4 or 6 that family only.
+    int IpVersionChoice() const { return FIpVersionChoice; }
+    void setIpVersionChoice(int value) { FIpVersionChoice = value; }
     // A PEM file of CA certificates trusted besides the system's; empty for none. A file that
     // cannot be read fails the next https fetch with EHttpTlsError.
     const QString &ExtraCaFile() const { return FExtraCaFile; }
@@ -134,6 +145,7 @@ private:
     bool KeptAlive();
     // Opens or reuses the connection; true when an open one is reused.
     bool PrepareConnection();
+    int ConnectionIpVersion() const;
     // Inside a catch: whether the failure is the server having closed the connection.
     static bool ClosedByServer();
     void SendRequest(const QString &method);
@@ -161,6 +173,7 @@ private:
     int FMaxAuthRetries = 3;
     int FConnectTimeout = 0;
     bool FAllowHttps = false;
+    int FIpVersionChoice = -1;
     QString FExtraCaFile;
     std::unique_ptr<TTlsContext> FTlsContext; // made at the first https connection
     std::optional<TTlsInfo> FTlsInfo;

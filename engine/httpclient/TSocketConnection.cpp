@@ -9,6 +9,7 @@
 #include "TAntiFreeze.h"
 #include "TTlsChannel.h"
 #include "TWorkerCall.h"
+#include "TcpConnect.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -131,142 +132,99 @@ bool TSocketConnection::WaitFor(int fd, short events, int timeoutMs, int stepMs)
 void TSocketConnection::Connect(const QString &host, int port, int ipVersion, int connectTimeoutMs)
 {
     Close();
+    FPeerAddress.clear();
+    FPeerFamily.clear();
+    FAnnouncedAddress.clear();
     CheckCancel();
     if (port < 1 || port > 65535)
         throw EHttpConnectException(QStringLiteral("Invalid port number: %1").arg(port));
 
-    const int family = ipVersion == 6 ? AF_INET6 : AF_INET;
-    sockaddr_storage address{};
-    socklen_t length = 0;
+    // 0 lets the name's addresses of both families race.
+    const int family = ipVersion == 6 ? AF_INET6 : ipVersion == 0 ? AF_UNSPEC : AF_INET;
+    std::vector<TResolvedAddress> addresses;
     const QByteArray hostBytes = host.toUtf8();
-    if (family == AF_INET6) {
-        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&address);
-        if (::inet_pton(AF_INET6, hostBytes.constData(), &in6->sin6_addr) == 1) {
-            in6->sin6_family = AF_INET6;
-            length = sizeof(sockaddr_in6);
-        }
-    } else {
-        auto *in4 = reinterpret_cast<sockaddr_in *>(&address);
-        if (::inet_pton(AF_INET, hostBytes.constData(), &in4->sin_addr) == 1) {
-            in4->sin_family = AF_INET;
-            length = sizeof(sockaddr_in);
-        }
+    TResolvedAddress numeric;
+    auto *in6 = reinterpret_cast<sockaddr_in6 *>(&numeric.Address);
+    auto *in4 = reinterpret_cast<sockaddr_in *>(&numeric.Address);
+    if (family != AF_INET && ::inet_pton(AF_INET6, hostBytes.constData(), &in6->sin6_addr) == 1) {
+        in6->sin6_family = AF_INET6;
+        numeric.Length = sizeof(sockaddr_in6);
+    } else if (family != AF_INET6 && ::inet_pton(AF_INET, hostBytes.constData(), &in4->sin_addr) == 1) {
+        in4->sin_family = AF_INET;
+        numeric.Length = sizeof(sockaddr_in);
     }
-    if (length == 0) {
+    if (numeric.Length != 0) {
+        addresses.push_back(numeric);
+    } else {
         Notify(hsResolving, host);
-        Lookup(host, family, address, length);
+        addresses = Lookup(host, family);
     }
-
-    char numeric[INET6_ADDRSTRLEN] = {};
-    if (family == AF_INET6) {
-        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&address);
-        in6->sin6_port = htons(uint16_t(port));
-        ::inet_ntop(AF_INET6, &in6->sin6_addr, numeric, sizeof numeric);
-    } else {
-        auto *in4 = reinterpret_cast<sockaddr_in *>(&address);
-        in4->sin_port = htons(uint16_t(port));
-        ::inet_ntop(AF_INET, &in4->sin_addr, numeric, sizeof numeric);
-    }
-    Notify(hsConnecting, QString::fromLatin1(numeric));
+    for (TResolvedAddress &a : addresses)
+        SetPort(a, uint16_t(port));
+    addresses = RaceOrder(addresses);
+    FAnnouncedAddress = QString::fromStdString(NumericAddress(addresses.front()));
+    Notify(hsConnecting, FAnnouncedAddress);
 
     int limit = connectTimeoutMs;
     if (limit <= 0)
         limit = TAntiFreeze::ShouldUse() ? AntiFreezeConnectLimitMs : -1;
-    ConnectTo(address, length, limit);
+    ConnectTo(addresses, limit);
     FHost = host;
     FPort = port;
-    FIPVersion = ipVersion == 6 ? 6 : 4;
+    FIPVersion = ipVersion == 6 ? 6 : ipVersion == 0 ? 0 : 4;
 }
 
-void TSocketConnection::Lookup(const QString &host, int family, sockaddr_storage &address,
-                                 socklen_t &length)
+std::vector<TResolvedAddress> TSocketConnection::Lookup(const QString &host, int family)
 {
     struct Result
     {
         int code = 0;
         int savedErrno = 0;
-        sockaddr_storage address{};
-        socklen_t length = 0;
+        std::vector<TResolvedAddress> addresses;
     };
     auto result = std::make_shared<Result>();
     TWorkerCall call([result, name = host.toStdString(), family](int) {
-        addrinfo hints{};
-        hints.ai_family = family;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo *found = nullptr;
-        result->code = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
-        result->savedErrno = errno;
-        if (result->code == 0) {
-            if (found && found->ai_addrlen <= sizeof result->address) {
-                std::memcpy(&result->address, found->ai_addr, found->ai_addrlen);
-                result->length = found->ai_addrlen;
-            } else {
-                result->code = EAI_NONAME;
-            }
-            ::freeaddrinfo(found);
-        }
+        result->code = SystemResolve(name, family, result->addresses, result->savedErrno);
     });
     // A lookup cannot be interrupted: on a cancel the worker is left to finish by itself.
     WaitFor(call.DoneFd(), POLLIN, -1, std::min(DataStepMs(), ConnectStepMs));
     if (result->code != 0)
         throw EHttpSocketError::FromLookup(result->code, result->savedErrno);
-    address = result->address;
-    length = result->length;
+    return result->addresses;
 }
 
-void TSocketConnection::ConnectTo(const sockaddr_storage &address, socklen_t length, int limitMs)
+void TSocketConnection::ConnectTo(const std::vector<TResolvedAddress> &addresses, int limitMs)
 {
-    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        throw EHttpSocketError::FromErrno(errno);
-
-    auto error = std::make_shared<int>(0);
-    auto job = [error, fd, address, length](int abortFd) {
-        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), length) == 0)
-            return;
-        if (errno != EINPROGRESS && errno != EINTR) {
-            *error = errno;
-            return;
-        }
-        pollfd fds[2] = {{fd, POLLOUT, 0}, {abortFd, POLLIN, 0}};
-        while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
-        }
-        if (fds[1].revents != 0) {
-            *error = ECANCELED;
-            return;
-        }
-        int soError = 0;
-        socklen_t soLength = sizeof soError;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &soLength) != 0)
-            soError = errno;
-        *error = soError;
+    auto result = std::make_shared<TConnectResult>();
+    auto job = [result, addresses](int abortFd) {
+        TConnectOptions options;
+        options.CancelFd = abortFd;
+        *result = TcpConnectAddresses(addresses, options);
     };
-    std::unique_ptr<TWorkerCall> call;
-    try {
-        call = std::make_unique<TWorkerCall>(job);
-    } catch (...) {
-        ::close(fd); // no worker (out of descriptors or threads): the socket must not leak
-        throw;
-    }
+    std::unique_ptr<TWorkerCall> call = std::make_unique<TWorkerCall>(job);
+    const auto dropWinner = [&result] {
+        if (result->Socket >= 0)
+            ::close(result->Socket);
+    };
 
     bool finished = false;
     try {
         finished = WaitFor(call->DoneFd(), POLLIN, limitMs, std::min(DataStepMs(), ConnectStepMs));
     } catch (...) {
-        call->AbortAndJoin(); // the worker still uses the socket
-        ::close(fd);
+        call->AbortAndJoin(); // the worker still races its sockets
+        dropWinner();
         throw;
     }
     call->AbortAndJoin();
     if (!finished) {
-        ::close(fd);
+        dropWinner();
         throw EHttpConnectTimeout();
     }
-    if (*error != 0) {
-        ::close(fd);
-        throw EHttpSocketError::FromErrno(*error);
-    }
-    FSocket = fd;
+    if (!result->Ok())
+        throw EHttpSocketError::FromErrno(result->ErrorCode);
+    FSocket = result->Socket;
+    FPeerAddress = QString::fromStdString(result->AddressText);
+    FPeerFamily = QString::fromLatin1(FamilyName(result->Family));
     FInBuf.clear();
     FInPos = 0;
 }

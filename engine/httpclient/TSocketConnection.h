@@ -4,6 +4,7 @@
 #include "TCancelFlag.h"
 #include "THttpStatus.h"
 #include "TTlsInfo.h"
+#include "TcpConnect.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -12,6 +13,7 @@
 #include <sys/socket.h>
 
 #include <memory>
+#include <vector>
 
 class TTlsChannel;
 class TTlsContext;
@@ -35,6 +37,7 @@ public:
     explicit TSocketConnection(QObject *parent = nullptr);
     ~TSocketConnection() override;
 
+    // ipVersion 4 or 6 keeps to that family; 0 races the addresses of both.
     // Reports hsResolving (unless the host is numeric) and hsConnecting, then connects.
     // connectTimeoutMs > 0 limits the connect; otherwise the limit is 120000 ms of wait
     // steps with the anti-freeze in use and none without.
@@ -50,6 +53,11 @@ public:
     QString Host() const { return FHost; }
     int Port() const { return FPort; }
     int IPVersion() const { return FIPVersion; }
+    // The numeric address and family ("ipv4", "ipv6") of the current connection.
+    QString PeerAddress() const { return FPeerAddress; }
+    QString PeerFamily() const { return FPeerFamily; }
+    // The address named in the "connecting" notice: the first one the race tried.
+    QString AnnouncedAddress() const { return FAnnouncedAddress; }
 
     // Milliseconds a read waits for data before EReadTimeout; 0 or less waits without limit.
     int ReadTimeout() const { return FReadTimeout; }
@@ -100,8 +108,8 @@ private:
     [[noreturn]] void FailWithErrno(int code);
     void PeerClosed();
     bool WaitFor(int fd, short events, int timeoutMs, int stepMs);
-    void Lookup(const QString &host, int family, sockaddr_storage &address, socklen_t &length);
-    void ConnectTo(const sockaddr_storage &address, socklen_t length, int limitMs);
+    std::vector<TResolvedAddress> Lookup(const QString &host, int family);
+    void ConnectTo(const std::vector<TResolvedAddress> &addresses, int limitMs);
     qsizetype Buffered() const { return FInBuf.size() - FInPos; }
     // One receive into target: > 0 bytes read; 0 the server closed (already handled).
     qsizetype Receive(char *target, qsizetype capacity);
@@ -119,6 +127,9 @@ private:
     QString FHost;
     int FPort = 0;
     int FIPVersion = 4;
+    QString FPeerAddress;
+    QString FPeerFamily;
+    QString FAnnouncedAddress;
     int FReadTimeout = -1;
     QByteArray FInBuf;
     qsizetype FInPos = 0;

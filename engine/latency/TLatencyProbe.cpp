@@ -1,5 +1,7 @@
 #include "TLatencyProbe.h"
 
+#include "ServerTarget.h"
+
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -45,6 +47,7 @@ struct TLatencyProbe::Private
     TLatencyProbe *q;
     QString host;
     int port = 0;
+    TIpVersion version = TIpVersion::Automatic;
     int intervalMs = DefaultIntervalMs;
     std::function<void(uint64_t)> selfSender;
 
@@ -112,24 +115,23 @@ struct TLatencyProbe::Private
         const QByteArray name = host.toUtf8();
         const QByteArray service = QByteArray::number(port);
         // The lookup may block; the answer comes back through the event loop.
-        std::thread([guard, name, service] {
-            addrinfo hints{};
-            hints.ai_socktype = SOCK_STREAM;
-            hints.ai_family = AF_UNSPEC;
-            addrinfo *result = nullptr;
-            const int rc = ::getaddrinfo(name.constData(), service.constData(), &hints, &result);
+        std::thread([guard, name, service, family = FamilyOf(version)] {
+            std::vector<TResolvedAddress> found;
+            int savedErrno = 0;
+            const int rc = SystemResolve(name.toStdString(), family, found, savedErrno);
             sockaddr_storage a{};
             socklen_t len = 0;
             QString why;
-            if (rc == 0 && result) {
-                std::memcpy(&a, result->ai_addr, result->ai_addrlen);
-                len = result->ai_addrlen;
+            if (rc == 0 && !found.empty()) {
+                // The address a connection race would try first.
+                TResolvedAddress first = RaceOrder(found).front();
+                SetPort(first, uint16_t(service.toInt()));
+                a = first.Address;
+                len = first.Length;
             } else {
                 why = QStringLiteral("Latency probes: cannot find %1: %2")
-                          .arg(QString::fromUtf8(name), QString::fromUtf8(::gai_strerror(rc)));
+                          .arg(QString::fromUtf8(name), QString::fromUtf8(::gai_strerror(rc ? rc : EAI_NONAME)));
             }
-            if (result)
-                ::freeaddrinfo(result);
             if (!guard)
                 return;
             QMetaObject::invokeMethod(guard.data(), [guard, a, len, why] {
@@ -315,10 +317,12 @@ TLatencyProbe::TLatencyProbe(QObject *parent)
 
 TLatencyProbe::~TLatencyProbe() = default;
 
-void TLatencyProbe::setTarget(const QString &Host, int Port)
+void TLatencyProbe::setTarget(const QString &Host, int Port, TIpVersion Version)
 {
-    d->host = Host;
+    const TServerTarget target = ParseServerTarget(Host.toStdString());
+    d->host = target.Error.empty() ? QString::fromStdString(target.Host) : Host;
     d->port = Port;
+    d->version = Version;
     d->resolved = false;
     d->error.clear();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LatencyFigures.h"
+#include "TcpConnect.h"
 
 #include <QObject>
 #include <QString>
@@ -33,8 +34,9 @@ public:
     explicit TLatencyProbe(QObject *parent = nullptr);
     ~TLatencyProbe() override;
 
-    // host is looked up once, off the event loop, before the first probe.
-    void setTarget(const QString &Host, int Port);
+    // host is looked up once, off the event loop, before the first probe; an IPv6 address
+    // may be in brackets. Probes use the family a test would reach first.
+    void setTarget(const QString &Host, int Port, TIpVersion Version = TIpVersion::Automatic);
     void setIntervalMs(int Milliseconds);
     int IntervalMs() const;
     // Sends one self probe with this id; empty: no self probes.

@@ -173,6 +173,11 @@ TConnectResult TcpConnectAddresses(const std::vector<TResolvedAddress> &addresse
                 fail(TConnectResult::TStage::Socket, errno);
                 continue;
             }
+            if (options.Prepare && !options.Prepare(fd)) {
+                fail(TConnectResult::TStage::Socket, errno);
+                ::close(fd);
+                continue;
+            }
             // EINTR on a non-blocking connect leaves it in progress, as EINPROGRESS does.
             const int rc = ::connect(fd, reinterpret_cast<const sockaddr *>(&a.Address), a.Length);
             if (rc == 0)

@@ -32,6 +32,9 @@ struct TConnectOptions
     int AttemptDelayMs = 250;
     // Empty means the system resolver.
     TResolver Resolver;
+    // Called on each socket before its connect (buffer sizes must be set then); false fails
+    // that attempt with errno.
+    std::function<bool(int fd)> Prepare;
 };
 
 struct TConnectResult

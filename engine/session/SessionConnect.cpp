@@ -1,6 +1,7 @@
 #include "SessionConnect.h"
 
 #include "SystemErrorText.h"
+#include "TcpConnect.h"
 
 #include <QPointer>
 
@@ -37,85 +38,31 @@ bool SessionConnect::prepareSocket(int fd, int window)
     return true;
 }
 
-namespace {
-
-// One attempt on one address, bounded by timeoutMs; returns the socket or -1 with err set.
-int connectOne(const addrinfo *ai, int window, int timeoutMs, int &err)
-{
-    const int fd = ::socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        err = errno;
-        return -1;
-    }
-    if (!SessionConnect::prepareSocket(fd, window)) {
-        err = errno;
-        ::close(fd);
-        return -1;
-    }
-    int rc;
-    do {
-        rc = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
-    } while (rc < 0 && errno == EINTR);
-    if (rc < 0 && errno != EINPROGRESS) {
-        err = errno;
-        ::close(fd);
-        return -1;
-    }
-    if (rc < 0) {
-        pollfd p{fd, POLLOUT, 0};
-        int n;
-        do {
-            n = ::poll(&p, 1, timeoutMs);
-        } while (n < 0 && errno == EINTR);
-        if (n == 0) {
-            err = ETIMEDOUT;
-            ::close(fd);
-            return -1;
-        }
-        socklen_t len = sizeof err;
-        err = 0;
-        if (n < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
-            err = errno;
-        if (err != 0) {
-            ::close(fd);
-            return -1;
-        }
-    }
-    err = 0;
-    return fd;
-}
-
-} // namespace
 
 SessionConnect::SessionConnect(QObject *context, const QString &host, int port, int window, int timeoutMs,
-                               SessionConnectDone done)
+                               TIpVersion version, SessionConnectDone done)
     : FRelay(std::make_shared<Relay>())
 {
     FRelay->context = context;
     FRelay->done = std::move(done);
-    const QByteArray hostBytes = host.toUtf8();
-    const QByteArray service = QByteArray::number(port);
-    std::thread([relay = FRelay, hostBytes, service, window, timeoutMs, host, port] {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo *result = nullptr;
-        const int rc = ::getaddrinfo(hostBytes.constData(), service.constData(), &hints, &result);
-        int fd = -1;
+    std::thread([relay = FRelay, name = host.toStdString(), window, timeoutMs, version, host, port] {
+        TConnectOptions options;
+        options.Version = version;
+        options.TimeoutMs = timeoutMs;
+        options.Prepare = [window](int fd) { return prepareSocket(fd, window); };
+        const TConnectResult result = TcpConnect(name, uint16_t(port), options);
+        const int fd = result.Socket;
         QString error;
-        if (rc != 0) {
-            const int code = rc == EAI_SYSTEM ? (errno ? errno : EIO) : rc;
+        if (result.Stage == TConnectResult::TStage::Lookup) {
+            const int code = result.ErrorCode == EAI_SYSTEM ? (result.SavedErrno ? result.SavedErrno : EIO)
+                                                             : result.ErrorCode;
             error = QStringLiteral("Cannot find %1: %2").arg(host, SystemErrorText(code));
-        } else {
-            int err = 0;
-            // Addresses in the resolver's order; the first that answers is used.
-            for (const addrinfo *ai = result; ai && fd < 0; ai = ai->ai_next)
-                fd = connectOne(ai, window, timeoutMs, err);
-            if (fd < 0)
-                error = QStringLiteral("Cannot connect to %1 port %2: %3").arg(host).arg(port).arg(SystemErrorText(err));
+        } else if (!result.Ok()) {
+            error = QStringLiteral("Cannot connect to %1 port %2: %3")
+                        .arg(host)
+                        .arg(port)
+                        .arg(SystemErrorText(result.ErrorCode));
         }
-        if (result)
-            ::freeaddrinfo(result);
 
         std::lock_guard<std::mutex> lock(relay->mutex);
         QObject *target = relay->context.data();

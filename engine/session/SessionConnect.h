@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include "TcpConnect.h"
+
 #include <functional>
 #include <memory>
 
@@ -17,8 +19,9 @@ class SessionConnect
 {
 public:
     // window: SO_RCVBUF and SO_SNDBUF in bytes, set before the connect; 0 leaves the kernel's.
+    // The addresses of host race as everywhere else (IPv6 first), limited to version.
     SessionConnect(QObject *context, const QString &host, int port, int window, int timeoutMs,
-                   SessionConnectDone done);
+                   TIpVersion version, SessionConnectDone done);
     // A connect still running is forgotten: its socket is closed when it ends, and done is
     // never called.
     ~SessionConnect();

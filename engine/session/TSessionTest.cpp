@@ -6,6 +6,7 @@
 #include "EKorvnError.h"
 #include "LogTimestamp.h"
 #include "SessionConnect.h"
+#include "ServerTarget.h"
 #include "SessionAuth.h"
 #include "SessionLineReader.h"
 #include "SessionMessage.h"
@@ -164,6 +165,8 @@ QString TSessionRequest::Problem() const
         return QStringLiteral("No server given");
     if (const QString problem = TargetCheck::problem(Host); !problem.isEmpty())
         return problem;
+    if (const TServerTarget target = ParseServerTarget(Host.toStdString()); !target.Error.empty())
+        return QString::fromStdString(target.Error);
     if (SessionPort < 1 || SessionPort > 65535)
         return QStringLiteral("The session port must be a number from 1 to 65535");
     if (Streams < 1 || Streams > TSessionTest::MaxStreams)
@@ -215,6 +218,9 @@ struct TSessionTest::Private
     std::vector<TSessionResult> results;
 
     std::unique_ptr<SessionConnect> connector;
+    int port = 0; // the session port in use
+    QString peerAddress; // what the control connection reached
+    QString peerFamily;
     int controlFd = -1;
     QSocketNotifier *controlRead = nullptr;
     QSocketNotifier *controlWrite = nullptr;
@@ -365,6 +371,16 @@ struct TSessionTest::Private
             return;
         }
         controlFd = fd;
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0) {
+            TResolvedAddress reached;
+            reached.Address = peer;
+            reached.Length = length;
+            peerAddress = QString::fromStdString(NumericAddress(reached));
+            peerFamily = QString::fromLatin1(FamilyName(peer.ss_family));
+            status(QStringLiteral("Connected to %1 port %2.").arg(peerAddress).arg(port));
+        }
         phase = Phase::Hello;
         controlRead = new QSocketNotifier(fd, QSocketNotifier::Read, q);
         QObject::connect(controlRead, &QSocketNotifier::activated, q,
@@ -1275,6 +1291,21 @@ const std::vector<TSessionResult> &TSessionTest::Results() const
     return d->results;
 }
 
+QString TSessionTest::PeerAddress() const
+{
+    return d->peerAddress;
+}
+
+QString TSessionTest::PeerFamily() const
+{
+    return d->peerFamily;
+}
+
+int TSessionTest::PeerPort() const
+{
+    return d->peerAddress.isEmpty() ? 0 : d->port;
+}
+
 void TSessionTest::Start(const TSessionRequest &Request)
 {
     if (const QString problem = Request.Problem(); !problem.isEmpty())
@@ -1294,11 +1325,17 @@ void TSessionTest::Start(const TSessionRequest &Request)
     d->directionStarted = false;
     d->running = true;
     d->phase = Private::Phase::Connecting;
+    d->peerAddress.clear();
+    d->peerFamily.clear();
+    // "[::1]:9000" and the like: a port written in the target is the session port.
+    const TServerTarget target = ParseServerTarget(Request.Host.toStdString());
+    const QString host = QString::fromStdString(target.Host);
+    d->port = target.Port > 0 ? target.Port : Request.SessionPort;
     d->status(QStringLiteral("Initiating session test to ") + Request.Host);
-    d->status(QStringLiteral("Connecting to %1 port %2").arg(Request.Host).arg(Request.SessionPort));
+    d->status(QStringLiteral("Connecting to %1 port %2").arg(host).arg(d->port));
     try {
-        d->connector = std::make_unique<SessionConnect>(this, Request.Host, Request.SessionPort, Request.Window,
-                                                        kConnectTimeoutMs, [this](int fd, const QString &error) {
+        d->connector = std::make_unique<SessionConnect>(this, host, d->port, Request.Window, kConnectTimeoutMs,
+                                                        Request.IpVersion, [this](int fd, const QString &error) {
                                                             dispatchGuarded([&] { d->connected(fd, error); });
                                                         });
     } catch (const std::system_error &e) {

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QMetaType>
 #include <QObject>
+
+#include "TcpConnect.h"
 #include <QString>
 
 #include "TransferVerdict.h"
@@ -62,6 +64,8 @@ struct TSessionRequest
     int Window = 0;
     // The shared secret's text; empty when the server needs none.
     QByteArray Secret;
+    // Families the control connection may use; the data connections follow it.
+    TIpVersion IpVersion = TIpVersion::Automatic;
 
     // Empty when the request can be sent; otherwise why not, in words a person can act on.
     QString Problem() const;
@@ -152,6 +156,11 @@ public:
     QString ErrorText() const;
     // The results of the last session so far, one per direction in the order they ran.
     const std::vector<TSessionResult> &Results() const;
+    // The numeric address, family ("ipv4", "ipv6") and port the last session's control
+    // connection reached; empty (0) before it connected.
+    QString PeerAddress() const;
+    QString PeerFamily() const;
+    int PeerPort() const;
 
 signals:
     // A status line, already timestamped, in the style of the stream test's.

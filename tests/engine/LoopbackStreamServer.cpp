@@ -13,24 +13,34 @@
 namespace {
 char gBlock[1 << 20];
 
-int bindLoopback(uint16_t &port)
+int bindLoopback(uint16_t &port, bool ipv6 = false)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0
-        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) < 0)
+    const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage storage{};
+    socklen_t len;
+    if (ipv6) {
+        auto &addr = reinterpret_cast<sockaddr_in6 &>(storage);
+        addr.sin6_family = AF_INET6;
+        addr.sin6_addr = in6addr_loopback;
+        len = sizeof addr;
+    } else {
+        auto &addr = reinterpret_cast<sockaddr_in &>(storage);
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        len = sizeof addr;
+    }
+    auto *sa = reinterpret_cast<sockaddr *>(&storage);
+    if (fd < 0 || ::bind(fd, sa, len) < 0 || ::getsockname(fd, sa, &len) < 0)
         throw std::runtime_error("cannot bind a loopback socket");
-    port = ntohs(addr.sin_port);
+    port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6 &>(storage).sin6_port
+                      : reinterpret_cast<sockaddr_in &>(storage).sin_port);
     return fd;
 }
 } // namespace
 
-LoopbackStreamServer::LoopbackStreamServer()
+LoopbackStreamServer::LoopbackStreamServer(bool ipv6)
 {
-    FListen = bindLoopback(FPort);
+    FListen = bindLoopback(FPort, ipv6);
     if (::listen(FListen, 8) < 0)
         throw std::runtime_error("cannot listen on loopback");
 }

@@ -5,14 +5,14 @@
 #include <functional>
 #include <thread>
 
-// A one-connection TCP server on 127.0.0.1 for tests, on its own thread, so the test's event
+// A one-connection TCP server on 127.0.0.1 (or ::1) for tests, on its own thread, so the test's event
 // loop stays free for the client under test.
 class LoopbackStreamServer
 {
 public:
     using Session = std::function<void(int fd, LoopbackStreamServer &server)>;
 
-    LoopbackStreamServer();
+    explicit LoopbackStreamServer(bool ipv6 = false);
     ~LoopbackStreamServer(); // stops a running session and joins
 
     uint16_t port() const { return FPort; }

@@ -121,18 +121,23 @@ void TestServerStreamTest::streamThenClose_data()
 {
     QTest::addColumn<QString>("host");
     QTest::addColumn<bool>("withStatusCallback");
+    QTest::addColumn<bool>("ipv6Server");
+    QTest::addColumn<QString>("family");
 
-    QTest::newRow("dotted address") << QStringLiteral("127.0.0.1") << true;
-    QTest::newRow("host name") << QStringLiteral("localhost") << true;
-    QTest::newRow("no status callback") << QStringLiteral("127.0.0.1") << false;
+    QTest::newRow("dotted address") << QStringLiteral("127.0.0.1") << true << false << "ipv4";
+    QTest::newRow("host name") << QStringLiteral("localhost") << true << false << "ipv4";
+    QTest::newRow("no status callback") << QStringLiteral("127.0.0.1") << false << false << "ipv4";
+    QTest::newRow("ipv6 address") << QStringLiteral("::1") << true << true << "ipv6";
 }
 
 void TestServerStreamTest::streamThenClose()
 {
     QFETCH(QString, host);
     QFETCH(bool, withStatusCallback);
+    QFETCH(bool, ipv6Server);
+    QFETCH(QString, family);
 
-    LoopbackStreamServer server;
+    LoopbackStreamServer server(ipv6Server);
     server.serveOnce([](int fd, LoopbackStreamServer &) { LoopbackStreamServer::sendAll(fd, 1048576); });
 
     TKorvane k;
@@ -158,6 +163,8 @@ void TestServerStreamTest::streamThenClose()
     QCOMPARE(k.AccumulatedTestCount(), 1);
     QVERIFY(k.StartTime() >= DateTimeSerial::fromDateTime(before.addSecs(-1)));
     QCOMPARE(server.bytesFromClient(), uint64_t(0));
+    QCOMPARE(k.ConnectedFamily(), family);
+    QCOMPARE(k.ConnectedAddress(), family == "ipv6" ? QStringLiteral("::1") : QStringLiteral("127.0.0.1"));
     if (withStatusCallback) {
         QCOMPARE(FStatus,
                  QStringList({QStringLiteral("Initiating Test to ") + host, QStringLiteral("Connecting to ") + host,

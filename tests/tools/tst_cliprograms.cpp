@@ -137,9 +137,9 @@ void TestCliPrograms::exactAmountAndAccumulation()
     const QList<QJsonObject> results = jsonLines(out);
     QCOMPARE(results.size(), 2);
 
-    const QStringList keys({"accumulated_average_kbps", "accumulated_count", "bytes", "direction", "duration_ms", "error",
-                            "limit_advice", "limit_text", "limited_by", "log", "mode", "rate_kbps", "start_time",
-                            "streams", "target", "valid"});
+    const QStringList keys({"accumulated_average_kbps", "accumulated_count", "address", "bytes", "direction",
+                            "duration_ms", "error", "family", "limit_advice", "limit_text", "limited_by", "log",
+                            "mode", "rate_kbps", "start_time", "streams", "target", "valid"});
     for (int i = 0; i < 2; ++i) {
         const QJsonObject &r = results[i];
         QCOMPARE(r.keys(), keys);

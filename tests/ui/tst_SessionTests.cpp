@@ -36,6 +36,8 @@ private slots:
     void sessionGivesOneRowPerDirection_data();
     void sessionGivesOneRowPerDirection();
     void escCancelsASession();
+    void streamTestNamesTheAddress_data();
+    void streamTestNamesTheAddress();
 
 private:
     TfMain* RunFromWindow(const TTestOptions& options);
@@ -102,12 +104,14 @@ void tst_SessionTests::optionsDialogKeepsOrDropsTheChoices()
         dialog->seSeconds->setValue(3);
         dialog->seSessionPort->setValue(9000);
         dialog->cbAllowHttps->setChecked(true);
+        dialog->cbIpVersion->setCurrentIndex(int(TIpVersion::IPv6Only));
         auto* buttons = dialog->findChild<QDialogButtonBox*>();
         buttons->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
     });
     w->TestOptions1->trigger();
     TTestOptions expected = accept ? TTestOptions{TTestOptions::Both, 16, 3, 9000} : TTestOptions();
     expected.AllowHttps = accept;
+    expected.IpVersion = accept ? TIpVersion::IPv6Only : TIpVersion::Automatic;
     QVERIFY(w->TestOptions == expected);
 }
 
@@ -146,6 +150,69 @@ void tst_SessionTests::optionsAreStoredInTheirOwnSection()
     w = ShowMainWindow(FWindow);
     QVERIFY(w->TestOptions.AllowHttps);
     QVERIFY(!w->TestOptions.UsesSession());
+
+    // So is a family, kept by name.
+    w->TestOptions.IpVersion = TIpVersion::IPv4Only;
+    FWindow.reset();
+    QFile third(SettingsFile());
+    QVERIFY(third.open(QIODevice::ReadOnly));
+    QVERIFY(third.readAll().contains("IpVersion=ipv4"));
+    w = ShowMainWindow(FWindow);
+    QVERIFY(w->TestOptions.IpVersion == TIpVersion::IPv4Only);
+    QVERIFY(!w->TestOptions.UsesSession());
+}
+
+void tst_SessionTests::streamTestNamesTheAddress_data()
+{
+    QTest::addColumn<QString>("listen");
+    QTest::addColumn<QString>("target"); // {P}: the server's stream port
+    QTest::addColumn<QString>("address"); // empty: no line for it
+    QTest::addColumn<QString>("cellShape"); // what the Server cell adds to the target
+
+    // A numeric target is named in the log already.
+    QTest::newRow("IPv6 in brackets") << "::1" << "[::1]:{P}" << "" << " (download, 1 stream, ipv6)";
+    // An IPv4 row is stored as rows always were.
+    QTest::newRow("a name over IPv4") << "127.0.0.1" << "localhost:{P}" << "127.0.0.1" << "";
+}
+
+void tst_SessionTests::streamTestNamesTheAddress()
+{
+    QFETCH(QString, listen);
+    QFETCH(QString, target);
+    QFETCH(QString, address);
+    QFETCH(QString, cellShape);
+
+    QProcess server;
+    server.start(qEnvironmentVariable("KORVANE_BIN_DIR") + QStringLiteral("/korvane-server"),
+                 {"--listen", listen, "--port", "0", "--session-port", "0", "--bytes", "100000"});
+    QVERIFY(server.waitForStarted());
+    static const QRegularExpression listening(QStringLiteral("listening on \\S+:(\\d+)"));
+    QString announced;
+    QRegularExpressionMatch m;
+    QTRY_VERIFY_WITH_TIMEOUT((announced += QString::fromUtf8(server.readAllStandardError()),
+                              (m = listening.match(announced)).hasMatch()),
+                             10000);
+    const QString port = m.captured(1);
+    target.replace(QStringLiteral("{P}"), port);
+
+    TfMain* w = ShowMainWindow(FWindow);
+    QTest::mouseClick(w->rbKvSrv, Qt::LeftButton);
+    w->cbServerName->setText(target);
+    w->btnConnectClick();
+    server.kill();
+    server.waitForFinished();
+
+    const QStringList log = w->mmDIsplay->Lines();
+    const QString all = log.join(QLatin1Char('\n'));
+    if (address.isEmpty()) {
+        QVERIFY2(log.last().endsWith(QStringLiteral(" - Test finished")), qPrintable(all));
+    } else {
+        QVERIFY2(log.size() >= 2 && log[log.size() - 2].endsWith(QStringLiteral(" - Test finished")), qPrintable(all));
+        QVERIFY2(log.last().endsWith(QStringLiteral(" - Connected to %1 port %2.").arg(address, port)),
+                 qPrintable(all));
+    }
+    QCOMPARE(w->grdResults->model()->rowCount(), 1);
+    QCOMPARE(w->grdResults->model()->index(0, 0).data().toString(), target + cellShape);
 }
 
 TfMain* tst_SessionTests::RunFromWindow(const TTestOptions& options)
@@ -187,7 +254,7 @@ void tst_SessionTests::sessionGivesOneRowPerDirection()
     for (int i = 0; i < directions.size(); ++i) {
         const QString cell = w->grdResults->model()->index(i, 0).data().toString();
         // The row also names what limited it, which depends on the machine.
-        const QString shape = QStringLiteral("127.0.0.1 (%1, %2 stream%3, limited by ")
+        const QString shape = QStringLiteral("127.0.0.1 (%1, %2 stream%3, ipv4, limited by ")
                                   .arg(directions[i]).arg(streams).arg(streams == 1 ? "" : "s");
         QVERIFY2(cell.startsWith(shape) && cell.endsWith(u')'), qPrintable(cell));
         QVERIFY(w->grdResults->model()->index(i, 4).data(Qt::EditRole).toDouble() > 0);

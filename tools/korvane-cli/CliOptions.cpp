@@ -11,8 +11,10 @@ QString CliOptions::usage()
         "                   [--session-port N] [--window BYTES] [--secret-file PATH]\n"
         "                   [--json] [--timeout SECONDS] [--interval SECONDS] [--quiet]\n"
         "                   [--metrics-file PATH] SERVER...\n"
-        "       either with [--latency | --no-latency] [--probe-interval MS]\n"
+        "       either with [--latency | --no-latency] [--probe-interval MS] [-4 | -6]\n"
         "Runs one download test per target, in order, and reports each result.\n"
+        "A server is a name or address, with :PORT after it if wanted (IPv6 in brackets:\n"
+        "[::1]:8081); a port written there wins over --port and --session-port.\n"
         "Any of the session options runs a session test on a Korvane server instead:\n"
         "several streams, either direction, with the server's TCP figures.\n"
         "  --web              test web pages (a target without a scheme gets http://)\n"
@@ -35,6 +37,10 @@ QString CliOptions::usage()
         "  --latency          measure latency before and during the test (default for session tests)\n"
         "  --no-latency       do not measure latency\n"
         "  --probe-interval MS  time between probes during the test, 10 to 10000 (default 100)\n"
+        "Address family:\n"
+        "  -4, --ipv4         connect over IPv4 only\n"
+        "  -6, --ipv6         connect over IPv6 only\n"
+        "                     (default: every address of the name, IPv6 first, the first to answer)\n"
         "  -h, --help         show this help and exit\n"
         "  --version          show the version and exit\n"
         "Exit status: 0 every test valid, 1 a test invalid or failed, 2 usage error.\n");
@@ -79,6 +85,16 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
         }
         if (arg == QLatin1String("--allow-https")) {
             options.allowHttps = true;
+            continue;
+        }
+        if (arg == QLatin1String("-4") || arg == QLatin1String("--ipv4") || arg == QLatin1String("-6")
+            || arg == QLatin1String("--ipv6")) {
+            const int version = arg.contains(u'4') ? 4 : 6;
+            if (options.ipVersion != 0 && options.ipVersion != version) {
+                error = QStringLiteral("-4 and -6 cannot be combined");
+                return ParseResult::Error;
+            }
+            options.ipVersion = version;
             continue;
         }
 

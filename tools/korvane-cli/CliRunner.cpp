@@ -10,6 +10,7 @@
 #include "ProgressMeter.h"
 #include "ProgressText.h"
 #include "ReceiveWindowAdvice.h"
+#include "ServerTarget.h"
 #include "SessionAuth.h"
 #include "Uri.h"
 
@@ -25,12 +26,34 @@
 #include <chrono>
 #include <cmath>
 
+namespace {
+
+// A server target and the port its test uses, as one label: the same host on two ports is
+// two links, and "[::1]:8081" typed or "::1" with --port 8081 is the same one.
+QString serverLink(const QString &typed, int defaultPort)
+{
+    const TServerTarget target = ParseServerTarget(typed.toStdString());
+    const QString host = target.Error.empty() ? QString::fromStdString(target.Host) : typed;
+    const int port = target.Error.empty() && target.Port > 0 ? target.Port : defaultPort;
+    return (host.contains(u':') ? u'[' + host + u']' : host) + u':' + QString::number(port);
+}
+
+// The port a session test uses: the one written in the target, else the option's.
+int sessionPortOf(const QString &typed, int optionPort)
+{
+    const TServerTarget target = ParseServerTarget(typed.toStdString());
+    return target.Error.empty() && target.Port > 0 ? target.Port : optionPort;
+}
+
+} // namespace
+
 CliRunner::CliRunner(const CliOptions &options, FILE *out, FILE *meterTerminal)
     : FOptions(options)
     , FOut(out)
 {
     FKorvane.setOnStatusMsg([this](const QString &line) { onStatusMsg(line); });
     FKorvane.setAllowHttps(FOptions.allowHttps);
+    FKorvane.setIpVersion(ipVersion());
     FKorvane.setTrustedCaFile(FOptions.caFile);
     if (meterTerminal)
         FMeter = std::make_unique<ProgressMeter>(meterTerminal);
@@ -215,6 +238,7 @@ bool CliRunner::runOne(const QString &rawTarget)
     if (started) {
         if (!valid) {
             logLine(QStringLiteral("Test results are not valid!"));
+            logConnected();
         } else {
             logLine(QStringLiteral("Received %1 KB (%2) in %3 milliseconds")
                         .arg(NumberFormat::twoDecimals(FKorvane.KBytesTransferred()))
@@ -222,6 +246,7 @@ bool CliRunner::runOne(const QString &rawTarget)
                         .arg(NumberFormat::twoDecimals(FKorvane.TransferTimeMs())));
             logLine(QStringLiteral("%1 KB per second").arg(NumberFormat::twoDecimals(FKorvane.TransferRateSec())));
             logLine(QStringLiteral("Test finished"));
+            logConnected();
             logLatency();
         }
     }
@@ -236,8 +261,8 @@ bool CliRunner::recordMetrics(bool valid, qint64 startedMs)
     if (!FMetrics)
         return true;
     QString target = FCurrent.target;
-    if (!FOptions.web) // the same host on two ports is two links
-        target = (target.contains(u':') ? u'[' + target + u']' : target) + u':' + QString::number(FOptions.port);
+    if (!FOptions.web)
+        target = serverLink(target, FOptions.port);
     MetricsFile::Series test;
     test.valid = valid;
     if (valid) {
@@ -277,6 +302,7 @@ void CliRunner::printJson(const TestOutcome &outcome)
     o.insert(QStringLiteral("accumulated_count"), FKorvane.AccumulatedTestCount());
     o.insert(QStringLiteral("accumulated_average_kbps"), FKorvane.AccumulatedAverageSpeed());
     o.insert(QStringLiteral("log"), QJsonArray::fromStringList(outcome.statusTexts));
+    insertAddress(o, FKorvane.ConnectedAddress(), FKorvane.ConnectedFamily());
     // Only when the page's connection was encrypted, so the line of a plain test stays as it was.
     if (const auto &tls = FKorvane.stHTTP->TlsInfo(); FOptions.web && tls) {
         QJsonObject t;
@@ -458,9 +484,10 @@ bool CliRunner::runSession(const QString &target)
     request.Seconds = FOptions.seconds > 0 ? FOptions.seconds : CliOptions::DefaultSeconds;
     request.Window = std::max(0, FOptions.window);
     request.Secret = FSecret;
+    request.IpVersion = ipVersion();
 
     if (FOptions.latencyOn()) {
-        runIdleProbes(target, request.SessionPort);
+        runIdleProbes(target, sessionPortOf(target, request.SessionPort));
         FProbe->setSelfSender([this](uint64_t id) { FSession.SendEcho(id); });
     }
 
@@ -585,6 +612,7 @@ void CliRunner::printSessionJson(const TSessionResult &result, const QString &er
     o.insert(QStringLiteral("accumulated_count"), FSessionCount);
     o.insert(QStringLiteral("accumulated_average_kbps"), FSessionCount > 0 ? FSessionRateSum / FSessionCount : 0.0);
     o.insert(QStringLiteral("log"), QJsonArray::fromStringList(FCurrent.statusTexts));
+    insertAddress(o, FSession.PeerAddress(), FSession.PeerFamily());
     QJsonObject tcp = tcpJson(result.Tcp);
     const bool decided = error.isEmpty() && result.Valid;
     if (decided)
@@ -626,7 +654,7 @@ void CliRunner::runIdleProbes(const QString &host, int port)
 {
     FProbe = std::make_unique<TLatencyProbe>();
     FLatency = LatencyFigures();
-    FProbe->setTarget(host, port);
+    FProbe->setTarget(host, port, ipVersion());
     if (FOptions.probeIntervalMs > 0)
         FProbe->setIntervalMs(FOptions.probeIntervalMs);
     bool done = false;
@@ -652,13 +680,33 @@ void CliRunner::addLatencyJson(QJsonObject &line) const
         LatencyReport::addJson(line, FLatency, FProbe->ProbeBytesSent());
 }
 
+TIpVersion CliRunner::ipVersion() const
+{
+    return FOptions.ipVersion == 4   ? TIpVersion::IPv4Only
+           : FOptions.ipVersion == 6 ? TIpVersion::IPv6Only
+                                     : TIpVersion::Automatic;
+}
+
+void CliRunner::logConnected()
+{
+    // After the test's own lines, so they read as they always have; stamped twice, as the
+    // "Connecting to" line it answers.
+    if (const QString line = FKorvane.ConnectedLine(); !line.isEmpty())
+        logLine(LogTimestamp::line(line));
+}
+
+void CliRunner::insertAddress(QJsonObject &line, const QString &address, const QString &family)
+{
+    line.insert(QStringLiteral("address"), address.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(address));
+    line.insert(QStringLiteral("family"), family.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(family));
+}
+
 bool CliRunner::recordSessionMetrics(const TSessionResult &result, qint64 startedMs)
 {
     if (!FMetrics)
         return true;
-    const QString host = FCurrent.target;
-    const int port = FOptions.sessionPort > 0 ? FOptions.sessionPort : CliOptions::DefaultSessionPort;
-    const QString target = (host.contains(u':') ? u'[' + host + u']' : host) + u':' + QString::number(port);
+    const QString target = serverLink(FCurrent.target, FOptions.sessionPort > 0 ? FOptions.sessionPort
+                                                                                : CliOptions::DefaultSessionPort);
     MetricsFile::Series test;
     test.valid = result.Valid && result.Error.isEmpty() && !(FTimedOut && FSession.Cancelled());
     // A session test always leaves its limit, so that the series stay the same from run to run.

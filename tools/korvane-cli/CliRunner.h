@@ -47,6 +47,9 @@ private:
     // Idle probes to host and port; the probe object stays for the loaded ones.
     void runIdleProbes(const QString &host, int port);
     void logLatency();
+    void logConnected();
+    static void insertAddress(QJsonObject &line, const QString &address, const QString &family);
+    TIpVersion ipVersion() const;
     void addLatencyJson(QJsonObject &line) const;
     bool loadSecret();
     void onSessionResult(const TSessionResult &given);

@@ -1,5 +1,7 @@
 #include "MetricsEndpoint.h"
 
+#include "ListenSocket.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -44,34 +46,15 @@ MetricsEndpoint::~MetricsEndpoint()
 bool MetricsEndpoint::open(int epollFd)
 {
     FEpoll = epollFd;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST | AI_NUMERICSERV;
-    addrinfo *ai = nullptr;
-    const std::string port = std::to_string(FPort);
-    if (int rc = getaddrinfo(FAddress.c_str(), port.c_str(), &hints, &ai); rc != 0) {
-        std::fprintf(stderr, "korvane-server: bad metrics address %s: %s\n", FAddress.c_str(), gai_strerror(rc));
+    int error = 0;
+    std::string message;
+    FListen = openListenSocket(FAddress, FPort, 64, error, message);
+    if (FListen < 0) {
+        std::fprintf(stderr, "korvane-server: cannot listen for metrics on %s port %u: %s\n",
+                     bracketedAddress(FAddress).c_str(), unsigned(FPort), strerror(error));
         return false;
     }
-    FListen = ::socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    const int one = 1;
-    const bool ok = FListen >= 0 && setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0
-                    && ::bind(FListen, ai->ai_addr, ai->ai_addrlen) == 0 && ::listen(FListen, 64) == 0;
-    freeaddrinfo(ai);
-    if (!ok) {
-        std::fprintf(stderr, "korvane-server: cannot listen for metrics on %s port %s: %s\n", FAddress.c_str(),
-                     port.c_str(), strerror(errno));
-        return false;
-    }
-    sockaddr_storage bound{};
-    socklen_t len = sizeof bound;
-    getsockname(FListen, reinterpret_cast<sockaddr *>(&bound), &len);
-    char host[NI_MAXHOST] = "?";
-    char serv[NI_MAXSERV] = "?";
-    getnameinfo(reinterpret_cast<const sockaddr *>(&bound), len, host, sizeof host, serv, sizeof serv,
-                NI_NUMERICHOST | NI_NUMERICSERV);
-    std::fprintf(stderr, "korvane-server: metrics on %s:%s\n", host, serv);
+    std::fprintf(stderr, "korvane-server: metrics on %s\n", listeningText(FListen).c_str());
 
     // Edge-triggered: when descriptors run out, a failed accept waits for the next
     // client instead of waking the loop again and again.

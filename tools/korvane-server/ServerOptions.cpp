@@ -78,7 +78,8 @@ const char *ServerOptions::usage()
            "                      [session limits] [--stall-limit S] [--send-buffer BYTES]\n"
            "Streams bytes to every client that connects, then closes the connection.\n"
            "On the session port it serves sessions: parallel streams, download and upload.\n"
-           "  --listen ADDR   numeric address to listen on (default 0.0.0.0)\n"
+           "  --listen ADDR   numeric IPv4 or IPv6 address to listen on, ::1 or [::1] (default ::,\n"
+           "                  every IPv4 and IPv6 address)\n"
            "  --port N        TCP port, 0 picks a free one (default 8081)\n"
            "  --bytes N       bytes sent per connection (default 104857600)\n"
            "  --seconds S     stream for S seconds per connection instead\n"
@@ -138,11 +139,19 @@ bool ServerOptions::parse(int argc, char **argv, ServerOptions &options, bool &h
         }
         uint64_t number = 0;
         if (arg == "--listen") {
-            if (value.empty() || !isNumericAddress(value)) {
-                error = "listen address must be a numeric IPv4 or IPv6 address: " + value;
+            // An IPv6 address may come bare or in brackets; a port belongs in --port.
+            std::string address = value;
+            if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
+                address = address.substr(1, address.size() - 2);
+                if (address.find(':') == std::string::npos)
+                    address.clear();
+            }
+            if (address.empty() || address.find_first_of("[]") != std::string::npos || !isNumericAddress(address)) {
+                error = "listen address must be a numeric IPv4 or IPv6 address (the port goes in --port): " + value;
                 return false;
             }
-            options.listenAddress = value;
+            options.listenAddress = address;
+            options.listenGiven = true;
         } else if (arg == "--port") {
             if (!parseUnsigned(value, 65535, number)) {
                 error = "port must be a number from 0 to 65535: " + value;
@@ -163,7 +172,7 @@ bool ServerOptions::parse(int argc, char **argv, ServerOptions &options, bool &h
             }
         } else if (arg == "--metrics") {
             if (!parseEndpoint(value, options.metricsAddress, options.metricsPort)) {
-                error = "metrics address must be ADDR:PORT with a numeric address: " + value;
+                error = "metrics address must be ADDR:PORT with a numeric address, an IPv6 one in brackets ([::1]:9101): " + value;
                 return false;
             }
         } else if (arg == "--rate") {

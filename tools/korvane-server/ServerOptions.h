@@ -6,7 +6,8 @@
 // What korvane-server was asked to do.
 struct ServerOptions
 {
-    std::string listenAddress = "0.0.0.0";
+    std::string listenAddress = "::";      // both families at once
+    bool listenGiven = false;              // the default falls back to IPv4 where there is no IPv6
     uint16_t port = 8081;
     uint64_t bytes = 100ull * 1024 * 1024; // per connection, unless seconds is set
     double seconds = 0;                    // > 0: stream for this long instead

@@ -71,9 +71,10 @@ std::string randomToken()
 
 std::string peerAddress(const sockaddr_storage &addr, socklen_t len)
 {
-    char host[NI_MAXHOST] = "?";
-    getnameinfo(reinterpret_cast<const sockaddr *>(&addr), len, host, sizeof host, nullptr, 0, NI_NUMERICHOST);
-    return host;
+    // The key of the per-address limits and the name in the log: IPv6 in brackets, so a
+    // line never reads as ADDR:more, and an IPv4 client arriving mapped is its IPv4 address.
+    const std::string host = addressText(reinterpret_cast<const sockaddr *>(&addr), len, false);
+    return addr.ss_family == AF_INET6 && host.find(':') != std::string::npos ? "[" + host + "]" : host;
 }
 
 std::string secondsText(double seconds)
@@ -135,7 +136,7 @@ bool SessionServer::open()
         return false;
     }
     FPayload = std::make_unique<RandomPayload>();
-    std::fprintf(stderr, "korvane-server: sessions on %s\n", socketAddressText(FListen).c_str());
+    std::fprintf(stderr, "korvane-server: sessions on %s\n", listeningText(FListen).c_str());
     return true;
 }
 

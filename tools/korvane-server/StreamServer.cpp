@@ -1,5 +1,6 @@
 #include "StreamServer.h"
 
+#include "ListenSocket.h"
 #include "SessionAuth.h"
 
 #include <arpa/inet.h>
@@ -46,15 +47,6 @@ int64_t nowNs()
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-std::string describePeer(const sockaddr_storage &addr)
-{
-    char host[NI_MAXHOST] = "?";
-    char port[NI_MAXSERV] = "?";
-    getnameinfo(reinterpret_cast<const sockaddr *>(&addr), sizeof addr, host, sizeof host, port, sizeof port,
-                NI_NUMERICHOST | NI_NUMERICSERV);
-    return std::string(host) + ":" + port;
 }
 
 } // namespace
@@ -113,27 +105,18 @@ bool StreamServer::setUp()
         return false;
     }
 
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST | AI_NUMERICSERV;
-    addrinfo *ai = nullptr;
-    const std::string port = std::to_string(FOptions.port);
-    if (int rc = getaddrinfo(FOptions.listenAddress.c_str(), port.c_str(), &hints, &ai); rc != 0) {
-        std::fprintf(stderr, "korvane-server: cannot use the listen address %s: %s\n", FOptions.listenAddress.c_str(),
-                     rc == EAI_SYSTEM ? strerror(errno) : gai_strerror(rc));
+    if (!FOptions.listenGiven && !ipv6Available()) {
+        // Every port follows: the session port opens on the same address.
+        std::fprintf(stderr, "korvane-server: no IPv6 on this system, listening on IPv4 only\n");
+        FOptions.listenAddress = "0.0.0.0";
+    }
+    int error = 0;
+    std::string message;
+    FListen = openListenSocket(FOptions.listenAddress, FOptions.port, 1024, error, message);
+    if (FListen < 0) {
+        std::fprintf(stderr, "korvane-server: %s\n", message.c_str());
         return false;
     }
-    FListen = ::socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    const int one = 1;
-    if (FListen < 0 || setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) < 0
-        || ::bind(FListen, ai->ai_addr, ai->ai_addrlen) < 0 || ::listen(FListen, 1024) < 0) {
-        std::fprintf(stderr, "korvane-server: cannot listen on %s port %s: %s\n", FOptions.listenAddress.c_str(),
-                     port.c_str(), strerror(errno));
-        freeaddrinfo(ai);
-        return false;
-    }
-    freeaddrinfo(ai);
     if (!watch(FListen, EPOLLIN)) {
         std::fprintf(stderr, "korvane-server: cannot watch the listening socket: %s\n", strerror(errno));
         return false;
@@ -146,10 +129,7 @@ bool StreamServer::setUp()
             return false;
     }
 
-    sockaddr_storage bound{};
-    socklen_t len = sizeof bound;
-    getsockname(FListen, reinterpret_cast<sockaddr *>(&bound), &len);
-    std::fprintf(stderr, "korvane-server: listening on %s\n", describePeer(bound).c_str());
+    std::fprintf(stderr, "korvane-server: listening on %s\n", listeningText(FListen).c_str());
 
     FCloser = std::make_unique<GracefulCloser>(FEpoll, FStallNs);
     std::string secret;
@@ -284,7 +264,7 @@ void StreamServer::acceptClients(int64_t now)
         }
         Connection c;
         c.fd = fd;
-        c.peer = describePeer(peer);
+        c.peer = addressText(reinterpret_cast<const sockaddr *>(&peer), len, true);
         c.startNs = now;
         c.progressNs = now;
         if (FOptions.sendBuffer > 0) {

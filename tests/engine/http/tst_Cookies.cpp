@@ -39,6 +39,8 @@ private slots:
     void acceptance();
     void sending_data();
     void sending();
+    void literalHostsKeepTheirOwn_data();
+    void literalHostsKeepTheirOwn();
     void replacementKeepsPlace();
     void namesCompareWithoutCase_data();
     void namesCompareWithoutCase();
@@ -219,6 +221,79 @@ void TestCookies::sending()
     QCOMPARE(store.Count(), 1);
     const QStringList lines = CookieLines(store, requestTo);
     QCOMPARE(lines.contains(QStringLiteral("Cookie: a=1")), sent);
+}
+
+void TestCookies::literalHostsKeepTheirOwn_data()
+{
+    QTest::addColumn<QString>("setBy");
+    QTest::addColumn<QString>("setCookie");
+    QTest::addColumn<QString>("domain"); // empty: refused
+    QTest::addColumn<QStringList>("sentTo");
+    QTest::addColumn<QStringList>("notSentTo");
+
+    const QStringList others = {"http://[::2]/", "http://[2001:db8::1]/", "http://127.0.0.1/", "http://localhost/",
+                                "http://1/"};
+    QTest::newRow("ipv6 default") << "http://[::1]:8080/" << "a=1" << ".::1"
+                                  << QStringList{"http://[::1]:8080/x", "http://[::1]:9090/", "http://[::1]/"} << others;
+    QTest::newRow("ipv6 host in other case") << "http://[FE80::A]/" << "a=1" << ".FE80::A" << QStringList{"http://[fe80::a]/"}
+                                             << QStringList{"http://[fe80::b]/", "http://a/"};
+    // A domain is cut at its first ":", so no domain attribute can name an IPv6 address.
+    QTest::newRow("ipv6 domain cut to its first group") << "http://[2001:db8::1]/" << "a=1; domain=2001:db8::1" << ""
+                                                        << QStringList() << QStringList{"http://[2001:db8::1]/", "http://2001/"};
+    QTest::newRow("ipv6 domain cut to a dot") << "http://[::1]/" << "a=1; domain=.::1" << "" << QStringList() << others;
+    QTest::newRow("ipv6 domain cut to nothing") << "http://[2001:db8::1]/" << "a=1; domain=::1" << ".2001:db8::1"
+                                                << QStringList{"http://[2001:db8::1]:81/"}
+                                                << QStringList{"http://[2001:db8::2]/", "http://[::1]/", "http://1/"};
+    QTest::newRow("ipv6 tail as domain refused") << "http://[2001:db8::1]/" << "a=1; domain=db8::1" << ""
+                                                 << QStringList() << QStringList{"http://[2001:db8::1]/", "http://[db8::1]/"};
+    QTest::newRow("ipv6 last group as domain refused") << "http://[2001:db8::1]/" << "a=1; domain=1" << ""
+                                                       << QStringList() << QStringList{"http://[2001:db8::1]/", "http://1/"};
+    QTest::newRow("ipv6 domain in brackets refused") << "http://[::1]/" << "a=1; domain=[::1]" << "" << QStringList()
+                                                     << QStringList{"http://[::1]/"};
+    QTest::newRow("ipv6 domain with a zone id refused") << "http://[fe80::1]/" << "a=1; domain=fe80::1%eth0" << ""
+                                                        << QStringList() << QStringList{"http://[fe80::1]/"};
+    QTest::newRow("ipv6 version 1 refused") << "http://[::1]/" << "a=1; version=1" << "" << QStringList()
+                                            << QStringList{"http://[::1]/"};
+    QTest::newRow("dotted tail of a mapped address") << "http://[::ffff:10.0.0.1]/" << "a=1; domain=0.0.1" << ""
+                                                     << QStringList()
+                                                     << QStringList{"http://[::ffff:10.0.0.1]/", "http://10.0.0.1/"};
+    QTest::newRow("mapped address keeps its own") << "http://[::ffff:10.0.0.1]/" << "a=1" << "::ffff:10.0.0.1"
+                                                  << QStringList{"http://[::ffff:10.0.0.1]/"}
+                                                  << QStringList{"http://10.0.0.1/", "http://[::1]/"};
+    QTest::newRow("name cannot set an ipv6 domain") << "http://a.example/" << "a=1; domain=::1" << "a.example"
+                                                    << QStringList{"http://a.example/"} << QStringList{"http://[::1]/"};
+    QTest::newRow("ipv4 cannot set an ipv6 domain") << "http://10.0.0.1/" << "a=1; domain=::ffff:10.0.0.1" << "10.0.0.1"
+                                                    << QStringList{"http://10.0.0.1/"}
+                                                    << QStringList{"http://[::ffff:10.0.0.1]/", "http://[::1]/"};
+}
+
+void TestCookies::literalHostsKeepTheirOwn()
+{
+    QFETCH(QString, setBy);
+    QFETCH(QString, setCookie);
+    QFETCH(QString, domain);
+    QFETCH(QStringList, sentTo);
+    QFETCH(QStringList, notSentTo);
+    TCookieManager store;
+    store.AddServerCookies({setCookie}, {}, Uri(setBy), kNow);
+    QCOMPARE(store.Count(), domain.isEmpty() ? 0 : 1);
+    if (!domain.isEmpty())
+        QCOMPARE(store.Cookies().first().Domain, domain);
+    for (const QString &url : sentTo)
+        QVERIFY2(CookieLines(store, url).contains(QStringLiteral("Cookie: a=1")), qPrintable(url));
+    for (const QString &url : notSentTo)
+        QVERIFY2(CookieLines(store, url).isEmpty(), qPrintable(url));
+
+    // A Set-Cookie2 cookie from a literal host follows the same rule.
+    if (Uri(setBy).IPVersion == 6 && !setCookie.contains(u';')) {
+        TCookieManager store2;
+        store2.AddServerCookies({}, {setCookie + QStringLiteral("; Version=1")}, Uri(setBy), kNow);
+        QCOMPARE(store2.Count(), 1);
+        for (const QString &url : sentTo)
+            QVERIFY2(!CookieLines(store2, url).isEmpty(), qPrintable(url));
+        for (const QString &url : notSentTo)
+            QVERIFY2(CookieLines(store2, url).isEmpty(), qPrintable(url));
+    }
 }
 
 void TestCookies::replacementKeepsPlace()

@@ -55,6 +55,19 @@ void TestUri::parse_data()
     QTest::newRow("relative dirs") << "../d/e.html?z" << "" << "" << "" << "../d/" << "e.html" << "z" << 4;
     QTest::newRow("empty") << "" << "" << "" << "" << "" << "" << "" << 4;
     QTest::newRow("unclosed bracket") << "http://[::1/x" << "http" << "[" << ":1" << "/" << "x" << "" << 4;
+    QTest::newRow("ipv6 full form") << "http://[2001:db8:0:0:0:0:0:1]:8080/a/b.html?x=1" << "http"
+                                    << "2001:db8:0:0:0:0:0:1" << "8080" << "/a/" << "b.html" << "x=1" << 6;
+    QTest::newRow("ipv6 with dotted tail") << "http://[::ffff:192.0.2.1]/" << "http" << "::ffff:192.0.2.1" << "" << "/" << "" << "" << 6;
+    QTest::newRow("ipv6 upper case kept") << "HTTP://[FE80::A]/" << "http" << "FE80::A" << "" << "/" << "" << "" << 6;
+    QTest::newRow("ipv6 with user") << "http://u:p@[::1]:81/a" << "http" << "::1" << "81" << "/" << "a" << "" << 6;
+    QTest::newRow("ipv6 user holding a colon") << "http://u:p:q@[::1]/" << "http" << "::1" << "" << "/" << "" << "" << 6;
+    QTest::newRow("ipv6 empty port") << "http://[::1]:/" << "http" << "::1" << "" << "/" << "" << "" << 6;
+    QTest::newRow("ipv6 query on host") << "http://[::1]?q=[::2]" << "http" << "::1" << "" << "/" << "" << "q=[::2]" << 6;
+    QTest::newRow("ipv6 fragment on host") << "http://[::1]:8080#f" << "http" << "::1" << "8080" << "/" << "" << "" << 6;
+    QTest::newRow("ipv6 colon in path") << "http://[::1]/a:b/c:d" << "http" << "::1" << "" << "/a:b/" << "c:d" << "" << 6;
+    QTest::newRow("ipv6 backslashes") << "http://[::1]:8080\\a\\b" << "http" << "::1" << "8080" << "/a/" << "b" << "" << 6;
+    QTest::newRow("ipv6 scheme-relative") << "//[::1]:81/p" << "" << "::1" << "81" << "/" << "p" << "" << 6;
+    QTest::newRow("brackets in the path only") << "/a/[::1]/b" << "" << "" << "" << "/a/[::1]/" << "b" << "" << 4;
 }
 
 void TestUri::parse()
@@ -89,6 +102,11 @@ void TestUri::firstRequest_data()
     QTest::newRow("hash after query sent") << "http://h/b.html?x=1#y" << "/b.html?x=1#y" << "h" << "80";
     QTest::newRow("ipv6 bracketed in Host") << "http://[::1]:8080/" << "/" << "[::1]:8080" << "8080";
     QTest::newRow("ipv6 default port") << "http://[::1]/" << "/" << "[::1]" << "80";
+    QTest::newRow("ipv6 default port written") << "http://[::1]:80/" << "/" << "[::1]" << "80";
+    QTest::newRow("ipv6 port with leading zeros") << "http://[::1]:08080/" << "/" << "[::1]:8080" << "8080";
+    QTest::newRow("ipv6 https default port") << "https://[2001:db8::1]/" << "/" << "[2001:db8::1]" << "443";
+    QTest::newRow("ipv6 https other port") << "https://[2001:db8::1]:8443/x" << "/x" << "[2001:db8::1]:8443" << "8443";
+    QTest::newRow("ipv6 with dotted tail") << "http://[::ffff:192.0.2.1]:81/" << "/" << "[::ffff:192.0.2.1]:81" << "81";
     QTest::newRow("other scheme with port") << "ftp://h:21/f" << "/f" << "h:21" << "21";
 }
 
@@ -127,6 +145,24 @@ void TestUri::redirect_data()
     QTest::newRow("scheme-relative keeps https") << "https://h:8443/" << "//other/p" << "/p" << "other" << "https";
     QTest::newRow("query holding a url") << base << "/login?back=http://evil/" << "/login?back=http://evil/" << "h:8080" << "http";
     QTest::newRow("path holding a url") << base << "/web/1/http://evil/x" << "/web/1/http://evil/x" << "h:8080" << "http";
+
+    const QString v6 = QStringLiteral("http://[::1]:8080/a/b.html?q=1");
+    QTest::newRow("ipv6 document") << v6 << "c.html" << "/a/c.html" << "[::1]:8080" << "http";
+    QTest::newRow("ipv6 dot dot") << v6 << "../d/e.html" << "/d/e.html" << "[::1]:8080" << "http";
+    QTest::newRow("ipv6 absolute path") << v6 << "/x" << "/x" << "[::1]:8080" << "http";
+    QTest::newRow("ipv6 query only") << v6 << "?z=2" << "/a/?z=2" << "[::1]:8080" << "http";
+    QTest::newRow("ipv6 absolute, same host") << v6 << "http://[::1]:8080/p" << "/p" << "[::1]:8080" << "http";
+    QTest::newRow("ipv6 absolute, default port") << v6 << "http://[::1]/p" << "/p" << "[::1]" << "http";
+    QTest::newRow("ipv6 to another ipv6 host") << v6 << "http://[2001:db8::2]:81/p" << "/p" << "[2001:db8::2]:81" << "http";
+    QTest::newRow("ipv6 to an ipv4 host") << v6 << "http://127.0.0.1:8080/p" << "/p" << "127.0.0.1:8080" << "http";
+    QTest::newRow("ipv6 to a name") << v6 << "http://other/p" << "/p" << "other" << "http";
+    QTest::newRow("ipv4 to an ipv6 host") << base << "http://[::1]:9/p" << "/p" << "[::1]:9" << "http";
+    QTest::newRow("ipv6 to https") << v6 << "https://[::1]/p" << "/p" << "[::1]" << "https";
+    QTest::newRow("ipv6 to https with port") << v6 << "https://[::1]:8443/p" << "/p" << "[::1]:8443" << "https";
+    QTest::newRow("ipv6 scheme-relative") << v6 << "//[2001:db8::1]:81/p" << "/p" << "[2001:db8::1]:81" << "http";
+    QTest::newRow("ipv6 scheme-relative default port") << v6 << "//[2001:db8::1]/p" << "/p" << "[2001:db8::1]" << "http";
+    QTest::newRow("ipv6 scheme-relative keeps https") << "https://[::1]:8443/" << "//[::2]/p" << "/p" << "[::2]" << "https";
+    QTest::newRow("ipv6 query holding an ipv6 url") << v6 << "/go?to=http://[::2]/" << "/go?to=http://[::2]/" << "[::1]:8080" << "http";
 }
 
 void TestUri::redirect()
@@ -239,6 +275,19 @@ void TestUri::invalidHostIsRefused_data()
     QTest::newRow("ipv6 with letters") << "http://[::1zz]/";
     QTest::newRow("ipv6 with nul") << QStringLiteral("http://[::1%1]/").arg(QChar(0));
     QTest::newRow("scheme-relative") << "//a b/";
+    QTest::newRow("ipv6 zone id") << "http://[fe80::1%25eth0]/";
+    QTest::newRow("ipv6 zone id unencoded") << "http://[fe80::1%eth0]:8080/";
+    QTest::newRow("ipv6 empty brackets") << "http://[]/";
+    QTest::newRow("ipv6 empty brackets with port") << "http://[]:8080/";
+    QTest::newRow("ipv6 two double colons") << "http://[1::2::3]/";
+    QTest::newRow("ipv6 too many groups") << "http://[1:2:3:4:5:6:7:8:9]/";
+    QTest::newRow("ipv6 group too long") << "http://[12345::1]/";
+    QTest::newRow("ipv6 bad dotted tail") << "http://[::1.2.3]/";
+    QTest::newRow("ipv6 only colons") << "http://[:::]/";
+    QTest::newRow("ipv6 blank") << "http://[:: 1]/";
+    QTest::newRow("ipv4 in brackets") << "http://[127.0.0.1]/";
+    QTest::newRow("ipv6 future form") << "http://[v1.fe80::a+en1]/";
+    QTest::newRow("ipv6 scheme-relative zone id") << "//[fe80::1%lo]/";
 }
 
 void TestUri::invalidHostIsRefused()

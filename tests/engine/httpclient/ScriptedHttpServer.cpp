@@ -17,19 +17,30 @@ QByteArray ScriptedHttpServer::Request::target() const
     return parts.size() >= 2 ? parts.at(1) : QByteArray();
 }
 
-ScriptedHttpServer::ScriptedHttpServer()
+ScriptedHttpServer::ScriptedHttpServer(Family family) : FFamily(family)
 {
-    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    FListen = ::socket(family == IPv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     FWake = ::eventfd(0, EFD_CLOEXEC);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (FListen < 0 || FWake < 0 || ::bind(FListen, reinterpret_cast<sockaddr *>(&address), length) != 0
-        || ::listen(FListen, 16) != 0
-        || ::getsockname(FListen, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        throw std::runtime_error("ScriptedHttpServer: cannot listen on 127.0.0.1");
-    FPort = ntohs(address.sin_port);
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (family == IPv6) {
+        auto *address = reinterpret_cast<sockaddr_in6 *>(&storage);
+        address->sin6_family = AF_INET6;
+        address->sin6_addr = in6addr_loopback;
+        length = sizeof *address;
+    } else {
+        auto *address = reinterpret_cast<sockaddr_in *>(&storage);
+        address->sin_family = AF_INET;
+        address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof *address;
+    }
+    auto *address = reinterpret_cast<sockaddr *>(&storage);
+    if (FListen < 0 || FWake < 0 || ::bind(FListen, address, length) != 0 || ::listen(FListen, 16) != 0
+        || ::getsockname(FListen, address, &length) != 0)
+        throw std::runtime_error(family == IPv6 ? "ScriptedHttpServer: cannot listen on ::1"
+                                                : "ScriptedHttpServer: cannot listen on 127.0.0.1");
+    FPort = ntohs(family == IPv6 ? reinterpret_cast<sockaddr_in6 *>(&storage)->sin6_port
+                                 : reinterpret_cast<sockaddr_in *>(&storage)->sin_port);
     FAcceptThread = std::thread([this] { acceptLoop(); });
 }
 
@@ -52,7 +63,7 @@ ScriptedHttpServer::~ScriptedHttpServer()
 
 QByteArray ScriptedHttpServer::url(const QByteArray &path) const
 {
-    return "http://127.0.0.1:" + QByteArray::number(FPort) + path;
+    return (FFamily == IPv6 ? "http://[::1]:" : "http://127.0.0.1:") + QByteArray::number(FPort) + path;
 }
 
 void ScriptedHttpServer::setReply(const QByteArray &target, const Reply &reply)

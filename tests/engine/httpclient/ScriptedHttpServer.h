@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-// An HTTP server on 127.0.0.1 for tests that answers each request path with scripted raw
+// An HTTP server on 127.0.0.1 (or ::1) for tests that answers each request path with scripted raw
 // bytes and logs every request head it receives. It runs on threads of its own (one per
 // connection), since the client under test blocks the test's thread.
 class ScriptedHttpServer
@@ -30,7 +30,8 @@ public:
         QByteArray target() const;
     };
 
-    ScriptedHttpServer();
+    enum Family { IPv4, IPv6 };
+    explicit ScriptedHttpServer(Family family = IPv4);
     ~ScriptedHttpServer();
 
     uint16_t port() const { return FPort; }
@@ -60,6 +61,7 @@ private:
     int FListen = -1;
     int FWake = -1; // eventfd: readable once the server stops
     uint16_t FPort = 0;
+    Family FFamily = IPv4;
     std::atomic<bool> FStop{false};
     std::atomic<int> FConnections{0};
     std::thread FAcceptThread;

@@ -117,6 +117,7 @@ private slots:
     void redirectTargets_data();
     void redirectTargets();
     void redirectToInvalidHostIsRefused();
+    void ipv6LiteralHostWithRedirectsAndCookies();
     void errorBodyKeepsOnlyItsStart();
     void errorTextCutBetweenCharacters_data();
     void errorTextCutBetweenCharacters();
@@ -1031,6 +1032,43 @@ void TestHttpClient::redirectTargets()
     Client c;
     QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/"))), QStringLiteral("arrived"));
     QCOMPARE(server.requests().last().target(), requested);
+}
+
+void TestHttpClient::ipv6LiteralHostWithRedirectsAndCookies()
+{
+    const int probe = ::socket(AF_INET6, SOCK_STREAM, 0);
+    if (probe < 0)
+        QSKIP("no IPv6 on this machine");
+    ::close(probe);
+    ScriptedHttpServer server(ScriptedHttpServer::IPv6);
+    const QByteArray authority = "[::1]:" + QByteArray::number(server.port());
+    // An absolute redirect to the literal, then a relative one that keeps it.
+    server.setReply("/start", ScriptedHttpServer::response("HTTP/1.1 302 Found", "",
+                                                           "Location: http://" + authority
+                                                               + "/a/next\r\nSet-Cookie: s=1\r\n"));
+    server.setReply("/a/next", ScriptedHttpServer::response("HTTP/1.1 301 Moved", "", "Location: ../final\r\n"));
+    server.setReply("/final", ScriptedHttpServer::response("HTTP/1.1 200 OK", "arrived"));
+    server.setReply("/again", ScriptedHttpServer::response("HTTP/1.1 200 OK", "again"));
+    Client c;
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/start"))), QStringLiteral("arrived"));
+    QCOMPARE(c.http.Get(QString::fromLatin1(server.url("/again"))), QStringLiteral("again"));
+
+    const QList<ScriptedHttpServer::Request> requests = server.requests();
+    QCOMPARE(requests.size(), 4);
+    QStringList targets;
+    for (const auto &request : requests) {
+        targets << QString::fromLatin1(request.target());
+        QVERIFY2(request.head.contains("\r\nHost: " + authority + "\r\n"), request.head.constData());
+    }
+    QCOMPARE(targets, QStringList({"/start", "/a/next", "/final", "/again"}));
+    QVERIFY2(!requests.at(0).head.contains("Cookie: s=1"), requests.at(0).head.constData());
+    for (int i = 1; i < requests.size(); ++i)
+        QVERIFY2(requests.at(i).head.contains("\r\nCookie: s=1\r\n"), requests.at(i).head.constData());
+    const QList<TNetscapeCookie> cookies = c.http.CookieManager()->Cookies();
+    QCOMPARE(cookies.size(), 1);
+    QCOMPARE(cookies.first().Domain, QStringLiteral(".::1"));
+    QCOMPARE(c.redirects.size(), 2);
+    QCOMPARE(c.redirects.at(0).dest, QString::fromLatin1("http://" + authority + "/a/next"));
 }
 
 void TestHttpClient::redirectToInvalidHostIsRefused()
