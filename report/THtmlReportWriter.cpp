@@ -20,6 +20,12 @@ QString THtmlReportWriter::PictureFileName(const QString &pageFileName)
     return page.dir().filePath(page.completeBaseName() + QStringLiteral("_chart.png"));
 }
 
+QString THtmlReportWriter::HistoryPictureFileName(const QString &pageFileName)
+{
+    const QFileInfo page(pageFileName);
+    return page.dir().filePath(page.completeBaseName() + QStringLiteral("_history.png"));
+}
+
 QString THtmlReportWriter::TextToHtml(const QString &text)
 {
     QString html;
@@ -46,22 +52,29 @@ bool THtmlReportWriter::Write(const QString &fileName, const TReportLayout &layo
     if ((generating && !generating(1)) || (output && !output(1)))
         return false;
 
-    QString chart;
-    QByteArray png;
-    if (!content.picture.isNull()) {
+    // A figure for a picture saved beside the page; the PNG goes into png.
+    const auto figure = [&](const QImage &picture, const QString &caption, const QString &pictureFile,
+                            QByteArray &png) {
+        if (picture.isNull())
+            return QString();
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
-        if (!content.picture.save(&buffer, "PNG"))
+        if (!picture.save(&buffer, "PNG"))
             throw EReportError(QStringLiteral("The chart picture could not be converted to PNG"));
-        const QString pictureName = QFileInfo(PictureFileName(fileName)).fileName();
-        chart = QStringLiteral("<figure>\n<img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"%4\">\n")
-                    .arg(QString::fromLatin1(QUrl::toPercentEncoding(pictureName)))
-                    .arg(content.picture.width()).arg(content.picture.height())
-                    .arg(layout.chartCaption.toHtmlEscaped());
-        if (!layout.chartCaption.isEmpty())
-            chart += QStringLiteral("<figcaption>%1</figcaption>\n").arg(TextToHtml(layout.chartCaption));
-        chart += u"</figure>\n"_qs;
-    }
+        const QString pictureName = QFileInfo(pictureFile).fileName();
+        QString html = QStringLiteral("<figure>\n<img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"%4\">\n")
+                           .arg(QString::fromLatin1(QUrl::toPercentEncoding(pictureName)))
+                           .arg(picture.width()).arg(picture.height())
+                           .arg(caption.toHtmlEscaped());
+        if (!caption.isEmpty())
+            html += QStringLiteral("<figcaption>%1</figcaption>\n").arg(TextToHtml(caption));
+        return html + u"</figure>\n"_qs;
+    };
+    QByteArray png, historyPng;
+    const QString chart = figure(content.picture, layout.chartCaption, PictureFileName(fileName), png);
+    const QString history = layout.history.print
+        ? figure(content.historyPicture, layout.history.caption, HistoryPictureFileName(fileName), historyPng)
+        : QString();
 
     QString memo;
     const QStringList lines = content.memoLines();
@@ -94,11 +107,14 @@ bool THtmlReportWriter::Write(const QString &fileName, const TReportLayout &layo
         html += chart + memo;
     else
         html += memo + chart;
+    html += history;
     html += u"</body>\n</html>\n"_qs;
 
     // The picture first, so the page never points at a file that is not there.
     if (!png.isEmpty())
         SaveWhole(PictureFileName(fileName), png);
+    if (!historyPng.isEmpty())
+        SaveWhole(HistoryPictureFileName(fileName), historyPng);
     SaveWhole(fileName, html.toUtf8());
     return true;
 }

@@ -14,6 +14,8 @@ public:
 
     // The picture file written beside the page: "<page name>_chart.png".
     static QString PictureFileName(const QString &pageFileName);
+    // The history picture, when the layout prints it: "<page name>_history.png".
+    static QString HistoryPictureFileName(const QString &pageFileName);
 
     // HTML-escaped, with every blank as "&nbsp;".
     static QString TextToHtml(const QString &text);

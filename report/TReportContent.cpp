@@ -14,6 +14,8 @@ TReportContent TReportContent::FromRow(const TReportRow &row)
                                row.SpeedLog.size() / 2);
     if (!row.SpeedGrp.isEmpty() && !content.picture.loadFromData(row.SpeedGrp, "BMP"))
         throw EReportError(QStringLiteral("The report field SpeedGrp is not a readable bitmap"));
+    if (!row.HistoryGrp.isEmpty() && !content.historyPicture.loadFromData(row.HistoryGrp, "BMP"))
+        throw EReportError(QStringLiteral("The report field HistoryGrp is not a readable bitmap"));
     return content;
 }
 

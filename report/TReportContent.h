@@ -6,11 +6,12 @@
 #include <QString>
 #include <QStringList>
 
-// A data row turned back into what the layout prints: the memo text and the picture.
+// A data row turned back into what the layout prints: the memo text and the pictures.
 struct TReportContent
 {
     QString memoText;
     QImage picture;
+    QImage historyPicture; // null unless the layout prints the history
 
     // Throws EReportError when a field cannot be read.
     static TReportContent FromRow(const TReportRow &row);

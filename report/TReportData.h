@@ -17,4 +17,5 @@ struct TReportRow
 {
     QByteArray SpeedLog; // log text, UTF-16 code units, 2 bytes each
     QByteArray SpeedGrp; // chart picture as a complete BMP file image
+    QByteArray HistoryGrp{}; // history picture, BMP; empty unless the layout prints it
 };

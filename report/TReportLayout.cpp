@@ -48,6 +48,15 @@ QString requireField(const QString &value, const QString &expected)
     return value;
 }
 
+TReportLayout::ChartScale parseScale(const QString &value)
+{
+    if (value.compare(u"fit", Qt::CaseInsensitive) == 0)
+        return TReportLayout::ChartScale::Fit;
+    if (value.compare(u"stretch", Qt::CaseInsensitive) == 0)
+        return TReportLayout::ChartScale::Stretch;
+    throw LineError(QStringLiteral("scale must be Fit or Stretch"));
+}
+
 QPageSize parsePageSize(const QString &value)
 {
     const QString v = value.toLower();
@@ -98,7 +107,8 @@ TReportLayout TReportLayout::Parse(const QByteArray &text, const QString &fileNa
                     throw LineError(QStringLiteral("a section name must end with ]"));
                 section = line.mid(1, line.size() - 2).trimmed().toLower();
                 static const QStringList known{u"report"_qs, u"page"_qs, u"title"_qs,
-                                               u"chart"_qs, u"memo"_qs, u"footer"_qs};
+                                               u"chart"_qs, u"memo"_qs, u"footer"_qs,
+                                               u"history"_qs};
                 if (!known.contains(section))
                     throw LineError(QStringLiteral("unknown section [%1]").arg(section));
                 continue;
@@ -144,17 +154,16 @@ TReportLayout TReportLayout::Parse(const QByteArray &text, const QString &fileNa
                 else
                     throw LineError(QStringLiteral("position must be FirstPage or LastPage"));
             }
-            else if (at == u"chart.scale") {
-                if (value.compare(u"fit", Qt::CaseInsensitive) == 0)
-                    layout.chartScale = ChartScale::Fit;
-                else if (value.compare(u"stretch", Qt::CaseInsensitive) == 0)
-                    layout.chartScale = ChartScale::Stretch;
-                else
-                    throw LineError(QStringLiteral("scale must be Fit or Stretch"));
-            }
+            else if (at == u"chart.scale") layout.chartScale = parseScale(value);
             else if (at == u"chart.maxheight") layout.chartMaxHeightMm = parseNumber(value, 10, 1000);
             else if (at == u"chart.caption") layout.chartCaption = value;
             else if (at == u"chart.frame") layout.chartFrame = parseBool(value);
+            else if (at == u"history.print") layout.history.print = parseBool(value);
+            else if (at == u"history.field") requireField(value, u"HistoryGrp"_qs);
+            else if (at == u"history.scale") layout.history.scale = parseScale(value);
+            else if (at == u"history.maxheight") layout.history.maxHeightMm = parseNumber(value, 10, 1000);
+            else if (at == u"history.caption") layout.history.caption = value;
+            else if (at == u"history.frame") layout.history.frame = parseBool(value);
             else if (at == u"memo.field") requireField(value, u"SpeedLog"_qs);
             else if (at == u"memo.heading") layout.memoHeading = value;
             else if (at == u"memo.font") layout.memoFont.family = value;

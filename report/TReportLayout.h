@@ -32,6 +32,17 @@ struct TReportLayout
     QString chartCaption = QStringLiteral("Results chart");
     bool chartFrame = true;
 
+    // A second picture, the results history, after the log; only when the layout asks.
+    struct History
+    {
+        bool print = false;
+        ChartScale scale = ChartScale::Fit;
+        double maxHeightMm = 125;
+        QString caption = QStringLiteral("Results history");
+        bool frame = true;
+    };
+    History history;
+
     QString memoHeading = QStringLiteral("Test log");
     Font memoFont{QStringLiteral("Monospace"), 9};
 

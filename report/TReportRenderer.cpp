@@ -20,7 +20,7 @@ struct TReportRenderer::Metrics
     QRectF content; // device pixels, origin at the top-left margin corner
     QFont titleFont, headerFont, captionFont, memoHeadingFont, memoFont, footerFont;
     double titleHeight = 0, runningHeaderHeight = 0, footerHeight = 0;
-    double memoLineHeight = 0, memoHeadingHeight = 0, chartBlockHeight = 0;
+    double memoLineHeight = 0, memoHeadingHeight = 0, chartBlockHeight = 0, historyBlockHeight = 0;
 
     double mm(double millimetres) const { return millimetres * dpi / 25.4; }
 };
@@ -78,18 +78,31 @@ TReportRenderer::TReportRenderer(const TReportLayout &layout, const TReportConte
 {
 }
 
-QRectF TReportRenderer::chartRect(const Metrics &m, double top) const
+TReportRenderer::Picture TReportRenderer::chartPicture() const
 {
-    const double captionHeight = FLayout.chartCaption.isEmpty()
+    return {FContent.picture, FLayout.chartCaption, FLayout.chartScale, FLayout.chartMaxHeightMm,
+            FLayout.chartFrame, QStringLiteral("(no chart picture)")};
+}
+
+TReportRenderer::Picture TReportRenderer::historyPicture() const
+{
+    const TReportLayout::History &h = FLayout.history;
+    return {FContent.historyPicture, h.caption, h.scale, h.maxHeightMm, h.frame,
+            QStringLiteral("(no history picture)")};
+}
+
+QRectF TReportRenderer::pictureRect(const Metrics &m, const Picture &picture, double top) const
+{
+    const double captionHeight = picture.caption.isEmpty()
         ? 0 : QFontMetricsF(m.captionFont).lineSpacing() + m.mm(1.5);
-    const double maxHeight = std::min(m.mm(FLayout.chartMaxHeightMm),
+    const double maxHeight = std::min(m.mm(picture.maxHeightMm),
                                       m.content.height() - m.titleHeight - m.footerHeight
                                           - captionHeight - m.mm(4));
     double width = m.content.width();
     double height = maxHeight;
-    if (FLayout.chartScale == TReportLayout::ChartScale::Fit) {
-        const QSizeF source = FContent.picture.isNull() ? QSizeF(1024, 768)
-                                                        : QSizeF(FContent.picture.size());
+    if (picture.scale == TReportLayout::ChartScale::Fit) {
+        const QSizeF source = picture.image.isNull() ? QSizeF(1024, 768)
+                                                     : QSizeF(picture.image.size());
         const QSizeF fitted = source.scaled(QSizeF(width, maxHeight), Qt::KeepAspectRatio);
         width = fitted.width();
         height = fitted.height();
@@ -135,6 +148,7 @@ QList<TReportRenderer::Page> TReportRenderer::paginate(const Metrics &m, QString
     const double bottom = m.content.bottom() - m.footerHeight;
     int next = 0;
     bool chartPlaced = false;
+    bool historyPlaced = !FLayout.history.print;
     bool headingPlaced = FLayout.memoHeading.isEmpty();
     const bool chartFirst = FLayout.chartPosition == TReportLayout::ChartPosition::FirstPage;
     do {
@@ -165,6 +179,18 @@ QList<TReportRenderer::Page> TReportRenderer::paginate(const Metrics &m, QString
             page.chart = true;
             page.chartTop = y + (page.lineCount > 0 ? m.mm(4) : 0);
             chartPlaced = true;
+            y = page.chartTop + m.chartBlockHeight;
+        }
+        // The history comes last, after the log and a chart printed there.
+        if (chartPlaced && !historyPlaced && !haveLine(next)) {
+            const bool pageEmpty = page.lineCount == 0 && !page.chart && !page.memoHeading;
+            const bool afterLines = page.lineCount > 0 && !(page.chart && !chartFirst);
+            const double top = y + (afterLines ? m.mm(4) : 0);
+            if (top + m.historyBlockHeight <= bottom || pageEmpty) {
+                page.history = true;
+                page.historyTop = pageEmpty ? y : top;
+                historyPlaced = true;
+            }
         }
         pages.append(page);
         if (generating && !generating(int(pages.size()))) {
@@ -172,9 +198,10 @@ QList<TReportRenderer::Page> TReportRenderer::paginate(const Metrics &m, QString
             return {};
         }
         // A page that takes nothing would loop forever; the layout check keeps room for a line.
-        if (!page.chart && page.lineCount == 0 && !page.memoHeading && pages.size() > 1)
+        if (!page.chart && !page.history && page.lineCount == 0 && !page.memoHeading
+            && pages.size() > 1)
             throw EReportError(QStringLiteral("The report layout leaves no room for the log"));
-    } while (haveLine(next) || !chartPlaced);
+    } while (haveLine(next) || !chartPlaced || !historyPlaced);
     return pages;
 }
 
@@ -203,8 +230,9 @@ TReportRenderer::Prepare(QPagedPaintDevice &device, const Progress &generating) 
         ? 0 : QFontMetricsF(m.footerFont).lineSpacing() + m.mm(4);
     m.memoLineHeight = QFontMetricsF(m.memoFont).lineSpacing();
     m.memoHeadingHeight = QFontMetricsF(m.memoHeadingFont).lineSpacing() + m.mm(2);
-    const QRectF chart = chartRect(m, 0);
-    m.chartBlockHeight = chart.bottom() + m.mm(7);
+    m.chartBlockHeight = pictureRect(m, chartPicture(), 0).bottom() + m.mm(7);
+    if (FLayout.history.print)
+        m.historyBlockHeight = pictureRect(m, historyPicture(), 0).bottom() + m.mm(7);
 
     bool cancelled = false;
     prepared->pages = paginate(m, prepared->lines, generating, cancelled);
@@ -297,30 +325,8 @@ void TReportRenderer::paintPage(QPainter &painter, const Metrics &m, const QStri
         painter.drawLine(QPointF(m.content.left(), y), QPointF(m.content.right(), y));
     }
 
-    auto paintChart = [&](double top) {
-        const QRectF target = chartRect(m, top);
-        if (!FLayout.chartCaption.isEmpty()) {
-            painter.setFont(m.captionFont);
-            painter.setPen(ink);
-            painter.drawText(QPointF(target.left(), top + QFontMetricsF(m.captionFont).ascent()),
-                             FLayout.chartCaption);
-        }
-        if (FContent.picture.isNull()) {
-            painter.setFont(m.footerFont);
-            painter.setPen(rule);
-            painter.drawText(target, Qt::AlignCenter, QStringLiteral("(no chart picture)"));
-        } else {
-            painter.drawImage(target, FContent.picture);
-        }
-        if (FLayout.chartFrame) {
-            painter.setPen(rulePen);
-            painter.setBrush(Qt::NoBrush);
-            painter.drawRect(target);
-        }
-    };
-
     if (page.chart && FLayout.chartPosition == TReportLayout::ChartPosition::FirstPage)
-        paintChart(page.chartTop);
+        paintPicture(painter, m, chartPicture(), page.chartTop);
 
     // Memo lines follow the chart block when it is on this page.
     y = m.content.top() + (pageNumber == 1 ? m.titleHeight : m.runningHeaderHeight);
@@ -342,7 +348,9 @@ void TReportRenderer::paintPage(QPainter &painter, const Metrics &m, const QStri
     }
 
     if (page.chart && FLayout.chartPosition == TReportLayout::ChartPosition::LastPage)
-        paintChart(page.chartTop);
+        paintPicture(painter, m, chartPicture(), page.chartTop);
+    if (page.history)
+        paintPicture(painter, m, historyPicture(), page.historyTop);
 
     if (!FLayout.pageNumber.isEmpty()) {
         const QFontMetricsF fm(m.footerFont);
@@ -355,5 +363,34 @@ void TReportRenderer::paintPage(QPainter &painter, const Metrics &m, const QStri
         const QString text = pageNumberText(FLayout.pageNumber, pageNumber, pageCount);
         const double w = fm.horizontalAdvance(text);
         painter.drawText(QPointF(m.content.center().x() - w / 2, footerTop + fm.ascent()), text);
+    }
+}
+
+void TReportRenderer::paintPicture(QPainter &painter, const Metrics &m, const Picture &picture,
+                                   double top) const
+{
+    const QColor ink(0x20, 0x20, 0x20);
+    const QColor rule(0x80, 0x80, 0x80);
+    QPen rulePen(rule);
+    rulePen.setWidthF(m.mm(0.25));
+
+    const QRectF target = pictureRect(m, picture, top);
+    if (!picture.caption.isEmpty()) {
+        painter.setFont(m.captionFont);
+        painter.setPen(ink);
+        painter.drawText(QPointF(target.left(), top + QFontMetricsF(m.captionFont).ascent()),
+                         picture.caption);
+    }
+    if (picture.image.isNull()) {
+        painter.setFont(m.footerFont);
+        painter.setPen(rule);
+        painter.drawText(target, Qt::AlignCenter, picture.missingText);
+    } else {
+        painter.drawImage(target, picture.image);
+    }
+    if (picture.frame) {
+        painter.setPen(rulePen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(target);
     }
 }

@@ -3,6 +3,7 @@
 #include "TReportContent.h"
 #include "TReportLayout.h"
 
+#include <QImage>
 #include <QRectF>
 #include <QStringList>
 
@@ -48,6 +49,19 @@ private:
         bool memoHeading = false;
         bool chart = false;
         double chartTop = 0; // where the chart block starts, below the header
+        bool history = false;
+        double historyTop = 0;
+    };
+
+    // What a picture block prints: the chart and the history share the drawing.
+    struct Picture
+    {
+        const QImage &image;
+        const QString &caption;
+        TReportLayout::ChartScale scale;
+        double maxHeightMm;
+        bool frame;
+        QString missingText;
     };
 
     struct Metrics;
@@ -57,7 +71,10 @@ private:
                          bool &cancelled) const;
     void paintPage(QPainter &painter, const Metrics &m, const QStringList &lines,
                    const Page &page, int pageNumber, int pageCount) const;
-    QRectF chartRect(const Metrics &m, double top) const;
+    Picture chartPicture() const;
+    Picture historyPicture() const;
+    QRectF pictureRect(const Metrics &m, const Picture &picture, double top) const;
+    void paintPicture(QPainter &painter, const Metrics &m, const Picture &picture, double top) const;
 
     const TReportLayout &FLayout;
     const TReportContent &FContent;

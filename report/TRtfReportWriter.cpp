@@ -100,29 +100,35 @@ bool TRtfReportWriter::Write(const QString &fileName, const TReportLayout &layou
             + TextToRtf(QLocale::system().toString(QDate::currentDate(), QLocale::LongFormat))
             + "\\par\n";
 
-    QByteArray chart;
-    if (!content.picture.isNull()) {
+    const auto picture = [&](const QImage &image, const QString &caption,
+                             TReportLayout::ChartScale scale, double maxHeightMm) {
+        QByteArray block;
+        if (image.isNull())
+            return block;
         QByteArray png;
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
-        if (!content.picture.save(&buffer, "PNG"))
+        if (!image.save(&buffer, "PNG"))
             throw EReportError(QStringLiteral("The chart picture could not be converted to PNG"));
-        const QSizeF area(paper.width() - margins.left() - margins.right(), layout.chartMaxHeightMm);
+        const QSizeF area(paper.width() - margins.left() - margins.right(), maxHeightMm);
         QSizeF shown = area;
-        if (layout.chartScale == TReportLayout::ChartScale::Fit)
-            shown = QSizeF(content.picture.size()).scaled(area, Qt::KeepAspectRatio);
-        if (!layout.chartCaption.isEmpty())
-            chart += "\\pard\\plain\\sb240\\f2\\fs" + halfPoints(layout.footerFont.pointSize + 1)
-                + "\\b " + TextToRtf(layout.chartCaption) + "\\b0\\par\n";
-        chart += "\\pard\\plain\\qc{\\pict\\pngblip\\picw" + QByteArray::number(content.picture.width())
-            + "\\pich" + QByteArray::number(content.picture.height())
+        if (scale == TReportLayout::ChartScale::Fit)
+            shown = QSizeF(image.size()).scaled(area, Qt::KeepAspectRatio);
+        if (!caption.isEmpty())
+            block += "\\pard\\plain\\sb240\\f2\\fs" + halfPoints(layout.footerFont.pointSize + 1)
+                + "\\b " + TextToRtf(caption) + "\\b0\\par\n";
+        block += "\\pard\\plain\\qc{\\pict\\pngblip\\picw" + QByteArray::number(image.width())
+            + "\\pich" + QByteArray::number(image.height())
             + "\\picwgoal" + QByteArray::number(twips(shown.width()))
             + "\\pichgoal" + QByteArray::number(twips(shown.height())) + "\n";
         const QByteArray hex = png.toHex();
         for (qsizetype i = 0; i < hex.size(); i += 128)
-            chart += hex.mid(i, 128) + '\n';
-        chart += "}\\par\n";
-    }
+            block += hex.mid(i, 128) + '\n';
+        block += "}\\par\n";
+        return block;
+    };
+    const QByteArray chart = picture(content.picture, layout.chartCaption, layout.chartScale,
+                                     layout.chartMaxHeightMm);
 
     QByteArray memo;
     const QStringList lines = content.memoLines();
@@ -136,6 +142,9 @@ bool TRtfReportWriter::Write(const QString &fileName, const TReportLayout &layou
     }
 
     rtf += layout.chartPosition == TReportLayout::ChartPosition::FirstPage ? chart + memo : memo + chart;
+    if (layout.history.print)
+        rtf += picture(content.historyPicture, layout.history.caption, layout.history.scale,
+                       layout.history.maxHeightMm);
     rtf += "}\n";
     SaveWhole(fileName, rtf);
     return true;

@@ -1,6 +1,7 @@
 #include "Tdmrpt.h"
 
 #include "EReportError.h"
+#include "TReportLayout.h"
 #include "TReportSystem.h"
 
 #include <KorvaneBuildConfig.h>
@@ -101,6 +102,25 @@ const QImage &Tdmrpt::Bmp() const
     return *FBmp;
 }
 
+void Tdmrpt::setHistoryPicture(const QImage &picture)
+{
+    FHistory = picture;
+}
+
+const QImage &Tdmrpt::historyPicture() const
+{
+    return FHistory;
+}
+
+bool Tdmrpt::layoutPrintsHistory() const
+{
+    try {
+        return TReportLayout::Load(FLayoutFile).history.print;
+    } catch (const EReportError &) {
+        return false;
+    }
+}
+
 void Tdmrpt::setMemoLines(const QString &text)
 {
     FMemoLines = text;
@@ -118,8 +138,11 @@ QString Tdmrpt::layoutFile() const
 
 QList<TReportColumn> Tdmrpt::connKrvnGetCols() const
 {
-    return {{QStringLiteral("SpeedLog"), TReportColumn::DataType::Memo, 30},
-            {QStringLiteral("SpeedGrp"), TReportColumn::DataType::Graphic, 30}};
+    QList<TReportColumn> columns{{QStringLiteral("SpeedLog"), TReportColumn::DataType::Memo, 30},
+                                 {QStringLiteral("SpeedGrp"), TReportColumn::DataType::Graphic, 30}};
+    if (!FHistory.isNull())
+        columns.append({QStringLiteral("HistoryGrp"), TReportColumn::DataType::Graphic, 30});
+    return columns;
 }
 
 TReportRow Tdmrpt::connKrvnGetRow() const
@@ -129,6 +152,12 @@ TReportRow Tdmrpt::connKrvnGetRow() const
     stream.open(QIODevice::WriteOnly);
     if (!FBmp->save(&stream, "BMP"))
         throw EReportError(QStringLiteral("The chart picture could not be stored as a bitmap"));
+    if (!FHistory.isNull()) {
+        QBuffer history(&row.HistoryGrp);
+        history.open(QIODevice::WriteOnly);
+        if (!FHistory.save(&history, "BMP"))
+            throw EReportError(QStringLiteral("The history picture could not be stored as a bitmap"));
+    }
     row.SpeedLog = QByteArray(reinterpret_cast<const char *>(FMemoLines.utf16()),
                               FMemoLines.size() * qsizetype(sizeof(char16_t)));
     return row;
@@ -144,13 +173,24 @@ void Tdmrpt::prjKrvnExecute(QWidget *parent)
     FSystem->Execute(parent, FLayoutFile, [this] { return connKrvnGetRow(); });
 }
 
-void Tdmrpt::PrintReport(QWidget *parent, const QStringList &logLines, const ChartPainter &paintChart)
+void Tdmrpt::PrintReport(QWidget *parent, const QStringList &logLines, const ChartPainter &paintChart,
+                         const ChartPainter &paintHistory)
 {
     Tdmrpt report; // freed when the command ends, also on error
     {
         QPainter painter(&report.Bmp());
         if (paintChart)
             paintChart(painter, QRect(0, 0, BmpWidth, BmpHeight));
+    }
+    // Drawn only when asked for: a long history is not painted for nothing.
+    if (paintHistory && report.layoutPrintsHistory()) {
+        QImage history(BmpWidth, BmpHeight, QImage::Format_RGB32);
+        history.fill(Qt::white);
+        {
+            QPainter painter(&history);
+            paintHistory(painter, history.rect());
+        }
+        report.setHistoryPicture(history);
     }
     report.setMemoLines(logLines.join(QStringLiteral("\r\n")));
     report.prjKrvnExecute(parent);

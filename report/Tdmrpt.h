@@ -51,6 +51,14 @@ public:
     QImage &Bmp();
     const QImage &Bmp() const;
 
+    // The history picture, printed only where the layout asks for it; null leaves it out.
+    void setHistoryPicture(const QImage &picture);
+    const QImage &historyPicture() const;
+
+    // Whether the layout found at creation prints the history picture; a layout that
+    // cannot be read says no here and reports its fault when the report runs.
+    bool layoutPrintsHistory() const;
+
     // The log text to print (write-only in use; the getter serves tests).
     void setMemoLines(const QString &text);
     QString memoLines() const;
@@ -70,9 +78,10 @@ public:
     void prjKrvnExecute(QWidget *parent);
 
     // The whole Print command after the "nothing to print" check: creates a module,
-    // paints the chart into Bmp, joins the log lines with CR LF, runs, frees.
+    // paints the chart into Bmp, joins the log lines with CR LF, runs, frees. paintHistory
+    // is called only when the layout prints the history picture (1024 x 768 as well).
     static void PrintReport(QWidget *parent, const QStringList &logLines,
-                            const ChartPainter &paintChart);
+                            const ChartPainter &paintChart, const ChartPainter &paintHistory = {});
 
     // Replaces how every new module asks for the output (tests drive PDF/HTML/RTF
     // this way without dialogs); an empty chooser restores the dialog. Returns the old one.
@@ -97,5 +106,6 @@ private:
     QString FMemoLines;
     QString FLayoutFile;
     std::unique_ptr<QImage> FBmp;
+    QImage FHistory;
     std::unique_ptr<TReportSystem> FSystem;
 };

@@ -997,7 +997,7 @@ void TfMain::Print1Click()
     Tdmrpt::PrintReport(this, mmDIsplay->Lines(), [this](QPainter& painter, const QRect& rect) {
         DBChart1->Draw(painter, rect);
         DBChart1->update();
-    });
+    }, [this](QPainter& painter, const QRect& rect) { History->Draw(painter, rect); });
 }
 
 QString TfMain::HelpPage() const

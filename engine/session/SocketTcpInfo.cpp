@@ -53,3 +53,22 @@ bool TSocketTcpInfo::Read(int fd, TSocketTcpInfo &out)
 #undef KORVANE_HAS
     return true;
 }
+
+SessionTcpFigures TSocketTcpInfo::SessionFigures(int fd)
+{
+    TSocketTcpInfo info;
+    SessionTcpFigures f;
+    if (!Read(fd, info))
+        return f;
+    f.rttUs = uint64_t(info.RttUs);
+    f.minRttUs = uint64_t(info.MinRttUs);
+    f.retransmits = uint64_t(info.Retransmits);
+    f.cwndBytes = uint64_t(info.CwndBytes);
+    f.deliveryRateBps = uint64_t(info.DeliveryRateBps);
+    f.busyUs = uint64_t(info.BusyUs);
+    f.rwndLimitedUs = uint64_t(info.RwndLimitedUs);
+    f.sndbufLimitedUs = uint64_t(info.SndbufLimitedUs);
+    f.rcvSpace = uint64_t(info.RcvSpace);
+    f.rcvRttUs = uint64_t(info.RcvRttUs);
+    return f;
+}

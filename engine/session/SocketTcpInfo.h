@@ -1,9 +1,12 @@
 #pragma once
 
+#include "SessionMessage.h"
+
 #include <cstdint>
 
-// The client's own view of one of its TCP connections: what the kernel's TCP_INFO says, and
-// the receive buffer it sized. 0 where the kernel lacks a field.
+// One side's view of one of its TCP connections: what the kernel's TCP_INFO says, and the
+// receive buffer it sized. 0 where the kernel lacks a field. The client reads its own
+// connections with it, the server the figures it reports to the client.
 struct TSocketTcpInfo
 {
     int64_t RttUs = 0;
@@ -26,4 +29,7 @@ struct TSocketTcpInfo
 
     // False when the socket gives no TCP_INFO; what it gives is read either way.
     static bool Read(int fd, TSocketTcpInfo &info);
+
+    // The figures a session report carries, read from fd; all 0 without TCP_INFO.
+    static SessionTcpFigures SessionFigures(int fd);
 };

@@ -18,11 +18,12 @@ QByteArray ReadAll(const QString& path)
     return file.readAll();
 }
 
-// Metric names as the exporters spell them: a quoted korvane_ name in their sources.
+// Metric names as the exporters spell them: a korvane_ name that opens a quoted string in
+// their sources and ends it, or goes on with its labels.
 QSet<QString> ExportedNames()
 {
     QSet<QString> names;
-    static const QRegularExpression quoted(QStringLiteral("\"(korvane_[a-z0-9_]+)\""));
+    static const QRegularExpression quoted(QStringLiteral("\"(korvane_[a-z0-9_]+)(?:\"|\\{)"));
     for (const char* source : {KORVANE_CLI_METRICS_SOURCE, KORVANE_SERVER_METRICS_SOURCE}) {
         const QString text = QString::fromUtf8(ReadAll(QString::fromUtf8(source)));
         for (const QRegularExpressionMatch& match : quoted.globalMatch(text))
@@ -113,6 +114,8 @@ private slots:
         const QSet<QString> names = ExportedNames();
         QVERIFY(names.contains(QStringLiteral("korvane_last_rate_bytes_per_second")));
         QVERIFY(names.contains(QStringLiteral("korvane_server_sent_bytes_total")));
+        QVERIFY(names.contains(QStringLiteral("korvane_server_session_sent_bytes_total")));
+        QVERIFY(names.contains(QStringLiteral("korvane_server_refused_sessions_total"))); // written with its label
     }
 
     void shippedDashboard()

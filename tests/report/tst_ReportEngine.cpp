@@ -43,6 +43,8 @@ private slots:
 
     void memoFlowsOverPages_data();
     void memoFlowsOverPages();
+    void historyPictureComesLast_data();
+    void historyPictureComesLast();
     void cancelledWriteKeepsOldFile();
     void preparedPagesPaintOnTheirDeviceOnly();
 
@@ -113,6 +115,9 @@ void TestReportEngine::badLayoutNamesFileAndLine_data()
     QTest::newRow("number out of range") << head + "[Page]\nMarginLeft=-3\n" << u"line 5:"_qs;
     QTest::newRow("bad page size") << head + "[Page]\nSize=B9\n" << u"unknown page size \"B9\""_qs;
     QTest::newRow("wrong field") << head + "[Chart]\nField=SpeedLog\n" << u"expected SpeedGrp"_qs;
+    QTest::newRow("wrong history field") << head + "[History]\nField=SpeedGrp\n" << u"expected HistoryGrp"_qs;
+    QTest::newRow("history print not yes or no") << head + "[History]\nPrint=maybe\n"
+                                                 << u"line 5: \"maybe\" is neither Yes nor No"_qs;
     QTest::newRow("newer version") << QByteArray("[Report]\nVersion=2\n") << u"version 2 is not supported"_qs;
     QTest::newRow("not a layout") << QByteArray("\x89PNG\r\n") << u"line 1:"_qs;
     QTest::newRow("empty file") << QByteArray() << u"is not a Korvane report layout"_qs;
@@ -198,6 +203,74 @@ void TestReportEngine::memoFlowsOverPages()
         const qsizetype found = text.indexOf(line, at);
         QVERIFY2(found >= 0, qPrintable(line));
         at = found + line.size();
+    }
+}
+
+void TestReportEngine::historyPictureComesLast_data()
+{
+    QTest::addColumn<QByteArray>("layoutChange"); // appended to the shipped layout
+    QTest::addColumn<int>("tests");
+    QTest::addColumn<bool>("printed");
+
+    const QByteArray on = "[History]\nPrint=Yes\n";
+    QTest::newRow("shipped layout: no history") << QByteArray() << 250 << false;
+    QTest::newRow("section without Print") << QByteArray("[History]\nCaption=Mine\n") << 3 << false;
+    QTest::newRow("Print=No") << QByteArray("[History]\nPrint=No\n") << 3 << false;
+    QTest::newRow("empty log") << on << 0 << true;
+    QTest::newRow("short log") << on << 3 << true;
+    QTest::newRow("long log") << on << 250 << true;
+    QTest::newRow("after a chart printed last") << on + "[Chart]\nPosition=LastPage\n" << 250 << true;
+    QTest::newRow("chart last, empty log") << on + "[Chart]\nPosition=LastPage\n" << 0 << true;
+    QTest::newRow("stretched, no caption, no frame")
+        << on + "Scale=Stretch\nCaption=\nFrame=No\nMaxHeight=200\n" << 40 << true;
+}
+
+// The second picture is printed whole, after the log and the chart, only when the layout asks.
+void TestReportEngine::historyPictureComesLast()
+{
+    QFETCH(QByteArray, layoutChange);
+    QFETCH(int, tests);
+    QFETCH(bool, printed);
+
+    QFile shipped(DefaultLayoutFile());
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    const TReportLayout layout = TReportLayout::Parse(shipped.readAll() + '\n' + layoutChange, u"x"_qs);
+    QCOMPARE(layout.history.print, printed);
+    const QStringList log = SampleLog(tests);
+    TReportContent content = Content(log);
+    content.historyPicture = QImage(1024, 768, QImage::Format_RGB32);
+    content.historyPicture.fill(QColor(10, 160, 40));
+
+    const QString pdf = FWork.filePath(u"history.pdf"_qs);
+    int pages = 0;
+    QVERIFY(TPdfReportWriter().Write(pdf, layout, content, [&](int p) { pages = p; return true; }));
+
+    // pdfimages lists each picture with the page it is on.
+    const QByteArray list = RunTool(u"pdfimages"_qs, {u"-list"_qs, pdf});
+    if (list.isNull())
+        QSKIP("pdfimages is not installed");
+    QList<int> imagePages;
+    for (const QByteArray &line : list.split('\n').mid(2)) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 3 && fields[2] == "image")
+            imagePages << fields[0].toInt();
+    }
+    QCOMPARE(imagePages.size(), printed ? 2 : 1);
+    if (layout.chartPosition == TReportLayout::ChartPosition::FirstPage)
+        QCOMPARE(imagePages.constFirst(), 1);
+    QVERIFY(imagePages.constFirst() <= imagePages.constLast());
+    if (printed)
+        QCOMPARE(imagePages.constLast(), pages);
+
+    const QString text = QString::fromUtf8(RunTool(u"pdftotext"_qs, {u"-layout"_qs, pdf, u"-"_qs}));
+    for (const QString &line : log)
+        QVERIFY2(text.contains(line), qPrintable(line));
+    const qsizetype caption = text.indexOf(u"Results history"_qs);
+    QCOMPARE(caption >= 0, printed && !layout.history.caption.isEmpty());
+    if (caption >= 0) {
+        if (!log.isEmpty())
+            QVERIFY(caption > text.lastIndexOf(log.last()));
+        QVERIFY(caption > text.indexOf(u"Results chart"_qs));
     }
 }
 

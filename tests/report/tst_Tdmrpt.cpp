@@ -41,6 +41,8 @@ private slots:
     void pdfHasDocumentInfoAndLog();
     void htmlWritesBlanksAsNbspAndLinksChart();
     void rtfOpensInRtfReader();
+    void historyPictureOnlyWhereLayoutAsks_data();
+    void historyPictureOnlyWhereLayoutAsks();
     void printingTwiceUsesFreshModuleAndLaterLog();
     void cancellingOutputOptionsEndsQuietly();
     void previewPagesAreGeneratedUnderStatus_data();
@@ -315,6 +317,99 @@ void TestTdmrpt::rtfOpensInRtfReader()
     const QString text = QString::fromUtf8(plain);
     for (const QString &line : log)
         QVERIFY2(text.contains(line), qPrintable(text));
+}
+
+void TestTdmrpt::historyPictureOnlyWhereLayoutAsks_data()
+{
+    QTest::addColumn<int>("format"); // TReportOutputChoice::FileFormat
+    QTest::addColumn<QByteArray>("layoutChange"); // appended to the working folder's layout
+    QTest::addColumn<bool>("painterGiven");
+    QTest::addColumn<int>("pictures");
+
+    const int pdf = int(TReportOutputChoice::FileFormat::Pdf);
+    const int html = int(TReportOutputChoice::FileFormat::Html);
+    const int rtf = int(TReportOutputChoice::FileFormat::Rtf);
+    const QByteArray on = "[History]\nPrint=Yes\nCaption=History of results\n";
+    QTest::newRow("pdf, shipped layout") << pdf << QByteArray() << true << 1;
+    QTest::newRow("pdf, asked for") << pdf << on << true << 2;
+    QTest::newRow("pdf, asked for, nothing to paint it") << pdf << on << false << 1;
+    QTest::newRow("html, shipped layout") << html << QByteArray() << true << 1;
+    QTest::newRow("html, asked for") << html << on << true << 2;
+    QTest::newRow("rtf, shipped layout") << rtf << QByteArray() << true << 1;
+    QTest::newRow("rtf, asked for") << rtf << on << true << 2;
+}
+
+void TestTdmrpt::historyPictureOnlyWhereLayoutAsks()
+{
+    QFETCH(int, format);
+    QFETCH(QByteArray, layoutChange);
+    QFETCH(bool, painterGiven);
+    QFETCH(int, pictures);
+
+    QFile layout(FWork.filePath(u"Korvn.layout"_qs));
+    QVERIFY(layout.open(QIODevice::Append));
+    layout.write('\n' + layoutChange);
+    layout.close();
+
+    const auto fileFormat = TReportOutputChoice::FileFormat(format);
+    const QString file = FWork.filePath(u"report"_qs);
+    chooseFile(fileFormat, file);
+    const QColor marker(10, 160, 40);
+    int historyPaints = 0;
+    Tdmrpt::ChartPainter paintHistory;
+    if (painterGiven)
+        paintHistory = [&](QPainter &p, const QRect &r) {
+            ++historyPaints;
+            QCOMPARE(r, QRect(0, 0, Tdmrpt::BmpWidth, Tdmrpt::BmpHeight));
+            p.fillRect(r, marker);
+        };
+    const QStringList log = SampleLog(3);
+    Tdmrpt::PrintReport(nullptr, log, PaintSampleChart, paintHistory);
+    // A long history is drawn only for a report that prints it.
+    QCOMPARE(historyPaints, painterGiven && !layoutChange.isEmpty() ? 1 : 0);
+
+    switch (fileFormat) {
+    case TReportOutputChoice::FileFormat::Pdf: {
+        const QByteArray list = RunTool(u"pdfimages"_qs, {u"-list"_qs, file + u".pdf"_qs});
+        if (list.isNull())
+            QSKIP("pdfimages is not installed");
+        QCOMPARE(int(list.count(" image ")), pictures);
+        const QString text = QString::fromUtf8(RunTool(u"pdftotext"_qs, {file + u".pdf"_qs, u"-"_qs}));
+        QCOMPARE(text.contains(u"History of results"_qs), !layoutChange.isEmpty());
+        QCOMPARE(text.contains(u"(no history picture)"_qs), !layoutChange.isEmpty() && !painterGiven);
+        break;
+    }
+    case TReportOutputChoice::FileFormat::Html: {
+        QFile page(file + u".html"_qs);
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(page.readAll());
+        QCOMPARE(int(html.count(u"<img "_qs)), pictures);
+        const QString historyFile = FWork.filePath(u"report_history.png"_qs);
+        QCOMPARE(QFile::exists(historyFile), pictures == 2);
+        if (pictures == 2) {
+            QVERIFY(html.indexOf(u"report_history.png"_qs) > html.indexOf(u"report_chart.png"_qs));
+            QVERIFY(html.indexOf(u"History of results"_qs) > html.lastIndexOf(u"Initiating"_qs));
+            QCOMPARE(QImage(historyFile).pixelColor(512, 384), marker);
+        }
+        break;
+    }
+    case TReportOutputChoice::FileFormat::Rtf: {
+        QFile doc(file + u".rtf"_qs);
+        QVERIFY(doc.open(QIODevice::ReadOnly));
+        const QByteArray raw = doc.readAll();
+        QCOMPARE(int(raw.count("\\pngblip")), pictures);
+        if (pictures == 2) {
+            const qsizetype pict = raw.lastIndexOf("\\pngblip");
+            QVERIFY(pict > raw.lastIndexOf("Initiating"));
+            const qsizetype hexStart = raw.indexOf('\n', pict) + 1;
+            const QByteArray hex = raw.mid(hexStart, raw.indexOf('}', hexStart) - hexStart).replace('\n', "");
+            QImage history;
+            QVERIFY(history.loadFromData(QByteArray::fromHex(hex), "PNG"));
+            QCOMPARE(history.pixelColor(512, 384), marker);
+        }
+        break;
+    }
+    }
 }
 
 void TestTdmrpt::printingTwiceUsesFreshModuleAndLaterLog()

@@ -37,8 +37,15 @@ fi
 "$BIN/korvane-server" --listen 127.0.0.1 --port 18080 --session-port 18082 $SERVER_ARGS 2>"$WORK/server.log" &
 pid=$!
 for i in $(seq 200); do grep -q 'sessions on' "$WORK/server.log" && break; sleep 0.05; done
+if [ -n "$BACKGROUND" ]; then
+  # A stream test beside the session keeps the shaped queue full: a standing delay for both.
+  "$BIN/korvane-cli" --quiet --port 18080 127.0.0.1 >/dev/null 2>&1 &
+  bg=$!
+  sleep 1
+fi
 "$BIN/korvane-cli" --json --quiet --session-port 18082 $CLI_ARGS 127.0.0.1
 rc=$?
+[ -n "$bg" ] && kill $bg
 kill $pid
 wait $pid 2>/dev/null
 exit $rc
@@ -77,6 +84,7 @@ void TestCliLimit::limitOfARealPath_data()
 {
     QTest::addColumn<QString>("shape");      // tbf options on the loopback, or empty
     QTest::addColumn<QString>("drop");       // probability of a random drop, or empty
+    QTest::addColumn<bool>("background");    // a stream test beside the session
     QTest::addColumn<QString>("serverArgs");
     QTest::addColumn<QString>("cliArgs");
     QTest::addColumn<QString>("limit");
@@ -84,29 +92,40 @@ void TestCliLimit::limitOfARealPath_data()
 
     // A 16 KiB window at loopback's round trip: the server waits on it most of its busy time.
     QTest::newRow("small window on the open loopback")
-        << "" << "" << "" << "--window 16384 --seconds 3" << "receive_window"
+        << "" << "" << false << "" << "--window 16384 --seconds 3" << "receive_window"
         << QStringList{"rwnd_limited_share>=0.5", "window_bytes>=16384", "window_bytes<=16384",
                        "window_rate_bps>=1", "needed_window_bytes>=16385"};
     // 1 MB/s per stream on a path that carries hundreds: the server idles.
-    QTest::newRow("paced server") << "" << "" << "--rate 1000000" << "--seconds 3 --streams 2" << "application"
+    QTest::newRow("paced server") << "" << "" << false << "--rate 1000000" << "--seconds 3 --streams 2" << "application"
                                   << QStringList{"busy_share<=0.5"};
     // 20 Mbit/s with a 100 ms queue, and the kernel's own window sizing: the path. Drops at the
     // full queue do not make it loss.
-    QTest::newRow("shaped to 20 Mbit/s") << "tbf rate 20mbit burst 32kbit latency 100ms" << "" << ""
+    QTest::newRow("shaped to 20 Mbit/s") << "tbf rate 20mbit burst 32kbit latency 100ms" << "" << false << ""
                                          << "--seconds 5" << "path"
                                          << QStringList{"bottleneck_rate_bps>=2250000", "bottleneck_rate_bps<=2750000",
                                                         "queue_delay_us>=2000", "busy_share>=0.8"};
     // 5 % of the server's full segments dropped at random, with no queue to fill (fewer leave
     // loopback so fast that the server's own pace shows first); the latency
     // probes' short packets pass.
-    QTest::newRow("random drops") << "" << "0.05" << "" << "--seconds 3" << "loss"
+    QTest::newRow("random drops") << "" << "0.05" << false << "" << "--seconds 3" << "loss"
                                   << QStringList{"retransmit_share>=0.01", "queue_delay_us<=1999"};
+    // A 4 KiB window over a round trip of milliseconds, made by a stream test that keeps a
+    // 100 Mbit/s queue full beside the session: the window allows a few hundred kB/s, which
+    // any server outpaces, and the path has room for far more. A window of under three
+    // segments also leaves the sender nothing to send but whole-window waits, which the
+    // kernel counts (with a larger one it defers partial sends, and counts them as busy).
+    QTest::newRow("small window over a delayed path")
+        << "tbf rate 100mbit burst 64kbit latency 50ms" << "" << true << "--seconds 30"
+        << "--window 4096 --seconds 3" << "receive_window"
+        << QStringList{"rwnd_limited_share>=0.5", "window_bytes>=4096", "window_bytes<=4096",
+                       "loaded_rtt_us>=2000", "needed_window_bytes>=4097"};
 }
 
 void TestCliLimit::limitOfARealPath()
 {
     QFETCH(QString, shape);
     QFETCH(QString, drop);
+    QFETCH(bool, background);
     QFETCH(QString, serverArgs);
     QFETCH(QString, cliArgs);
     QFETCH(QString, limit);
@@ -120,6 +139,7 @@ void TestCliLimit::limitOfARealPath()
     env.insert(QStringLiteral("WORK"), work.path());
     env.insert(QStringLiteral("SHAPE"), shape);
     env.insert(QStringLiteral("DROP"), drop);
+    env.insert(QStringLiteral("BACKGROUND"), background ? QStringLiteral("1") : QString());
     env.insert(QStringLiteral("SERVER_ARGS"), serverArgs);
     env.insert(QStringLiteral("CLI_ARGS"), cliArgs);
     p.setProcessEnvironment(env);

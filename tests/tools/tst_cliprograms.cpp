@@ -27,6 +27,8 @@ private slots:
     void textLogOfAValidTest();
     void invalidAndFailedTestsExitOne_data();
     void invalidAndFailedTestsExitOne();
+    void oneStreamTestsLeaveTheLimitOpen_data();
+    void oneStreamTestsLeaveTheLimitOpen();
     void timeoutCancelsTest();
     void timeoutNeverFiresEarly_data();
     void timeoutNeverFiresEarly();
@@ -49,6 +51,7 @@ private:
     {
         std::unique_ptr<QProcess> process;
         int port = 0;
+        QString err; // its standard error up to the line naming the port
         Server() = default;
         Server(Server &&) = default;
         Server &operator=(Server &&) = default;
@@ -89,6 +92,7 @@ TestCliPrograms::Server TestCliPrograms::startServer(const QStringList &argument
         err += s.process->readAllStandardError();
         if (const auto m = listening.match(QString::fromUtf8(err)); m.hasMatch()) {
             s.port = m.captured(1).toInt();
+            s.err = QString::fromUtf8(err);
             break;
         }
     }
@@ -134,8 +138,8 @@ void TestCliPrograms::exactAmountAndAccumulation()
     QCOMPARE(results.size(), 2);
 
     const QStringList keys({"accumulated_average_kbps", "accumulated_count", "address", "bytes", "direction",
-                            "duration_ms", "error", "family", "log", "mode", "rate_kbps", "start_time", "streams",
-                            "target", "valid"});
+                            "duration_ms", "error", "family", "limit_advice", "limit_text", "limited_by", "log",
+                            "mode", "rate_kbps", "start_time", "streams", "target", "valid"});
     for (int i = 0; i < 2; ++i) {
         const QJsonObject &r = results[i];
         QCOMPARE(r.keys(), keys);
@@ -246,6 +250,58 @@ void TestCliPrograms::invalidAndFailedTestsExitOne()
     }
     QCOMPARE(results[0]["target"].toString(), CliRunner::normalizedTarget(args.last(), args.first() == QLatin1String("--web")));
     QCOMPARE(results[0]["mode"].toString(), kind.startsWith(QLatin1String("web")) ? QStringLiteral("web") : QStringLiteral("server"));
+    QCOMPARE(results[0]["limited_by"].toString(), QStringLiteral("unknown"));
+    QVERIFY2(results[0]["limit_text"].toString().contains(QStringLiteral("no valid result")),
+             qPrintable(results[0]["limit_text"].toString()));
+}
+
+void TestCliPrograms::oneStreamTestsLeaveTheLimitOpen_data()
+{
+    QTest::addColumn<bool>("web");
+    QTest::addColumn<QString>("why"); // part of limit_text
+    QTest::newRow("stream test") << false << QStringLiteral("a one-stream test without a session");
+    QTest::newRow("web page") << true << QStringLiteral("a web page test");
+}
+
+// Without the sender's figures nothing decides the limit: the JSON line says so and why, and
+// the text log stays without a verdict line.
+void TestCliPrograms::oneStreamTestsLeaveTheLimitOpen()
+{
+    QFETCH(bool, web);
+    QFETCH(QString, why);
+    // The server's metrics page stands in for a web page: plain HTTP on loopback.
+    Server server = startServer({QStringLiteral("--bytes"), QStringLiteral("1048576"), QStringLiteral("--metrics"),
+                                 QStringLiteral("127.0.0.1:0")});
+    QVERIFY(server.port > 0);
+    QStringList args({QStringLiteral("--port"), QString::number(server.port), QStringLiteral("127.0.0.1")});
+    if (web) {
+        const QRegularExpression metricsAt(QStringLiteral("metrics on 127\\.0\\.0\\.1:(\\d+)"));
+        QString err = server.err;
+        QDeadlineTimer deadline(10000);
+        while (!metricsAt.match(err).hasMatch() && !deadline.hasExpired()) {
+            server.process->waitForReadyRead(100);
+            err += QString::fromUtf8(server.process->readAllStandardError());
+        }
+        const QRegularExpressionMatch m = metricsAt.match(err);
+        QVERIFY2(m.hasMatch(), qPrintable(err));
+        args = {QStringLiteral("--web"), QStringLiteral("http://127.0.0.1:%1/metrics").arg(m.captured(1))};
+    }
+
+    QByteArray json, text;
+    QCOMPARE(runCli(QStringList(QStringLiteral("--json")) + args, &json), 0);
+    const QList<QJsonObject> results = jsonLines(json);
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(results[0]["valid"].toBool(), true);
+    QCOMPARE(results[0]["mode"].toString(), web ? QStringLiteral("web") : QStringLiteral("server"));
+    QCOMPARE(results[0]["limited_by"].toString(), QStringLiteral("unknown"));
+    const QString limitText = results[0]["limit_text"].toString();
+    QVERIFY2(limitText.startsWith(QStringLiteral("What limited the transfer is not known: ")) && limitText.contains(why),
+             qPrintable(limitText));
+    QVERIFY(results[0]["limit_advice"].isNull());
+    QVERIFY(!results[0].contains(QStringLiteral("tcp")));
+
+    QCOMPARE(runCli(args, &text), 0);
+    QVERIFY2(!text.contains("limit") && !text.contains("Limited"), text.constData());
 }
 
 void TestCliPrograms::timeoutCancelsTest()

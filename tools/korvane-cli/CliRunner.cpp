@@ -291,7 +291,8 @@ void CliRunner::printJson(const TestOutcome &outcome)
     // Same fields as a session's line, so scripts read every result alike.
     o.insert(QStringLiteral("direction"), QStringLiteral("download"));
     o.insert(QStringLiteral("streams"), 1);
-    o.insert(QStringLiteral("valid"), !outcome.failed && FKorvane.TestDone() && FKorvane.ValidResult());
+    const bool valid = !outcome.failed && FKorvane.TestDone() && FKorvane.ValidResult();
+    o.insert(QStringLiteral("valid"), valid);
     o.insert(QStringLiteral("bytes"), qint64(FKorvane.BytesTransferred()));
     o.insert(QStringLiteral("duration_ms"), FKorvane.TransferTimeMs());
     o.insert(QStringLiteral("rate_kbps"), FKorvane.TransferRateSec());
@@ -315,6 +316,17 @@ void CliRunner::printJson(const TestOutcome &outcome)
         t.insert(QStringLiteral("handshake_ms"), tls->HandshakeMs);
         o.insert(QStringLiteral("tls"), t);
     }
+    // No verdict here: deciding needs the sender's figures, which a one-stream test never
+    // gets (the server keeps them, a web server has none to give). Said, not guessed.
+    o.insert(QStringLiteral("limited_by"), TVerdict::LimitName(TLimit::Unknown));
+    o.insert(QStringLiteral("limit_text"),
+             !valid ? QStringLiteral("What limited the transfer is not known: the test has no valid result.")
+             : FOptions.web
+                 ? QStringLiteral("What limited the transfer is not known: a web page test has no view of "
+                                  "the sender's TCP figures, which decide it.")
+                 : QStringLiteral("What limited the transfer is not known: a one-stream test without a "
+                                  "session has no view of the sender's TCP figures, which decide it."));
+    o.insert(QStringLiteral("limit_advice"), QJsonValue::Null);
     addLatencyJson(o);
     const QByteArray line = QJsonDocument(o).toJson(QJsonDocument::Compact);
     std::fwrite(line.constData(), 1, size_t(line.size()), FOut);

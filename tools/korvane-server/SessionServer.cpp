@@ -2,7 +2,7 @@
 
 #include "ListenSocket.h"
 #include "SessionAuth.h"
-#include "TcpFigures.h"
+#include "SocketTcpInfo.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -612,7 +612,7 @@ void SessionServer::endStream(Session &session, uint32_t index, int64_t now, boo
 {
     Stream &st = session.streams[index];
     if (st.fd >= 0) {
-        st.tcp = readTcpFigures(st.fd);
+        st.tcp = TSocketTcpInfo::SessionFigures(st.fd);
         forget(st.fd);
         epoll_ctl(FEpoll, EPOLL_CTL_DEL, st.fd, nullptr);
         ::close(st.fd);
@@ -747,7 +747,7 @@ void SessionServer::report(Session &session, int64_t now)
     const auto [begin, end] = phaseStreams(session);
     for (uint32_t i = begin; i < end; ++i) {
         const Stream &st = session.streams[i];
-        report.streams.push_back({i, st.bytes, 0, st.fd >= 0 ? readTcpFigures(st.fd) : st.tcp});
+        report.streams.push_back({i, st.bytes, 0, st.fd >= 0 ? TSocketTcpInfo::SessionFigures(st.fd) : st.tcp});
     }
     sendControl(session, report);
 }
