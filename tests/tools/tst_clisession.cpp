@@ -1,3 +1,5 @@
+#include "ProgramRunner.h"
+
 #include <QtTest>
 
 #include <QJsonArray>
@@ -26,79 +28,24 @@ private slots:
     void usageErrorsExitTwo();
 
 private:
-    struct Server
+    using Server = ProgramRunner::Server;
+    Server startServer(const QStringList &arguments = {}) const
     {
-        std::unique_ptr<QProcess> process;
-        int sessionPort = 0;
-        Server() = default;
-        Server(Server &&) = default;
-        Server &operator=(Server &&) = default;
-        ~Server()
-        {
-            if (process && process->state() != QProcess::NotRunning) {
-                process->kill();
-                process->waitForFinished();
-            }
-        }
-    };
-    Server startServer(const QStringList &arguments = {});
-    int runCli(const QStringList &arguments, QByteArray *out = nullptr, QByteArray *err = nullptr);
-    static QList<QJsonObject> jsonLines(const QByteArray &out);
+        return FRunner.startServer(QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1")} + arguments);
+    }
+    int runCli(const QStringList &arguments, QByteArray *out = nullptr, QByteArray *err = nullptr) const
+    {
+        return FRunner.runCli(arguments, out, err);
+    }
+    static QList<QJsonObject> jsonLines(const QByteArray &out) { return ProgramRunner::jsonLines(out); }
     QStringList sessionArgs(const Server &server, const QStringList &more) const;
 
-    QString FBinDir;
+    ProgramRunner FRunner;
 };
 
 void TestCliSession::initTestCase()
 {
-    FBinDir = qEnvironmentVariable("KORVANE_BIN_DIR");
-    QVERIFY2(QFileInfo::exists(FBinDir + QStringLiteral("/korvane-server")), "KORVANE_BIN_DIR must hold the programs");
-}
-
-TestCliSession::Server TestCliSession::startServer(const QStringList &arguments)
-{
-    Server s;
-    s.process = std::make_unique<QProcess>();
-    s.process->start(FBinDir + QStringLiteral("/korvane-server"),
-                     QStringList({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
-                                  QStringLiteral("0"), QStringLiteral("--session-port"), QStringLiteral("0")})
-                         + arguments);
-    const QRegularExpression sessions(QStringLiteral("sessions on 127\\.0\\.0\\.1:(\\d+)"));
-    QByteArray err;
-    QDeadlineTimer deadline(10000);
-    while (!deadline.hasExpired() && s.sessionPort == 0) {
-        s.process->waitForReadyRead(100);
-        err += s.process->readAllStandardError();
-        if (const auto m = sessions.match(QString::fromUtf8(err)); m.hasMatch())
-            s.sessionPort = m.captured(1).toInt();
-    }
-    return s;
-}
-
-int TestCliSession::runCli(const QStringList &arguments, QByteArray *out, QByteArray *err)
-{
-    QProcess cli;
-    cli.start(FBinDir + QStringLiteral("/korvane-cli"), arguments);
-    if (!cli.waitForFinished(60000)) {
-        cli.kill();
-        cli.waitForFinished();
-        return -1;
-    }
-    if (out)
-        *out = cli.readAllStandardOutput();
-    if (err)
-        *err = cli.readAllStandardError();
-    return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
-}
-
-QList<QJsonObject> TestCliSession::jsonLines(const QByteArray &out)
-{
-    QList<QJsonObject> objects;
-    for (const QByteArray &line : out.split('\n')) {
-        if (!line.isEmpty())
-            objects << QJsonDocument::fromJson(line).object();
-    }
-    return objects;
+    QVERIFY2(FRunner.found(), "KORVANE_BIN_DIR must hold the programs");
 }
 
 QStringList TestCliSession::sessionArgs(const Server &server, const QStringList &more) const
