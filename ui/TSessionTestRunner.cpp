@@ -3,7 +3,6 @@
 #include "ControlCharacters.h"
 #include "LatencyReport.h"
 #include "LogTimestamp.h"
-#include "ServerTarget.h"
 #include "NumberFormat.h"
 #include "TLatencyProbe.h"
 #include "ProgressText.h"
@@ -102,10 +101,7 @@ void TSessionTestRunner::Run(const QString& host, const TTestOptions& options)
     FDirectionFigures.clear();
     const QPointer<TSessionTestRunner> alive(this);
     if (options.Latency) {
-        // A port written in the target is the session port, as for the session itself.
-        const TServerTarget target = ParseServerTarget(host.toStdString());
-        RunIdleProbes(host, target.Error.empty() && target.Port > 0 ? target.Port : options.SessionPort,
-                      options.IpVersion);
+        RunIdleProbes(request.ConnectHost(), request.ConnectPort(), options.IpVersion);
         if (!alive)
             return;
         FProbe->setSelfSender([this](uint64_t id) { FSession->SendEcho(id); });

@@ -181,6 +181,18 @@ QString TSessionRequest::Problem() const
     return {};
 }
 
+QString TSessionRequest::ConnectHost() const
+{
+    const TServerTarget target = ParseServerTarget(Host.toStdString());
+    return target.Error.empty() ? QString::fromStdString(target.Host) : Host;
+}
+
+int TSessionRequest::ConnectPort() const
+{
+    const TServerTarget target = ParseServerTarget(Host.toStdString());
+    return target.Error.empty() && target.Port > 0 ? target.Port : SessionPort;
+}
+
 struct TSessionTest::Private
 {
     enum class Phase { Idle, Connecting, Hello, Requested, Joining, Running, Ended };
@@ -1342,10 +1354,8 @@ void TSessionTest::Start(const TSessionRequest &Request)
     d->phase = Private::Phase::Connecting;
     d->peerAddress.clear();
     d->peerFamily.clear();
-    // "[::1]:9000" and the like: a port written in the target is the session port.
-    const TServerTarget target = ParseServerTarget(Request.Host.toStdString());
-    const QString host = QString::fromStdString(target.Host);
-    d->port = target.Port > 0 ? target.Port : Request.SessionPort;
+    const QString host = Request.ConnectHost();
+    d->port = Request.ConnectPort();
     d->status(QStringLiteral("Initiating session test to ") + Request.Host);
     d->status(QStringLiteral("Connecting to %1 port %2").arg(host).arg(d->port));
     try {

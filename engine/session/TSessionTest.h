@@ -69,6 +69,10 @@ struct TSessionRequest
 
     // Empty when the request can be sent; otherwise why not, in words a person can act on.
     QString Problem() const;
+    // Where the session goes: Host without brackets, and the port written in it ("[::1]:9000")
+    // or else SessionPort. Host as given where it cannot be read (Problem() says why).
+    QString ConnectHost() const;
+    int ConnectPort() const;
 };
 
 // How far a running direction has come, sampled on a timer.

@@ -38,13 +38,6 @@ QString serverLink(const QString &typed, int defaultPort)
     return (host.contains(u':') ? u'[' + host + u']' : host) + u':' + QString::number(port);
 }
 
-// The port a session test uses: the one written in the target, else the option's.
-int sessionPortOf(const QString &typed, int optionPort)
-{
-    const TServerTarget target = ParseServerTarget(typed.toStdString());
-    return target.Error.empty() && target.Port > 0 ? target.Port : optionPort;
-}
-
 } // namespace
 
 CliRunner::CliRunner(const CliOptions &options, FILE *out, FILE *meterTerminal)
@@ -492,7 +485,7 @@ bool CliRunner::runSession(const QString &target)
     request.IpVersion = ipVersion();
 
     if (FOptions.latencyOn()) {
-        runIdleProbes(target, sessionPortOf(target, request.SessionPort));
+        runIdleProbes(request.ConnectHost(), request.ConnectPort());
         FProbe->setSelfSender([this](uint64_t id) { FSession.SendEcho(id); });
     }
 
