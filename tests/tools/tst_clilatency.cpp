@@ -59,16 +59,17 @@ void TestCliLatency::gradeUnderLoad_data()
 {
     QTest::addColumn<bool>("shaped");
     QTest::addColumn<QStringList>("arguments");
-    // Which loaded figure must rise by 30 ms: the median, or for the stream test the 90th
-    // percentile. One stream with nothing else to do saws between a full queue and a drained
-    // one after each loss, so its median ran anywhere from 20 to 90 ms here; its peaks are
-    // what shows the queue.
+    // Which loaded figure must rise by 30 ms: the median, or for a single stream the 90th
+    // percentile. One stream saws between a full queue and a drained one after each loss
+    // (a timeout drops its window to one segment), so its median ran anywhere from 20 to
+    // 90 ms here, for the stream test and a one-stream session alike; its peaks are what
+    // shows the queue. Four streams keep the queue full.
     QTest::addColumn<bool>("medianDecides");
 
     const QStringList session{QStringLiteral("--seconds"), QStringLiteral("4")};
     // The stream test measures latency only when asked, on the server's session port.
     const QStringList stream{QStringLiteral("--latency"), QStringLiteral("--port"), QStringLiteral("8081")};
-    QTest::newRow("session, shaped") << true << session << true;
+    QTest::newRow("session, shaped") << true << session << false;
     QTest::newRow("session, 4 streams upload, shaped")
         << true << (session + QStringList{QStringLiteral("--streams"), QStringLiteral("4"), QStringLiteral("--direction"), QStringLiteral("upload")})
         << true;
