@@ -252,8 +252,9 @@ void TestSessionClient::pacedDownloadIsAccurate()
     QVERIFY2(r.Valid, qPrintable(r.Error));
     const double measured = r.Rate * 1024;
     // Timed by the kernel's arrival times, so neither a start held back for a delayed
-    // acknowledgement nor a client scheduled late (a busy machine) shows.
-    QVERIFY2(qAbs(measured - 2 * rate) <= 2 * rate * 0.001, qPrintable(QString::number(measured, 'f', 0)));
+    // acknowledgement (40 ms, over 1 %) nor a client scheduled late (300 ms here) shows. The
+    // bound leaves room for the server's own pace on a busy machine, a few ms at most.
+    QVERIFY2(qAbs(measured - 2 * rate) <= 2 * rate * 0.005, qPrintable(QString::number(measured, 'f', 0)));
 }
 
 void TestSessionClient::progressFollowsEachDirection()
