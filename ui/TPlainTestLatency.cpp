@@ -1,7 +1,11 @@
 #include "TPlainTestLatency.h"
 
 #include "LatencyReport.h"
+#include "NumberFormat.h"
+#include "ResultTexts.h"
+#include "ResultsTable.h"
 #include "TLatencyProbe.h"
+#include "TestOptions.h"
 #include "Uri.h"
 
 #include <QCoreApplication>
@@ -28,11 +32,20 @@ bool TPlainTestLatency::ProbeTarget(const QString& target, bool web, int session
     return !host.isEmpty() && port > 0 && port < 65536;
 }
 
-bool TPlainTestLatency::Start(const QString& host, int port, TIpVersion version)
+bool TPlainTestLatency::Prepare(const QString& target, bool web, const TTestOptions& options)
 {
     Reset();
+    FVersion = options.IpVersion;
+    FWanted = options.LatencyFor(false) && ProbeTarget(target, web, options.SessionPort, FHost, FPort);
+    return FWanted;
+}
+
+bool TPlainTestLatency::RunIdle()
+{
+    if (!FWanted)
+        return true;
     FProbe = std::make_unique<TLatencyProbe>();
-    FProbe->setTarget(host, port, version);
+    FProbe->setTarget(FHost, FPort, FVersion);
     bool done = false;
     connect(FProbe.get(), &TLatencyProbe::IdleDone, this, [&done] { done = true; });
     FIdling = true;
@@ -45,17 +58,24 @@ bool TPlainTestLatency::Start(const QString& host, int port, TIpVersion version)
         return false;
     FIdling = false;
     disconnect(FProbe.get(), &TLatencyProbe::IdleDone, this, nullptr);
-    if (!FCancelled)
+    if (FCancelled)
+        FProbe.reset(); // the test never ran: nothing of it is reported
+    else
         FProbe->StartLoaded();
     return true;
 }
 
-double TPlainTestLatency::Progress(const TTestProgress& progress)
+QString TPlainTestLatency::ProgressFigures(const TTestProgress& progress)
 {
     if (!FProbe)
-        return -1;
+        return {};
     FProbe->setTestBytes(progress.BytesSoFar);
-    return FProbe->TakeIntervalMs();
+    if (const double ms = FProbe->TakeIntervalMs(); ms >= 0) {
+        FLastMs = ms;
+        emit Sample(double(progress.ElapsedUs) / 1e6, ms);
+    }
+    return FLastMs >= 0 ? QStringLiteral(" latency ") + NumberFormat::twoDecimals(FLastMs) + QStringLiteral(" ms")
+                        : QString();
 }
 
 void TPlainTestLatency::Stop()
@@ -70,8 +90,10 @@ void TPlainTestLatency::Reset()
 {
     FProbe.reset();
     FFigures = LatencyFigures();
+    FWanted = false;
     FIdling = false;
     FCancelled = false;
+    FLastMs = -1;
 }
 
 void TPlainTestLatency::Cancel()
@@ -79,11 +101,26 @@ void TPlainTestLatency::Cancel()
     if (!FIdling)
         return;
     FCancelled = true;
-    // Wakes the wait in Start, which looks at the flag.
+    // Wakes the wait in RunIdle, which looks at the flag.
     QMetaObject::invokeMethod(this, [] {}, Qt::QueuedConnection);
+}
+
+QString TPlainTestLatency::ResultFigures() const
+{
+    if (!FProbe)
+        return {};
+    const QString latency = ResultTexts::LiveLatencyFigures(FFigures.LoadedMs, FFigures.Grade);
+    return latency.isEmpty() ? QString() : QStringLiteral("   ") + latency;
 }
 
 QStringList TPlainTestLatency::LogLines() const
 {
     return FProbe ? LatencyReport::logLines(FFigures, FProbe->ErrorText()) : QStringList();
+}
+
+void TPlainTestLatency::AddTo(TResultsTable& table) const
+{
+    if (FProbe)
+        table.SetLatency(FFigures.IdleMs, FFigures.LoadedMs, FFigures.LoadedP90Ms, FFigures.Rpm, FFigures.Grade,
+                         FFigures.Lost);
 }

@@ -11,6 +11,8 @@
 #include <memory>
 
 class TLatencyProbe;
+class TResultsTable;
+class TTestOptions;
 
 // Latency beside the window's stream and web page tests, when the user asked for it: idle
 // probes before the test, a probe every interval while it runs. A Korvane server is probed on
@@ -27,28 +29,44 @@ public:
     // then says what is wrong with it).
     static bool ProbeTarget(const QString& target, bool web, int sessionPort, QString& host, int& port);
 
-    // Runs the idle probes, serving the event loop until they are done, then starts the
-    // loaded ones. Returns false when this object went away meanwhile.
-    bool Start(const QString& host, int port, TIpVersion version = TIpVersion::Automatic);
-    // The test's progress: keeps the probes within their share; returns the interval's
-    // median probe in ms, or -1 when none was answered since the last call.
-    double Progress(const TTestProgress& progress);
+    // A test is about to start: forgets the last one and says whether probes go beside this
+    // one (the user asked for it, and the target names a host).
+    bool Prepare(const QString& target, bool web, const TTestOptions& options);
+    // Runs the idle probes of a prepared test, serving the event loop until they are done,
+    // then starts the loaded ones. Returns false when this object went away meanwhile.
+    bool RunIdle();
+    // The test's progress: keeps the probes within their share, sends a sample when a probe
+    // was answered in the interval, and returns the pane's latency figure, or nothing.
+    QString ProgressFigures(const TTestProgress& progress);
     // The test ended: probes still in flight are dropped and the figures fixed.
     void Stop();
-    void Reset();
-    // Ends the idle probes early (Esc before the test started): Start returns with Cancelled().
+    // Ends the idle probes early (Esc before the test started): RunIdle returns with Cancelled().
     void Cancel();
     bool Idling() const { return FIdling; }
     bool Cancelled() const { return FCancelled; }
 
     bool Active() const { return FProbe != nullptr; }
     const LatencyFigures& Figures() const { return FFigures; }
-    // The log lines after the test's own, in the style of the others.
+    // What a finished test adds: to the live view's figures, the log (after the test's own
+    // lines, in the style of the others) and its row. Nothing when no probes ran.
+    QString ResultFigures() const;
     QStringList LogLines() const;
+    void AddTo(TResultsTable& table) const;
+
+signals:
+    // An interval's median probe, at the test's elapsed time.
+    void Sample(double seconds, double ms);
 
 private:
+    void Reset();
+
     std::unique_ptr<TLatencyProbe> FProbe;
     LatencyFigures FFigures;
+    QString FHost;
+    int FPort = 0;
+    TIpVersion FVersion = TIpVersion::Automatic;
+    bool FWanted = false;
     bool FIdling = false;
     bool FCancelled = false;
+    double FLastMs = -1; // the latest interval's probe, shown until a newer one is answered
 };

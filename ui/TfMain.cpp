@@ -26,7 +26,6 @@
 #include "KorvaneBuildConfig.h"
 #include "KorvaneException.h"
 #include "LogTimestamp.h"
-#include "NumberFormat.h"
 #include "ProgressText.h"
 #include "TAntiFreeze.h"
 #include "ResultsTable.h"
@@ -428,6 +427,7 @@ void TfMain::FormCreate()
     views.Table = [this] { return dmDiskStorage ? dmDiskStorage->cdsKorvaneResults() : nullptr; };
     SessionRunner = new TSessionTestRunner(views, this);
     PlainLatency = new TPlainTestLatency(this);
+    connect(PlainLatency, &TPlainTestLatency::Sample, LiveRateGraph1, &TLiveRateGraph::AddLatency);
 
     auto handler = [this](const std::exception& E) { AppException(E); };
     if (auto* app = TKorvaneApplication::Instance())
@@ -694,13 +694,8 @@ void TfMain::btnConnectClick()
         const int port = ResultTexts::RoundHalfEven(sePort->value());
         FTestTarget = cbServerName->text();
         const bool session = testType == TKorvane::ttServerStream && TestOptions.UsesSession();
-        PlainLatency->Reset();
-        FPlainLatencyMs = -1;
-        QString probeHost;
-        int probePort = 0;
-        const bool plainLatency = !session && TestOptions.LatencyFor(false)
-                                  && TPlainTestLatency::ProbeTarget(FTestTarget, testType == TKorvane::ttWebPage,
-                                                                    TestOptions.SessionPort, probeHost, probePort);
+        const bool plainLatency =
+            PlainLatency->Prepare(FTestTarget, testType == TKorvane::ttWebPage, TestOptions) && !session;
         StartLiveView(TestOptions.LatencyFor(session) && (session || plainLatency));
         liveViewOpen = true;
         if (session) {
@@ -713,11 +708,10 @@ void TfMain::btnConnectClick()
             // Before the test's own lines: nothing is logged, the pane says what is going on.
             SetStatusText(QStringLiteral("Measuring idle latency"), 0);
             const QPointer<TfMain> alive(this);
-            if (!PlainLatency->Start(probeHost, probePort, TestOptions.IpVersion) || !alive)
+            if (!PlainLatency->RunIdle() || !alive)
                 return;
             SetStatusText(FStatusBeforeTest, 0);
             if (PlainLatency->Cancelled()) {
-                PlainLatency->Reset();
                 finish();
                 AddLogLine(QStringLiteral("Test cancelled"));
                 return;
@@ -733,14 +727,9 @@ void TfMain::btnConnectClick()
         liveViewOpen = false;
         PlainLatency->Stop();
         if (Krvn && !Krvn->TestCancelled() && Krvn->ValidResult()) {
-            QString figures = ResultTexts::LiveResultFigures(double(Krvn->BytesTransferred()), Krvn->TransferTimeMs(),
-                                                             Krvn->TransferRateSec());
-            if (PlainLatency->Active()) {
-                const QString latency = ResultTexts::LiveLatencyFigures(PlainLatency->Figures().LoadedMs,
-                                                                        PlainLatency->Figures().Grade);
-                if (!latency.isEmpty())
-                    figures += QStringLiteral("   ") + latency;
-            }
+            const QString figures = ResultTexts::LiveResultFigures(double(Krvn->BytesTransferred()),
+                                                                   Krvn->TransferTimeMs(), Krvn->TransferRateSec())
+                                    + PlainLatency->ResultFigures();
             EndLiveView(Krvn->TransferRateSec(), figures);
         } else
             EndLiveView(-1);
@@ -821,15 +810,8 @@ void TfMain::TestProgress(const TTestProgress& progress)
         return;
     // Single spaces: the pane is narrow, and the graph's title line has the same figures.
     QString figures = ProgressText::Figures(progress, QStringLiteral(" "));
-    if (PlainLatency && PlainLatency->Active()) {
-        const double ms = PlainLatency->Progress(progress);
-        if (ms >= 0) {
-            FPlainLatencyMs = ms;
-            LiveRateGraph1->AddLatency(double(progress.ElapsedUs) / 1e6, ms);
-        }
-        if (FPlainLatencyMs >= 0)
-            figures += QStringLiteral(" latency ") + NumberFormat::twoDecimals(FPlainLatencyMs) + QStringLiteral(" ms");
-    }
+    if (PlainLatency)
+        figures += PlainLatency->ProgressFigures(progress);
     SetStatusText(figures, 0);
     LiveRateGraph1->AddSample(progress);
 }
@@ -871,9 +853,8 @@ void TfMain::RecordTestResult()
         AddLogLine(QStringLiteral("Test finished"));
         AddConnectedLine();
         // Latency, when it was measured, after the test's own lines.
-        if (PlainLatency->Active())
-            for (const QString& line : PlainLatency->LogLines())
-                AddLogLine(line);
+        for (const QString& line : PlainLatency->LogLines())
+            AddLogLine(line);
 
         if (!dmDiskStorage)
             throw Exception(QStringLiteral("The results store is not open; the result was not recorded"));
@@ -888,10 +869,7 @@ void TfMain::RecordTestResult()
         // Rows have always been IPv4 when nothing is written, so only IPv6 is marked.
         if (Krvn->ConnectedFamily() == QLatin1String("ipv6"))
             table->SetFamily(Krvn->ConnectedFamily());
-        if (PlainLatency->Active()) {
-            const LatencyFigures& f = PlainLatency->Figures();
-            table->SetLatency(f.IdleMs, f.LoadedMs, f.LoadedP90Ms, f.Rpm, f.Grade, f.Lost);
-        }
+        PlainLatency->AddTo(*table);
         table->Post();
 
         grdResults->SetSpeedMaximum(ResultTexts::RaisedSpeedMaximum(grdResults->SpeedMaximum(), rate));

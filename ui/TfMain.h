@@ -206,7 +206,6 @@ private:
     QString FTestTarget;
     // The first status pane's text before the live figures took it over.
     QString FStatusBeforeTest;
-    double FPlainLatencyMs = -1; // the latest interval's probe beside a stream or web page test
     // Enter acts on its release only when it was also pressed here, so a key that
     // closed a dialog does not start a test.
     bool FServerEnterDown = false;
