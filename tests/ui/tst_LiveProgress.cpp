@@ -1,3 +1,4 @@
+#include "ServerWindowFixture.h"
 #include "UiTestMain.h"
 
 #include "TLiveRateGraph.h"
@@ -14,7 +15,6 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPainter>
-#include <QProcess>
 #include <QRadioButton>
 #include <QSpinBox>
 
@@ -43,9 +43,8 @@ private slots:
     void titleShowsTheResultAfterTheTest();
 
 private:
-    std::unique_ptr<QTemporaryDir> FHome;
+    ServerWindowFixture FFixture;
     std::unique_ptr<TfMain> FWindow;
-    QProcess FServer;
     quint16 FPort = 0;
 };
 
@@ -66,37 +65,25 @@ TTestProgress Sample(double seconds, double kbps)
 
 void tst_LiveProgress::initTestCase()
 {
-    const QString serverPath = qEnvironmentVariable("KORVANE_BIN_DIR") + QStringLiteral("/korvane-server");
-    QVERIFY2(QFileInfo(serverPath).isExecutable(), qPrintable(serverPath));
-    FServer.start(serverPath, {"--listen", "127.0.0.1", "--port", "0", "--bytes", QString::number(kAmount), "--rate",
-                               QString::number(kRate)});
-    QVERIFY(FServer.waitForStarted());
-    QString announced;
-    static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
-    QRegularExpressionMatch m;
-    QTRY_VERIFY_WITH_TIMEOUT((announced += QString::fromUtf8(FServer.readAllStandardError()),
-                              (m = listening.match(announced)).hasMatch()),
-                             10000);
-    FPort = m.captured(1).toUShort();
+    FFixture.StartServer({"--bytes", QString::number(kAmount), "--rate", QString::number(kRate)},
+                         QStringLiteral("listening"));
+    FPort = FFixture.AnnouncedPort(QStringLiteral("listening"));
 }
 
 void tst_LiveProgress::cleanupTestCase()
 {
-    FServer.kill();
-    FServer.waitForFinished();
+    FFixture.StopServer();
 }
 
 void tst_LiveProgress::init()
 {
-    FHome = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_DATA_HOME", FHome->filePath(QStringLiteral("data")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", FHome->filePath(QStringLiteral("config")).toUtf8());
+    FFixture.NewHome();
 }
 
 void tst_LiveProgress::cleanup()
 {
     FWindow.reset();
-    FHome.reset();
+    FFixture.DropHome();
 }
 
 void tst_LiveProgress::liveFiguresWhileAStreamRuns_data()

@@ -1,3 +1,4 @@
+#include "ServerWindowFixture.h"
 #include "UiTestMain.h"
 
 #include "AppIniFileStorage.h"
@@ -49,51 +50,36 @@ private slots:
 
 private:
     TfMain* RunFromWindow(const TTestOptions& options);
-    QString SettingsFile() const { return FHome->filePath(QStringLiteral("data/Korvane/KrvnClnt.ini")); }
+    QString SettingsFile() const { return FFixture.HomeFile(QStringLiteral("data/Korvane/KrvnClnt.ini")); }
 
-    std::unique_ptr<QTemporaryDir> FHome;
+    ServerWindowFixture FFixture;
     std::unique_ptr<TfMain> FWindow;
-    QProcess FServer;
     quint16 FSessionPort = 0;
     quint16 FStreamPort = 0;
 };
 
 void tst_SessionTests::initTestCase()
 {
-    const QString serverPath = qEnvironmentVariable("KORVANE_BIN_DIR") + QStringLiteral("/korvane-server");
-    QVERIFY2(QFileInfo(serverPath).isExecutable(), qPrintable(serverPath));
-    FServer.start(serverPath, {"--listen", "127.0.0.1", "--port", "0", "--session-port", "0"});
-    QVERIFY(FServer.waitForStarted());
-    QString announced;
-    static const QRegularExpression sessions(QStringLiteral("sessions on 127\\.0\\.0\\.1:(\\d+)"));
-    QRegularExpressionMatch m;
-    QTRY_VERIFY_WITH_TIMEOUT((announced += QString::fromUtf8(FServer.readAllStandardError()),
-                              (m = sessions.match(announced)).hasMatch()),
-                             10000);
-    FSessionPort = m.captured(1).toUShort();
-    static const QRegularExpression stream(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
-    m = stream.match(announced);
-    QVERIFY2(m.hasMatch(), qPrintable(announced));
-    FStreamPort = m.captured(1).toUShort();
+    FFixture.StartServer({"--session-port", "0"}, QStringLiteral("sessions"));
+    FSessionPort = FFixture.AnnouncedPort(QStringLiteral("sessions"));
+    FStreamPort = FFixture.AnnouncedPort(QStringLiteral("listening"));
+    QVERIFY2(FStreamPort != 0, qPrintable(FFixture.Announced()));
 }
 
 void tst_SessionTests::cleanupTestCase()
 {
-    FServer.kill();
-    FServer.waitForFinished();
+    FFixture.StopServer();
 }
 
 void tst_SessionTests::init()
 {
-    FHome = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_DATA_HOME", FHome->filePath(QStringLiteral("data")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", FHome->filePath(QStringLiteral("config")).toUtf8());
+    FFixture.NewHome();
 }
 
 void tst_SessionTests::cleanup()
 {
     FWindow.reset();
-    FHome.reset();
+    FFixture.DropHome();
 }
 
 void tst_SessionTests::optionsDialogKeepsOrDropsTheChoices_data()

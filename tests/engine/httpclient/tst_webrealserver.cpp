@@ -1,3 +1,4 @@
+#include "LocalWebServer.h"
 #include "LoopbackPort.h"
 #include "StatusText.h"
 #include "ScriptedHttpServer.h"
@@ -6,29 +7,12 @@
 
 #include <QtTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <random>
 
 using Reply = ScriptedHttpServer::Reply;
 Q_DECLARE_METATYPE(Reply::After)
 
 namespace {
-
-bool canConnect(uint16_t port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
 
 // Blanks where a folding client would break the line.
 QString LongCookieValue()
@@ -61,7 +45,7 @@ private:
     QList<QJsonObject> runCli(const QStringList &arguments, int &exitCode);
 
     QTemporaryDir FDir;
-    QProcess FNginx;
+    LocalWebServer FNginx;
     uint16_t FPort = 0;
     bool FHaveNginx = false;
     QByteArray FLargeFile;
@@ -74,7 +58,7 @@ void TestWebRealServer::initTestCase()
     QVERIFY(FDir.isValid());
     qputenv("XDG_DATA_HOME", FDir.filePath(QStringLiteral("data")).toUtf8());
     qputenv("XDG_CONFIG_HOME", FDir.filePath(QStringLiteral("config")).toUtf8());
-    if (!QFile::exists(QStringLiteral("/usr/sbin/nginx")))
+    if (!LocalWebServer::Installed())
         return;
 
     const QString root = FDir.filePath(QStringLiteral("www"));
@@ -101,40 +85,20 @@ void TestWebRealServer::initTestCase()
 
     FPort = unusedLoopbackPort();
     const QString prefix = FDir.path();
-    const QString config = QStringLiteral(
-        "daemon off;\nmaster_process off;\nworker_processes 1;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
-        "events { worker_connections 64; }\n"
-        "http {\n  access_log off;\n"
-        "  client_body_temp_path %1/body; proxy_temp_path %1/proxy; fastcgi_temp_path %1/fastcgi;\n"
-        "  uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;\n"
-        "  types { text/html html; application/octet-stream bin; }\n  default_type application/octet-stream;\n"
+    const QString servers = QStringLiteral(
         "  server {\n    listen 127.0.0.1:%2;\n    root %1/www;\n"
         "    location = /utf8.html { charset utf-8; }\n"
         "    location = /setcookie { add_header Set-Cookie \"long=%3\"; return 200 \"set\\n\"; }\n"
-        "  }\n}\n").arg(prefix).arg(FPort).arg(LongCookieValue());
-    QFile conf(prefix + QStringLiteral("/nginx.conf"));
-    QVERIFY(conf.open(QIODevice::WriteOnly));
-    conf.write(config.toUtf8());
-    conf.close();
-
-    FNginx.setProcessChannelMode(QProcess::ForwardedChannels);
-    FNginx.start(QStringLiteral("/usr/sbin/nginx"),
-                 {QStringLiteral("-p"), prefix, QStringLiteral("-e"), prefix + QStringLiteral("/error.log"),
-                  QStringLiteral("-c"), prefix + QStringLiteral("/nginx.conf")});
-    QVERIFY(FNginx.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(canConnect(FPort) || FNginx.state() != QProcess::Running, 10000);
-    QVERIFY2(FNginx.state() == QProcess::Running, "nginx did not start; see error.log in the temp folder");
+        "  }\n").arg(prefix).arg(FPort).arg(LongCookieValue());
+    FNginx.Start(prefix, QStringLiteral("application/octet-stream"), servers, {FPort});
+    if (QTest::currentTestFailed())
+        return;
     FHaveNginx = true;
 }
 
 void TestWebRealServer::cleanupTestCase()
 {
-    if (FNginx.state() == QProcess::Running) {
-        FNginx.terminate();
-        if (!FNginx.waitForFinished(5000))
-            FNginx.kill();
-        FNginx.waitForFinished(5000);
-    }
+    FNginx.Stop();
 }
 
 void TestWebRealServer::pagesCountedExactly_data()

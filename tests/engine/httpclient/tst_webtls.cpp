@@ -1,4 +1,5 @@
 #include "EHttpException.h"
+#include "LocalWebServer.h"
 #include "LoopbackPort.h"
 #include "StatusText.h"
 #include "TAntiFreeze.h"
@@ -18,18 +19,6 @@
 #include <thread>
 
 namespace {
-
-bool canConnect(uint16_t port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
 
 // Accepts connections on loopback and ends each one in the middle of the handshake: after
 // reading the client's first bytes (a clean close), or at once (a reset, as the hello
@@ -124,7 +113,7 @@ private:
     std::unique_ptr<TKorvane> korvane(QStringList &status, bool allowHttps = true);
 
     QTemporaryDir FDir;
-    QProcess FNginx;
+    LocalWebServer FNginx;
     bool FReady = false;
     QByteArray FLargeFile;
     qint64 FIndexSize = 0;
@@ -174,7 +163,7 @@ void TestWebTls::initTestCase()
     QVERIFY(FDir.isValid());
     qputenv("XDG_DATA_HOME", file(QStringLiteral("data")).toUtf8());
     qputenv("XDG_CONFIG_HOME", file(QStringLiteral("config")).toUtf8());
-    if (!QFile::exists(QStringLiteral("/usr/sbin/nginx")) || QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
+    if (!LocalWebServer::Installed() || QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
         return;
 
     const QString local = QStringLiteral("DNS:localhost,IP:127.0.0.1");
@@ -231,37 +220,15 @@ void TestWebTls::initTestCase()
                               "    ssl_ciphers \"DEFAULT:@SECLEVEL=0\";\n"
                               "    ssl_certificate %2/good.pem; ssl_certificate_key %2/good.key;\n%3  }\n")
                    .arg(FOldProtocol).arg(prefix, site);
-    const QString config = QStringLiteral(
-        "daemon off;\nmaster_process off;\nworker_processes 1;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
-        "events { worker_connections 64; }\n"
-        "http {\n  access_log off;\n"
-        "  client_body_temp_path %1/body; proxy_temp_path %1/proxy; fastcgi_temp_path %1/fastcgi;\n"
-        "  uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;\n"
-        "  types { text/html html; application/octet-stream bin; }\n  default_type text/plain;\n%2}\n")
-        .arg(prefix, servers);
-    QFile conf(file(QStringLiteral("nginx.conf")));
-    QVERIFY(conf.open(QIODevice::WriteOnly));
-    conf.write(config.toUtf8());
-    conf.close();
-
-    FNginx.setProcessChannelMode(QProcess::ForwardedChannels);
-    FNginx.start(QStringLiteral("/usr/sbin/nginx"), {QStringLiteral("-p"), prefix, QStringLiteral("-e"),
-                                                     file(QStringLiteral("error.log")), QStringLiteral("-c"),
-                                                     file(QStringLiteral("nginx.conf"))});
-    QVERIFY(FNginx.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT((canConnect(FPlain) && canConnect(FOldProtocol)) || FNginx.state() != QProcess::Running, 10000);
-    QVERIFY2(FNginx.state() == QProcess::Running, "nginx did not start; see error.log in the temp folder");
+    FNginx.Start(prefix, QStringLiteral("text/plain"), servers, {FPlain, FOldProtocol});
+    if (QTest::currentTestFailed())
+        return;
     FReady = true;
 }
 
 void TestWebTls::cleanupTestCase()
 {
-    if (FNginx.state() == QProcess::Running) {
-        FNginx.terminate();
-        if (!FNginx.waitForFinished(5000))
-            FNginx.kill();
-        FNginx.waitForFinished(5000);
-    }
+    FNginx.Stop();
 }
 
 void TestWebTls::init()
