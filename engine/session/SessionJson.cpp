@@ -113,17 +113,7 @@ private:
 
     bool object(SessionJson &out, int depth)
     {
-        if (depth > SessionJson::MaxDepth)
-            return fail("nested too deeply");
-        out.kind = SessionJson::Kind::Object;
-        ++FPos;
-        skipBlanks();
-        if (FPos < FText.size() && FText[FPos] == '}') {
-            ++FPos;
-            return true;
-        }
-        for (;;) {
-            skipBlanks();
+        return items(out, depth, SessionJson::Kind::Object, '}', [&] {
             if (FPos >= FText.size() || FText[FPos] != '"')
                 return fail("expected a member name");
             std::string key;
@@ -139,38 +129,35 @@ private:
             skipBlanks();
             out.items.emplace_back();
             out.items.back().key = std::move(key);
-            if (!value(out.items.back(), depth))
-                return false;
-            skipBlanks();
-            if (FPos >= FText.size())
-                return fail("unexpected end of line");
-            if (FText[FPos] == ',') {
-                ++FPos;
-                continue;
-            }
-            if (FText[FPos] == '}') {
-                ++FPos;
-                return true;
-            }
-            return fail("expected ',' or '}'");
-        }
+            return value(out.items.back(), depth);
+        });
     }
 
     bool array(SessionJson &out, int depth)
     {
+        return items(out, depth, SessionJson::Kind::Array, ']', [&] {
+            out.items.emplace_back();
+            return value(out.items.back(), depth);
+        });
+    }
+
+    // The items of an object or an array, from its opening character to close; item reads
+    // one at the current position.
+    template <typename ReadItem>
+    bool items(SessionJson &out, int depth, SessionJson::Kind kind, char close, const ReadItem &item)
+    {
         if (depth > SessionJson::MaxDepth)
             return fail("nested too deeply");
-        out.kind = SessionJson::Kind::Array;
+        out.kind = kind;
         ++FPos;
         skipBlanks();
-        if (FPos < FText.size() && FText[FPos] == ']') {
+        if (FPos < FText.size() && FText[FPos] == close) {
             ++FPos;
             return true;
         }
         for (;;) {
             skipBlanks();
-            out.items.emplace_back();
-            if (!value(out.items.back(), depth))
+            if (!item())
                 return false;
             skipBlanks();
             if (FPos >= FText.size())
@@ -179,11 +166,11 @@ private:
                 ++FPos;
                 continue;
             }
-            if (FText[FPos] == ']') {
+            if (FText[FPos] == close) {
                 ++FPos;
                 return true;
             }
-            return fail("expected ',' or ']'");
+            return fail(close == '}' ? "expected ',' or '}'" : "expected ',' or ']'");
         }
     }
 

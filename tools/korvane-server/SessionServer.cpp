@@ -33,8 +33,6 @@ constexpr uint32_t kMaxPendingPerAddress = 2 * SessionProtocol::MaxStreams + 8;
 // Control lines a client has not read; beyond this it is not listening.
 constexpr size_t kMaxControlBacklog = 1 << 20;
 constexpr uint64_t kMaxPerTurn = 8 << 20;
-constexpr int kMaxAcceptsPerTurn = 64;
-constexpr int64_t kAcceptPauseNs = kSecondNs / 10;
 // Pacing as on the stream port: blocks every 5 ms, at least 64 KiB when that is no more
 // than 50 ms' worth.
 constexpr uint64_t kBlocksPerSecond = 200;
@@ -110,16 +108,15 @@ SessionServer::~SessionServer()
 {
     for (const auto &[fd, s] : FSockets)
         ::close(fd);
-    if (FListen >= 0)
-        ::close(FListen);
 }
 
 bool SessionServer::open()
 {
-    int error = 0;
     std::string message;
-    FListen = openListenSocket(FOptions.listenAddress, FOptions.sessionPort, 1024, error, message);
-    if (FListen < 0) {
+    switch (FListener.open(FEpoll, FOptions.listenAddress, FOptions.sessionPort, message)) {
+    case ListeningPort::OpenResult::Listening:
+        break;
+    case ListeningPort::OpenResult::CannotListen:
         if (!FOptions.sessionPortGiven) {
             // Existing scripts and several servers on one machine keep working: streams only.
             std::fprintf(stderr, "korvane-server: no sessions: %s\n", message.c_str());
@@ -127,16 +124,12 @@ bool SessionServer::open()
         }
         std::fprintf(stderr, "korvane-server: %s\n", message.c_str());
         return false;
-    }
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.fd = FListen;
-    if (epoll_ctl(FEpoll, EPOLL_CTL_ADD, FListen, &ev) != 0) {
+    case ListeningPort::OpenResult::CannotWatch:
         std::fprintf(stderr, "korvane-server: cannot watch the session port: %s\n", strerror(errno));
         return false;
     }
     FPayload = std::make_unique<RandomPayload>();
-    std::fprintf(stderr, "korvane-server: sessions on %s\n", listeningText(FListen).c_str());
+    std::fprintf(stderr, "korvane-server: sessions on %s\n", listeningText(FListener.fd()).c_str());
     return true;
 }
 
@@ -179,7 +172,7 @@ void SessionServer::forget(int fd)
 
 void SessionServer::handle(int fd, uint32_t events, int64_t now)
 {
-    if (fd == FListen) {
+    if (fd == FListener.fd()) {
         acceptClients(now);
         return;
     }
@@ -225,21 +218,7 @@ void SessionServer::handle(int fd, uint32_t events, int64_t now)
 
 void SessionServer::acceptClients(int64_t now)
 {
-    for (int i = 0; i < kMaxAcceptsPerTurn; ++i) {
-        sockaddr_storage peer{};
-        socklen_t len = sizeof peer;
-        const int fd = accept4(FListen, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO)
-                continue;
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                std::fprintf(stderr, "korvane-server: cannot accept a session connection: %s\n", strerror(errno));
-                epoll_ctl(FEpoll, EPOLL_CTL_DEL, FListen, nullptr);
-                FAcceptPausedUntil = now + kAcceptPauseNs;
-                FWakeups.emplace(FAcceptPausedUntil, FListen);
-            }
-            return;
-        }
+    const int error = FListener.acceptClients(now, [this, now](int fd, const sockaddr_storage &peer, socklen_t len) {
         std::string address = peerAddress(peer, len);
         uint32_t &fromAddress = FPendingByAddress[address];
         if (FPending >= kMaxPending || fromAddress >= kMaxPendingPerAddress) {
@@ -247,7 +226,7 @@ void SessionServer::acceptClients(int64_t now)
             if (fromAddress == 0)
                 FPendingByAddress.erase(address);
             ::close(fd);
-            continue;
+            return;
         }
         if (FOptions.sendBuffer > 0) {
             const int lowat = int(FOptions.sendBuffer);
@@ -262,7 +241,7 @@ void SessionServer::acceptClients(int64_t now)
             if (fromAddress == 0)
                 FPendingByAddress.erase(address);
             ::close(fd);
-            continue;
+            return;
         }
         ++fromAddress;
         ++FPending;
@@ -278,7 +257,9 @@ void SessionServer::acceptClients(int64_t now)
         // The first bytes on a new connection: the socket buffer always takes them.
         [[maybe_unused]] const ssize_t sent = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         schedule(fd, now + kRequestWaitNs);
-    }
+    });
+    if (error != 0)
+        std::fprintf(stderr, "korvane-server: cannot accept a session connection: %s\n", strerror(error));
 }
 
 void SessionServer::readFirstLine(int fd, Socket &s, int64_t now)
@@ -845,20 +826,13 @@ void SessionServer::reap()
 
 void SessionServer::runDue(int64_t now)
 {
+    FListener.runDue(now);
     std::vector<int> due;
     while (!FWakeups.empty() && FWakeups.begin()->first <= now) {
         due.push_back(FWakeups.begin()->second);
         FWakeups.erase(FWakeups.begin());
     }
     for (int fd : due) {
-        if (fd == FListen) {
-            FAcceptPausedUntil = 0;
-            epoll_event ev{};
-            ev.events = EPOLLIN;
-            ev.data.fd = FListen;
-            epoll_ctl(FEpoll, EPOLL_CTL_ADD, FListen, &ev);
-            continue;
-        }
         auto it = FSockets.find(fd);
         if (it == FSockets.end())
             continue;
@@ -874,6 +848,13 @@ void SessionServer::runDue(int64_t now)
         }
     }
     reap();
+}
+
+int64_t SessionServer::nextWakeNs() const
+{
+    const int64_t listener = FListener.wakeNs();
+    const int64_t own = FWakeups.empty() ? 0 : FWakeups.begin()->first;
+    return listener > 0 && (own == 0 || listener < own) ? listener : own;
 }
 
 void SessionServer::sweep(int64_t now)

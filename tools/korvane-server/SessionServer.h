@@ -1,6 +1,7 @@
 #pragma once
 
 #include "GracefulCloser.h"
+#include "ListeningPort.h"
 #include "RandomPayload.h"
 #include "ServerCounters.h"
 #include "ServerOptions.h"
@@ -33,14 +34,14 @@ public:
     // Listens on the session port. False (with a message on stderr) when the server must
     // not start; true without a listener when the default port was taken.
     bool open();
-    bool listening() const { return FListen >= 0; }
-    bool owns(int fd) const { return fd == FListen || FSockets.count(fd) != 0; }
+    bool listening() const { return FListener.fd() >= 0; }
+    bool owns(int fd) const { return fd == FListener.fd() || FSockets.count(fd) != 0; }
     void handle(int fd, uint32_t events, int64_t nowNs);
     void runDue(int64_t nowNs);
     // Checks every connection for a stall; called about once a second.
     void sweep(int64_t nowNs);
     // The earliest wake-up wanted (0 = none).
-    int64_t nextWakeNs() const { return FWakeups.empty() ? 0 : FWakeups.begin()->first; }
+    int64_t nextWakeNs() const;
     void stopAll();
     bool busy() const { return !FSessions.empty(); }
     void addCounters(ServerCounters &counters) const;
@@ -133,8 +134,7 @@ private:
     int FEpoll;
     GracefulCloser &FCloser;
     std::string FSecret;
-    int FListen = -1;
-    int64_t FAcceptPausedUntil = 0;
+    ListeningPort FListener;
     bool FPaced = false;
     uint64_t FBlock = 0;
     uint64_t FCapacity = 0;

@@ -36,8 +36,6 @@ constexpr uint64_t kMaxPerTurn = 8 << 20;
 constexpr uint64_t kBlocksPerSecond = 200;
 constexpr uint64_t kMinBlock = 64 << 10;
 constexpr uint64_t kMaxBlocksPerSecond = 20;
-constexpr int kMaxAcceptsPerTurn = 64;
-constexpr int64_t kAcceptPauseNs = 100000000;
 // How often stalled connections are looked for.
 constexpr int64_t kSweepNs = 1000000000;
 alignas(4096) char gPayload[kMaxSend]; // content is never inspected by the client
@@ -73,7 +71,7 @@ StreamServer::~StreamServer()
     FCloser.reset();
     for (auto &[fd, c] : FConnections)
         ::close(fd);
-    for (int fd : {FListen, FEpoll, FSignals, FTimer})
+    for (int fd : {FEpoll, FSignals, FTimer})
         if (fd >= 0)
             ::close(fd);
 }
@@ -110,14 +108,14 @@ bool StreamServer::setUp()
         std::fprintf(stderr, "korvane-server: no IPv6 on this system, listening on IPv4 only\n");
         FOptions.listenAddress = "0.0.0.0";
     }
-    int error = 0;
     std::string message;
-    FListen = openListenSocket(FOptions.listenAddress, FOptions.port, 1024, error, message);
-    if (FListen < 0) {
+    switch (FListener.open(FEpoll, FOptions.listenAddress, FOptions.port, message)) {
+    case ListeningPort::OpenResult::Listening:
+        break;
+    case ListeningPort::OpenResult::CannotListen:
         std::fprintf(stderr, "korvane-server: %s\n", message.c_str());
         return false;
-    }
-    if (!watch(FListen, EPOLLIN)) {
+    case ListeningPort::OpenResult::CannotWatch:
         std::fprintf(stderr, "korvane-server: cannot watch the listening socket: %s\n", strerror(errno));
         return false;
     }
@@ -129,7 +127,7 @@ bool StreamServer::setUp()
             return false;
     }
 
-    std::fprintf(stderr, "korvane-server: listening on %s\n", listeningText(FListen).c_str());
+    std::fprintf(stderr, "korvane-server: listening on %s\n", listeningText(FListener.fd()).c_str());
 
     FCloser = std::make_unique<GracefulCloser>(FEpoll, FStallNs);
     std::string secret;
@@ -194,7 +192,7 @@ int StreamServer::run()
                 FArmedNs = -1;
                 continue;
             }
-            if (fd == FListen) {
+            if (fd == FListener.fd()) {
                 acceptPending = true;
                 continue;
             }
@@ -245,23 +243,7 @@ void StreamServer::sweep(int64_t now)
 
 void StreamServer::acceptClients(int64_t now)
 {
-    for (int i = 0; i < kMaxAcceptsPerTurn; ++i) {
-        sockaddr_storage peer{};
-        socklen_t len = sizeof peer;
-        const int fd = accept4(FListen, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO)
-                continue;
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                // Out of descriptors: stop accepting for a moment instead of spinning on the backlog.
-                std::fprintf(stderr, "korvane-server: cannot accept a connection: %s\n", strerror(errno));
-                ++FCounters.errorsTotal;
-                epoll_ctl(FEpoll, EPOLL_CTL_DEL, FListen, nullptr);
-                FAcceptPausedUntil = now + kAcceptPauseNs;
-                FWakeups.emplace(FAcceptPausedUntil, FListen);
-            }
-            return;
-        }
+    const int error = FListener.acceptClients(now, [this, now](int fd, const sockaddr_storage &peer, socklen_t len) {
         Connection c;
         c.fd = fd;
         c.peer = addressText(reinterpret_cast<const sockaddr *>(&peer), len, true);
@@ -289,11 +271,15 @@ void StreamServer::acceptClients(int64_t now)
         if (!watch(fd, c.wantWrite ? uint32_t(EPOLLOUT) : 0u)) {
             std::fprintf(stderr, "%s: cannot watch the connection: %s\n", c.peer.c_str(), strerror(errno));
             ::close(fd);
-            continue;
+            return;
         }
         ++FCounters.connectionsTotal;
         auto &stored = FConnections[fd] = std::move(c);
         serve(stored, now);
+    });
+    if (error != 0) {
+        std::fprintf(stderr, "korvane-server: cannot accept a connection: %s\n", strerror(error));
+        ++FCounters.errorsTotal;
     }
 }
 
@@ -394,17 +380,13 @@ void StreamServer::sendEarnedCredit(Connection &c)
 
 void StreamServer::runDue(int64_t now)
 {
+    FListener.runDue(now);
     std::vector<int> due;
     while (!FWakeups.empty() && FWakeups.begin()->first <= now) {
         due.push_back(FWakeups.begin()->second);
         FWakeups.erase(FWakeups.begin());
     }
     for (int fd : due) {
-        if (fd == FListen) {
-            FAcceptPausedUntil = 0;
-            watch(FListen, EPOLLIN);
-            continue;
-        }
         auto it = FConnections.find(fd);
         if (it == FConnections.end())
             continue;
@@ -418,7 +400,7 @@ bool StreamServer::armTimer()
     if (FNextSweepNs == 0 && (!FConnections.empty() || FCloser->size() > 0 || FSessions->busy()))
         FNextSweepNs = nowNs() + kSweepNs;
     int64_t next = FWakeups.empty() ? 0 : FWakeups.begin()->first;
-    for (const int64_t other : {FSessions->nextWakeNs(), FNextSweepNs})
+    for (const int64_t other : {FListener.wakeNs(), FSessions->nextWakeNs(), FNextSweepNs})
         if (other > 0 && (next == 0 || other < next))
             next = other;
     if (next == FArmedNs)

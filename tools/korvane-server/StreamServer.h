@@ -1,6 +1,7 @@
 #pragma once
 
 #include "GracefulCloser.h"
+#include "ListeningPort.h"
 #include "MetricsEndpoint.h"
 #include "ServerCounters.h"
 #include "ServerOptions.h"
@@ -66,12 +67,11 @@ private:
     uint64_t FBlock = 0;    // paced: bytes per send
     uint64_t FCapacity = 0; // paced: most credit a connection can gather
     int64_t FDurationNs = 0;
-    int FListen = -1;
+    ListeningPort FListener;
     int FEpoll = -1;
     int FSignals = -1;
     int FTimer = -1;
     int64_t FArmedNs = -1;
-    int64_t FAcceptPausedUntil = 0;
     std::unordered_map<int, Connection> FConnections;
     std::set<std::pair<int64_t, int>> FWakeups; // (time, connection)
     int64_t FStallNs = 0;
