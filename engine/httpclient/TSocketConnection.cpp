@@ -364,87 +364,68 @@ QByteArray TSocketConnection::ReadRawLn()
     }
 }
 
-void TSocketConnection::ReadBytes(qint64 count, QByteArray *dest, const TBlockConsumer &consume)
+qsizetype TSocketConnection::TakeBuffered(qint64 limit, QByteArray *dest, const TBlockConsumer &consume)
 {
-    qint64 remaining = count;
-    const qsizetype fromBuffer = qsizetype(std::min<qint64>(remaining, Buffered()));
-    if (fromBuffer > 0) {
+    const qsizetype taken = qsizetype(std::min<qint64>(limit, Buffered()));
+    if (taken > 0) {
         if (dest)
-            dest->append(FInBuf.constData() + FInPos, fromBuffer);
+            dest->append(FInBuf.constData() + FInPos, taken);
         else if (consume)
-            consume(QByteArrayView(FInBuf.constData() + FInPos, fromBuffer));
-        FInPos += fromBuffer;
-        FBodyBytesRead += fromBuffer;
-        remaining -= fromBuffer;
+            consume(QByteArrayView(FInBuf.constData() + FInPos, taken));
+        FInPos += taken;
+        FBodyBytesRead += taken;
     }
     if (Buffered() == 0) {
         FInBuf.resize(0);
         FInPos = 0;
     }
-    if (remaining > 0 && FScratch.isEmpty() && !dest)
-        FScratch.resize(RecvBufferSize);
-    while (remaining > 0) {
-        const qsizetype block = qsizetype(std::min<qint64>(remaining, RecvBufferSize));
-        qsizetype got = 0;
-        if (dest) {
-            const qsizetype old = dest->size();
-            dest->resize(old + block);
-            try {
-                got = Receive(dest->data() + old, block);
-            } catch (...) {
-                dest->resize(old);
-                throw;
-            }
-            dest->resize(old + got);
-        } else {
-            got = Receive(FScratch.data(), block);
-            if (got > 0 && consume)
-                consume(QByteArrayView(FScratch.constData(), got));
+    return taken;
+}
+
+qsizetype TSocketConnection::ReceiveBlock(qsizetype capacity, QByteArray *dest, const TBlockConsumer &consume)
+{
+    qsizetype got = 0;
+    if (dest) {
+        // Straight into the caller's array; on an error it keeps only what it had.
+        const qsizetype old = dest->size();
+        dest->resize(old + capacity);
+        try {
+            got = Receive(dest->data() + old, capacity);
+        } catch (...) {
+            dest->resize(old);
+            throw;
         }
-        if (got == 0)
-            throw EHttpConnClosedGracefully();
+        dest->resize(old + got);
+    } else {
+        if (FScratch.isEmpty())
+            FScratch.resize(RecvBufferSize);
+        got = Receive(FScratch.data(), capacity);
+        if (got > 0 && consume)
+            consume(QByteArrayView(FScratch.constData(), got));
+    }
+    if (got > 0) {
         FBodyBytesRead += got;
-        remaining -= got;
         ServeAfterBlock();
         CheckCancel();
+    }
+    return got;
+}
+
+void TSocketConnection::ReadBytes(qint64 count, QByteArray *dest, const TBlockConsumer &consume)
+{
+    qint64 remaining = count - TakeBuffered(count, dest, consume);
+    while (remaining > 0) {
+        const qsizetype got = ReceiveBlock(qsizetype(std::min<qint64>(remaining, RecvBufferSize)), dest, consume);
+        if (got == 0)
+            throw EHttpConnClosedGracefully();
+        remaining -= got;
     }
 }
 
 void TSocketConnection::ReadUntilClose(QByteArray *dest, const TBlockConsumer &consume)
 {
-    if (Buffered() > 0) {
-        if (dest)
-            dest->append(FInBuf.constData() + FInPos, Buffered());
-        else if (consume)
-            consume(QByteArrayView(FInBuf.constData() + FInPos, Buffered()));
-        FBodyBytesRead += Buffered();
-        FInBuf.resize(0);
-        FInPos = 0;
-    }
-    if (FScratch.isEmpty() && !dest)
-        FScratch.resize(RecvBufferSize);
-    for (;;) {
-        qsizetype got = 0;
-        if (dest) {
-            const qsizetype old = dest->size();
-            dest->resize(old + RecvBufferSize);
-            try {
-                got = Receive(dest->data() + old, RecvBufferSize);
-            } catch (...) {
-                dest->resize(old);
-                throw;
-            }
-            dest->resize(old + got);
-        } else {
-            got = Receive(FScratch.data(), RecvBufferSize);
-            if (got > 0 && consume)
-                consume(QByteArrayView(FScratch.constData(), got));
-        }
-        if (got == 0)
-            return;
-        FBodyBytesRead += got;
-        ServeAfterBlock();
-        CheckCancel();
+    TakeBuffered(Buffered(), dest, consume);
+    while (ReceiveBlock(RecvBufferSize, dest, consume) > 0) {
     }
 }
 

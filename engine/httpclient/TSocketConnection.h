@@ -113,6 +113,10 @@ private:
     qsizetype Buffered() const { return FInBuf.size() - FInPos; }
     // One receive into target: > 0 bytes read; 0 the server closed (already handled).
     qsizetype Receive(char *target, qsizetype capacity);
+    // Body reading: what is already buffered (at most limit bytes), then one receive of up to
+    // capacity bytes (0 at the peer's close), each handed to dest or else to consume.
+    qsizetype TakeBuffered(qint64 limit, QByteArray *dest, const TBlockConsumer &consume);
+    qsizetype ReceiveBlock(qsizetype capacity, QByteArray *dest, const TBlockConsumer &consume);
     qsizetype ReceiveTls(char *target, qsizetype capacity);
     void WriteTls(const QByteArray &data);
     // Waits until the socket is ready for what the TLS layer wants (read timeout applies).
