@@ -1,3 +1,4 @@
+#include "RawSessionIo.h"
 #include "SessionMessage.h"
 
 #include <QtTest>
@@ -68,6 +69,8 @@ private:
     QString FBinDir;
 };
 
+using namespace RawSessionIo;
+
 namespace {
 
 // A blocking connection to a numeric address; -1 when it is refused.
@@ -86,59 +89,6 @@ int connectTo(const char *host, int port)
     }
     freeaddrinfo(ai);
     return fd;
-}
-
-bool sendAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(size_t(n));
-    }
-    return true;
-}
-
-// One line, never read past its newline.
-bool readLine(int fd, std::string &line, int timeoutMs = 15000)
-{
-    line.clear();
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0)
-            return false;
-        char c = 0;
-        if (::recv(fd, &c, 1, 0) != 1)
-            return false;
-        if (c == '\n')
-            return true;
-        line += c;
-    }
-}
-
-bool readMessage(int fd, SessionMessage &message)
-{
-    std::string line;
-    std::string error;
-    return readLine(fd, line) && SessionProtocol::parse(line, message, error);
-}
-
-// Everything until the end of the stream, or -1.
-int64_t drain(int fd)
-{
-    char buffer[1 << 16];
-    int64_t total = 0;
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 15000) <= 0)
-            return -1;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n == 0)
-            return total;
-        if (n < 0)
-            return -1;
-        total += n;
-    }
 }
 
 // Opens a session on the control connection: the server's error, or "" with the session id.

@@ -1,3 +1,4 @@
+#include "RawSessionIo.h"
 #include "SessionAuth.h"
 #include "SessionMessage.h"
 
@@ -89,13 +90,9 @@ private:
     QString FBinDir;
 };
 
-namespace {
+using namespace RawSessionIo;
 
-int64_t monoNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+namespace {
 
 // A blocking connection from a loopback address of the test's choice.
 int connectFrom(const char *from, int port)
@@ -114,64 +111,6 @@ int connectFrom(const char *from, int port)
         return -1;
     }
     return fd;
-}
-
-bool sendAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(size_t(n));
-    }
-    return true;
-}
-
-// Reads a line at a time, never past its newline, so what follows stays in the socket.
-bool readLine(int fd, std::string &line, int timeoutMs = 15000)
-{
-    line.clear();
-    const int64_t deadline = monoNs() + int64_t(timeoutMs) * 1000000;
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        const int64_t left = (deadline - monoNs()) / 1000000;
-        if (left <= 0 || ::poll(&p, 1, int(left)) <= 0)
-            return false;
-        char c = 0;
-        if (::recv(fd, &c, 1, 0) != 1)
-            return false;
-        if (c == '\n')
-            return true;
-        line += c;
-    }
-}
-
-bool readMessage(int fd, SessionMessage &message, int timeoutMs = 15000)
-{
-    std::string line;
-    std::string error;
-    return readLine(fd, line, timeoutMs) && SessionProtocol::parse(line, message, error);
-}
-
-// Everything until the peer's end of stream: the bytes, or -1 when the connection was reset
-// or nothing came in time.
-int64_t drain(int fd, int timeoutMs = 15000)
-{
-    static thread_local char buffer[1 << 16];
-    int64_t total = 0;
-    const int64_t deadline = monoNs() + int64_t(timeoutMs) * 1000000;
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        const int64_t left = (deadline - monoNs()) / 1000000;
-        if (left <= 0 || ::poll(&p, 1, int(left)) <= 0)
-            return -1;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n == 0)
-            return total;
-        if (n < 0)
-            return -1;
-        total += n;
-    }
 }
 
 template<typename T>
