@@ -8,8 +8,6 @@
 #include "TestOptions.h"
 #include "Uri.h"
 
-#include <QCoreApplication>
-#include <QPointer>
 
 TPlainTestLatency::TPlainTestLatency(QObject* parent) : QObject(parent) {}
 
@@ -46,19 +44,9 @@ bool TPlainTestLatency::RunIdle()
         return true;
     FProbe = std::make_unique<TLatencyProbe>();
     FProbe->setTarget(FHost, FPort, FVersion);
-    bool done = false;
-    connect(FProbe.get(), &TLatencyProbe::IdleDone, this, [&done] { done = true; });
-    FIdling = true;
-    FProbe->StartIdle();
-    const QPointer<TPlainTestLatency> alive(this);
-    // Sleep until something happens; the window may close meanwhile, and this object with it.
-    while (!done && !FCancelled && alive)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (!alive)
+    if (!FIdleWait.Run(*FProbe))
         return false;
-    FIdling = false;
-    disconnect(FProbe.get(), &TLatencyProbe::IdleDone, this, nullptr);
-    if (FCancelled)
+    if (FIdleWait.Cancelled())
         FProbe.reset(); // the test never ran: nothing of it is reported
     else
         FProbe->StartLoaded();
@@ -91,18 +79,13 @@ void TPlainTestLatency::Reset()
     FProbe.reset();
     FFigures = LatencyFigures();
     FWanted = false;
-    FIdling = false;
-    FCancelled = false;
+    FIdleWait.Reset();
     FLastMs = -1;
 }
 
 void TPlainTestLatency::Cancel()
 {
-    if (!FIdling)
-        return;
-    FCancelled = true;
-    // Wakes the wait in RunIdle, which looks at the flag.
-    QMetaObject::invokeMethod(this, [] {}, Qt::QueuedConnection);
+    FIdleWait.Cancel();
 }
 
 QString TPlainTestLatency::ResultFigures() const

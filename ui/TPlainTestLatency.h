@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LatencyFigures.h"
+#include "TIdleProbeWait.h"
 #include "TcpConnect.h"
 #include "TTestProgress.h"
 
@@ -42,8 +43,8 @@ public:
     void Stop();
     // Ends the idle probes early (Esc before the test started): RunIdle returns with Cancelled().
     void Cancel();
-    bool Idling() const { return FIdling; }
-    bool Cancelled() const { return FCancelled; }
+    bool Idling() const { return FIdleWait.Waiting(); }
+    bool Cancelled() const { return FIdleWait.Cancelled(); }
 
     bool Active() const { return FProbe != nullptr; }
     const LatencyFigures& Figures() const { return FFigures; }
@@ -66,7 +67,6 @@ private:
     int FPort = 0;
     TIpVersion FVersion = TIpVersion::Automatic;
     bool FWanted = false;
-    bool FIdling = false;
-    bool FCancelled = false;
+    TIdleProbeWait FIdleWait;
     double FLastMs = -1; // the latest interval's probe, shown until a newer one is answered
 };

@@ -62,17 +62,20 @@ TSessionTestRunner::~TSessionTestRunner() = default;
 
 bool TSessionTestRunner::Running() const
 {
-    return FSession->Running();
+    return FIdleWait.Waiting() || FSession->Running();
 }
 
 bool TSessionTestRunner::Cancelled() const
 {
-    return FSession->Cancelled();
+    return FIdleWait.Cancelled() || FSession->Cancelled();
 }
 
 void TSessionTestRunner::Cancel()
 {
-    if (FSession->Running())
+    // Esc during the idle probes: the session itself never starts.
+    if (FIdleWait.Waiting())
+        FIdleWait.Cancel();
+    else if (FSession->Running())
         FSession->Cancel();
 }
 
@@ -96,13 +99,14 @@ void TSessionTestRunner::Run(const QString& host, const TTestOptions& options)
     FElapsedBase = 0;
     FLastElapsed = 0;
     FProbe.reset();
+    FIdleWait.Reset();
     FIntervalLatencyMs = -1;
     FOneResultFigures.clear();
     FDirectionFigures.clear();
     const QPointer<TSessionTestRunner> alive(this);
     if (options.Latency) {
-        RunIdleProbes(request.ConnectHost(), request.ConnectPort(), options.IpVersion);
-        if (!alive)
+        if (!RunIdleProbes(request.ConnectHost(), request.ConnectPort(), options.IpVersion) || !alive
+            || FIdleWait.Cancelled())
             return;
         FProbe->setSelfSender([this](uint64_t id) { FSession->SendEcho(id); });
     }
@@ -121,19 +125,12 @@ void TSessionTestRunner::Run(const QString& host, const TTestOptions& options)
     QObject::disconnect(connection);
 }
 
-void TSessionTestRunner::RunIdleProbes(const QString& host, int port, TIpVersion version)
+bool TSessionTestRunner::RunIdleProbes(const QString& host, int port, TIpVersion version)
 {
     FProbe = std::make_unique<TLatencyProbe>();
     FProbe->setTarget(host, port, version);
-    bool done = false;
-    connect(FProbe.get(), &TLatencyProbe::IdleDone, this, [&done] { done = true; });
     Log(QStringLiteral("Measuring idle latency"));
-    FProbe->StartIdle();
-    const QPointer<TSessionTestRunner> alive(this);
-    while (!done && alive)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (alive)
-        disconnect(FProbe.get(), &TLatencyProbe::IdleDone, this, nullptr);
+    return FIdleWait.Run(*FProbe);
 }
 
 void TSessionTestRunner::LogLatency()

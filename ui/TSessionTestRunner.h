@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TIdleProbeWait.h"
 #include "TestOptions.h"
 
 #include <QObject>
@@ -63,7 +64,8 @@ private:
     void ShowProgress(const TSessionProgress& progress);
     void Record(const TSessionResult& result);
     void Log(const QString& text);
-    void RunIdleProbes(const QString& host, int port, TIpVersion version);
+    // False when this object went away meanwhile.
+    bool RunIdleProbes(const QString& host, int port, TIpVersion version);
     void LogLatency();
 
     TViews FViews;
@@ -75,6 +77,7 @@ private:
     qint64 FElapsedBase = 0;
     qint64 FLastElapsed = 0;
     std::unique_ptr<TLatencyProbe> FProbe; // null when latency is not measured
+    TIdleProbeWait FIdleWait;
     double FIntervalLatencyMs = -1;        // the latest interval's median probe, for the status pane
     QString FOneResultFigures;             // the one direction's result, in full
     QStringList FDirectionFigures;         // each direction's rate and latency, in short

@@ -44,6 +44,7 @@ private slots:
     void streamTestNamesTheAddress();
     void streamTestGetsLatencyOnlyWhenAsked_data();
     void streamTestGetsLatencyOnlyWhenAsked();
+    void escDuringIdleProbesCancelsTheTest_data();
     void escDuringIdleProbesCancelsTheTest();
     void probesGoWhereTheyStartNoStream_data();
     void probesGoWhereTheyStartNoStream();
@@ -378,10 +379,21 @@ void tst_SessionTests::streamTestGetsLatencyOnlyWhenAsked()
     QCOMPARE(w->LiveRateGraph1->Figures().contains(QStringLiteral("latency")), measured);
 }
 
+void tst_SessionTests::escDuringIdleProbesCancelsTheTest_data()
+{
+    QTest::addColumn<bool>("session");
+    QTest::newRow("stream test") << false;
+    // Against a host that does not answer the probes, the idle phase could last 20 s.
+    QTest::newRow("session") << true;
+}
+
 void tst_SessionTests::escDuringIdleProbesCancelsTheTest()
 {
+    QFETCH(bool, session);
     TfMain* w = ShowMainWindow(FWindow);
     w->TestOptions.LatencyAllTests = true;
+    if (session)
+        w->TestOptions.Direction = TTestOptions::Upload;
     w->TestOptions.SessionPort = FSessionPort;
     QTest::mouseClick(w->rbKvSrv, Qt::LeftButton);
     w->sePort->setValue(FStreamPort);
@@ -393,6 +405,7 @@ void tst_SessionTests::escDuringIdleProbesCancelsTheTest()
     const QStringList log = w->mmDIsplay->Lines();
     QVERIFY2(log.last().endsWith(QStringLiteral(" - Test cancelled")), qPrintable(log.join(u'\n')));
     QVERIFY(!log.join(u'\n').contains(QStringLiteral("timer started")));
+    QVERIFY2(!log.join(u'\n').contains(QStringLiteral("Connecting to")), qPrintable(log.join(u'\n')));
     QCOMPARE(w->grdResults->model()->rowCount(), 0);
     QVERIFY(w->btnConnect->isEnabled());
 }
