@@ -123,6 +123,13 @@ QString LiveLatencyFigures(double loadedMs, const QString& grade)
     return text;
 }
 
+QString IntervalLatencyFigure(double ms)
+{
+    if (!(ms >= 0))
+        return {};
+    return QStringLiteral(" latency ") + NumberFormat::twoDecimals(ms) + QStringLiteral(" ms");
+}
+
 QString ServerCell(const TResultRow& row)
 {
     // The grade, where latency was measured, is what a reader of the grid looks for first.

@@ -45,6 +45,9 @@ QString LiveResultFigures(double bytes, double milliseconds, double kbPerSecond)
 // What follows them when latency was measured: "loaded latency 23.40 ms, grade B"; empty
 // without a loaded median.
 QString LiveLatencyFigures(double loadedMs, const QString& grade);
+// The status pane's latency after the rate figures while a test runs: " latency 1.23 ms",
+// empty before any probe was answered (negative ms).
+QString IntervalLatencyFigure(double ms);
 
 // The grid's Server cell: the target, and for a session test its direction and streams
 // ("host (upload, 4 streams)"); a stream test's row shows the target alone. The bufferbloat

@@ -1,7 +1,6 @@
 #include "TPlainTestLatency.h"
 
 #include "LatencyReport.h"
-#include "NumberFormat.h"
 #include "ResultTexts.h"
 #include "ResultsTable.h"
 #include "TLatencyProbe.h"
@@ -62,8 +61,7 @@ QString TPlainTestLatency::ProgressFigures(const TTestProgress& progress)
         FLastMs = ms;
         emit Sample(double(progress.ElapsedUs) / 1e6, ms);
     }
-    return FLastMs >= 0 ? QStringLiteral(" latency ") + NumberFormat::twoDecimals(FLastMs) + QStringLiteral(" ms")
-                        : QString();
+    return ResultTexts::IntervalLatencyFigure(FLastMs);
 }
 
 void TPlainTestLatency::Stop()

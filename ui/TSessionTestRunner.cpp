@@ -168,8 +168,7 @@ void TSessionTestRunner::ShowProgress(const TSessionProgress& progress)
         }
     }
     QString figures = ProgressText::Figures(shown, QStringLiteral(" "));
-    if (FIntervalLatencyMs >= 0)
-        figures += QStringLiteral(" latency ") + NumberFormat::twoDecimals(FIntervalLatencyMs) + QStringLiteral(" ms");
+    figures += ResultTexts::IntervalLatencyFigure(FIntervalLatencyMs);
     if (FViews.Status->PanelCount() > 0)
         FViews.Status->SetPanelText(0, directionText(progress.Direction) + QLatin1Char(' ') + figures);
     FViews.Graph->AddSample(shown);
