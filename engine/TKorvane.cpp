@@ -187,7 +187,7 @@ void TKorvane::DoTest(int TestType, const QString &TestTarget, int Port)
     }
     if (!problem.isEmpty()) {
         FTarget.clear();
-        FTestDone = true;
+        MarkTestDone();
         throw EKorvnError(problem);
     }
     FTestRunning = true;
@@ -224,7 +224,7 @@ void TKorvane::CancelTest()
     StopProgress();
     FValidResult = false;
     FTestCancelled = true;
-    FTestDone = true;
+    MarkTestDone();
 }
 
 void TKorvane::RunWebPageTest()
@@ -240,7 +240,7 @@ void TKorvane::RunWebPageTest()
         FTestRunning = false;
         FValidResult = false;
         FTestCancelled = true;
-        FTestDone = true;
+        MarkTestDone();
         return;
     } catch (const EHttpSocketError &e) {
         DisconnectAfterFailedFetch();
@@ -261,7 +261,7 @@ void TKorvane::RunWebPageTest()
     FTransferTime = stHiResTimer->Stop();
     FValidResult = FBytesTransferred > 0 && FTransferTime > 0;
     stHTTP->Disconnect();
-    FTestDone = true;
+    MarkTestDone();
     AccumulateTestResult();
 }
 
@@ -315,8 +315,20 @@ void TKorvane::StopTimerAfterFailure() noexcept
 
 void TKorvane::AccumulateTestResult()
 {
-    FAccumulatedAverageSpeed += TransferRateSec();
+    AccumulateResult(TransferRateSec());
+}
+
+void TKorvane::AccumulateResult(double TransferRate)
+{
+    FAccumulatedAverageSpeed += TransferRate;
     FAccumulatedTestCount += 1;
+}
+
+void TKorvane::MarkTestDone()
+{
+    FTestDone = true;
+    if (FOnTestDone)
+        FOnTestDone();
 }
 
 void TKorvane::SocketConnecting(TClientSocket &)
@@ -355,12 +367,12 @@ void TKorvane::SocketDisconnect(TClientSocket &Socket)
     while (Socket.ReceiveLength() > 0)
         SocketRead(Socket);
     StopProgress(); // after the drain, which may have started it for data that came with the close
-    FTestDone = true;
+    MarkTestDone();
 }
 
 void TKorvane::SocketError(TClientSocket &, TErrorEvent, int &ErrorCode)
 {
-    FTestDone = true;
+    MarkTestDone();
     StopProgress();
     StopTimerAfterFailure();
     throw EKorvnError(QStringLiteral("Korvane Socket Error #%1 - %2").arg(ErrorCode).arg(SystemErrorText(ErrorCode)));

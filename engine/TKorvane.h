@@ -52,6 +52,9 @@ public:
     void setTrustedCaFile(const QString &Path) { stHTTP->setExtraCaFile(Path); }
 
     void ClearAccumalatedResults();
+    // A result measured beside this object (a session's direction) counts towards the
+    // same average as its own tests.
+    void AccumulateResult(double TransferRate);
     void RestoreAccumulatedResults(int AccumulatedTestCount, double AccumulatedAverageSpeed);
     TKorvaneResultStatus CalculateKorvaneStatus(double TransferRate) const;
 
@@ -88,6 +91,9 @@ public:
     const TProgressEvent &OnProgress() const { return FOnProgress; }
     void setOnProgress(TProgressEvent handler) { FOnProgress = std::move(handler); }
     static constexpr int DefaultProgressInterval = 250;
+    // Called once TestDone turns true, whichever way the test ended; a handler that wants to
+    // act on the result queues its work, as an exception may still be on its way out.
+    void setOnTestDone(std::function<void()> handler) { FOnTestDone = std::move(handler); }
     int ProgressInterval() const { return FProgressInterval; }
     // 0 or less: no progress reports. Takes effect from the next test's timer start.
     void setProgressInterval(int Milliseconds) { FProgressInterval = Milliseconds; }
@@ -97,6 +103,7 @@ private:
     void StartServerStreamTest(const QString &Host, int Port);
     void RunWebPageTest();
     void AccumulateTestResult();
+    void MarkTestDone();
     void StopTimerAfterFailure() noexcept;
 
     void SocketConnecting(TClientSocket &Socket);
@@ -127,6 +134,7 @@ private:
     std::vector<char> FReceiveBuffer; // reused; received data is counted, never kept
 
     TProgressEvent FOnProgress;
+    std::function<void()> FOnTestDone;
     int FProgressInterval = DefaultProgressInterval;
     bool FWebTest = false;
     std::unique_ptr<QTimer> FProgressTimer;

@@ -1,0 +1,67 @@
+#include "engine/run/ResultLines.h"
+
+#include "engine/NumberFormat.h"
+#include "engine/session/ReceiveWindowAdvice.h"
+
+namespace ResultLines {
+
+QString DirectionName(TSessionDirection direction)
+{
+    return direction == TSessionDirection::Upload ? QStringLiteral("upload") : QStringLiteral("download");
+}
+
+QString Amount(double kBytes, int64_t bytes, double milliseconds)
+{
+    return QStringLiteral("%1 KB (%2) in %3 milliseconds")
+        .arg(NumberFormat::twoDecimals(kBytes))
+        .arg(bytes)
+        .arg(NumberFormat::twoDecimals(milliseconds));
+}
+
+QString PlainRateLine(double kbPerSecond)
+{
+    return QStringLiteral("%1 KB per second").arg(NumberFormat::twoDecimals(kbPerSecond));
+}
+
+QString StreamLine(const TSessionStreamFigures &f)
+{
+    return QStringLiteral("Stream %1: %2 KB in %3 milliseconds, %4 KB per second")
+        .arg(f.Stream)
+        .arg(NumberFormat::twoDecimals(double(f.Bytes) / 1024))
+        .arg(NumberFormat::twoDecimals(double(f.DurationUs) / 1000))
+        .arg(NumberFormat::twoDecimals(f.Rate));
+}
+
+QStringList ServerTcpLines(const TSessionResult &result)
+{
+    const TSessionTcpFigures &t = result.Tcp;
+    const bool download = result.Direction == TSessionDirection::Download;
+    QStringList lines;
+    // For an upload the server is the receiving side, and its figures are a receiver's.
+    lines << (download ? QStringLiteral("Server's TCP figures: ") : QStringLiteral("Server's TCP figures as receiver: "))
+                 + QStringLiteral("round trip %1 ms (lowest %2 ms), %3 retransmits, "
+                                  "congestion window %4 KB, delivery rate %5 KB per second")
+                       .arg(NumberFormat::twoDecimals(double(t.RttUs) / 1000))
+                       .arg(NumberFormat::twoDecimals(double(t.MinRttUs) / 1000))
+                       .arg(t.Retransmits)
+                       .arg(NumberFormat::twoDecimals(double(t.CwndBytes) / 1024))
+                       .arg(NumberFormat::twoDecimals(double(t.DeliveryRateBps) / 1024));
+    if (download)
+        lines << QStringLiteral("Server's sending time: busy %1 ms, limited by the receive window %2 ms, "
+                                "by the send buffer %3 ms")
+                     .arg(NumberFormat::twoDecimals(double(t.BusyUs) / 1000))
+                     .arg(NumberFormat::twoDecimals(double(t.RwndLimitedUs) / 1000))
+                     .arg(NumberFormat::twoDecimals(double(t.SndbufLimitedUs) / 1000));
+    return lines;
+}
+
+QString LimitAdvice(const TSessionResult &result)
+{
+    if (result.Verdict.Limit != TLimit::ReceiveWindow || result.Verdict.NeededWindowBytes <= 0)
+        return {};
+    return ReceiveWindowAdvice::Text(TReceiveWindowSettings::ReadThisMachine(), result.Verdict.NeededWindowBytes,
+                                     result.VerdictInput.RequestedWindow,
+                                     result.Direction == TSessionDirection::Download);
+}
+
+} // namespace ResultLines
