@@ -48,6 +48,8 @@ void TTestOptions::Load(const TAppIniFileStorage &store)
     IpVersion = version == IpVersionName(TIpVersion::IPv4Only)   ? TIpVersion::IPv4Only
                 : version == IpVersionName(TIpVersion::IPv6Only) ? TIpVersion::IPv6Only
                                                                  : defaults.IpVersion;
+    SecretFile = store.ReadString(Section + QStringLiteral("SecretFile")).trimmed();
+    WindowKiB = readInt("Window", 0, MaxWindowKiB, defaults.WindowKiB);
 }
 
 QString TTestOptions::IpVersionName(TIpVersion version)
@@ -76,4 +78,9 @@ void TTestOptions::Save(TAppIniFileStorage &store) const
     store.WriteInteger(Section + QStringLiteral("LatencyAllTests"), LatencyAllTests ? 1 : 0);
     store.WriteInteger(Section + QStringLiteral("AllowHttps"), AllowHttps ? 1 : 0);
     store.WriteString(Section + QStringLiteral("IpVersion"), IpVersionName(IpVersion));
+    // Written once chosen, so a file that never had them stays as it was.
+    if (!SecretFile.isEmpty() || !store.ReadString(Section + QStringLiteral("SecretFile")).isEmpty())
+        store.WriteString(Section + QStringLiteral("SecretFile"), SecretFile);
+    if (WindowKiB != 0 || !store.ReadString(Section + QStringLiteral("Window")).isEmpty())
+        store.WriteInteger(Section + QStringLiteral("Window"), WindowKiB);
 }

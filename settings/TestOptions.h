@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "TcpConnect.h"
+#include "engine/run/TestDefaults.h"
 
 class TAppIniFileStorage;
 
@@ -14,12 +15,14 @@ class TTestOptions
 public:
     enum TDirection { Download, Upload, Both };
 
-    static constexpr int MinStreams = 1;
-    static constexpr int MaxStreams = 64;
-    static constexpr int MinSeconds = 1;
-    static constexpr int MaxSeconds = 3600;
-    static constexpr int DefaultSeconds = 10;
-    static constexpr int DefaultSessionPort = 8082;
+    static constexpr int MinStreams = TestDefaults::MinStreams;
+    static constexpr int MaxStreams = TestDefaults::MaxStreams;
+    static constexpr int MinSeconds = TestDefaults::MinSeconds;
+    static constexpr int MaxSeconds = TestDefaults::MaxSeconds;
+    static constexpr int DefaultSeconds = TestDefaults::Seconds;
+    static constexpr int DefaultSessionPort = TestDefaults::SessionPort;
+    // The session sockets' buffers: 0 leaves the kernel's; at most what the kernel may grant.
+    static constexpr int MaxWindowKiB = 1 << 20;
 
     TTestOptions() = default;
     TTestOptions(TDirection direction, int streams, int seconds, int sessionPort)
@@ -42,12 +45,17 @@ public:
     bool AllowHttps = false;
     // Families every test may connect over; automatic races them, IPv6 first.
     TIpVersion IpVersion = TIpVersion::Automatic;
+    // A file holding the session server's shared secret; empty when it needs none.
+    QString SecretFile;
+    // The session sockets' buffer size in KiB; 0 leaves the kernel's.
+    int WindowKiB = 0;
 
     static QString DirectionName(TDirection direction);
     static QString IpVersionName(TIpVersion version); // "automatic", "ipv4", "ipv6"
 
     // True when the choices need a session: the stream test can only download over one stream.
-    bool UsesSession() const { return Direction != Download || Streams != 1; }
+    // A secret or a socket window only a session can use makes one too, as in korvane-cli.
+    bool UsesSession() const { return Direction != Download || Streams != 1 || WindowKiB != 0 || !SecretFile.isEmpty(); }
 
     // Values out of range in the file fall back to their defaults.
     void Load(const TAppIniFileStorage &store);

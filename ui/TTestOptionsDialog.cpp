@@ -3,7 +3,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QToolButton>
 #include <QLabel>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -55,6 +59,26 @@ TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* par
                            QStringLiteral("IPv6 only")});
     cbIpVersion->setCurrentIndex(int(options.IpVersion));
 
+    edSecretFile = new QLineEdit(options.SecretFile, this);
+    edSecretFile->setObjectName(QStringLiteral("edSecretFile"));
+    edSecretFile->setPlaceholderText(QStringLiteral("none"));
+    edSecretFile->setClearButtonEnabled(true);
+    btnSecretFile = new QToolButton(this);
+    btnSecretFile->setObjectName(QStringLiteral("btnSecretFile"));
+    btnSecretFile->setText(QStringLiteral("..."));
+    connect(btnSecretFile, &QToolButton::clicked, this, [this] {
+        const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Secret file"), edSecretFile->text());
+        if (!path.isEmpty())
+            edSecretFile->setText(path);
+    });
+    auto* secretRow = new QHBoxLayout;
+    secretRow->addWidget(edSecretFile);
+    secretRow->addWidget(btnSecretFile);
+
+    // 0 shows as the kernel's own: the sockets keep the buffers it grows by itself.
+    seWindow = spin("seWindow", 0, TTestOptions::MaxWindowKiB, options.WindowKiB, QStringLiteral(" KiB"));
+    seWindow->setSpecialValueText(QStringLiteral("the system's"));
+
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("&Direction:"), cbDirection);
     form->addRow(QStringLiteral("&Streams:"), seStreams);
@@ -64,6 +88,8 @@ TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* par
     form->addRow(QString(), cbLatencyAllTests);
     form->addRow(QString(), cbAllowHttps);
     form->addRow(QStringLiteral("IP &version:"), cbIpVersion);
+    form->addRow(QStringLiteral("Shared s&ecret file:"), secretRow);
+    form->addRow(QStringLiteral("Socket &window:"), seWindow);
 
     auto* note = new QLabel(
         QStringLiteral("Download over one stream runs the standard test on the server's port.\n"
@@ -75,7 +101,10 @@ TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* par
                        "Web page tests fetch https pages only when allowed, with the\n"
                        "server's certificate verified.\n"
                        "The IP version applies to every test: automatic tries all the\n"
-                       "addresses of a name, IPv6 first, and uses the first that answers."),
+                       "addresses of a name, IPv6 first, and uses the first that answers.\n"
+                       "A secret file or a socket window makes every server test a session:\n"
+                       "the secret for a server that asks for one, the window to set the\n"
+                       "sockets' buffers instead of the system's."),
         this);
     note->setObjectName(QStringLiteral("lblNote"));
 
@@ -101,5 +130,7 @@ TTestOptions TTestOptionsDialog::Options() const
     options.LatencyAllTests = cbLatencyAllTests->isChecked();
     options.AllowHttps = cbAllowHttps->isChecked();
     options.IpVersion = TIpVersion(cbIpVersion->currentIndex());
+    options.SecretFile = edSecretFile->text().trimmed();
+    options.WindowKiB = seWindow->value();
     return options;
 }

@@ -6,6 +6,8 @@
 
 class QCheckBox;
 class QComboBox;
+class QLineEdit;
+class QToolButton;
 class QSpinBox;
 
 // Test > Options...: how a test on a Korvane server runs. The web page test ignores it.
@@ -26,6 +28,9 @@ public:
     QCheckBox* cbLatencyAllTests = nullptr;
     QCheckBox* cbAllowHttps = nullptr;
     QComboBox* cbIpVersion = nullptr;
+    QLineEdit* edSecretFile = nullptr;
+    QToolButton* btnSecretFile = nullptr;
+    QSpinBox* seWindow = nullptr;
 
 private:
     TTestOptions FOptions;
