@@ -11,8 +11,7 @@
 #include "TResultsExport.h"
 #include "TResultsGrid.h"
 #include "TServerHistory.h"
-#include "TPlainTestLatency.h"
-#include "TSessionTestRunner.h"
+#include "TTestController.h"
 #include "TStatusPane.h"
 #include "TTestOptionsDialog.h"
 
@@ -393,8 +392,6 @@ void TfMain::FormCreate()
     AppStorePath = dataFolder + QStringLiteral("/Korvane");
 
     Krvn = new TKorvane();
-    Krvn->setOnStatusMsg([this](const QString& Msg) { AddLogLine(Msg); });
-    Krvn->setOnProgress([this](const TTestProgress& progress) { TestProgress(progress); });
 
     // Without a known data folder the path would point at the file system's root.
     const bool haveFolder = !dataFolder.isEmpty()
@@ -417,17 +414,16 @@ void TfMain::FormCreate()
     AppStore->ReloadIfNeeded();
     TestOptions.Load(*AppStore);
 
-    TSessionTestRunner::TViews views;
+    TTestController::TViews views;
     views.Log = mmDIsplay;
     views.Graph = LiveRateGraph1;
     views.Status = StatusPane1;
     views.Grid = grdResults;
     views.Chart = DBChart1;
-    views.Totals = Krvn;
+    views.History = acServerHistory;
     views.Table = [this] { return dmDiskStorage ? dmDiskStorage->cdsKorvaneResults() : nullptr; };
-    SessionRunner = new TSessionTestRunner(views, this);
-    PlainLatency = new TPlainTestLatency(this);
-    connect(PlainLatency, &TPlainTestLatency::Sample, LiveRateGraph1, &TLiveRateGraph::AddLatency);
+    views.RevealGraph = [this] { RevealLiveGraph(); };
+    TestController = new TTestController(*Krvn, views, this);
 
     auto handler = [this](const std::exception& E) { AppException(E); };
     if (auto* app = TKorvaneApplication::Instance())
@@ -603,8 +599,8 @@ void TfMain::FormDestroy()
             problems << failure;
     }
 
-    // Before the measurement object it adds its results to.
-    delete std::exchange(SessionRunner, nullptr);
+    // Before the measurement object it runs its tests with.
+    delete std::exchange(TestController, nullptr);
     TKorvane* krvn = Krvn;
     Krvn = nullptr;
     delete krvn;
@@ -677,103 +673,53 @@ void TfMain::btnConnectClick()
     FTestRunning = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     DisableInputs();
-    bool liveViewOpen = false;
-    auto finish = [this, &liveViewOpen] {
-        if (liveViewOpen)
-            EndLiveView(-1);
+    auto finish = [this] {
         QApplication::restoreOverrideCursor();
         FTestRunning = false;
         EnableInputs();
     };
+    const QPointer<TfMain> alive(this);
     try {
-        int testType = TKorvane::ttServerStream;
-        if (!rbKvSrv->isChecked()) {
+        if (!rbKvSrv->isChecked())
             cbServerName->setText(ResultTexts::WithWebScheme(cbServerName->text()));
-            testType = TKorvane::ttWebPage;
-        }
-        const int port = ResultTexts::RoundHalfEven(sePort->value());
-        FTestTarget = cbServerName->text();
-        const bool session = testType == TKorvane::ttServerStream && TestOptions.UsesSession();
-        const bool plainLatency =
-            PlainLatency->Prepare(FTestTarget, testType == TKorvane::ttWebPage, TestOptions) && !session;
-        StartLiveView(TestOptions.LatencyFor(session) && (session || plainLatency));
-        liveViewOpen = true;
-        if (session) {
-            RunSessionTest();
-            liveViewOpen = false;
-            finish();
-            return;
-        }
-        if (plainLatency) {
-            // Before the test's own lines: nothing is logged, the pane says what is going on.
-            SetStatusText(QStringLiteral("Measuring idle latency"), 0);
-            const QPointer<TfMain> alive(this);
-            if (!PlainLatency->RunIdle() || !alive)
-                return;
-            SetStatusText(FStatusBeforeTest, 0);
-            if (PlainLatency->Cancelled()) {
-                finish();
-                AddLogLine(QStringLiteral("Test cancelled"));
-                return;
-            }
-        }
-        Krvn->setAllowHttps(TestOptions.AllowHttps);
-        Krvn->setIpVersion(TestOptions.IpVersion);
-        Krvn->DoTest(testType, FTestTarget, port);
-        // Sleep until something happens, then look again; never spin.
-        while (Krvn && !Krvn->TestDone())
+        TestController->Start(TestPlan());
+        // Sleep until something happens, then look again; never spin. The window may be
+        // destroyed meanwhile, and the controller with it.
+        while (alive && TestController && !TestController->Finished())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        // The live figures go before the result is written, which may set the pane itself.
-        liveViewOpen = false;
-        PlainLatency->Stop();
-        if (Krvn && !Krvn->TestCancelled() && Krvn->ValidResult()) {
-            const QString figures = ResultTexts::LiveResultFigures(double(Krvn->BytesTransferred()),
-                                                                   Krvn->TransferTimeMs(), Krvn->TransferRateSec())
-                                    + PlainLatency->ResultFigures();
-            EndLiveView(Krvn->TransferRateSec(), figures);
-        } else
-            EndLiveView(-1);
-        if (Krvn && Krvn->TestCancelled())
-            AddLogLine(QStringLiteral("Test cancelled"));
-        else if (Krvn)
-            RecordTestResult();
-    } catch (...) {
-        finish();
-        if (Krvn && Krvn->TestCancelled()) {
-            AddLogLine(QStringLiteral("Test cancelled"));
+        if (!alive || !TestController)
             return;
-        }
+        TestController->Conclude();
+    } catch (...) {
+        if (alive)
+            finish();
         throw;
     }
     finish();
 }
 
-void TfMain::AddConnectedLine()
+TTestPlan TfMain::TestPlan() const
 {
-    // After the test's own lines, which read as they always have.
-    if (const QString line = Krvn->ConnectedLine(); !line.isEmpty())
-        AddLogLine(LogTimestamp::line(line));
-}
-
-void TfMain::RunSessionTest()
-{
-    SessionRunner->Run(FTestTarget, TestOptions);
-    if (!SessionRunner)
-        return; // the window went away meanwhile
-    if (SessionRunner->Cancelled())
-        EndLiveView(-1);
-    else
-        EndLiveView(SessionRunner->GraphAverage(), SessionRunner->ResultFigures());
-    if (SessionRunner->Cancelled()) {
-        AddLogLine(QStringLiteral("Test cancelled"));
-        return;
+    TTestPlan plan;
+    plan.Target = cbServerName->text();
+    plan.Kind = !rbKvSrv->isChecked()        ? TTestKind::WebPage
+                : TestOptions.UsesSession() ? TTestKind::Session
+                                             : TTestKind::ServerStream;
+    plan.Port = ResultTexts::RoundHalfEven(sePort->value());
+    plan.SessionPort = TestOptions.SessionPort;
+    plan.Direction = TSessionRequest::Directions(int(TestOptions.Direction));
+    plan.Streams = TestOptions.Streams;
+    plan.Seconds = TestOptions.Seconds;
+    plan.Window = TestOptions.WindowKiB * 1024;
+    plan.IpVersion = TestOptions.IpVersion;
+    plan.Latency = TestOptions.LatencyFor(plan.IsSession());
+    plan.AllowHttps = TestOptions.AllowHttps;
+    if (plan.IsSession() && !TestOptions.SecretFile.isEmpty()) {
+        QString error;
+        if (!TTestPlan::ReadSecretFile(TestOptions.SecretFile, plan.Secret, error))
+            throw Exception(QStringLiteral("Korvane can not start the session: ") + error);
     }
-    if (SessionRunner->LastRate() >= 0) {
-        acServerHistory->SetActive(false);
-        acServerHistory->Add(FTestTarget);
-        acServerHistory->SetActive(true);
-    }
-    AddLogLine(QStringLiteral("Test finished"));
+    return plan;
 }
 
 void TfMain::TestOptions1Click()
@@ -783,107 +729,20 @@ void TfMain::TestOptions1Click()
         TestOptions = dialog.Options();
 }
 
-void TfMain::StartLiveView(bool latency)
+void TfMain::RevealLiveGraph()
 {
-    FStatusBeforeTest = StatusPane1->PanelText(0);
-    LiveRateGraph1->Start(FTestTarget, latency);
-    if (LiveRateGraph1->isHidden()) {
-        LiveRateGraph1->show();
-        QList<int> sizes = NxSplitter1->sizes();
-        const int strip = LiveGraphHeight;
-        sizes[1] = strip;
-        sizes[0] = std::max(60, sizes[0] - strip);
-        NxSplitter1->setSizes(sizes);
-    }
-}
-
-void TfMain::EndLiveView(double averageRate, const QString& resultFigures)
-{
-    LiveRateGraph1->Finish(averageRate, resultFigures);
-    // The pane shows what it showed before: the live figures are not a result.
-    SetStatusText(FStatusBeforeTest, 0);
-}
-
-void TfMain::TestProgress(const TTestProgress& progress)
-{
-    if (!FTestRunning)
-        return;
-    // Single spaces: the pane is narrow, and the graph's title line has the same figures.
-    QString figures = ProgressText::Figures(progress, QStringLiteral(" "));
-    if (PlainLatency)
-        figures += PlainLatency->ProgressFigures(progress);
-    SetStatusText(figures, 0);
-    LiveRateGraph1->AddSample(progress);
+    LiveRateGraph1->show();
+    QList<int> sizes = NxSplitter1->sizes();
+    const int strip = LiveGraphHeight;
+    sizes[1] = strip;
+    sizes[0] = std::max(60, sizes[0] - strip);
+    NxSplitter1->setSizes(sizes);
 }
 
 void TfMain::CancelTestClick()
 {
-    if (FTestRunning && SessionRunner && SessionRunner->Running()) {
-        SessionRunner->Cancel();
-        SetStatusText(FStatusBeforeTest, 0);
-    } else if (FTestRunning && PlainLatency && PlainLatency->Idling()) {
-        // Still probing the idle link: the test itself never starts.
-        PlainLatency->Cancel();
-        SetStatusText(FStatusBeforeTest, 0);
-    } else if (FTestRunning && Krvn) {
-        Krvn->CancelTest();
-        // At once: a close saves the panes before the test's wait has ended.
-        SetStatusText(FStatusBeforeTest, 0);
-    }
-}
-
-void TfMain::RecordTestResult()
-{
-    if (!Krvn->ValidResult()) {
-        AddLogLine(QStringLiteral("Test results are not valid!"));
-        AddConnectedLine();
-        return;
-    }
-    TResultsTable* table = nullptr;
-    try {
-        acServerHistory->SetActive(false);
-        acServerHistory->Add(FTestTarget);
-        acServerHistory->SetActive(true);
-
-        const double rate = Krvn->TransferRateSec();
-        AddLogLine(ResultTexts::ReceivedLine(Krvn->KBytesTransferred(), Krvn->BytesTransferred(),
-                                             Krvn->TransferTimeMs()));
-        AddLogLine(ResultTexts::RateLine(rate));
-        SetStatusText(QString(), 0);
-        AddLogLine(QStringLiteral("Test finished"));
-        AddConnectedLine();
-        // Latency, when it was measured, after the test's own lines.
-        for (const QString& line : PlainLatency->LogLines())
-            AddLogLine(line);
-
-        if (!dmDiskStorage)
-            throw Exception(QStringLiteral("The results store is not open; the result was not recorded"));
-        table = dmDiskStorage->cdsKorvaneResults();
-        table->Append();
-        table->SetServer(FTestTarget);
-        table->SetStartTime(Krvn->StartTime());
-        table->SetDuration(Krvn->TransferTimeMs());
-        table->SetBytesRx(static_cast<double>(Krvn->BytesTransferred()));
-        table->SetResult(rate);
-        table->SetSpeed(rate);
-        // Rows have always been IPv4 when nothing is written, so only IPv6 is marked.
-        if (Krvn->ConnectedFamily() == QLatin1String("ipv6"))
-            table->SetFamily(Krvn->ConnectedFamily());
-        PlainLatency->AddTo(*table);
-        table->Post();
-
-        grdResults->SetSpeedMaximum(ResultTexts::RaisedSpeedMaximum(grdResults->SpeedMaximum(), rate));
-        SetStatusText(ResultTexts::AverageText(Krvn->AccumulatedAverageSpeed(), Krvn->AccumulatedTestCount()),
-                      1);
-        DBChart1->RefreshData();
-    } catch (...) {
-        // A half-built row must not linger into the next append.
-        if (table && table->Inserting())
-            table->Cancel();
-        EnableInputs();
-        throw;
-    }
-    EnableInputs();
+    if (FTestRunning && TestController)
+        TestController->Cancel();
 }
 
 bool TfMain::cbServerNameKeyUp(int& Key, Qt::KeyboardModifiers Shift)

@@ -28,14 +28,13 @@ class TFormStorage;
 class TResultsHistoryView;
 class TKorvane;
 class TLiveRateGraph;
-struct TTestProgress;
 class TLogPane;
 class TPortSpinEdit;
 class TResultsChart;
 class TResultsGrid;
 class TServerHistory;
-class TPlainTestLatency;
-class TSessionTestRunner;
+class TTestController;
+struct TTestPlan;
 class TStatusPane;
 
 // The main window: the input panel, the results grid with the log below it, the speed
@@ -101,10 +100,8 @@ public:
 
     // The measurement object, from creation to destruction of the window.
     TKorvane* Krvn = nullptr;
-    // Runs the tests the options turn into sessions.
-    TSessionTestRunner* SessionRunner = nullptr;
-    // Latency beside a stream or web page test, when the test options ask for it.
-    TPlainTestLatency* PlainLatency = nullptr;
+    // Runs a test from the inputs and the options, and shows what it reports.
+    TTestController* TestController = nullptr;
     // Test > Options..., loaded at start and saved at exit.
     TTestOptions TestOptions;
     // The per-user data folder.
@@ -184,16 +181,10 @@ private:
     void SetStatusText(const QString& text, int index);
     void EnableInputs();
     void DisableInputs();
-    void RecordTestResult();
-    void AddConnectedLine();
-    // A test on a Korvane server with options that need a session.
-    void RunSessionTest();
-    // Live figures in the first status pane and the graph while a test runs.
-    void TestProgress(const TTestProgress& progress);
-    void StartLiveView(bool latency);
-    // resultFigures: what the graph's title line shows after the test; empty keeps the last
-    // interval's figures (a test without a result).
-    void EndLiveView(double averageRate, const QString& resultFigures = QString());
+    // The test the inputs and the options ask for. Throws when the secret file cannot be read.
+    TTestPlan TestPlan() const;
+    // Makes room for the live graph below the log.
+    void RevealLiveGraph();
     // Returns true when it handled the key (Enter starts a test).
     bool cbServerNameKeyUp(int& Key, Qt::KeyboardModifiers Shift);
 
@@ -202,10 +193,6 @@ private:
     QStringList* FExitProblems = nullptr;
     // The status panels as last restored, with the properties the panes do not show.
     QList<TStatusPanel> FStoredPanels;
-    // The target of the running test, as it was sent: the field may change meanwhile.
-    QString FTestTarget;
-    // The first status pane's text before the live figures took it over.
-    QString FStatusBeforeTest;
     // Enter acts on its release only when it was also pressed here, so a key that
     // closed a dialog does not start a test.
     bool FServerEnterDown = false;

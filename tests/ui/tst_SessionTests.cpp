@@ -7,10 +7,9 @@
 #include "TLiveRateGraph.h"
 #include "TKorvane.h"
 #include "TLogPane.h"
-#include "TPlainTestLatency.h"
 #include "TPortSpinEdit.h"
 #include "TResultsGrid.h"
-#include "TSessionTestRunner.h"
+#include "engine/run/TestPlan.h"
 #include "TStatusPane.h"
 #include "TTestOptionsDialog.h"
 
@@ -436,7 +435,7 @@ void tst_SessionTests::probesGoWhereTheyStartNoStream()
     QFETCH(int, port);
     QString gotHost;
     int gotPort = 0;
-    QCOMPARE(TPlainTestLatency::ProbeTarget(target, web, 9000, gotHost, gotPort), ok);
+    QCOMPARE(TTestPlan::ProbeTarget(target, web, 9000, gotHost, gotPort), ok);
     if (ok) {
         QCOMPARE(gotHost, host);
         QCOMPARE(gotPort, port);

@@ -1,0 +1,337 @@
+#include "TTestController.h"
+
+#include "ControlCharacters.h"
+#include "KorvaneException.h"
+#include "LatencyReport.h"
+#include "LogTimestamp.h"
+#include "NumberFormat.h"
+#include "ProgressText.h"
+#include "ResultTexts.h"
+#include "ResultsTable.h"
+#include "TKorvane.h"
+#include "TLiveRateGraph.h"
+#include "TLogPane.h"
+#include "TResultsChart.h"
+#include "TResultsGrid.h"
+#include "TServerHistory.h"
+#include "TStatusPane.h"
+
+namespace {
+
+QString directionText(TSessionDirection direction)
+{
+    return direction == TSessionDirection::Upload ? QStringLiteral("upload") : QStringLiteral("download");
+}
+
+QString capitalized(const QString& text)
+{
+    return text.at(0).toUpper() + text.mid(1);
+}
+
+void addLatency(TResultsTable& table, const TDirectionOutcome& result)
+{
+    if (!result.LatencyMeasured)
+        return;
+    const LatencyFigures& l = result.Latency;
+    table.SetLatency(l.IdleMs, l.LoadedMs, l.LoadedP90Ms, l.Rpm, l.Grade, l.Lost);
+}
+
+} // namespace
+
+TTestController::TTestController(TKorvane& measurement, const TViews& views, QObject* parent)
+    : QObject(parent), FViews(views), FRun(new TTestRun(measurement, this))
+{
+    connect(FRun, &TTestRun::StatusLine, this, [this](const QString& line) {
+        // The measurement object's lines get the window's stamp too, as they always have; a
+        // session's are stamped once.
+        if (FRun->Outcome().Plan.IsSession())
+            FViews.Log->AddLine(EscapeControlCharacters(line));
+        else
+            AddLogLine(line);
+    });
+    connect(FRun, &TTestRun::IdleProbesStarted, this, [this] {
+        // A session says so in the log; before a stream or web test only the pane does, so
+        // their log reads as it always has.
+        if (FRun->Outcome().Plan.IsSession())
+            AddLogLine(QStringLiteral("Measuring idle latency"));
+        else
+            SetStatusText(QStringLiteral("Measuring idle latency"), 0);
+    });
+    connect(FRun, &TTestRun::TestStarted, this, [this] {
+        if (!FRun->Outcome().Plan.IsSession())
+            SetStatusText(FStatusBeforeTest, 0);
+    });
+    connect(FRun, &TTestRun::DirectionStarted, this, [this](TSessionDirection direction) {
+        FElapsedBase = FLastElapsed;
+        // Each direction is a curve of its own; the legend names them once there are two.
+        FViews.Graph->StartCurve(directionText(direction));
+    });
+    connect(FRun, &TTestRun::Progress, this, &TTestController::ShowProgress);
+    connect(FRun, &TTestRun::DirectionDone, this, [this](const TDirectionOutcome& result) {
+        if (!FRun->Outcome().Plan.IsSession())
+            return; // recorded once the window's wait has ended
+        // A failed row must not stop the session's other direction: the error is logged.
+        try {
+            RecordSessionDirection(result);
+        } catch (const std::exception& e) {
+            AddLogLine(QStringLiteral("ERROR - ") + QString::fromUtf8(e.what()));
+        }
+    });
+}
+
+void TTestController::AddLogLine(const QString& text)
+{
+    FViews.Log->AddLine(LogTimestamp::line(EscapeControlCharacters(text)));
+}
+
+void TTestController::SetStatusText(const QString& text, int index)
+{
+    if (index < FViews.Status->PanelCount())
+        FViews.Status->SetPanelText(index, text);
+}
+
+void TTestController::Start(const TTestPlan& plan)
+{
+    FIntervalLatencyMs = -1;
+    FElapsedBase = 0;
+    FLastElapsed = 0;
+    FDirectionsRecorded = 0;
+    FLastRate = -1;
+    FOneResultFigures.clear();
+    FDirectionFigures.clear();
+    FStatusBeforeTest = FViews.Status->PanelText(0);
+    QString host;
+    int port = 0;
+    FViews.Graph->Start(plan.Target, plan.Latency && plan.ProbeTarget(host, port));
+    if (FViews.Graph->isHidden() && FViews.RevealGraph)
+        FViews.RevealGraph();
+    FLiveViewOpen = true;
+    FRun->Start(plan);
+}
+
+void TTestController::Cancel()
+{
+    if (!FRun->Running())
+        return;
+    FRun->Cancel();
+    // At once: a close saves the panes before the test's wait has ended.
+    SetStatusText(FStatusBeforeTest, 0);
+}
+
+void TTestController::EndLiveView(double averageRate, const QString& resultFigures)
+{
+    if (!FLiveViewOpen)
+        return;
+    FLiveViewOpen = false;
+    FViews.Graph->Finish(averageRate, resultFigures);
+    SetStatusText(FStatusBeforeTest, 0);
+}
+
+void TTestController::ShowProgress(const TRunProgress& progress)
+{
+    if (!FRun->Running())
+        return;
+    TTestProgress shown = progress.Figures;
+    if (progress.Session)
+        shown.ElapsedUs += FElapsedBase;
+    FLastElapsed = shown.ElapsedUs;
+    if (const double ms = FRun->TakeIntervalLatencyMs(); ms >= 0) {
+        FIntervalLatencyMs = ms;
+        FViews.Graph->AddLatency(double(shown.ElapsedUs) / 1e6, ms);
+    }
+    // Single spaces: the pane is narrow, and the graph's title line has the same figures.
+    QString figures = ProgressText::Figures(shown, QStringLiteral(" "));
+    figures += ResultTexts::IntervalLatencyFigure(FIntervalLatencyMs);
+    if (progress.Session)
+        figures = directionText(progress.Direction) + QLatin1Char(' ') + figures;
+    SetStatusText(figures, 0);
+    FViews.Graph->AddSample(shown);
+}
+
+void TTestController::Conclude()
+{
+    const TTestOutcome& outcome = FRun->Outcome();
+    if (outcome.StartFailure) {
+        EndLiveView(-1);
+        if (outcome.Cancelled) {
+            AddLogLine(QStringLiteral("Test cancelled"));
+            return;
+        }
+        std::rethrow_exception(outcome.StartFailure);
+    }
+    if (outcome.Plan.IsSession())
+        ConcludeSession();
+    else
+        ConcludePlainTest();
+}
+
+void TTestController::ConcludePlainTest()
+{
+    const TTestOutcome& outcome = FRun->Outcome();
+    if (outcome.Cancelled || outcome.Directions.empty()) {
+        EndLiveView(-1);
+        AddLogLine(QStringLiteral("Test cancelled"));
+        return;
+    }
+    const TDirectionOutcome& result = outcome.Directions.front();
+    // The live figures go before the result is written, which may set the pane itself.
+    if (result.Valid) {
+        QString figures = ResultTexts::LiveResultFigures(double(result.Bytes), result.DurationMs, result.Rate);
+        if (const QString latency = result.LatencyMeasured
+                                        ? ResultTexts::LiveLatencyFigures(result.Latency.LoadedMs, result.Latency.Grade)
+                                        : QString();
+            !latency.isEmpty())
+            figures += QStringLiteral("   ") + latency;
+        EndLiveView(result.Rate, figures);
+    } else
+        EndLiveView(-1);
+    RecordPlainTest(result);
+}
+
+void TTestController::AddToServerHistory()
+{
+    FViews.History->SetActive(false);
+    FViews.History->Add(FRun->Outcome().Plan.Target);
+    FViews.History->SetActive(true);
+}
+
+void TTestController::ShowAverage()
+{
+    const TTestOutcome& outcome = FRun->Outcome();
+    const TDirectionOutcome& last = outcome.Directions.back();
+    SetStatusText(ResultTexts::AverageText(last.AccumulatedAverage, last.AccumulatedCount), 1);
+}
+
+void TTestController::RecordPlainTest(const TDirectionOutcome& result)
+{
+    const TTestOutcome& outcome = FRun->Outcome();
+    // After the test's own lines, which read as they always have.
+    const auto addConnectedLine = [this, &outcome] {
+        if (!outcome.ConnectedLine.isEmpty())
+            AddLogLine(LogTimestamp::line(outcome.ConnectedLine));
+    };
+    if (!result.Valid) {
+        AddLogLine(QStringLiteral("Test results are not valid!"));
+        addConnectedLine();
+        return;
+    }
+    AddToServerHistory();
+    AddLogLine(ResultTexts::ReceivedLine(result.KBytes(), result.Bytes, result.DurationMs));
+    AddLogLine(ResultTexts::RateLine(result.Rate));
+    SetStatusText(QString(), 0);
+    AddLogLine(QStringLiteral("Test finished"));
+    addConnectedLine();
+    // Latency, when it was measured, after the test's own lines.
+    if (result.LatencyMeasured)
+        for (const QString& line : LatencyReport::logLines(result.Latency, result.LatencyError))
+            AddLogLine(line);
+
+    TResultsTable* table = FViews.Table ? FViews.Table() : nullptr;
+    if (!table)
+        throw Exception(QStringLiteral("The results store is not open; the result was not recorded"));
+    try {
+        table->Append();
+        table->SetServer(outcome.Plan.Target);
+        table->SetStartTime(result.StartTime);
+        table->SetDuration(result.DurationMs);
+        table->SetBytesRx(static_cast<double>(result.Bytes));
+        table->SetResult(result.Rate);
+        table->SetSpeed(result.Rate);
+        // Rows have always been IPv4 when nothing is written, so only IPv6 is marked.
+        if (result.Family == QLatin1String("ipv6"))
+            table->SetFamily(result.Family);
+        addLatency(*table, result);
+        table->Post();
+    } catch (...) {
+        // A half-built row must not linger into the next append.
+        if (table->Inserting())
+            table->Cancel();
+        throw;
+    }
+    FViews.Grid->SetSpeedMaximum(ResultTexts::RaisedSpeedMaximum(FViews.Grid->SpeedMaximum(), result.Rate));
+    ShowAverage();
+    FViews.Chart->RefreshData();
+}
+
+void TTestController::ConcludeSession()
+{
+    const TTestOutcome& outcome = FRun->Outcome();
+    if (outcome.Cancelled) {
+        EndLiveView(-1);
+        AddLogLine(QStringLiteral("Test cancelled"));
+        return;
+    }
+    // The graph's average line: the rate when one direction ran, none for both, whose curve
+    // holds two different measurements.
+    EndLiveView(FDirectionsRecorded == 1 ? FLastRate : -1,
+                FDirectionsRecorded == 1 ? FOneResultFigures : FDirectionFigures.join(QStringLiteral("   ")));
+    if (FLastRate >= 0)
+        AddToServerHistory();
+    AddLogLine(QStringLiteral("Test finished"));
+}
+
+void TTestController::RecordSessionDirection(const TDirectionOutcome& result)
+{
+    const QString direction = directionText(result.Direction);
+    if (!result.Valid) {
+        AddLogLine(QStringLiteral("Test results are not valid!")
+                   + (result.Error.isEmpty() ? QString()
+                                             : QStringLiteral(" (") + direction + QStringLiteral(": ") + result.Error
+                                                   + QLatin1Char(')')));
+        return;
+    }
+    const TSessionResult& session = *result.Session;
+    const QString prefix = result.Direction == TSessionDirection::Upload ? QStringLiteral("Upload: server r")
+                                                                          : QStringLiteral("Download: r");
+    // The stream test's result lines, with the direction in front.
+    QString received = ResultTexts::ReceivedLine(result.KBytes(), result.Bytes, result.DurationMs);
+    received.replace(0, 1, prefix);
+    AddLogLine(received);
+    AddLogLine(capitalized(direction) + QStringLiteral(": ") + ResultTexts::RateLine(result.Rate));
+    if (result.LatencyMeasured)
+        for (const QString& line : LatencyReport::logLines(result.Latency, result.LatencyError))
+            AddLogLine(line);
+    AddLogLine(capitalized(direction) + QStringLiteral(": ") + session.Verdict.Text);
+
+    FLastRate = result.Rate;
+    ++FDirectionsRecorded;
+    const LatencyFigures& latency = result.Latency;
+    const QString latencyText =
+        result.LatencyMeasured ? ResultTexts::LiveLatencyFigures(latency.LoadedMs, latency.Grade) : QString();
+    FOneResultFigures = ResultTexts::LiveResultFigures(double(result.Bytes), result.DurationMs, result.Rate);
+    // Both directions share the title line: each in brief, the legend says what the ms are.
+    QString shortText = direction + QLatin1Char(' ') + ProgressText::Rate(result.Rate);
+    if (!latencyText.isEmpty()) {
+        FOneResultFigures += QStringLiteral("   ") + latencyText;
+        shortText += QStringLiteral(" (") + NumberFormat::twoDecimals(latency.LoadedMs) + QStringLiteral(" ms")
+                     + (latency.Grade.isEmpty() ? QString() : QStringLiteral(", ") + latency.Grade) + QLatin1Char(')');
+    }
+    FDirectionFigures << shortText;
+
+    TResultsTable* table = FViews.Table ? FViews.Table() : nullptr;
+    if (!table)
+        throw Exception(QStringLiteral("The results store is not open; the result was not recorded"));
+    try {
+        table->Append();
+        table->SetServer(FRun->Outcome().Plan.Target);
+        if (result.StartTime >= 0)
+            table->SetStartTime(result.StartTime);
+        table->SetDuration(result.DurationMs);
+        table->SetBytesRx(double(result.Bytes));
+        table->SetResult(result.Rate);
+        table->SetSpeed(result.Rate);
+        table->SetDirection(direction);
+        table->SetStreams(result.Streams);
+        table->SetFamily(FRun->Session().PeerFamily());
+        table->SetLimitedBy(TVerdict::LimitName(session.Verdict.Limit));
+        addLatency(*table, result);
+        table->Post();
+    } catch (...) {
+        if (table->Inserting())
+            table->Cancel();
+        throw;
+    }
+    FViews.Grid->SetSpeedMaximum(ResultTexts::RaisedSpeedMaximum(FViews.Grid->SpeedMaximum(), result.Rate));
+    SetStatusText(ResultTexts::AverageText(result.AccumulatedAverage, result.AccumulatedCount), 1);
+    FViews.Chart->RefreshData();
+}
