@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "engine/run/TestDefaults.h"
+
 // Command line of korvane-cli.
 struct CliOptions
 {
@@ -32,8 +34,8 @@ struct CliOptions
     int latency = -1;
     int probeIntervalMs = 0;   // 0: not given (the probes' default)
     bool latencyOn() const { return latency == 1 || (latency < 0 && session()); }
-    static constexpr double DefaultSeconds = 10;
-    static constexpr int DefaultSessionPort = 8082;
+    static constexpr double DefaultSeconds = TestDefaults::Seconds;
+    static constexpr int DefaultSessionPort = TestDefaults::SessionPort;
 
     bool session() const
     {

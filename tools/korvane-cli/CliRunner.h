@@ -1,14 +1,12 @@
 #pragma once
 
 #include "CliOptions.h"
+#include "CliOutput.h"
 #include "MetricsFile.h"
 #include "TKorvane.h"
-#include "TLatencyProbe.h"
-#include "TSessionTest.h"
+#include "engine/run/TTestRun.h"
 
-#include <QJsonObject>
 #include <QString>
-#include <QStringList>
 
 #include <cstdio>
 #include <exception>
@@ -16,10 +14,10 @@
 #include <optional>
 
 class ProgressMeter;
-class QTimer;
 
-// Runs the tests of one korvane-cli invocation with one measurement object, so the
-// accumulated statistics carry over from target to target, and prints their results.
+// Runs the tests of one korvane-cli invocation, a run per target with one measurement object,
+// so the accumulated statistics carry over from target to target, and hands each outcome to
+// the output the options chose and to the metrics file.
 class CliRunner
 {
 public:
@@ -34,63 +32,26 @@ public:
     static QString normalizedTarget(const QString &target, bool web);
 
 private:
-    struct TestOutcome
-    {
-        QString target;
-        QString error; // empty: no failure
-        bool failed = false;
-        QStringList statusTexts;
-    };
-
+    TTestPlan planFor(const QString &target) const;
     bool runOne(const QString &target);
-    bool runSession(const QString &target);
-    // Idle probes to host and port; the probe object stays for the loaded ones.
-    void runIdleProbes(const QString &host, int port);
-    void logLatency();
-    void logConnected();
-    static void insertAddress(QJsonObject &line, const QString &address, const QString &family);
-    TIpVersion ipVersion() const;
-    void addLatencyJson(QJsonObject &line) const;
-    bool loadSecret();
-    void onSessionResult(const TSessionResult &given);
-    void onSessionProgress(const TSessionProgress &progress);
-    void printSessionInterval(const TSessionProgress &progress);
-    void printSessionJson(const TSessionResult &result, const QString &error);
-    void addLatencyMetrics(MetricsFile::Series &test) const;
-    bool recordSessionMetrics(const TSessionResult &result, qint64 startedMs);
-    // Tuning advice for a receive window that held the transfer back; empty otherwise.
-    QString limitAdvice(const TSessionResult &result) const;
-    void writeLine(const QByteArray &line);
-    void waitForTestDone();
-    void startTimeout(QTimer &timeout);
-    void fail(const QString &message);
-    void logLine(const QString &text);
-    void printJson(const TestOutcome &outcome);
-    bool recordMetrics(bool valid, qint64 startedMs);
-    void onStatusMsg(const QString &line);
+    void onFailure(const QString &message);
     void onApplicationException(const std::exception &e);
-    void onProgress(const TTestProgress &progress);
-    void printInterval(const TTestProgress &progress);
+    void onProgress(const TRunProgress &progress);
+    void onDirectionDone(const TDirectionOutcome &direction);
+    bool recordMetrics(const TDirectionOutcome &direction);
 
     CliOptions FOptions;
-    FILE *FOut;
-    TKorvane FKorvane;
-    TestOutcome FCurrent;
-    bool FTimedOut = false;
+    QByteArray FSecret;
     std::unique_ptr<ProgressMeter> FMeter;
+    std::unique_ptr<CliOutput> FOutput;
+    std::optional<MetricsFile> FMetrics;
+    TKorvane FKorvane;
+    TTestRun FRun;
+    int FProgressStepMs = 0;
     int FReportsPerInterval = 0; // 0: no interval lines
     int FReportsSinceInterval = 0;
-    TTestProgress FIntervalStart; // where the current interval began
-    std::optional<MetricsFile> FMetrics;
-
-    TSessionTest FSession;
-    QByteArray FSecret;
-    bool FSessionValid = true;   // every direction of the running session so far
-    qint64 FSessionStartedMs = 0;
-    int FSessionCount = 0;       // valid session results of this run, for the averages
-    double FSessionRateSum = 0;
-    // Where the current interval began, per direction of the running session.
-    TSessionProgress FSessionIntervalStart;
-    std::unique_ptr<TLatencyProbe> FProbe; // null when latency is not measured
-    LatencyFigures FLatency;                // of the test or direction that just ended
+    TRunProgress FIntervalStart; // where the current interval began
+    bool FFailureShown = false;  // a test's first failure is the one shown
+    bool FMetricsRecorded = true; // every direction of the running test so far
+    qint64 FStartedMs = 0;
 };
