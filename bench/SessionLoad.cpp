@@ -3,6 +3,7 @@
 //
 //   korvane-bench-session-load PORT download|upload STREAMS SECONDS
 //   korvane-bench-session-load PORT paced SESSIONS SECONDS RATE
+//   korvane-bench-session-load PORT flood STREAMS SECONDS
 
 #include "SessionMessage.h"
 
@@ -12,7 +13,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <netinet/in.h>
+#include <poll.h>
 #include <random>
 #include <string>
 #include <sys/socket.h>
@@ -28,9 +31,11 @@ int64_t nowNs()
         .count();
 }
 
-int connectTo(int port)
+int connectTo(int port, int receiveBuffer = 0)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(uint16_t(port));
@@ -187,12 +192,74 @@ Result runSession(int port, SessionDirection direction, uint32_t streams, double
     return r;
 }
 
+// One client floods: it opens a session and sends echo lines in 50 KB batches, reading the
+// replies or never reading them (a small window, so the server's backlog grows), and opens
+// the next session whenever the server ends one, until stop.
+void floodEchoes(int port, bool readReplies, const std::atomic<bool> &stop)
+{
+    std::string batch;
+    for (uint64_t id = 0; batch.size() < 50000; ++id)
+        batch += SessionProtocol::write(SessionEcho{id});
+    static thread_local char sink[1 << 16];
+    while (!stop) {
+        const int control = connectTo(port, readReplies ? 0 : 4096);
+        readMessage(control);
+        SessionRequest q;
+        q.seconds = 60;
+        sendLine(control, q);
+        if (!std::holds_alternative<SessionAccepted>(readMessage(control))) {
+            ::close(control);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        size_t at = 0;
+        bool open = true;
+        while (open && !stop) {
+            pollfd p{control, short(POLLOUT | (readReplies ? POLLIN : 0)), 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            open = !(p.revents & (POLLERR | POLLHUP));
+            if (open && (p.revents & POLLIN)) {
+                ssize_t n;
+                while ((n = ::recv(control, sink, sizeof sink, MSG_DONTWAIT)) > 0) {
+                }
+                open = n != 0;
+            }
+            if (open && (p.revents & POLLOUT)) {
+                const ssize_t n = ::send(control, batch.data() + at, batch.size() - at, MSG_DONTWAIT | MSG_NOSIGNAL);
+                if (n > 0)
+                    at = (at + size_t(n)) % batch.size();
+                open = n > 0 || errno == EAGAIN || errno == EWOULDBLOCK;
+            }
+        }
+        ::close(control);
+    }
+}
+
+// How long new connections wait for their hello, one every 100 ms until stop: the median
+// and the longest, in ms.
+std::pair<double, double> helloWaits(int port, const std::atomic<bool> &stop)
+{
+    std::vector<double> waits;
+    while (!stop) {
+        const int64_t t0 = nowNs();
+        const int fd = connectTo(port);
+        std::string hello;
+        readLine(fd, hello);
+        waits.push_back(double(nowNs() - t0) / 1e6);
+        ::close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::sort(waits.begin(), waits.end());
+    return waits.empty() ? std::pair{0.0, 0.0} : std::pair{waits[waits.size() / 2], waits.back()};
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc < 5) {
-        std::fprintf(stderr, "usage: %s PORT download|upload STREAMS SECONDS | PORT paced SESSIONS SECONDS RATE\n", argv[0]);
+        std::fprintf(stderr, "usage: %s PORT download|upload|flood STREAMS SECONDS | PORT paced SESSIONS SECONDS RATE\n", argv[0]);
         return 2;
     }
     const int port = std::atoi(argv[1]);
@@ -236,6 +303,31 @@ int main(int argc, char **argv)
         std::printf("%llu %.4f %.4f %d\n", static_cast<unsigned long long>(bytes), worst,
                     count > uint32_t(failed) ? sum / double(count - uint32_t(failed)) : 0.0, failed);
         return failed ? 1 : 0;
+    }
+    if (mode == "flood") {
+        // A paced download alone, then beside a flood whose replies are read, then beside one
+        // whose replies are not: its rate against the one alone, and the hello waits.
+        for (const char *flood : {"none", "read", "unread"}) {
+            std::atomic<bool> stop{false};
+            std::thread flooder;
+            if (std::string(flood) != "none")
+                flooder = std::thread(floodEchoes, port, std::string(flood) == "read", std::cref(stop));
+            std::pair<double, double> waits;
+            std::thread prober([&] { waits = helloWaits(port, stop); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const Result r = runSession(port, SessionDirection::Download, count, seconds);
+            stop = true;
+            prober.join();
+            if (flooder.joinable())
+                flooder.join();
+            if (!r.error.empty() || r.lastNs <= r.firstNs) {
+                std::fprintf(stderr, "session failed: %s\n", r.error.c_str());
+                return 1;
+            }
+            std::printf("%s %.4f %.3f %.3f\n", flood, double(r.bytes) / (double(r.lastNs - r.firstNs) / 1e9) / 1e6,
+                        waits.first, waits.second);
+        }
+        return 0;
     }
     std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
     return 2;

@@ -14,6 +14,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -83,7 +84,8 @@ private:
         bool ended = false;
     };
 
-    void startServer(Server &s, const QStringList &arguments);
+    // fileLimit > 0: the server runs with that many descriptors at most.
+    void startServer(Server &s, const QStringList &arguments, int fileLimit = 0);
     static Outcome runSession(int port, const SessionRequest &request, const char *from = "127.0.0.1",
                               const std::string &secret = {}, std::function<void(int control)> onStart = {});
 
@@ -94,10 +96,13 @@ using namespace RawSessionIo;
 
 namespace {
 
-// A blocking connection from a loopback address of the test's choice.
-int connectFrom(const char *from, int port)
+// A blocking connection from a loopback address of the test's choice; receiveBuffer > 0
+// makes its receive window that small.
+int connectFrom(const char *from, int port, int receiveBuffer = 0)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     inet_pton(AF_INET, from, &local.sin_addr);
@@ -123,6 +128,80 @@ std::vector<T> all(const std::vector<SessionMessage> &messages)
     return found;
 }
 
+// A control connection with an accepted session that is joining.
+int openSession(const char *from, int port, const SessionRequest &r, std::string &id, int receiveBuffer = 0)
+{
+    const int control = connectFrom(from, port, receiveBuffer);
+    SessionMessage m;
+    if (control < 0 || !readMessage(control, m) || !sendAll(control, SessionProtocol::write(r)) || !readMessage(control, m)
+        || !std::holds_alternative<SessionAccepted>(m)) {
+        if (control >= 0)
+            ::close(control);
+        return -1;
+    }
+    id = std::get<SessionAccepted>(m).session;
+    return control;
+}
+
+// The error a fresh connection is answered with when its first line is this one; empty when
+// the answer is no error.
+std::string firstLineError(const char *from, int port, const std::string &line)
+{
+    const int fd = connectFrom(from, port);
+    sendAll(fd, line + "\n");
+    SessionMessage m;
+    std::string error;
+    if (readMessage(fd, m) && readMessage(fd, m) && std::holds_alternative<SessionError>(m))
+        error = std::get<SessionError>(m).error;
+    ::close(fd);
+    return error;
+}
+
+// Sends echo lines in 50 KB batches on a session's control connection until the time is
+// up or the server ends it; reads the replies or leaves them unread. False when the server
+// closed the connection.
+bool floodEchoes(int control, bool readReplies, int64_t untilNs)
+{
+    std::string batch;
+    for (uint64_t id = 0; batch.size() < 50000; ++id)
+        batch += SessionProtocol::write(SessionEcho{id});
+    size_t at = 0;
+    char sink[65536];
+    while (monoNs() < untilNs) {
+        pollfd p{control, short(POLLOUT | (readReplies ? POLLIN : 0)), 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        if (p.revents & (POLLERR | POLLHUP))
+            return false;
+        if (p.revents & POLLIN) {
+            ssize_t n;
+            while ((n = ::recv(control, sink, sizeof sink, MSG_DONTWAIT)) > 0) {
+            }
+            if (n == 0)
+                return false;
+        }
+        if (p.revents & POLLOUT) {
+            const ssize_t n = ::send(control, batch.data() + at, batch.size() - at, MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                return false;
+            if (n > 0)
+                at = (at + size_t(n)) % batch.size();
+        }
+    }
+    return true;
+}
+
+bool waitForLog(std::function<QByteArray()> readLog, const QByteArray &text, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!readLog().contains(text)) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
 uint64_t share(const SessionRequest &r, uint32_t indexInPhase)
 {
     return r.bytes / r.streams + (indexInPhase == 0 ? r.bytes % r.streams : 0);
@@ -136,9 +215,14 @@ void TestSessionServer::initTestCase()
     QVERIFY2(QFileInfo::exists(FBinDir + QStringLiteral("/korvane-server")), "KORVANE_BIN_DIR must hold the programs");
 }
 
-void TestSessionServer::startServer(Server &s, const QStringList &arguments)
+void TestSessionServer::startServer(Server &s, const QStringList &arguments, int fileLimit)
 {
     s.process = std::make_unique<QProcess>();
+    if (fileLimit > 0)
+        s.process->setChildProcessModifier([fileLimit] {
+            const rlimit limit{rlim_t(fileLimit), rlim_t(fileLimit)};
+            setrlimit(RLIMIT_NOFILE, &limit);
+        });
     s.process->start(FBinDir + QStringLiteral("/korvane-server"),
                      QStringList{"--listen", "127.0.0.1", "--port", "0", "--session-port", "0"} + arguments);
     const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
@@ -430,6 +514,12 @@ void TestSessionServer::hostileClients_data()
     QTest::newRow("a client leaving mid-session") << "leave";
     QTest::newRow("a client that reads nothing") << "no reader";
     QTest::newRow("requests beyond the limits") << "limits";
+    QTest::newRow("an echo flood, replies read") << "echo flood read";
+    QTest::newRow("an echo flood, replies never read") << "echo flood unread";
+    QTest::newRow("a reset while the server waits to write") << "reset while writing";
+    QTest::newRow("client text that would write the log") << "log injection";
+    QTest::newRow("metrics asked while descriptors are used up") << "metrics without descriptors";
+    QTest::newRow("a client killed mid-upload") << "killed upload";
 }
 
 void TestSessionServer::hostileClients()
@@ -438,9 +528,15 @@ void TestSessionServer::hostileClients()
     // byte at its pace, and the misbehaving one gets what it asked for and nothing more.
     QFETCH(QString, action);
     Server server;
-    startServer(server, {"--rate", "2000000"});
-    QVERIFY(server.sessionPort > 0);
+    // Few descriptors: the good session and a little more.
+    startServer(server, {"--rate", "2000000", "--metrics", "127.0.0.1:0"},
+                action == "metrics without descriptors" ? 48 : 0);
+    QVERIFY(server.sessionPort > 0 && server.metricsPort > 0);
     const int port = server.sessionPort;
+    auto readLog = [&server] {
+        server.process->waitForReadyRead(0);
+        return server.readLog();
+    };
 
     SessionRequest good;
     good.streams = 2;
@@ -517,19 +613,121 @@ void TestSessionServer::hostileClients()
     } else if (action == "limits") {
         for (const char *line : {R"({"type":"request","korvane":1,"direction":"download","streams":65,"seconds":1})",
                                  R"({"type":"request","korvane":1,"direction":"download","streams":1,"seconds":61})",
-                                 R"({"type":"request","korvane":9})", R"({"type":"summary"})"}) {
-            const int fd = connectFrom("127.0.0.2", port);
-            sendAll(fd, std::string(line) + "\n");
-            SessionMessage m;
-            QVERIFY(readMessage(fd, m));
-            QVERIFY(readMessage(fd, m) && std::holds_alternative<SessionError>(m));
+                                 R"({"type":"request","korvane":9})", R"({"type":"summary"})"})
+            QVERIFY(!firstLineError("127.0.0.2", port, line).empty());
+    } else if (action.startsWith("echo flood")) {
+        // Echoes cost the flooder's own turn only: a new client still gets its hello at once.
+        const bool readReplies = action == "echo flood read";
+        SessionRequest r;
+        r.seconds = 10;
+        std::string id;
+        const int control = openSession("127.0.0.3", port, r, id, readReplies ? 0 : 4096);
+        QVERIFY(control >= 0);
+        const int64_t end = monoNs() + 2500000000;
+        std::thread flooder([&] { floodEchoes(control, readReplies, end); });
+        QThread::msleep(500);
+        const int64_t t0 = monoNs();
+        const int fresh = connectFrom("127.0.0.6", port);
+        std::string hello;
+        const bool greeted = readLine(fresh, hello, 3000);
+        const int64_t waitedMs = (monoNs() - t0) / 1000000;
+        ::close(fresh);
+        flooder.join();
+        ::close(control);
+        QVERIFY2(greeted, qPrintable(QStringLiteral("no hello within 3 s, waited %1 ms").arg(waitedMs)));
+        if (!readReplies)
+            QVERIFY2(waitForLog(readLog, "ended: control connection not read", 10000), server.log.constData());
+    } else if (action == "reset while writing") {
+        // Echo replies pile up behind a small window; the reset comes while the server waits
+        // to write them.
+        SessionRequest r;
+        r.seconds = 10;
+        std::string id;
+        const int control = openSession("127.0.0.3", port, r, id, 4096);
+        QVERIFY(control >= 0);
+        held.push_back(connectFrom("127.0.0.3", port));
+        sendAll(held.back(), SessionProtocol::write(SessionJoin{id, 0}));
+        std::string echoes;
+        for (uint64_t i = 0; i < 20000; ++i)
+            echoes += SessionProtocol::write(SessionEcho{i});
+        QVERIFY(sendAll(control, echoes));
+        // A hello on a new connection says the server has read them all and is waiting.
+        QThread::msleep(200);
+        const int probe = connectFrom("127.0.0.6", port);
+        std::string hello;
+        QVERIFY(readLine(probe, hello, 60000));
+        ::close(probe);
+        const linger reset{1, 0};
+        setsockopt(control, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        ::close(control);
+        QVERIFY2(waitForLog(readLog, "127.0.0.3: session", 10000), server.log.constData());
+    } else if (action == "log injection") {
+        // Refused at the first line, and ended after the request: either way the log quotes
+        // the stranger's text escaped, on one line of its own.
+        for (const char *line : {R"({"type":"x\nkorvane-server: stopped"})",
+                                 R"({"type":"request","korvane":1,"direction":"\u001b[2J\u0007","streams":1,"seconds":1})"})
+            QVERIFY(!firstLineError("127.0.0.3", port, line).empty());
+        SessionRequest r;
+        r.seconds = 10;
+        std::string id;
+        const int control = openSession("127.0.0.3", port, r, id);
+        QVERIFY(control >= 0);
+        sendAll(control, std::string(R"({"type":"\r\u001b]0;x\u0007\u007f\\"})") + "\n");
+        SessionMessage m;
+        QVERIFY(readMessage(control, m) && std::holds_alternative<SessionError>(m));
+        ::close(control);
+        QVERIFY2(waitForLog(readLog, "ended: unknown message type", 10000), server.log.constData());
+        const QByteArray log = server.log;
+        QVERIFY2(!log.contains("\nkorvane-server: stopped"), log.constData());
+        QVERIFY2(log.contains(R"(unknown message type "x\nkorvane-server: stopped")"), log.constData());
+        QVERIFY2(log.contains(R"(unknown direction "\x1b[2J\x07")"), log.constData());
+        QVERIFY2(log.contains(R"(unknown message type "\r\x1b]0;x\x07\x7f\\")"), log.constData());
+        for (const char c : log)
+            QVERIFY2(c == '\n' || (uchar(c) >= 0x20 && uchar(c) < 0x7f), log.constData());
+    } else if (action == "metrics without descriptors") {
+        // Silent connections take every descriptor left; a metrics request waits in the
+        // backlog and is answered once they are gone, with no other client arriving.
+        for (int i = 0; i < 60; ++i)
+            held.push_back(connectFrom("127.0.0.2", port));
+        QVERIFY2(waitForLog(readLog, "cannot accept a session connection", 10000), server.log.constData());
+        const int metrics = connectFrom("127.0.0.1", server.metricsPort);
+        QVERIFY(metrics >= 0);
+        sendAll(metrics, "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
+        QThread::msleep(300);
+        for (int fd : held)
             ::close(fd);
-        }
+        held.clear();
+        std::string answer;
+        QVERIFY(readLine(metrics, answer, 5000));
+        QCOMPARE(answer, std::string("HTTP/1.1 200 OK\r"));
+        ::close(metrics);
+    } else if (action == "killed upload") {
+        // Its streams end without their share or their time, then the control connection
+        // goes: a failed session, not a finished upload.
+        SessionRequest r;
+        r.direction = SessionDirection::Upload;
+        r.seconds = 5;
+        std::string id;
+        const int control = openSession("127.0.0.3", port, r, id);
+        QVERIFY(control >= 0);
+        const int data = connectFrom("127.0.0.3", port);
+        sendAll(data, SessionProtocol::write(SessionJoin{id, 0}));
+        std::string hello;
+        QVERIFY(readLine(data, hello));
+        SessionMessage m;
+        QVERIFY(readMessage(control, m) && std::holds_alternative<SessionStart>(m));
+        sendAll(data, std::string(100000, 'u'));
+        ::close(data);
+        QThread::msleep(300);
+        ::close(control);
+        QVERIFY2(waitForLog(readLog, "127.0.0.3: session", 10000), server.log.constData());
+        QVERIFY2(server.log.contains("ended: data connection 0 closed early"), server.log.constData());
     }
 
     goodClient.join();
     for (int fd : held)
         ::close(fd);
+    QVERIFY2(!server.process->waitForFinished(100), server.readLog().constData());
     QVERIFY2(outcome.error.empty(), outcome.error.c_str());
     const auto summaries = all<SessionSummary>(outcome.messages);
     QCOMPARE(summaries.size(), size_t(1));
@@ -632,6 +830,13 @@ void TestSessionServer::limits_data()
     QTest::newRow("streams") << QStringList{"--max-streams", "4"} << 0 << "127.0.0.1"
                              << QByteArray(R"({"type":"request","korvane":1,"direction":"both","streams":5,"seconds":1})")
                              << "streams must be 1 to 4";
+    // Out of the protocol's range too: the answer still names the server's own limit.
+    QTest::newRow("no streams") << QStringList{"--max-streams", "8"} << 0 << "127.0.0.1"
+                                << QByteArray(R"({"type":"request","korvane":1,"direction":"download","streams":0,"seconds":1})")
+                                << "streams must be 1 to 8";
+    QTest::newRow("65 streams") << QStringList{"--max-streams", "8"} << 0 << "127.0.0.1"
+                                << QByteArray(R"({"type":"request","korvane":1,"direction":"download","streams":65,"seconds":1})")
+                                << "streams must be 1 to 8";
     QTest::newRow("seconds") << QStringList{"--max-session-seconds", "2.5"} << 0 << "127.0.0.1"
                              << QByteArray(R"({"type":"request","korvane":1,"direction":"upload","streams":1,"seconds":2.6})")
                              << "seconds must be at most 2.5";

@@ -22,17 +22,23 @@ ListeningPort::~ListeningPort()
 ListeningPort::OpenResult ListeningPort::open(int epollFd, const std::string &address, uint16_t port,
                                               std::string &message)
 {
-    FEpoll = epollFd;
     int error = 0;
-    FListen = openListenSocket(address, port, 1024, error, message);
-    if (FListen < 0)
+    const int fd = openListenSocket(address, port, 1024, error, message);
+    if (fd < 0)
         return OpenResult::CannotListen;
+    return watch(epollFd, fd) ? OpenResult::Listening : OpenResult::CannotWatch;
+}
+
+bool ListeningPort::watch(int epollFd, int listenFd)
+{
+    FEpoll = epollFd;
+    FListen = listenFd;
+    // Level-triggered: a client left in the backlog by a pause is taken once it is over,
+    // without waiting for another to arrive.
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.fd = FListen;
-    if (epoll_ctl(FEpoll, EPOLL_CTL_ADD, FListen, &ev) != 0)
-        return OpenResult::CannotWatch;
-    return OpenResult::Listening;
+    return epoll_ctl(FEpoll, EPOLL_CTL_ADD, FListen, &ev) == 0;
 }
 
 int ListeningPort::acceptClients(int64_t now, const ClientHandler &onClient)

@@ -23,6 +23,9 @@ public:
     // Listens and adds the socket to the epoll queue. CannotListen says why in message;
     // with CannotWatch the reason is in errno.
     OpenResult open(int epollFd, const std::string &address, uint16_t port, std::string &message);
+    // Takes over a socket already listening and adds it to the epoll queue; false with the
+    // reason in errno.
+    bool watch(int epollFd, int listenFd);
     // The listening descriptor, or -1.
     int fd() const { return FListen; }
 

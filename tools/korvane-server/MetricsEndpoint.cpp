@@ -39,8 +39,6 @@ MetricsEndpoint::~MetricsEndpoint()
 {
     for (auto &[fd, c] : FClients)
         ::close(fd);
-    if (FListen >= 0)
-        ::close(FListen);
 }
 
 bool MetricsEndpoint::open(int epollFd)
@@ -48,31 +46,27 @@ bool MetricsEndpoint::open(int epollFd)
     FEpoll = epollFd;
     int error = 0;
     std::string message;
-    FListen = openListenSocket(FAddress, FPort, 64, error, message);
-    if (FListen < 0) {
+    const int listenFd = openListenSocket(FAddress, FPort, 64, error, message);
+    if (listenFd < 0) {
         std::fprintf(stderr, "korvane-server: cannot listen for metrics on %s port %u: %s\n",
                      bracketedAddress(FAddress).c_str(), unsigned(FPort), strerror(error));
         return false;
     }
-    std::fprintf(stderr, "korvane-server: metrics on %s\n", listeningText(FListen).c_str());
-
-    // Edge-triggered: when descriptors run out, a failed accept waits for the next
-    // client instead of waking the loop again and again.
-    epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLET;
-    ev.data.fd = FListen;
-    return epoll_ctl(FEpoll, EPOLL_CTL_ADD, FListen, &ev) == 0;
+    std::fprintf(stderr, "korvane-server: metrics on %s\n", listeningText(listenFd).c_str());
+    // When descriptors run out the listener pauses a moment instead of spinning, and then
+    // serves whoever waited.
+    return FListener.watch(FEpoll, listenFd);
 }
 
 bool MetricsEndpoint::owns(int fd) const
 {
-    return fd == FListen || FClients.count(fd) != 0;
+    return fd == FListener.fd() || FClients.count(fd) != 0;
 }
 
-void MetricsEndpoint::handle(int fd, uint32_t events)
+void MetricsEndpoint::handle(int fd, uint32_t events, int64_t now)
 {
-    if (fd == FListen) {
-        accept();
+    if (fd == FListener.fd()) {
+        accept(now);
         return;
     }
     auto it = FClients.find(fd);
@@ -88,15 +82,9 @@ void MetricsEndpoint::handle(int fd, uint32_t events)
         writeTo(fd, it->second);
 }
 
-void MetricsEndpoint::accept()
+void MetricsEndpoint::accept(int64_t now)
 {
-    for (;;) {
-        const int fd = accept4(FListen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
-            return;
-        }
+    FListener.acceptClients(now, [this](int fd, const sockaddr_storage &, socklen_t) {
         if (FClients.size() >= MaxClients)
             closeOldest();
         epoll_event ev{};
@@ -104,10 +92,10 @@ void MetricsEndpoint::accept()
         ev.data.fd = fd;
         if (epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &ev) != 0) {
             ::close(fd);
-            continue;
+            return;
         }
         FClients[fd].sequence = ++FSequence;
-    }
+    });
 }
 
 void MetricsEndpoint::readFrom(int fd, Client &c)
@@ -161,8 +149,9 @@ void MetricsEndpoint::close(int fd)
 {
     epoll_ctl(FEpoll, EPOLL_CTL_DEL, fd, nullptr);
     // Unread request bytes would turn the close into a reset that can destroy the response.
+    // Bounded: a client that keeps sending gets its reset, not the loop's time.
     char sink[4096];
-    while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+    for (int reads = 0; reads < 16 && ::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0; ++reads) {
     }
     ::close(fd);
     FClients.erase(fd);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ListeningPort.h"
 #include "ServerCounters.h"
 
 #include <cstdint>
@@ -26,7 +27,10 @@ public:
     bool open(int epollFd);
     // True for the descriptors this endpoint registered.
     bool owns(int fd) const;
-    void handle(int fd, uint32_t events);
+    void handle(int fd, uint32_t events, int64_t nowNs);
+    // Out of descriptors, the listener pauses: when it wants to wake (0 = not), and the wake.
+    int64_t wakeNs() const { return FListener.wakeNs(); }
+    void runDue(int64_t nowNs) { FListener.runDue(nowNs); }
 
     // The response for a request head (request line and headers); public for tests.
     std::string respond(const std::string &head) const;
@@ -43,7 +47,7 @@ private:
         uint64_t sequence = 0;
     };
 
-    void accept();
+    void accept(int64_t nowNs);
     void readFrom(int fd, Client &c);
     void writeTo(int fd, Client &c);
     void close(int fd);
@@ -53,7 +57,7 @@ private:
     uint16_t FPort;
     CountersSource FCounters;
     int FEpoll = -1;
-    int FListen = -1;
+    ListeningPort FListener;
     uint64_t FSequence = 0;
     std::unordered_map<int, Client> FClients;
 };

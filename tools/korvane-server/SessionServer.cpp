@@ -32,19 +32,20 @@ constexpr size_t kMaxPending = 4096;
 constexpr uint32_t kMaxPendingPerAddress = 2 * SessionProtocol::MaxStreams + 8;
 // Control lines a client has not read; beyond this it is not listening.
 constexpr size_t kMaxControlBacklog = 1 << 20;
+// Control bytes read per turn: a client that floods its control connection is served as
+// fast as the others, not before them.
+constexpr size_t kControlBytesPerTurn = SessionProtocol::MaxLineBytes;
+// A timed upload stream that ends this much before its time did not end as asked: the
+// client's timer counts whole milliseconds from the start line.
+constexpr int64_t kUploadEarlyNs = 10000000;
+// The most bytes of a client's text one log line quotes, escaped.
+constexpr size_t kMaxLoggedText = 300;
 constexpr uint64_t kMaxPerTurn = 8 << 20;
 // Pacing as on the stream port: blocks every 5 ms, at least 64 KiB when that is no more
 // than 50 ms' worth.
 constexpr uint64_t kBlocksPerSecond = 200;
 constexpr uint64_t kMinBlock = 64 << 10;
 constexpr uint64_t kMaxBlocksPerSecond = 20;
-
-int64_t nowNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * kSecondNs + ts.tv_nsec;
-}
 
 std::string randomToken()
 {
@@ -87,10 +88,53 @@ uint64_t usBetween(int64_t fromNs, int64_t toNs)
     return fromNs > 0 && toNs > fromNs ? uint64_t(toNs - fromNs) / 1000 : 0;
 }
 
+// Error texts quote what clients sent. In the log, read by people and by journald, such text
+// stays on its one line and cannot move a terminal's cursor: everything but printable ASCII
+// is escaped, and it is cut short.
+std::string logged(std::string_view text)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (out.size() >= kMaxLoggedText) {
+            out += "...";
+            break;
+        }
+        if (b == '\\')
+            out += "\\\\";
+        else if (b == '\n')
+            out += "\\n";
+        else if (b == '\r')
+            out += "\\r";
+        else if (b == '\t')
+            out += "\\t";
+        else if (b < 0x20 || b >= 0x7f)
+            out.append("\\x").append(1, hex[b >> 4]).append(1, hex[b & 0xF]);
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string streamsLimitText(uint32_t most)
+{
+    return "streams must be 1 to " + std::to_string(most);
+}
+
 } // namespace
 
-SessionServer::SessionServer(const ServerOptions &options, int epollFd, GracefulCloser &closer, std::string secret)
+int64_t SessionServer::monotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * kSecondNs + ts.tv_nsec;
+}
+
+SessionServer::SessionServer(const ServerOptions &options, int epollFd, GracefulCloser &closer, std::string secret,
+                             Clock clock)
     : FOptions(options)
+    , FClock(clock)
     , FEpoll(epollFd)
     , FCloser(closer)
     , FSecret(std::move(secret))
@@ -179,20 +223,22 @@ void SessionServer::handle(int fd, uint32_t events, int64_t now)
     auto it = FSockets.find(fd);
     if (it == FSockets.end())
         return;
-    Socket &s = it->second;
-    switch (s.kind) {
+    // Copied out: the calls below may end the session and erase this entry.
+    const Kind kind = it->second.kind;
+    Session *owner = it->second.session;
+    const uint32_t index = it->second.stream;
+    switch (kind) {
     case Kind::Pending:
-        readFirstLine(fd, s, now);
+        readFirstLine(fd, it->second, now);
         break;
     case Kind::Control:
         if (events & EPOLLOUT)
-            flushControl(*s.session);
-        if (!s.session->ended && (events & (EPOLLIN | EPOLLERR | EPOLLHUP)))
-            readControl(*s.session, now);
+            flushControl(*owner);
+        if (!owner->ended && (events & (EPOLLIN | EPOLLERR | EPOLLHUP)))
+            readControl(*owner, now);
         break;
     case Kind::Data: {
-        Session &session = *s.session;
-        const uint32_t index = s.stream;
+        Session &session = *owner;
         Stream &st = session.streams[index];
         if (st.state == StreamState::Running && isUpload(session, index)) {
             readUpload(session, index, now);
@@ -220,46 +266,50 @@ void SessionServer::acceptClients(int64_t now)
 {
     const int error = FListener.acceptClients(now, [this, now](int fd, const sockaddr_storage &peer, socklen_t len) {
         std::string address = peerAddress(peer, len);
-        uint32_t &fromAddress = FPendingByAddress[address];
-        if (FPending >= kMaxPending || fromAddress >= kMaxPendingPerAddress) {
+        const auto fromAddress = FPendingByAddress.find(address);
+        if (FPending >= kMaxPending
+            || (fromAddress != FPendingByAddress.end() && fromAddress->second >= kMaxPendingPerAddress)) {
             // Too many that have not said what they are: the newest waits its turn outside.
-            if (fromAddress == 0)
-                FPendingByAddress.erase(address);
             ::close(fd);
             return;
         }
-        if (FOptions.sendBuffer > 0) {
-            const int lowat = int(FOptions.sendBuffer);
-            setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &lowat, sizeof lowat);
-        }
-        // Edge-triggered until its first line is whole: that line is only peeked at, and a
-        // part of it waiting in the socket must not wake the loop again and again.
-        epoll_event ev{};
-        ev.events = EPOLLIN | EPOLLET;
-        ev.data.fd = fd;
-        if (epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &ev) != 0) {
-            if (fromAddress == 0)
-                FPendingByAddress.erase(address);
-            ::close(fd);
-            return;
-        }
-        ++fromAddress;
-        ++FPending;
-        Socket &s = FSockets[fd];
-        s.kind = Kind::Pending;
-        s.address = std::move(address);
-        SessionHello hello;
-        hello.nonce = randomToken();
-        hello.auth = !FSecret.empty();
-        if (hello.auth)
-            s.nonce = hello.nonce;
-        const std::string line = SessionProtocol::write(hello);
-        // The first bytes on a new connection: the socket buffer always takes them.
-        [[maybe_unused]] const ssize_t sent = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        schedule(fd, now + kRequestWaitNs);
+        adopt(fd, std::move(address), now);
     });
     if (error != 0)
         std::fprintf(stderr, "korvane-server: cannot accept a session connection: %s\n", strerror(error));
+}
+
+void SessionServer::adopt(int fd, std::string address, int64_t now)
+{
+    if (!FPayload)
+        FPayload = std::make_unique<RandomPayload>();
+    if (FOptions.sendBuffer > 0) {
+        const int lowat = int(FOptions.sendBuffer);
+        setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &lowat, sizeof lowat);
+    }
+    // Edge-triggered until its first line is whole: that line is only peeked at, and a
+    // part of it waiting in the socket must not wake the loop again and again.
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLET;
+    ev.data.fd = fd;
+    if (epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &ev) != 0) {
+        ::close(fd);
+        return;
+    }
+    ++FPendingByAddress[address];
+    ++FPending;
+    Socket &s = FSockets[fd];
+    s.kind = Kind::Pending;
+    s.address = std::move(address);
+    SessionHello hello;
+    hello.nonce = randomToken();
+    hello.auth = !FSecret.empty();
+    if (hello.auth)
+        s.nonce = hello.nonce;
+    const std::string line = SessionProtocol::write(hello);
+    // The first bytes on a new connection: the socket buffer always takes them.
+    [[maybe_unused]] const ssize_t sent = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    schedule(fd, now + kRequestWaitNs);
 }
 
 void SessionServer::readFirstLine(int fd, Socket &s, int64_t now)
@@ -288,6 +338,9 @@ void SessionServer::readFirstLine(int fd, Socket &s, int64_t now)
     SessionMessage message;
     std::string error;
     if (!SessionProtocol::parse(std::string_view(buffer, length), message, error)) {
+        // The reader knows the protocol's limit only; the answer names the one in force.
+        if (error == streamsLimitText(SessionProtocol::MaxStreams))
+            error = streamsLimitText(FOptions.maxStreams);
         refuse(fd, SessionRefusal::Request, error, s.address);
         return;
     }
@@ -299,14 +352,14 @@ void SessionServer::readFirstLine(int fd, Socket &s, int64_t now)
         refuse(fd, SessionRefusal::Request, "expected a request", s.address);
 }
 
-void SessionServer::refuse(int fd, SessionRefusal reason, const std::string &error, const std::string &address)
+void SessionServer::refuse(int fd, SessionRefusal reason, const std::string &error, std::string address)
 {
     ++FCounters.refusedSessions[int(reason)];
-    std::fprintf(stderr, "%s: session refused: %s\n", address.c_str(), error.c_str());
+    std::fprintf(stderr, "%s: session refused: %s\n", address.c_str(), logged(error).c_str());
     const std::string line = SessionProtocol::write(SessionError{error});
     [[maybe_unused]] const ssize_t sent = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     forget(fd);
-    FCloser.close(fd, nowNs());
+    FCloser.close(fd, FClock());
 }
 
 void SessionServer::startSession(int fd, Socket &s, const SessionRequest &request, int64_t now)
@@ -317,7 +370,7 @@ void SessionServer::startSession(int fd, Socket &s, const SessionRequest &reques
     }
     const int phases = request.direction == SessionDirection::Both ? 2 : 1;
     if (request.streams > FOptions.maxStreams) {
-        refuse(fd, SessionRefusal::Request, "streams must be 1 to " + std::to_string(FOptions.maxStreams), s.address);
+        refuse(fd, SessionRefusal::Request, streamsLimitText(FOptions.maxStreams), s.address);
         return;
     }
     if (request.seconds > FOptions.maxSessionSeconds) {
@@ -470,7 +523,7 @@ void SessionServer::serveDownload(Session &session, uint32_t index, int64_t now)
         if (capped || (st.endNs > 0 ? now >= st.endNs && (timed || allSent) : allSent)) {
             if (timed && FPaced && !capped) {
                 // The time until the close has earned its bytes too, so the client sees the pace.
-                const uint64_t earned = TokenBucket::bytesEarned(nowNs() - session.phaseStartNs, FOptions.rate);
+                const uint64_t earned = TokenBucket::bytesEarned(FClock() - session.phaseStartNs, FOptions.rate);
                 if (earned > st.bytes) {
                     const ssize_t n = ::send(st.fd, FPayload->at(st.bytes),
                                              size_t(std::min<uint64_t>(earned - st.bytes, RandomPayload::Size)),
@@ -529,7 +582,7 @@ void SessionServer::serveDownload(Session &session, uint32_t index, int64_t now)
                 schedule(st.fd, now);
             return;
         }
-        now = nowNs();
+        now = FClock();
     }
 }
 
@@ -565,8 +618,18 @@ void SessionServer::readUpload(Session &session, uint32_t index, int64_t now)
             return;
         }
         // Each read timed on its own: a short upload can start and end within one wake-up.
-        now = nowNs();
+        now = FClock();
         if (n == 0) {
+            // The client ends a stream after its share or its time; an end before either is
+            // a client that failed or was killed, and its session failed with it.
+            const SessionRequest &r = session.request;
+            const bool early = r.seconds > 0
+                                   ? now < session.phaseStartNs + int64_t(std::llround(r.seconds * 1e9)) - kUploadEarlyNs
+                                   : st.bytes < st.budget;
+            if (early) {
+                endSession(session, "data connection " + std::to_string(index) + " closed early", now);
+                return;
+            }
             st.lastNs = now;
             endStream(session, index, now, false);
             return;
@@ -643,46 +706,46 @@ void SessionServer::checkPhase(Session &session, int64_t now)
 
 void SessionServer::readControl(Session &session, int64_t now)
 {
-    char buffer[SessionProtocol::MaxLineBytes];
-    for (;;) {
-        const ssize_t n = ::recv(session.control, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return;
-        if (n <= 0) {
-            endSession(session, "client left", now, false);
-            return;
-        }
-        session.reader.append(std::string_view(buffer, size_t(n)));
-        std::string line;
-        SessionLineReader::Result r;
-        while ((r = session.reader.next(line)) == SessionLineReader::Result::Line) {
-            SessionMessage message;
-            std::string error;
-            if (!SessionProtocol::parse(line, message, error)) {
-                endSession(session, error, now);
-                return;
-            }
-            const auto *echo = std::get_if<SessionEcho>(&message);
-            if (!echo) {
-                endSession(session, "only echo is expected after the request", now);
-                return;
-            }
-            // Answered at once, ahead of any report still waiting.
-            const std::string reply = SessionProtocol::write(*echo);
-            if (session.out.empty()) {
-                sendControl(session, *echo);
-            } else {
-                const size_t lineEnd = session.out.find('\n');
-                session.out.insert(lineEnd == std::string::npos ? session.out.size() : lineEnd + 1, reply);
-            }
-        }
-        if (r == SessionLineReader::Result::TooLong) {
-            endSession(session, "line longer than " + std::to_string(SessionProtocol::MaxLineBytes) + " bytes", now);
-            return;
-        }
+    // One read per turn; level-triggered, the socket wakes the loop again while more waits.
+    // The reader then holds less than two reads' worth, and every whole line in it is taken
+    // here, so nothing is left that only a new arrival would wake.
+    char buffer[kControlBytesPerTurn];
+    ssize_t n;
+    do
+        n = ::recv(session.control, buffer, sizeof buffer, MSG_DONTWAIT);
+    while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return;
+    if (n <= 0) {
+        endSession(session, "client left", now, false);
+        return;
     }
+    session.reader.append(std::string_view(buffer, size_t(n)));
+    std::string line;
+    SessionLineReader::Result r;
+    const size_t waiting = session.out.size();
+    while ((r = session.reader.next(line)) == SessionLineReader::Result::Line) {
+        SessionMessage message;
+        std::string error;
+        if (!SessionProtocol::parse(line, message, error)) {
+            endSession(session, error, now);
+            return;
+        }
+        const auto *echo = std::get_if<SessionEcho>(&message);
+        if (!echo) {
+            endSession(session, "only echo is expected after the request", now);
+            return;
+        }
+        // Answered in order, after what is already waiting: appending costs the same
+        // however long the backlog, which flushControl() bounds.
+        session.out += SessionProtocol::write(*echo);
+    }
+    if (r == SessionLineReader::Result::TooLong) {
+        endSession(session, "line longer than " + std::to_string(SessionProtocol::MaxLineBytes) + " bytes", now);
+        return;
+    }
+    if (session.out.size() != waiting)
+        flushControl(session, !session.wantWrite);
 }
 
 void SessionServer::sendControl(Session &session, const SessionMessage &message)
@@ -690,27 +753,31 @@ void SessionServer::sendControl(Session &session, const SessionMessage &message)
     if (session.ended)
         return;
     session.out += SessionProtocol::write(message);
-    flushControl(session);
+    // Waiting for EPOLLOUT, a send now would only fail: the line waits with the others.
+    flushControl(session, !session.wantWrite);
 }
 
-void SessionServer::flushControl(Session &session)
+void SessionServer::flushControl(Session &session, bool send)
 {
-    while (!session.out.empty()) {
-        const ssize_t n = ::send(session.control, session.out.data(), session.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    size_t sent = 0;
+    while (send && sent < session.out.size()) {
+        const ssize_t n = ::send(session.control, session.out.data() + sent, session.out.size() - sent,
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             break;
         if (n < 0) {
             session.out.clear();
-            endSession(session, "client left", nowNs(), false);
+            endSession(session, "client left", FClock(), false);
             return;
         }
-        session.out.erase(0, size_t(n));
+        sent += size_t(n);
     }
+    session.out.erase(0, sent);
     if (session.out.size() > kMaxControlBacklog) {
         session.out.clear();
-        endSession(session, "control connection not read", nowNs(), false);
+        endSession(session, "control connection not read", FClock(), false);
         return;
     }
     const bool want = !session.out.empty();
@@ -790,7 +857,8 @@ void SessionServer::endSession(Session &session, const std::string &error, int64
     }
     if (!error.empty()) {
         ++FCounters.sessionsFailedTotal;
-        std::fprintf(stderr, "%s: session %.8s ended: %s\n", session.address.c_str(), session.id.c_str(), error.c_str());
+        std::fprintf(stderr, "%s: session %.8s ended: %s\n", session.address.c_str(), session.id.c_str(),
+                     logged(error).c_str());
     }
     for (Stream &st : session.streams) {
         if (st.fd < 0)
@@ -884,7 +952,7 @@ void SessionServer::sweep(int64_t now)
 
 void SessionServer::stopAll()
 {
-    const int64_t now = nowNs();
+    const int64_t now = FClock();
     for (auto &[id, session] : FSessions)
         endSession(*session, "server stopped", now);
     reap();

@@ -23,10 +23,20 @@
 // summary at the end. It runs in the stream server's epoll loop and thread: every socket
 // is non-blocking, every wait has a deadline, and what a stranger sends costs at most one
 // bounded line before it is answered.
+//
+// Every entry point (handle, runDue, sweep, stopAll) may end streams and sessions: an ended
+// stream or session drops its sockets from FSockets at once, so no Socket reference is used
+// after a call that can end anything; Session objects stay until reap() at the end of the
+// entry point, so a Session pointer taken at its start stays valid throughout.
 class SessionServer
 {
 public:
-    SessionServer(const ServerOptions &options, int epollFd, GracefulCloser &closer, std::string secret);
+    // The monotonic clock in ns; the fuzz harness runs the server on a clock of its own.
+    using Clock = int64_t (*)();
+    static int64_t monotonicNs();
+
+    SessionServer(const ServerOptions &options, int epollFd, GracefulCloser &closer, std::string secret,
+                  Clock clock = monotonicNs);
     ~SessionServer();
     SessionServer(const SessionServer &) = delete;
     SessionServer &operator=(const SessionServer &) = delete;
@@ -36,6 +46,8 @@ public:
     bool open();
     bool listening() const { return FListener.fd() >= 0; }
     bool owns(int fd) const { return fd == FListener.fd() || FSockets.count(fd) != 0; }
+    // Takes a client accepted on the session port: registers it and sends its hello.
+    void adopt(int fd, std::string address, int64_t nowNs);
     void handle(int fd, uint32_t events, int64_t nowNs);
     void runDue(int64_t nowNs);
     // Checks every connection for a stall; called about once a second.
@@ -86,7 +98,7 @@ private:
         int64_t nextReportNs = 0;
         uint64_t moved = 0;          // both directions, for the byte cap
         SessionLineReader reader{SessionProtocol::MaxLineBytes};
-        std::string out;             // control lines the socket could not take yet
+        std::string out;             // control lines the socket could not take yet, in order
         bool wantWrite = false;
         bool ended = false;          // ended; freed by reap() once no caller holds it
     };
@@ -104,13 +116,15 @@ private:
     void acceptClients(int64_t nowNs);
     void readFirstLine(int fd, Socket &s, int64_t nowNs);
     void startSession(int fd, Socket &s, const SessionRequest &request, int64_t nowNs);
-    void refuse(int fd, SessionRefusal reason, const std::string &error, const std::string &address);
+    void refuse(int fd, SessionRefusal reason, const std::string &error, std::string address);
     void joinStream(int fd, Socket &s, const SessionJoin &join, int64_t nowNs);
     void dropPending(int fd, bool graceful, int64_t nowNs);
 
     void readControl(Session &session, int64_t nowNs);
     void sendControl(Session &session, const SessionMessage &message);
-    void flushControl(Session &session);
+    // Sends what waits as far as the socket takes it (send = false: only checks the backlog),
+    // and ends a session whose client lets more than the limit pile up.
+    void flushControl(Session &session, bool send = true);
     void startPhase(Session &session, SessionDirection direction, int64_t nowNs);
     std::pair<uint32_t, uint32_t> phaseStreams(const Session &session) const;
     bool isUpload(const Session &session, uint32_t index) const;
@@ -131,6 +145,7 @@ private:
     void forget(int fd);
 
     ServerOptions FOptions;
+    Clock FClock;
     int FEpoll;
     GracefulCloser &FCloser;
     std::string FSecret;

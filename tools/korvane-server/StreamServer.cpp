@@ -203,7 +203,7 @@ int StreamServer::run()
                 else if (FSessions->owns(fd))
                     FSessions->handle(fd, events[i].events, now);
                 else if (FMetrics && FMetrics->owns(fd))
-                    FMetrics->handle(fd, events[i].events);
+                    FMetrics->handle(fd, events[i].events, now);
                 now = nowNs();
                 continue;
             }
@@ -219,6 +219,8 @@ int StreamServer::run()
             acceptClients(nowNs());
         runDue(nowNs());
         FSessions->runDue(nowNs());
+        if (FMetrics)
+            FMetrics->runDue(nowNs());
         if (FNextSweepNs > 0 && nowNs() >= FNextSweepNs)
             sweep(nowNs());
     }
@@ -400,7 +402,8 @@ bool StreamServer::armTimer()
     if (FNextSweepNs == 0 && (!FConnections.empty() || FCloser->size() > 0 || FSessions->busy()))
         FNextSweepNs = nowNs() + kSweepNs;
     int64_t next = FWakeups.empty() ? 0 : FWakeups.begin()->first;
-    for (const int64_t other : {FListener.wakeNs(), FSessions->nextWakeNs(), FNextSweepNs})
+    for (const int64_t other : {FListener.wakeNs(), FSessions->nextWakeNs(), FNextSweepNs,
+                                FMetrics ? FMetrics->wakeNs() : int64_t(0)})
         if (other > 0 && (next == 0 || other < next))
             next = other;
     if (next == FArmedNs)
