@@ -1,5 +1,7 @@
 #include "CliOptions.h"
 
+#include "Uri.h"
+
 #include <cmath>
 
 QString CliOptions::usage()
@@ -230,4 +232,30 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
         return ParseResult::Error;
     }
     return ParseResult::Ok;
+}
+
+TTestPlan CliOptions::plan(const QString &target) const
+{
+    TTestPlan plan;
+    plan.Kind = session() ? TTestKind::Session : web ? TTestKind::WebPage : TTestKind::ServerStream;
+    // Web targets without a scheme get "http://" in front.
+    plan.Target = web && !session() ? TUri::WebTarget(target) : target;
+    plan.Port = port;
+    if (sessionPort > 0)
+        plan.SessionPort = sessionPort;
+    plan.Direction = direction == QLatin1String("upload") ? TSessionRequest::Upload
+                     : direction == QLatin1String("both") ? TSessionRequest::Both
+                                                          : TSessionRequest::Download;
+    if (streams > 0)
+        plan.Streams = streams;
+    if (seconds > 0)
+        plan.Seconds = seconds;
+    plan.Window = std::max(0, window);
+    plan.IpVersion = ipVersion == 4 ? TIpVersion::IPv4Only : ipVersion == 6 ? TIpVersion::IPv6Only : TIpVersion::Automatic;
+    plan.Latency = latencyOn();
+    plan.ProbeIntervalMs = probeIntervalMs;
+    plan.AllowHttps = allowHttps;
+    plan.TrustedCaFile = caFile;
+    plan.TimeLimitSeconds = timeoutSeconds;
+    return plan;
 }

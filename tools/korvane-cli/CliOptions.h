@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "engine/run/TestDefaults.h"
+#include "engine/run/TestPlan.h"
 
 // Command line of korvane-cli.
 struct CliOptions
@@ -42,6 +42,9 @@ struct CliOptions
         return streams > 0 || !direction.isEmpty() || seconds > 0 || sessionPort > 0 || window >= 0
                || !secretFile.isEmpty();
     }
+
+    // The test these options ask for on one target; the secret is read apart, once per run.
+    TTestPlan plan(const QString &target) const;
 
     static ParseResult parse(const QStringList &arguments, CliOptions &options, QString &error);
     static QString usage();

@@ -66,29 +66,8 @@ QString CliRunner::normalizedTarget(const QString &target, bool web)
 
 TTestPlan CliRunner::planFor(const QString &target) const
 {
-    TTestPlan plan;
-    plan.Kind = FOptions.session() ? TTestKind::Session : FOptions.web ? TTestKind::WebPage : TTestKind::ServerStream;
-    plan.Target = plan.IsSession() ? target : normalizedTarget(target, FOptions.web);
-    plan.Port = FOptions.port;
-    if (FOptions.sessionPort > 0)
-        plan.SessionPort = FOptions.sessionPort;
-    plan.Direction = FOptions.direction == QLatin1String("upload") ? TSessionRequest::Upload
-                     : FOptions.direction == QLatin1String("both") ? TSessionRequest::Both
-                                                                    : TSessionRequest::Download;
-    if (FOptions.streams > 0)
-        plan.Streams = FOptions.streams;
-    if (FOptions.seconds > 0)
-        plan.Seconds = FOptions.seconds;
-    plan.Window = std::max(0, FOptions.window);
+    TTestPlan plan = FOptions.plan(target);
     plan.Secret = FSecret;
-    plan.IpVersion = FOptions.ipVersion == 4   ? TIpVersion::IPv4Only
-                     : FOptions.ipVersion == 6 ? TIpVersion::IPv6Only
-                                               : TIpVersion::Automatic;
-    plan.Latency = FOptions.latencyOn();
-    plan.ProbeIntervalMs = FOptions.probeIntervalMs;
-    plan.AllowHttps = FOptions.allowHttps;
-    plan.TrustedCaFile = FOptions.caFile;
-    plan.TimeLimitSeconds = FOptions.timeoutSeconds;
     plan.ProgressIntervalMs = FProgressStepMs;
     return plan;
 }
