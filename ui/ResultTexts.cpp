@@ -3,8 +3,6 @@
 #include "ResultRow.h"
 
 #include "LogTimestamp.h"
-#include "NumberFormat.h"
-#include "ProgressText.h"
 #include "Uri.h"
 #include "XLabelText.h"
 
@@ -42,25 +40,6 @@ int RoundHalfEven(double value)
     if (rounded <= static_cast<double>(std::numeric_limits<int>::min()))
         return std::numeric_limits<int>::min();
     return static_cast<int>(rounded);
-}
-
-QString FormatNumber2(double value, const QLocale& locale)
-{
-    QLocale grouped(locale);
-    grouped.setNumberOptions(grouped.numberOptions() & ~QLocale::OmitGroupSeparator);
-    return grouped.toString(value, 'f', 2);
-}
-
-QString ReceivedLine(double kBytes, qint64 bytes, double milliseconds, const QLocale& locale)
-{
-    return QStringLiteral("Received %1 KB (%2) in %3 milliseconds")
-        .arg(FormatNumber2(kBytes, locale), QString::number(bytes),
-             FormatNumber2(milliseconds, locale));
-}
-
-QString RateLine(double kbPerSecond, const QLocale& locale)
-{
-    return FormatNumber2(kbPerSecond, locale) + QStringLiteral(" KB per second");
 }
 
 QString AverageText(double averageKbPerSecond, int testCount, const QLocale& locale)
@@ -102,32 +81,6 @@ QString ResultCell(double kbPerSecond, const QLocale& locale)
 QString StartTimeCell(const QDateTime& when)
 {
     return when.isValid() ? LogTimestamp::format(when) : QString();
-}
-
-QString LiveResultFigures(double bytes, double milliseconds, double kbPerSecond)
-{
-    TTestProgress result;
-    result.BytesSoFar = std::isfinite(bytes) ? qint64(std::max(bytes, 0.0)) : 0;
-    result.ElapsedUs = std::isfinite(milliseconds) ? qint64(std::llround(std::max(milliseconds, 0.0) * 1000)) : 0;
-    result.IntervalRate = kbPerSecond;
-    return ProgressText::Figures(result);
-}
-
-QString LiveLatencyFigures(double loadedMs, const QString& grade)
-{
-    if (!(loadedMs >= 0))
-        return {};
-    QString text = QStringLiteral("loaded latency ") + NumberFormat::twoDecimals(loadedMs) + QStringLiteral(" ms");
-    if (!grade.isEmpty())
-        text += QStringLiteral(", grade ") + grade;
-    return text;
-}
-
-QString IntervalLatencyFigure(double ms)
-{
-    if (!(ms >= 0))
-        return {};
-    return QStringLiteral(" latency ") + NumberFormat::twoDecimals(ms) + QStringLiteral(" ms");
 }
 
 QString ServerCell(const TResultRow& row)

@@ -6,21 +6,14 @@
 
 struct TResultRow;
 
-// Texts the main window writes about a test and shows in the results grid, in the
-// user's locale. Kept apart from the widgets so the formats can be checked alone.
+// Texts the main window shows in the results grid and its panes, in the user's locale. Kept
+// apart from the widgets so the formats can be checked alone; the result lines of a test are
+// the engine's (ResultLines), shared with korvane-cli.
 namespace ResultTexts {
 
 // Nearest integer, halves to the even neighbour; clamped to the int range.
 int RoundHalfEven(double value);
 
-// Group separators and exactly two decimals ("1,024.00").
-QString FormatNumber2(double value, const QLocale& locale = QLocale());
-
-// "Received 1,024.00 KB (1048576) in 1,234.57 milliseconds"
-QString ReceivedLine(double kBytes, qint64 bytes, double milliseconds,
-                     const QLocale& locale = QLocale());
-// "829.44 KB per second"
-QString RateLine(double kbPerSecond, const QLocale& locale = QLocale());
 // " Average speed of 829.44KB/s for 3 tests." (MB/s from 1024 KB/s on)
 QString AverageText(double averageKbPerSecond, int testCount,
                     const QLocale& locale = QLocale());
@@ -38,16 +31,6 @@ QString DurationCell(qint32 milliseconds, const QLocale& locale = QLocale());  /
 QString BytesRxCell(double bytes, const QLocale& locale = QLocale());          // "1048576"
 QString ResultCell(double kbPerSecond, const QLocale& locale = QLocale());     // "12.35 KB/S"
 QString StartTimeCell(const QDateTime& when);  // short date, long time
-
-// The live graph's figures once a test has ended: the result's amount, time and rate in the
-// style of the live figures ("100.00 MB  10.0 s  9.80 MB/s").
-QString LiveResultFigures(double bytes, double milliseconds, double kbPerSecond);
-// What follows them when latency was measured: "loaded latency 23.40 ms, grade B"; empty
-// without a loaded median.
-QString LiveLatencyFigures(double loadedMs, const QString& grade);
-// The status pane's latency after the rate figures while a test runs: " latency 1.23 ms",
-// empty before any probe was answered (negative ms).
-QString IntervalLatencyFigure(double ms);
 
 // The grid's Server cell: the target, and for a session test its direction and streams
 // ("host (upload, 4 streams)"); a stream test's row shows the target alone. The bufferbloat

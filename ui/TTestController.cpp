@@ -7,6 +7,7 @@
 #include "NumberFormat.h"
 #include "ProgressText.h"
 #include "ResultTexts.h"
+#include "engine/run/ResultLines.h"
 #include "ResultsTable.h"
 #include "TKorvane.h"
 #include "TLiveRateGraph.h"
@@ -141,7 +142,7 @@ void TTestController::ShowProgress(const TRunProgress& progress)
     }
     // Single spaces: the pane is narrow, and the graph's title line has the same figures.
     QString figures = ProgressText::Figures(shown, QStringLiteral(" "));
-    figures += ResultTexts::IntervalLatencyFigure(FIntervalLatencyMs);
+    figures += ResultLines::IntervalLatencyFigure(FIntervalLatencyMs);
     if (progress.Session)
         figures = directionText(progress.Direction) + QLatin1Char(' ') + figures;
     SetStatusText(figures, 0);
@@ -176,9 +177,9 @@ void TTestController::ConcludePlainTest()
     const TDirectionOutcome& result = outcome.Directions.front();
     // The live figures go before the result is written, which may set the pane itself.
     if (result.Valid) {
-        QString figures = ResultTexts::LiveResultFigures(double(result.Bytes), result.DurationMs, result.Rate);
+        QString figures = ResultLines::LiveResultFigures(double(result.Bytes), result.DurationMs, result.Rate);
         if (const QString latency = result.LatencyMeasured
-                                        ? ResultTexts::LiveLatencyFigures(result.Latency.LoadedMs, result.Latency.Grade)
+                                        ? ResultLines::LiveLatencyFigures(result.Latency.LoadedMs, result.Latency.Grade)
                                         : QString();
             !latency.isEmpty())
             figures += QStringLiteral("   ") + latency;
@@ -216,8 +217,8 @@ void TTestController::RecordPlainTest(const TDirectionOutcome& result)
         return;
     }
     AddToServerHistory();
-    AddLogLine(ResultTexts::ReceivedLine(result.KBytes(), result.Bytes, result.DurationMs));
-    AddLogLine(ResultTexts::RateLine(result.Rate));
+    AddLogLine(ResultLines::ReceivedLine(result.KBytes(), result.Bytes, result.DurationMs));
+    AddLogLine(ResultLines::RateLine(result.Rate));
     SetStatusText(QString(), 0);
     AddLogLine(QStringLiteral("Test finished"));
     addConnectedLine();
@@ -284,10 +285,10 @@ void TTestController::RecordSessionDirection(const TDirectionOutcome& result)
     const QString prefix = result.Direction == TSessionDirection::Upload ? QStringLiteral("Upload: server r")
                                                                           : QStringLiteral("Download: r");
     // The stream test's result lines, with the direction in front.
-    QString received = ResultTexts::ReceivedLine(result.KBytes(), result.Bytes, result.DurationMs);
+    QString received = ResultLines::ReceivedLine(result.KBytes(), result.Bytes, result.DurationMs);
     received.replace(0, 1, prefix);
     AddLogLine(received);
-    AddLogLine(capitalized(direction) + QStringLiteral(": ") + ResultTexts::RateLine(result.Rate));
+    AddLogLine(capitalized(direction) + QStringLiteral(": ") + ResultLines::RateLine(result.Rate));
     if (result.LatencyMeasured)
         for (const QString& line : LatencyReport::logLines(result.Latency, result.LatencyError))
             AddLogLine(line);
@@ -297,8 +298,8 @@ void TTestController::RecordSessionDirection(const TDirectionOutcome& result)
     ++FDirectionsRecorded;
     const LatencyFigures& latency = result.Latency;
     const QString latencyText =
-        result.LatencyMeasured ? ResultTexts::LiveLatencyFigures(latency.LoadedMs, latency.Grade) : QString();
-    FOneResultFigures = ResultTexts::LiveResultFigures(double(result.Bytes), result.DurationMs, result.Rate);
+        result.LatencyMeasured ? ResultLines::LiveLatencyFigures(latency.LoadedMs, latency.Grade) : QString();
+    FOneResultFigures = ResultLines::LiveResultFigures(double(result.Bytes), result.DurationMs, result.Rate);
     // Both directions share the title line: each in brief, the legend says what the ms are.
     QString shortText = direction + QLatin1Char(' ') + ProgressText::Rate(result.Rate);
     if (!latencyText.isEmpty()) {

@@ -2,12 +2,30 @@
 
 #include "engine/run/TestOutcome.h"
 
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 
 // The texts of a test's result lines, for every front end. The window's lines are in the
 // user's locale; korvane-cli's keep a fixed form that scripts can read.
 namespace ResultLines {
+
+// The window's lines, in the user's locale.
+// Group separators and exactly two decimals ("1,024.00").
+QString FormatNumber2(double value, const QLocale& locale = QLocale());
+// "Received 1,024.00 KB (1048576) in 1,234.57 milliseconds"
+QString ReceivedLine(double kBytes, qint64 bytes, double milliseconds, const QLocale& locale = QLocale());
+// "829.44 KB per second"
+QString RateLine(double kbPerSecond, const QLocale& locale = QLocale());
+// The live graph's figures once a test has ended: the result's amount, time and rate in the
+// style of the live figures ("100.00 MB  10.0 s  9.80 MB/s").
+QString LiveResultFigures(double bytes, double milliseconds, double kbPerSecond);
+// What follows them when latency was measured: "loaded latency 23.40 ms, grade B"; empty
+// without a loaded median.
+QString LiveLatencyFigures(double loadedMs, const QString& grade);
+// The status pane's latency after the rate figures while a test runs: " latency 1.23 ms",
+// empty before any probe was answered (negative ms).
+QString IntervalLatencyFigure(double ms);
 
 // "download" or "upload".
 QString DirectionName(TSessionDirection direction);

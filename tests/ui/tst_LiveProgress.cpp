@@ -10,6 +10,7 @@
 #include "TResultsChart.h"
 #include "ProgressText.h"
 #include "ResultTexts.h"
+#include "engine/run/ResultLines.h"
 #include "TStatusPane.h"
 
 #include <QImage>
@@ -148,7 +149,7 @@ void tst_LiveProgress::liveFiguresWhileAStreamRuns()
     // The title line: the result once there is one, the last interval's figures otherwise.
     QCOMPARE(w->LiveRateGraph1->Figures(),
              cancel ? ProgressText::Figures(w->LiveRateGraph1->Latest())
-                    : ResultTexts::LiveResultFigures(double(kAmount), w->Krvn->TransferTimeMs(), w->Krvn->TransferRateSec()));
+                    : ResultLines::LiveResultFigures(double(kAmount), w->Krvn->TransferTimeMs(), w->Krvn->TransferRateSec()));
     if (cancel) {
         QCOMPARE(w->StatusPane1->PanelText(0), QStringLiteral("kept"));
         QCOMPARE(w->grdResults->model()->rowCount(), 0);
@@ -372,7 +373,7 @@ void tst_LiveProgress::graphKeepsCurvesApartWhenMerging()
 void tst_LiveProgress::titleShowsTheResultAfterTheTest_data()
 {
     QTest::addColumn<QString>("result");
-    QTest::newRow("a result") << ResultTexts::LiveResultFigures(3.0 * 1024 * 1024, 1500, 2048);
+    QTest::newRow("a result") << ResultLines::LiveResultFigures(3.0 * 1024 * 1024, 1500, 2048);
     QTest::newRow("no result (cancelled)") << QString();
 }
 
@@ -388,7 +389,7 @@ void tst_LiveProgress::titleShowsTheResultAfterTheTest()
     QCOMPARE(graph.Figures(), live);
     graph.Finish(result.isEmpty() ? -1 : 2048, result);
     QCOMPARE(graph.Figures(), result.isEmpty() ? live : result);
-    QCOMPARE(ResultTexts::LiveResultFigures(3.0 * 1024 * 1024, 1500, 2048), QStringLiteral("3.00 MB  1.5 s  2.00 MB/s"));
+    QCOMPARE(ResultLines::LiveResultFigures(3.0 * 1024 * 1024, 1500, 2048), QStringLiteral("3.00 MB  1.5 s  2.00 MB/s"));
     // The next test starts with its own figures.
     graph.Start(QStringLiteral("next"));
     QVERIFY(graph.Figures().isEmpty());

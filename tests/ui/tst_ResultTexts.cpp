@@ -1,4 +1,5 @@
 #include "ResultTexts.h"
+#include "engine/run/ResultLines.h"
 
 #include "UiTestMain.h"
 
@@ -36,15 +37,15 @@ void tst_ResultTexts::resultLines()
     const double ms = 1234567 / 1000.0;
     const double rate = kb / 1234567 * 1000000;
     const QLocale english(QLocale::English, QLocale::UnitedStates);
-    QCOMPARE(ResultTexts::ReceivedLine(kb, 1048576, ms, english),
+    QCOMPARE(ResultLines::ReceivedLine(kb, 1048576, ms, english),
              QStringLiteral("Received 1,024.00 KB (1048576) in 1,234.57 milliseconds"));
-    QCOMPARE(ResultTexts::RateLine(rate, english), QStringLiteral("829.44 KB per second"));
+    QCOMPARE(ResultLines::RateLine(rate, english), QStringLiteral("829.44 KB per second"));
 
     const QLocale german(QLocale::German, QLocale::Germany);
-    QCOMPARE(ResultTexts::ReceivedLine(kb, 1048576, ms, german),
+    QCOMPARE(ResultLines::ReceivedLine(kb, 1048576, ms, german),
              QStringLiteral("Received 1.024,00 KB (1048576) in 1.234,57 milliseconds"));
     // Amounts past 2 GiB stay positive.
-    QCOMPARE(ResultTexts::ReceivedLine(3145728, 3221225472LL, 1, english),
+    QCOMPARE(ResultLines::ReceivedLine(3145728, 3221225472LL, 1, english),
              QStringLiteral("Received 3,145,728.00 KB (3221225472) in 1.00 milliseconds"));
 }
 
@@ -208,7 +209,7 @@ void tst_ResultTexts::liveLatencyFigures()
     QFETCH(double, loadedMs);
     QFETCH(QString, grade);
     QFETCH(QString, text);
-    QCOMPARE(ResultTexts::LiveLatencyFigures(loadedMs, grade), text);
+    QCOMPARE(ResultLines::LiveLatencyFigures(loadedMs, grade), text);
 }
 
 KORVANE_UI_TEST_MAIN(tst_ResultTexts)
