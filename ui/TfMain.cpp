@@ -714,6 +714,8 @@ TTestPlan TfMain::TestPlan() const
     plan.IpVersion = TestOptions.IpVersion;
     plan.Latency = TestOptions.LatencyFor(plan.IsSession());
     plan.AllowHttps = TestOptions.AllowHttps;
+    // The measurement object's own step, which a front end may have changed.
+    plan.ProgressIntervalMs = Krvn->ProgressInterval();
     if (plan.IsSession() && !TestOptions.SecretFile.isEmpty()) {
         QString error;
         if (!TTestPlan::ReadSecretFile(TestOptions.SecretFile, plan.Secret, error))
