@@ -107,6 +107,10 @@ void TResultsGrid::SetStore(TdmDiskStorage* store)
     if (FTable) {
         connect(FTable, &TResultsTable::CurrentChanged, this, &TResultsGrid::ScheduleFollow);
         connect(FTable, &TResultsTable::AfterReset, this, &TResultsGrid::ScheduleFollow);
+        // Each new result may raise the speed bars' scale, never lower it.
+        connect(FTable, &TResultsTable::AfterPost, this, [this](int index) {
+            SetSpeedMaximum(ResultTexts::RaisedSpeedMaximum(SpeedMaximum(), FTable->Row(index).Speed));
+        });
         ScheduleFollow();
     }
 }

@@ -13,7 +13,6 @@
 #include "TLiveRateGraph.h"
 #include "TLogPane.h"
 #include "TResultsChart.h"
-#include "TResultsGrid.h"
 #include "TServerHistory.h"
 #include "TStatusPane.h"
 
@@ -196,11 +195,9 @@ void TTestController::AddToServerHistory()
     FViews.History->SetActive(true);
 }
 
-void TTestController::ShowAverage()
+void TTestController::ShowAverage(const TDirectionOutcome& result)
 {
-    const TTestOutcome& outcome = FRun->Outcome();
-    const TDirectionOutcome& last = outcome.Directions.back();
-    SetStatusText(ResultTexts::AverageText(last.AccumulatedAverage, last.AccumulatedCount), 1);
+    SetStatusText(ResultTexts::AverageText(result.AccumulatedAverage, result.AccumulatedCount), 1);
 }
 
 void TTestController::RecordPlainTest(const TDirectionOutcome& result)
@@ -249,8 +246,7 @@ void TTestController::RecordPlainTest(const TDirectionOutcome& result)
             table->Cancel();
         throw;
     }
-    FViews.Grid->SetSpeedMaximum(ResultTexts::RaisedSpeedMaximum(FViews.Grid->SpeedMaximum(), result.Rate));
-    ShowAverage();
+    ShowAverage(result);
     FViews.Chart->RefreshData();
 }
 
@@ -332,7 +328,6 @@ void TTestController::RecordSessionDirection(const TDirectionOutcome& result)
             table->Cancel();
         throw;
     }
-    FViews.Grid->SetSpeedMaximum(ResultTexts::RaisedSpeedMaximum(FViews.Grid->SpeedMaximum(), result.Rate));
-    SetStatusText(ResultTexts::AverageText(result.AccumulatedAverage, result.AccumulatedCount), 1);
+    ShowAverage(result);
     FViews.Chart->RefreshData();
 }

@@ -12,7 +12,6 @@ class TKorvane;
 class TLiveRateGraph;
 class TLogPane;
 class TResultsChart;
-class TResultsGrid;
 class TResultsTable;
 class TServerHistory;
 class TStatusPane;
@@ -28,7 +27,6 @@ public:
         TLogPane* Log = nullptr;
         TLiveRateGraph* Graph = nullptr;
         TStatusPane* Status = nullptr;
-        TResultsGrid* Grid = nullptr;
         TResultsChart* Chart = nullptr;
         TServerHistory* History = nullptr;
         // The results table, or null when the store is not open.
@@ -62,7 +60,8 @@ private:
     void RecordPlainTest(const TDirectionOutcome& result);
     void RecordSessionDirection(const TDirectionOutcome& result);
     void AddToServerHistory();
-    void ShowAverage();
+    // The running average, this result included, in the second pane.
+    void ShowAverage(const TDirectionOutcome& result);
 
     TViews FViews;
     TTestRun* FRun;

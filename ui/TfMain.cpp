@@ -418,7 +418,6 @@ void TfMain::FormCreate()
     views.Log = mmDIsplay;
     views.Graph = LiveRateGraph1;
     views.Status = StatusPane1;
-    views.Grid = grdResults;
     views.Chart = DBChart1;
     views.History = acServerHistory;
     views.Table = [this] { return dmDiskStorage ? dmDiskStorage->cdsKorvaneResults() : nullptr; };

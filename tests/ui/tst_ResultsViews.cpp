@@ -100,6 +100,8 @@ private slots:
     void barRect_data();
     void barRect();
     void gridStripesSelectionAndBars();
+    void gridRaisesItsScaleForNewResults_data();
+    void gridRaisesItsScaleForNewResults();
     void headerClickMarksSortedColumn();
     void gridStartWidthsShowWholeValues_data();
     void gridStartWidthsShowWholeValues();
@@ -143,6 +145,39 @@ void tst_ResultsViews::barRect()
         QCOMPARE(bar.topLeft(), QPoint(14, 24));
         QCOMPARE(bar.height(), 12);
     }
+}
+
+void tst_ResultsViews::gridRaisesItsScaleForNewResults_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QList<double>>("posted");
+    QTest::addColumn<int>("maximum");
+    QTest::newRow("a faster result raises it") << 100 << QList<double>{250.4} << 250;
+    QTest::newRow("halves go to the even neighbour") << 100 << QList<double>{250.5} << 250;
+    QTest::newRow("a slower one never lowers it") << 300 << QList<double>{250.0, 12.0} << 300;
+    QTest::newRow("the fastest of several") << 1 << QList<double>{80.0, 990.6, 400.0} << 991;
+}
+
+void tst_ResultsViews::gridRaisesItsScaleForNewResults()
+{
+    QFETCH(int, start);
+    QFETCH(QList<double>, posted);
+    QFETCH(int, maximum);
+    QTemporaryDir dir;
+    auto store = MakeStore(dir, {});
+    TResultsGrid grid;
+    grid.SetStore(store.get());
+    grid.SetSpeedMaximum(start);
+    // Whoever posts a result, the grid reads its scale from what was posted.
+    for (double speed : posted) {
+        TResultsTable* table = store->cdsKorvaneResults();
+        table->Append();
+        table->SetServer(QStringLiteral("srv"));
+        table->SetResult(speed);
+        table->SetSpeed(speed);
+        table->Post();
+    }
+    QCOMPARE(grid.SpeedMaximum(), maximum);
 }
 
 void tst_ResultsViews::gridStripesSelectionAndBars()
