@@ -88,7 +88,10 @@ TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* par
     form->addRow(QString(), cbLatencyAllTests);
     form->addRow(QString(), cbAllowHttps);
     form->addRow(QStringLiteral("IP &version:"), cbIpVersion);
-    form->addRow(QStringLiteral("Shared s&ecret file:"), secretRow);
+    // A row of a layout gets no buddy of its own: the label needs one for its shortcut.
+    auto* secretLabel = new QLabel(QStringLiteral("Shared s&ecret file:"), this);
+    secretLabel->setBuddy(edSecretFile);
+    form->addRow(secretLabel, secretRow);
     form->addRow(QStringLiteral("Socket &window:"), seWindow);
 
     auto* note = new QLabel(
