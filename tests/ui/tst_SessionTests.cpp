@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
+#include <QToolButton>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -36,6 +37,8 @@ private slots:
     void optionsDialogKeepsOrDropsTheChoices_data();
     void optionsDialogKeepsOrDropsTheChoices();
     void optionsAreStoredInTheirOwnSection();
+    void secretAndWindowAreKeptOnceChosen();
+    void unreadableSecretFileStopsTheSession();
     void sessionGivesOneRowPerDirection_data();
     void sessionGivesOneRowPerDirection();
     void escCancelsASession();
@@ -166,6 +169,61 @@ void tst_SessionTests::optionsAreStoredInTheirOwnSection()
     w = ShowMainWindow(FWindow);
     QVERIFY(w->TestOptions.IpVersion == TIpVersion::IPv4Only);
     QVERIFY(!w->TestOptions.UsesSession());
+}
+
+void tst_SessionTests::secretAndWindowAreKeptOnceChosen()
+{
+    // Other choices alone: the file gains no key for them.
+    TfMain* w = ShowMainWindow(FWindow);
+    w->TestOptions = TTestOptions{TTestOptions::Upload, 2, 5, 8090};
+    FWindow.reset();
+    QFile plain(SettingsFile());
+    QVERIFY(plain.open(QIODevice::ReadOnly));
+    const QByteArray before = plain.readAll();
+    QVERIFY(!before.contains("SecretFile") && !before.contains("Window="));
+    plain.close();
+
+    // Chosen in the dialog, kept, and each makes a server test a session.
+    w = ShowMainWindow(FWindow);
+    w->TestOptions = TTestOptions();
+    QTimer::singleShot(0, w, [] {
+        auto* dialog = qobject_cast<TTestOptionsDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        dialog->edSecretFile->setText(QStringLiteral("  /etc/korvane/secret  "));
+        dialog->seWindow->setValue(256);
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    w->TestOptions1->trigger();
+    QCOMPARE(w->TestOptions.SecretFile, QStringLiteral("/etc/korvane/secret"));
+    QCOMPARE(w->TestOptions.WindowKiB, 256);
+    QVERIFY(w->TestOptions.UsesSession());
+    FWindow.reset();
+    w = ShowMainWindow(FWindow);
+    QCOMPARE(w->TestOptions.SecretFile, QStringLiteral("/etc/korvane/secret"));
+    QCOMPARE(w->TestOptions.WindowKiB, 256);
+
+    // Cleared again: the keys say so, rather than bringing the old choice back.
+    w->TestOptions.SecretFile.clear();
+    w->TestOptions.WindowKiB = 0;
+    FWindow.reset();
+    w = ShowMainWindow(FWindow);
+    QVERIFY(w->TestOptions.SecretFile.isEmpty());
+    QCOMPARE(w->TestOptions.WindowKiB, 0);
+    QVERIFY(!w->TestOptions.UsesSession());
+}
+
+void tst_SessionTests::unreadableSecretFileStopsTheSession()
+{
+    TTestOptions options;
+    options.SecretFile = FFixture.HomeFile(QStringLiteral("no-such-secret"));
+    TfMain* w = RunFromWindow(options);
+    QVERIFY(!w->TestRunning());
+    const QStringList log = w->mmDIsplay->Lines();
+    QVERIFY2(log.last().contains(QStringLiteral("ERROR - Korvane can not start the session: cannot read the secret file ")),
+             qPrintable(log.join(u'\n')));
+    QVERIFY(!log.join(u'\n').contains(QStringLiteral("Connecting")));
+    QCOMPARE(w->grdResults->model()->rowCount(), 0);
+    QVERIFY(w->btnConnect->isEnabled());
 }
 
 void tst_SessionTests::streamTestNamesTheAddress_data()
