@@ -1,7 +1,7 @@
 #include "engine/run/TTestRun.h"
 
 #include "engine/KorvaneException.h"
-#include "engine/TKorvane.h"
+#include "engine/stream/TKorvane.h"
 #include "engine/latency/TLatencyProbe.h"
 
 #include <QDeadlineTimer>
@@ -87,7 +87,7 @@ void TTestRun::Start(const TTestPlan &plan)
     FOutcome.Plan = plan;
     FStatusTexts.clear();
     FProbe.reset();
-    FPhase = TPhase::Ready;
+    SetPhase(TPhase::Ready);
 
     QString host;
     int port = 0;
