@@ -8,10 +8,10 @@
 // --delay: wait before the test starts; --hold: keep the window open after it ended, so an
 // outside probe never pings a window that is gone.
 
-#include "TKorvane.h"
-#include "TKorvaneApplication.h"
-#include "TPortSpinEdit.h"
-#include "TfMain.h"
+#include "engine/stream/TKorvane.h"
+#include "ui/TKorvaneApplication.h"
+#include "ui/TPortSpinEdit.h"
+#include "ui/TfMain.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>

@@ -1,9 +1,9 @@
 // Times the history tab with 10,000 and 100,000 stored rows: opening it (loading every row
 // and drawing it once), redrawing it whole and zoomed in, and one posted result. Beside
 // them, as the reference measured in the same run, painting the bare panel at the same size.
-#include "ChartStyle.h"
-#include "ResultsTable.h"
-#include "TResultsHistoryView.h"
+#include "ui/ChartStyle.h"
+#include "storage/ResultsTable.h"
+#include "ui/TResultsHistoryView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -7,11 +7,11 @@
 //
 // DATA_FOLDER holds KorvaneResults.xml (bench/make-history.py writes one).
 
-#include "DiskStorage.h"
-#include "ResultTexts.h"
-#include "ResultsTable.h"
-#include "TResultsChart.h"
-#include "TResultsGrid.h"
+#include "storage/DiskStorage.h"
+#include "ui/ResultTexts.h"
+#include "storage/ResultsTable.h"
+#include "ui/TResultsChart.h"
+#include "ui/TResultsGrid.h"
 
 #include <QApplication>
 #include <QDateTime>

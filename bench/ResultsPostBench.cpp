@@ -1,10 +1,10 @@
 // Times one posted result with 10,000 rows already stored: the locked read-modify-write
 // that every post is. Beside it, as references measured in the same run, the write of the
 // same file alone and the read of it that an unchanged file is spared.
-#include "DiskStorage.h"
-#include "ResultsFile.h"
-#include "ResultsTable.h"
-#include "SafeFileWrite.h"
+#include "storage/DiskStorage.h"
+#include "storage/ResultsFile.h"
+#include "storage/ResultsTable.h"
+#include "storage/SafeFileWrite.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,7 +5,7 @@
 //   korvane-bench-session-load PORT paced SESSIONS SECONDS RATE
 //   korvane-bench-session-load PORT flood STREAMS SECONDS
 
-#include "SessionMessage.h"
+#include "protocol/SessionMessage.h"
 
 #include <arpa/inet.h>
 #include <atomic>

@@ -1,6 +1,6 @@
 // Loads and saves a settings file whose log holds N lines, for growing N, and prints the
 // time per line. Linear work keeps the per-line figure flat as N grows tenfold.
-#include "AppIniFileStorage.h"
+#include "settings/AppIniFileStorage.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "ApplicationExceptionHandler.h"
+#include "engine/ApplicationExceptionHandler.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "DateTimeSerial.h"
+#include "engine/DateTimeSerial.h"
 
 #include <cmath>
 

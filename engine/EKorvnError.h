@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KorvaneException.h"
+#include "engine/KorvaneException.h"
 
 // Socket-level failure of a test.
 class EKorvnError : public Exception

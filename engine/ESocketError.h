@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KorvaneException.h"
+#include "engine/KorvaneException.h"
 
 // A call of the TCP client layer that failed at once.
 class ESocketError : public Exception

@@ -1,4 +1,4 @@
-#include "KorvaneException.h"
+#include "engine/KorvaneException.h"
 
 Exception::Exception(const QString &message)
     : FMessage(message)

@@ -1,4 +1,4 @@
-#include "LogTimestamp.h"
+#include "engine/LogTimestamp.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "NumberFormat.h"
+#include "engine/NumberFormat.h"
 
 #include <QLocale>
 

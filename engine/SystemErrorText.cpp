@@ -1,4 +1,4 @@
-#include "SystemErrorText.h"
+#include "engine/SystemErrorText.h"
 
 #include <cstring>
 #include <netdb.h>

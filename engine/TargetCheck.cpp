@@ -1,4 +1,4 @@
-#include "TargetCheck.h"
+#include "engine/TargetCheck.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // body arrives in. The streamed count and the one-pass length must equal the decoded text's
 // length, however the body is split.
 
-#include "FuzzCheck.h"
+#include "fuzz/FuzzCheck.h"
 
-#include "CharsetDecoding.h"
+#include "engine/http/CharsetDecoding.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,14 +3,14 @@
 // No cookie may be kept for a domain its page's host does not domain-match, or from a host
 // that cannot exist, nor be sent to a host that does not domain-match the cookie's domain.
 
-#include "FuzzCheck.h"
+#include "fuzz/FuzzCheck.h"
 
-#include "CookieManager.h"
-#include "CookieSplitting.h"
-#include "HostNameBytes.h"
-#include "InternetDate.h"
-#include "NetscapeCookie.h"
-#include "Uri.h"
+#include "engine/http/CookieManager.h"
+#include "engine/http/CookieSplitting.h"
+#include "fuzz/HostNameBytes.h"
+#include "engine/http/InternetDate.h"
+#include "engine/http/NetscapeCookie.h"
+#include "engine/http/Uri.h"
 
 #include <QDateTime>
 #include <QString>

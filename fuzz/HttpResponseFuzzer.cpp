@@ -4,11 +4,11 @@
 // The fetch must end, by a result or by one of the client's own exceptions, and the counted
 // text length must equal the length of the text Get returns.
 
-#include "FuzzCheck.h"
+#include "fuzz/FuzzCheck.h"
 
-#include "EFetchCancelled.h"
-#include "THttpClient.h"
-#include "Uri.h"
+#include "engine/httpclient/EFetchCancelled.h"
+#include "engine/httpclient/THttpClient.h"
+#include "engine/http/Uri.h"
 
 #include <QCoreApplication>
 #include <QString>

@@ -1,9 +1,9 @@
 // Internet dates: whatever the parser accepts is a moment in UTC that reads back as itself
 // from its RFC 1123 form.
 
-#include "FuzzCheck.h"
+#include "fuzz/FuzzCheck.h"
 
-#include "InternetDate.h"
+#include "engine/http/InternetDate.h"
 
 #include <QDateTime>
 #include <QLocale>

@@ -1,10 +1,10 @@
 // The meta scan reads the page as US-ASCII with every byte above 0x7F as "?": the same page
 // with those bytes replaced must give the same header lines, all of them ASCII.
 
-#include "FuzzCheck.h"
+#include "fuzz/FuzzCheck.h"
 
-#include "MetaHeaderScan.h"
-#include "ResponseTextDecoder.h"
+#include "engine/http/MetaHeaderScan.h"
+#include "engine/http/ResponseTextDecoder.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,7 +2,7 @@
 // input and every past finding passing. Arguments are files or folders (read flat, in name
 // order, so a failure names the same input every time); a missing one is skipped.
 
-#include "FuzzCheck.h"
+#include "fuzz/FuzzCheck.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,10 +1,10 @@
 // The results file: whatever the loader accepts is written back as a file it reads again,
 // with every row and the next Order value equal, numbers bit for bit.
 
-#include "FuzzCheck.h"
+#include "fuzz/FuzzCheck.h"
 
-#include "ResultsFile.h"
-#include "StorageError.h"
+#include "storage/ResultsFile.h"
+#include "storage/StorageError.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,10 +2,10 @@
 // whose sizes the input's first byte picks. Every line either reads, and then writes back
 // as one line that reads as the same message, or gives a short error text.
 
-#include "FuzzCheck.h"
+#include "fuzz/FuzzCheck.h"
 
-#include "SessionLineReader.h"
-#include "SessionMessage.h"
+#include "protocol/SessionLineReader.h"
+#include "protocol/SessionMessage.h"
 
 #include <string>
 #include <string_view>

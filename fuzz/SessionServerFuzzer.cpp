@@ -5,13 +5,13 @@
 // not crash or touch freed memory (the sanitizers watch), and once enough time has passed
 // every session is over and every descriptor it took is closed.
 
-#include "FuzzCheck.h"
+#include "fuzz/FuzzCheck.h"
 
-#include "GracefulCloser.h"
-#include "ServerOptions.h"
-#include "SessionAuth.h"
-#include "SessionMessage.h"
-#include "SessionServer.h"
+#include "tools/korvane-server/GracefulCloser.h"
+#include "tools/korvane-server/ServerOptions.h"
+#include "protocol/SessionAuth.h"
+#include "protocol/SessionMessage.h"
+#include "tools/korvane-server/SessionServer.h"
 
 #include <csignal>
 #include <cstring>

@@ -2,9 +2,9 @@
 // a value written then must read back as written, and looking many keys up at once must
 // find what looking them up one by one finds.
 
-#include "FuzzCheck.h"
+#include "fuzz/FuzzCheck.h"
 
-#include "IniDocument.h"
+#include "settings/IniDocument.h"
 
 #include <QByteArray>
 #include <QString>

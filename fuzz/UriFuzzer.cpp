@@ -2,10 +2,10 @@
 // the result, as a page and its redirects are. Every merged URI must name a host that can
 // be looked up and must read back as itself from its own text.
 
-#include "FuzzCheck.h"
+#include "fuzz/FuzzCheck.h"
 
-#include "HostNameBytes.h"
-#include "Uri.h"
+#include "fuzz/HostNameBytes.h"
+#include "engine/http/Uri.h"
 
 #include <QString>
 #include <QStringList>

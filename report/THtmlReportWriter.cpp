@@ -1,6 +1,6 @@
-#include "THtmlReportWriter.h"
+#include "report/THtmlReportWriter.h"
 
-#include "EReportError.h"
+#include "report/EReportError.h"
 
 #include <QBuffer>
 #include <QDate>

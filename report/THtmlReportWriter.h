@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TReportFileWriter.h"
+#include "report/TReportFileWriter.h"
 
 // A web page with the log as text and the chart as a PNG file beside it.
 class THtmlReportWriter : public TReportFileWriter

@@ -1,6 +1,6 @@
-#include "TPdfReportWriter.h"
+#include "report/TPdfReportWriter.h"
 
-#include "EReportError.h"
+#include "report/EReportError.h"
 
 #include <QBuffer>
 #include <QDateTime>

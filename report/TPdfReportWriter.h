@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TReportFileWriter.h"
+#include "report/TReportFileWriter.h"
 
 // PDF through QPdfWriter, with our own document information.
 class TPdfReportWriter : public TReportFileWriter

@@ -1,6 +1,6 @@
-#include "TReportContent.h"
+#include "report/TReportContent.h"
 
-#include "EReportError.h"
+#include "report/EReportError.h"
 
 #include <QRegularExpression>
 

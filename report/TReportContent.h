@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TReportData.h"
+#include "report/TReportData.h"
 
 #include <QImage>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "TReportFileWriter.h"
+#include "report/TReportFileWriter.h"
 
-#include "EReportError.h"
+#include "report/EReportError.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TReportRenderer.h"
+#include "report/TReportRenderer.h"
 
 #include <QString>
 

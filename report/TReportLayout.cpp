@@ -1,6 +1,6 @@
-#include "TReportLayout.h"
+#include "report/TReportLayout.h"
 
-#include "EReportError.h"
+#include "report/EReportError.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "TReportPreviewDialog.h"
+#include "report/TReportPreviewDialog.h"
 
 #include <QAction>
 #include <QEvent>

@@ -1,6 +1,6 @@
-#include "TReportRenderer.h"
+#include "report/TReportRenderer.h"
 
-#include "EReportError.h"
+#include "report/EReportError.h"
 
 #include <QDate>
 #include <QFont>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TReportContent.h"
-#include "TReportLayout.h"
+#include "report/TReportContent.h"
+#include "report/TReportLayout.h"
 
 #include <QImage>
 #include <QRectF>

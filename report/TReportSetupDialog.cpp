@@ -1,4 +1,4 @@
-#include "TReportSetupDialog.h"
+#include "report/TReportSetupDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>

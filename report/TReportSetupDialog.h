@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TReportOutputChoice.h"
+#include "report/TReportOutputChoice.h"
 
 #include <QDialog>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "TReportStatusWindow.h"
+#include "report/TReportStatusWindow.h"
 
 #include <QCoreApplication>
 #include <QLabel>

@@ -1,10 +1,10 @@
-#include "TReportSystem.h"
+#include "report/TReportSystem.h"
 
-#include "EReportError.h"
-#include "TReportPreviewDialog.h"
-#include "TReportSetupDialog.h"
-#include "TReportStatusWindow.h"
-#include "TSystemPrintQueue.h"
+#include "report/EReportError.h"
+#include "report/TReportPreviewDialog.h"
+#include "report/TReportSetupDialog.h"
+#include "report/TReportStatusWindow.h"
+#include "report/TSystemPrintQueue.h"
 
 #include <QApplication>
 #include <QDir>

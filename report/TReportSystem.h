@@ -1,11 +1,11 @@
 #pragma once
 
-#include "THtmlReportWriter.h"
-#include "TPrintJob.h"
-#include "TPdfReportWriter.h"
-#include "TReportData.h"
-#include "TReportOutputChoice.h"
-#include "TRtfReportWriter.h"
+#include "report/THtmlReportWriter.h"
+#include "report/TPrintJob.h"
+#include "report/TPdfReportWriter.h"
+#include "report/TReportData.h"
+#include "report/TReportOutputChoice.h"
+#include "report/TRtfReportWriter.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "TRtfReportWriter.h"
+#include "report/TRtfReportWriter.h"
 
-#include "EReportError.h"
+#include "report/EReportError.h"
 
 #include <QBuffer>
 #include <QDate>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TReportFileWriter.h"
+#include "report/TReportFileWriter.h"
 
 // Rich Text with the log as text and the chart as an embedded PNG picture.
 class TRtfReportWriter : public TReportFileWriter

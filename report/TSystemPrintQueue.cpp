@@ -1,6 +1,6 @@
-#include "TSystemPrintQueue.h"
+#include "report/TSystemPrintQueue.h"
 
-#include "EReportError.h"
+#include "report/EReportError.h"
 
 #include <QPrinterInfo>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TPrintJob.h"
+#include "report/TPrintJob.h"
 
 // The machine's print queue: submits a spooled PDF as one job to a printer with the
 // job's copies, collation and sides.

@@ -1,8 +1,8 @@
-#include "Tdmrpt.h"
+#include "report/Tdmrpt.h"
 
-#include "EReportError.h"
-#include "TReportLayout.h"
-#include "TReportSystem.h"
+#include "report/EReportError.h"
+#include "report/TReportLayout.h"
+#include "report/TReportSystem.h"
 
 #include <KorvaneBuildConfig.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "TPrintJob.h"
-#include "TReportData.h"
-#include "TReportOutputChoice.h"
+#include "report/TPrintJob.h"
+#include "report/TReportData.h"
+#include "report/TReportOutputChoice.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -1,9 +1,9 @@
-#include "AppIniFileStorage.h"
+#include "settings/AppIniFileStorage.h"
 
-#include "ExtendedFloat.h"
-#include "FileLock.h"
-#include "SafeFileWrite.h"
-#include "StoragePath.h"
+#include "settings/ExtendedFloat.h"
+#include "storage/FileLock.h"
+#include "storage/SafeFileWrite.h"
+#include "settings/StoragePath.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CollectionValue.h"
-#include "FileStamp.h"
-#include "IniDocument.h"
+#include "settings/CollectionValue.h"
+#include "storage/FileStamp.h"
+#include "settings/IniDocument.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "CollectionValue.h"
+#include "settings/CollectionValue.h"
 
 const TPublishedProperty* TCollectionValue::Find(const TPublishedItem& item, const QString& name)
 {

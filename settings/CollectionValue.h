@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PropertyKind.h"
+#include "settings/PropertyKind.h"
 
 #include <QList>
 #include <QMetaType>

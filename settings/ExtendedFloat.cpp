@@ -1,4 +1,4 @@
-#include "ExtendedFloat.h"
+#include "settings/ExtendedFloat.h"
 
 #include <bit>
 #include <cmath>

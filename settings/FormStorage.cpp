@@ -1,7 +1,7 @@
-#include "FormStorage.h"
+#include "settings/FormStorage.h"
 
-#include "CollectionValue.h"
-#include "StoragePath.h"
+#include "settings/CollectionValue.h"
+#include "settings/StoragePath.h"
 
 #include <QMetaProperty>
 #include <QRegularExpression>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "AppIniFileStorage.h"
-#include "PlacementTarget.h"
-#include "StoredProperty.h"
+#include "settings/AppIniFileStorage.h"
+#include "settings/PlacementTarget.h"
+#include "settings/StoredProperty.h"
 
 #include <QList>
 #include <QObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WindowPlacement.h"
+#include "settings/WindowPlacement.h"
 
 #include <QSize>
 

@@ -1,4 +1,4 @@
-#include "StatusPanel.h"
+#include "settings/StatusPanel.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CollectionValue.h"
+#include "settings/CollectionValue.h"
 
 #include <QString>
 

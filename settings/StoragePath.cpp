@@ -1,4 +1,4 @@
-#include "StoragePath.h"
+#include "settings/StoragePath.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "TestOptions.h"
+#include "settings/TestOptions.h"
 
-#include "AppIniFileStorage.h"
+#include "settings/AppIniFileStorage.h"
 
 #include <QStringList>
 

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "TcpConnect.h"
+#include "engine/net/TcpConnect.h"
 #include "engine/run/TestDefaults.h"
 
 class TAppIniFileStorage;

@@ -1,4 +1,4 @@
-#include "WidgetPlacementTarget.h"
+#include "settings/WidgetPlacementTarget.h"
 
 #include <QGuiApplication>
 #include <QMetaObject>

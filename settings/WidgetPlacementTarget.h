@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PlacementTarget.h"
+#include "settings/PlacementTarget.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,6 +1,6 @@
-#include "DayCountDate.h"
+#include "storage/DayCountDate.h"
 
-#include "StorageError.h"
+#include "storage/StorageError.h"
 
 #include <cmath>
 

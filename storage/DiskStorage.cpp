@@ -1,12 +1,12 @@
-#include "DiskStorage.h"
+#include "storage/DiskStorage.h"
 
-#include "ResultsTable.h"
-#include "ResultsTableModel.h"
-#include "StorageError.h"
-#include "XLabelText.h"
+#include "storage/ResultsTable.h"
+#include "storage/ResultsTableModel.h"
+#include "storage/StorageError.h"
+#include "storage/XLabelText.h"
 
-#include "FileLock.h"
-#include "SafeFileWrite.h"
+#include "storage/FileLock.h"
+#include "storage/SafeFileWrite.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "FileLock.h"
+#include "storage/FileLock.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "FileStamp.h"
+#include "storage/FileStamp.h"
 
 #include <QFile>
 

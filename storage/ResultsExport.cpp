@@ -1,7 +1,7 @@
-#include "ResultsExport.h"
+#include "storage/ResultsExport.h"
 
-#include "DayCountDate.h"
-#include "StorageError.h"
+#include "storage/DayCountDate.h"
+#include "storage/StorageError.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>

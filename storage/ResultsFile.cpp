@@ -1,8 +1,8 @@
-#include "ResultsFile.h"
+#include "storage/ResultsFile.h"
 
-#include "SafeFileWrite.h"
-#include "StorableText.h"
-#include "StorageError.h"
+#include "storage/SafeFileWrite.h"
+#include "storage/StorableText.h"
+#include "storage/StorageError.h"
 
 #include <QFile>
 #include <QLocale>

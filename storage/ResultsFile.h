@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ResultRow.h"
+#include "storage/ResultRow.h"
 
 #include <QString>
 #include <QVector>

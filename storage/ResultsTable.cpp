@@ -1,11 +1,11 @@
-#include "ResultsTable.h"
+#include "storage/ResultsTable.h"
 
-#include "DayCountDate.h"
-#include "FileLock.h"
-#include "ResultsFile.h"
-#include "StorableText.h"
-#include "StorageError.h"
-#include "XLabelText.h"
+#include "storage/DayCountDate.h"
+#include "storage/FileLock.h"
+#include "storage/ResultsFile.h"
+#include "storage/StorableText.h"
+#include "storage/StorageError.h"
+#include "storage/XLabelText.h"
 
 #include <QFile>
 #include <QFileInfo>

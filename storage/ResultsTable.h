@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FileStamp.h"
-#include "ResultRow.h"
-#include "ResultsFile.h"
+#include "storage/FileStamp.h"
+#include "storage/ResultRow.h"
+#include "storage/ResultsFile.h"
 
 #include <QDateTime>
 #include <QLocale>

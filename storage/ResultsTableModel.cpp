@@ -1,8 +1,8 @@
-#include "ResultsTableModel.h"
+#include "storage/ResultsTableModel.h"
 
-#include "DayCountDate.h"
-#include "ResultsTable.h"
-#include "XLabelText.h"
+#include "storage/DayCountDate.h"
+#include "storage/ResultsTable.h"
+#include "storage/XLabelText.h"
 
 TResultsTableModel::TResultsTableModel(TResultsTable *table, QObject *parent)
     : QAbstractTableModel(parent), FTable(table)

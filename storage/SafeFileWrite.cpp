@@ -1,4 +1,4 @@
-#include "SafeFileWrite.h"
+#include "storage/SafeFileWrite.h"
 
 #include <QDir>
 #include <QFile>

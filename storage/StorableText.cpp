@@ -1,4 +1,4 @@
-#include "StorableText.h"
+#include "storage/StorableText.h"
 
 QString StorableText(const QString& text)
 {

@@ -1,7 +1,7 @@
-#include "XLabelText.h"
+#include "storage/XLabelText.h"
 
-#include "DayCountDate.h"
-#include "ResultRow.h"
+#include "storage/DayCountDate.h"
+#include "storage/ResultRow.h"
 
 #include <cmath>
 

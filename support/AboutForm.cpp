@@ -1,4 +1,4 @@
-#include "AboutForm.h"
+#include "support/AboutForm.h"
 
 #include <QFontMetrics>
 #include <QFrame>

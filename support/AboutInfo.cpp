@@ -1,7 +1,7 @@
-#include "AboutInfo.h"
+#include "support/AboutInfo.h"
 
-#include "AboutForm.h"
-#include "ProgramArt.h"
+#include "support/AboutForm.h"
+#include "support/ProgramArt.h"
 
 #include <QApplication>
 #include <QFrame>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VersionInfo.h"
+#include "support/VersionInfo.h"
 
 #include <memory>
 

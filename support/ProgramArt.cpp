@@ -1,4 +1,4 @@
-#include "ProgramArt.h"
+#include "support/ProgramArt.h"
 
 #include <QLinearGradient>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "VersionBlock.h"
+#include "support/VersionBlock.h"
 
 #include "KorvaneBuildConfig.h"
 

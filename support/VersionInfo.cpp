@@ -1,4 +1,4 @@
-#include "VersionInfo.h"
+#include "support/VersionInfo.h"
 
 TVersionInfo::TVersionInfo(QObject* Owner)
     : TVersionInfo(TVersionBlock::Shipped(), Owner)

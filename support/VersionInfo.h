@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VersionBlock.h"
+#include "support/VersionBlock.h"
 
 #include <QObject>
 #include <QString>

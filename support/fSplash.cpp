@@ -1,6 +1,6 @@
-#include "fSplash.h"
+#include "support/fSplash.h"
 
-#include "ProgramArt.h"
+#include "support/ProgramArt.h"
 
 #include <QGuiApplication>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "ChartStyle.h"
+#include "ui/ChartStyle.h"
 
 #include <QLinearGradient>
 #include <QPainter>

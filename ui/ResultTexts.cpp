@@ -1,10 +1,10 @@
-#include "ResultTexts.h"
+#include "ui/ResultTexts.h"
 
-#include "ResultRow.h"
+#include "storage/ResultRow.h"
 
-#include "LogTimestamp.h"
-#include "Uri.h"
-#include "XLabelText.h"
+#include "engine/LogTimestamp.h"
+#include "engine/http/Uri.h"
+#include "storage/XLabelText.h"
 
 #include <algorithm>
 #include <cmath>

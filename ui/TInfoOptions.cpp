@@ -1,4 +1,4 @@
-#include "TInfoOptions.h"
+#include "ui/TInfoOptions.h"
 
 #include "KorvaneBuildConfig.h"
 

@@ -1,7 +1,7 @@
-#include "TKorvaneApplication.h"
+#include "ui/TKorvaneApplication.h"
 
-#include "ApplicationExceptionHandler.h"
-#include "KorvaneException.h"
+#include "engine/ApplicationExceptionHandler.h"
+#include "engine/KorvaneException.h"
 
 #include <QMetaObject>
 

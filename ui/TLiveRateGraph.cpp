@@ -1,10 +1,10 @@
-#include "TLiveRateGraph.h"
+#include "ui/TLiveRateGraph.h"
 
-#include "ChartStyle.h"
+#include "ui/ChartStyle.h"
 
-#include "NumberFormat.h"
-#include "ProgressText.h"
-#include "TResultsChart.h"
+#include "engine/NumberFormat.h"
+#include "engine/run/ProgressText.h"
+#include "ui/TResultsChart.h"
 
 #include <QFontMetricsF>
 #include <QLinearGradient>

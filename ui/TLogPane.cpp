@@ -1,4 +1,4 @@
-#include "TLogPane.h"
+#include "ui/TLogPane.h"
 
 #include <QScrollBar>
 #include <QTextCursor>

@@ -1,4 +1,4 @@
-#include "TPortSpinEdit.h"
+#include "ui/TPortSpinEdit.h"
 
 #include <QLocale>
 

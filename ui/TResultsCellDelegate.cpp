@@ -1,9 +1,9 @@
-#include "TResultsCellDelegate.h"
+#include "ui/TResultsCellDelegate.h"
 
-#include "ResultTexts.h"
-#include "TResultsColumn.h"
-#include "TResultsGrid.h"
-#include "TResultsGridModel.h"
+#include "ui/ResultTexts.h"
+#include "ui/TResultsColumn.h"
+#include "ui/TResultsGrid.h"
+#include "ui/TResultsGridModel.h"
 
 #include <QApplication>
 #include <QHeaderView>

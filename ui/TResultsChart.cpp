@@ -1,10 +1,10 @@
-#include "TResultsChart.h"
+#include "ui/TResultsChart.h"
 
-#include "ChartStyle.h"
+#include "ui/ChartStyle.h"
 
-#include "ApplicationExceptionHandler.h"
-#include "ResultsTable.h"
-#include "XLabelText.h"
+#include "engine/ApplicationExceptionHandler.h"
+#include "storage/ResultsTable.h"
+#include "storage/XLabelText.h"
 
 #include <QFontMetricsF>
 #include <QKeyEvent>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ResultRow.h"
+#include "storage/ResultRow.h"
 
-#include "TTextWidthCache.h"
+#include "ui/TTextWidthCache.h"
 
 #include <QColor>
 #include <QHash>

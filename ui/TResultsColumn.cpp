@@ -1,4 +1,4 @@
-#include "TResultsColumn.h"
+#include "ui/TResultsColumn.h"
 
 #include <QEvent>
 #include <QHeaderView>

@@ -1,7 +1,7 @@
-#include "TResultsExport.h"
+#include "ui/TResultsExport.h"
 
-#include "ResultsExport.h"
-#include "ResultsTable.h"
+#include "storage/ResultsExport.h"
+#include "storage/ResultsTable.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,14 +1,14 @@
-#include "TResultsGrid.h"
+#include "ui/TResultsGrid.h"
 
-#include "DiskStorage.h"
-#include "ResultTexts.h"
-#include "ResultsTable.h"
-#include "ResultsTableModel.h"
-#include "TResultsCellDelegate.h"
-#include "TResultsColumn.h"
-#include "TResultsGridModel.h"
+#include "storage/DiskStorage.h"
+#include "ui/ResultTexts.h"
+#include "storage/ResultsTable.h"
+#include "storage/ResultsTableModel.h"
+#include "ui/TResultsCellDelegate.h"
+#include "ui/TResultsColumn.h"
+#include "ui/TResultsGridModel.h"
 
-#include "ApplicationExceptionHandler.h"
+#include "engine/ApplicationExceptionHandler.h"
 
 #include <QDateTime>
 #include <QFontMetrics>

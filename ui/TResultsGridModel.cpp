@@ -1,9 +1,9 @@
-#include "TResultsGridModel.h"
+#include "ui/TResultsGridModel.h"
 
-#include "ResultTexts.h"
-#include "ResultRow.h"
-#include "ResultsTable.h"
-#include "ResultsTableModel.h"
+#include "ui/ResultTexts.h"
+#include "storage/ResultRow.h"
+#include "storage/ResultsTable.h"
+#include "storage/ResultsTableModel.h"
 
 #include <QDateTime>
 

@@ -1,11 +1,11 @@
-#include "TResultsHistoryView.h"
+#include "ui/TResultsHistoryView.h"
 
-#include "AppIniFileStorage.h"
-#include "ChartStyle.h"
-#include "DayCountDate.h"
-#include "ResultsTable.h"
-#include "TResultsChart.h"
-#include "XLabelText.h"
+#include "settings/AppIniFileStorage.h"
+#include "ui/ChartStyle.h"
+#include "storage/DayCountDate.h"
+#include "storage/ResultsTable.h"
+#include "ui/TResultsChart.h"
+#include "storage/XLabelText.h"
 
 #include <QAction>
 #include <QHelpEvent>

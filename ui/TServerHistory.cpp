@@ -1,4 +1,4 @@
-#include "TServerHistory.h"
+#include "ui/TServerHistory.h"
 
 #include <QCompleter>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "TStatusPane.h"
+#include "ui/TStatusPane.h"
 
 #include <QLabel>
 

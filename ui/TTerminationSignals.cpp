@@ -1,4 +1,4 @@
-#include "TTerminationSignals.h"
+#include "ui/TTerminationSignals.h"
 
 #include <QSocketNotifier>
 #include <QThread>

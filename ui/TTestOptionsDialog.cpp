@@ -1,4 +1,4 @@
-#include "TTestOptionsDialog.h"
+#include "ui/TTestOptionsDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>

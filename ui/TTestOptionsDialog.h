@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestOptions.h"
+#include "settings/TestOptions.h"
 
 #include <QDialog>
 

@@ -1,4 +1,4 @@
-#include "TTextWidthCache.h"
+#include "ui/TTextWidthCache.h"
 
 #include <QFontMetricsF>
 

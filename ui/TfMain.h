@@ -1,9 +1,9 @@
 #pragma once
 
-#include "FormStateWindow.h"
-#include "StatusPanel.h"
-#include "TestOptions.h"
-#include "WidgetPlacementTarget.h"
+#include "ui/FormStateWindow.h"
+#include "settings/StatusPanel.h"
+#include "settings/TestOptions.h"
+#include "settings/WidgetPlacementTarget.h"
 
 #include <QMainWindow>
 #include <QString>

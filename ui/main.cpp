@@ -1,8 +1,8 @@
-#include "SingleInstanceGuard.h"
-#include "TInfoOptions.h"
-#include "TKorvaneApplication.h"
-#include "TTerminationSignals.h"
-#include "TfMain.h"
+#include "settings/instance/SingleInstanceGuard.h"
+#include "ui/TInfoOptions.h"
+#include "ui/TKorvaneApplication.h"
+#include "ui/TTerminationSignals.h"
+#include "ui/TfMain.h"
 
 int main(int argc, char* argv[])
 {

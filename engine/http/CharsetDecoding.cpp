@@ -1,6 +1,6 @@
-#include "CharsetDecoding.h"
+#include "engine/http/CharsetDecoding.h"
 
-#include "Utf7Decoding.h"
+#include "engine/http/Utf7Decoding.h"
 
 #include <QStringDecoder>
 

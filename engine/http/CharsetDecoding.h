@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Utf7Decoding.h"
-#include "Utf8BlockCounter.h"
+#include "engine/http/Utf7Decoding.h"
+#include "engine/http/Utf8BlockCounter.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -1,4 +1,4 @@
-#include "ContentType.h"
+#include "engine/http/ContentType.h"
 
 #include <QStringList>
 

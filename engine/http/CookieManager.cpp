@@ -1,7 +1,7 @@
-#include "CookieManager.h"
+#include "engine/http/CookieManager.h"
 
-#include "CookieSplitting.h"
-#include "HostName.h"
+#include "engine/http/CookieSplitting.h"
+#include "engine/http/HostName.h"
 
 #include <QHash>
 #include <QReadLocker>

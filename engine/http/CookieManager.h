@@ -1,7 +1,7 @@
 #pragma once
 
-#include "NetscapeCookie.h"
-#include "Uri.h"
+#include "engine/http/NetscapeCookie.h"
+#include "engine/http/Uri.h"
 
 #include <QDateTime>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "CookieSplitting.h"
+#include "engine/http/CookieSplitting.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "HeaderList.h"
+#include "engine/http/HeaderList.h"
 
 THeaderList THeaderList::FromRawLines(const QStringList &lines)
 {

@@ -1,4 +1,4 @@
-#include "HostName.h"
+#include "engine/http/HostName.h"
 
 #include <QUrl>
 

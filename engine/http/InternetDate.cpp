@@ -1,4 +1,4 @@
-#include "InternetDate.h"
+#include "engine/http/InternetDate.h"
 
 #include <QDate>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "MetaHeaderScan.h"
+#include "engine/http/MetaHeaderScan.h"
 
 #include <QString>
 

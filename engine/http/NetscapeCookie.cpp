@@ -1,6 +1,6 @@
-#include "NetscapeCookie.h"
+#include "engine/http/NetscapeCookie.h"
 
-#include "InternetDate.h"
+#include "engine/http/InternetDate.h"
 
 namespace {
 

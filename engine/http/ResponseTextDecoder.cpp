@@ -1,8 +1,8 @@
-#include "ResponseTextDecoder.h"
+#include "engine/http/ResponseTextDecoder.h"
 
-#include "CharsetDecoding.h"
-#include "ContentType.h"
-#include "MetaHeaderScan.h"
+#include "engine/http/CharsetDecoding.h"
+#include "engine/http/ContentType.h"
+#include "engine/http/MetaHeaderScan.h"
 
 void TResponseTextDecoder::ScanMetaHeaders(const QByteArray &html)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HeaderList.h"
+#include "engine/http/HeaderList.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "Uri.h"
+#include "engine/http/Uri.h"
 
-#include "EHttpInvalidUrl.h"
-#include "EHttpUnknownProtocol.h"
-#include "HostName.h"
+#include "engine/http/EHttpInvalidUrl.h"
+#include "engine/http/EHttpUnknownProtocol.h"
+#include "engine/http/HostName.h"
 
 #include <QStringList>
 

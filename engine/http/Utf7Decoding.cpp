@@ -1,4 +1,4 @@
-#include "Utf7Decoding.h"
+#include "engine/http/Utf7Decoding.h"
 
 QString DecodeUtf7(const QByteArray &bytes)
 {

@@ -1,4 +1,4 @@
-#include "Utf8BlockCounter.h"
+#include "engine/http/Utf8BlockCounter.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EHttpException.h"
+#include "engine/httpclient/EHttpException.h"
 
 // Raised when the fetch was cancelled by its owner; the connection has been closed.
 class EFetchCancelled : public EHttpException

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EHttpException.h"
+#include "engine/httpclient/EHttpException.h"
 
 // Raised when a server keeps sending header (or trailer) lines beyond what any real response
 // needs, so that it cannot make the client hold them without end.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EHttpException.h"
+#include "engine/httpclient/EHttpException.h"
 
 // Raised when the server closed the connection where a response still had to follow.
 class EHttpConnClosedGracefully : public EHttpException

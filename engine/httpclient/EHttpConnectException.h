@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EHttpException.h"
+#include "engine/httpclient/EHttpException.h"
 
 // A connect failure that carries no system error code.
 class EHttpConnectException : public EHttpException

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EHttpException.h"
+#include "engine/httpclient/EHttpException.h"
 
 // Raised when the connect did not finish within the time allowed.
 class EHttpConnectTimeout : public EHttpException

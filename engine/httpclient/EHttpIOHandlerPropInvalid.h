@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EHttpException.h"
+#include "engine/httpclient/EHttpException.h"
 
 // Raised when no TLS layer exists, so an https request cannot be made.
 class EHttpIOHandlerPropInvalid : public EHttpException

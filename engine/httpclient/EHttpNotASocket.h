@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EHttpSocketError.h"
+#include "engine/httpclient/EHttpSocketError.h"
 
 // A socket call was made on a handle that is no (longer a) socket.
 class EHttpNotASocket : public EHttpSocketError

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EHttpException.h"
+#include "engine/httpclient/EHttpException.h"
 
 // An error status: the message is the status line as the server sent it, ErrorMessage the
 // response body decoded to text.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EHttpException.h"
+#include "engine/httpclient/EHttpException.h"
 
 // Raised when a response line is longer than the connection layer accepts.
 class EHttpReadLnMaxLineLengthExceeded : public EHttpException

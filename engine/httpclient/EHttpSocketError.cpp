@@ -1,4 +1,4 @@
-#include "EHttpSocketError.h"
+#include "engine/httpclient/EHttpSocketError.h"
 
 #include <netdb.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EHttpException.h"
+#include "engine/httpclient/EHttpException.h"
 
 // The system reported an error while resolving, connecting, sending or receiving.
 // LastError is an errno value, or a getaddrinfo code (negative) for a failed lookup.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EHttpException.h"
+#include "engine/httpclient/EHttpException.h"
 
 // Raised when no data arrived within a read time-out the owner set.
 class EReadTimeout : public EHttpException

@@ -1,5 +1,5 @@
-#include "TAntiFreeze.h"
-#include "EHttpException.h"
+#include "engine/httpclient/TAntiFreeze.h"
+#include "engine/httpclient/EHttpException.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -1,6 +1,6 @@
-#include "TCancelFlag.h"
-#include "EFetchCancelled.h"
-#include "EHttpSocketError.h"
+#include "engine/httpclient/TCancelFlag.h"
+#include "engine/httpclient/EFetchCancelled.h"
+#include "engine/httpclient/EHttpSocketError.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>

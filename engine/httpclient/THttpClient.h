@@ -1,12 +1,12 @@
 #pragma once
 
-#include "CookieManager.h"
-#include "ResponseTextDecoder.h"
-#include "Uri.h"
-#include "TBlockConsumer.h"
-#include "THttpResponse.h"
-#include "THttpStatus.h"
-#include "TTlsInfo.h"
+#include "engine/http/CookieManager.h"
+#include "engine/http/ResponseTextDecoder.h"
+#include "engine/http/Uri.h"
+#include "engine/httpclient/TBlockConsumer.h"
+#include "engine/httpclient/THttpResponse.h"
+#include "engine/httpclient/THttpStatus.h"
+#include "engine/httpclient/TTlsInfo.h"
 
 #include <QByteArray>
 #include <QObject>

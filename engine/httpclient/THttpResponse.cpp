@@ -1,5 +1,5 @@
-#include "THttpResponse.h"
-#include "ContentType.h"
+#include "engine/httpclient/THttpResponse.h"
+#include "engine/http/ContentType.h"
 
 void THttpResponse::Clear()
 {

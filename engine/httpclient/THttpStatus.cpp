@@ -1,4 +1,4 @@
-#include "THttpStatus.h"
+#include "engine/httpclient/THttpStatus.h"
 
 QString HttpStatusText(THttpStatus status, const QString &argument)
 {

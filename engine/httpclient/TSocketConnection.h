@@ -1,10 +1,10 @@
 #pragma once
 
-#include "TBlockConsumer.h"
-#include "TCancelFlag.h"
-#include "THttpStatus.h"
-#include "TTlsInfo.h"
-#include "TcpConnect.h"
+#include "engine/httpclient/TBlockConsumer.h"
+#include "engine/httpclient/TCancelFlag.h"
+#include "engine/httpclient/THttpStatus.h"
+#include "engine/httpclient/TTlsInfo.h"
+#include "engine/net/TcpConnect.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,7 +1,7 @@
-#include "TTlsChannel.h"
-#include "EHttpSocketError.h"
-#include "EHttpTlsError.h"
-#include "TTlsContext.h"
+#include "engine/httpclient/TTlsChannel.h"
+#include "engine/httpclient/EHttpSocketError.h"
+#include "engine/httpclient/EHttpTlsError.h"
+#include "engine/httpclient/TTlsContext.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TTlsInfo.h"
+#include "engine/httpclient/TTlsInfo.h"
 
 #include <QString>
 #include <QtGlobal>

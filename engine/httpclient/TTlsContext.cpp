@@ -1,5 +1,5 @@
-#include "TTlsContext.h"
-#include "EHttpTlsError.h"
+#include "engine/httpclient/TTlsContext.h"
+#include "engine/httpclient/EHttpTlsError.h"
 
 #include <QFile>
 

@@ -1,5 +1,5 @@
-#include "TWorkerCall.h"
-#include "EHttpSocketError.h"
+#include "engine/httpclient/TWorkerCall.h"
+#include "engine/httpclient/EHttpSocketError.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>

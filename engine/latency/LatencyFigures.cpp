@@ -1,4 +1,4 @@
-#include "LatencyFigures.h"
+#include "engine/latency/LatencyFigures.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "LatencyReport.h"
+#include "engine/latency/LatencyReport.h"
 
-#include "NumberFormat.h"
+#include "engine/NumberFormat.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LatencyFigures.h"
+#include "engine/latency/LatencyFigures.h"
 
 #include <QJsonObject>
 #include <QStringList>

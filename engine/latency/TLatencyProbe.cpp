@@ -1,6 +1,6 @@
-#include "TLatencyProbe.h"
+#include "engine/latency/TLatencyProbe.h"
 
-#include "ServerTarget.h"
+#include "engine/net/ServerTarget.h"
 
 #include <QPointer>
 #include <QSocketNotifier>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LatencyFigures.h"
-#include "TcpConnect.h"
+#include "engine/latency/LatencyFigures.h"
+#include "engine/net/TcpConnect.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "TcpConnect.h"
+#include "engine/net/TcpConnect.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>

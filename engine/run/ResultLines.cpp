@@ -1,7 +1,7 @@
 #include "engine/run/ResultLines.h"
 
 #include "engine/NumberFormat.h"
-#include "engine/ProgressText.h"
+#include "engine/run/ProgressText.h"
 #include "engine/session/ReceiveWindowAdvice.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 
 #include "engine/run/TestOutcome.h"
 #include "engine/run/TestPlan.h"
-#include "engine/TTestProgress.h"
+#include "engine/run/TTestProgress.h"
 
 #include <QObject>
 #include <QString>

@@ -1,10 +1,10 @@
 #include "engine/run/TestPlan.h"
 
 #include "engine/http/Uri.h"
-#include "engine/session/SessionAuth.h"
-#include "engine/session/SessionMessage.h"
+#include "protocol/SessionAuth.h"
+#include "protocol/SessionMessage.h"
 
-#include "engine/TKorvane.h"
+#include "engine/stream/TKorvane.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
-#include "ReceiveWindowAdvice.h"
+#include "engine/session/ReceiveWindowAdvice.h"
 
-#include "TransferVerdict.h"
+#include "engine/session/TransferVerdict.h"
 
 #include <QFile>
 #include <QStringList>

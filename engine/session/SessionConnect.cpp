@@ -1,7 +1,7 @@
-#include "SessionConnect.h"
+#include "engine/session/SessionConnect.h"
 
-#include "SystemErrorText.h"
-#include "TcpConnect.h"
+#include "engine/SystemErrorText.h"
+#include "engine/net/TcpConnect.h"
 
 #include <QPointer>
 

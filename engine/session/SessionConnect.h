@@ -4,7 +4,7 @@
 #include <QObject>
 #include <QString>
 
-#include "TcpConnect.h"
+#include "engine/net/TcpConnect.h"
 
 #include <functional>
 #include <memory>

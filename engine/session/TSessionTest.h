@@ -4,10 +4,10 @@
 #include <QMetaType>
 #include <QObject>
 
-#include "TcpConnect.h"
+#include "engine/net/TcpConnect.h"
 #include <QString>
 
-#include "TransferVerdict.h"
+#include "engine/session/TransferVerdict.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "TransferVerdict.h"
+#include "engine/session/TransferVerdict.h"
 
 #include <QLocale>
 

@@ -1,4 +1,4 @@
-#include "LoopbackStreamServer.h"
+#include "tests/engine/LoopbackStreamServer.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TKorvane.h"
+#include "engine/stream/TKorvane.h"
 
 #include <QEventLoop>
 #include <QTimer>

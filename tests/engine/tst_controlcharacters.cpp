@@ -1,4 +1,4 @@
-#include "ControlCharacters.h"
+#include "engine/ControlCharacters.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
-#include "DiscardingReceive.h"
-#include "ReceiveLowWater.h"
+#include "engine/net/DiscardingReceive.h"
+#include "engine/net/ReceiveLowWater.h"
 
 #include <QtTest>
 

@@ -1,17 +1,17 @@
 // The report engine on its own: the layout file, page flow, the writers'
 // details, and the dialogs built without being run modally.
 
-#include "EReportError.h"
-#include "ReportFixture.h"
-#include "TPdfReportWriter.h"
-#include "TReportContent.h"
-#include "TReportLayout.h"
-#include "TReportPreviewDialog.h"
-#include "TReportRenderer.h"
-#include "TReportSetupDialog.h"
-#include "TReportStatusWindow.h"
-#include "TRtfReportWriter.h"
-#include "THtmlReportWriter.h"
+#include "report/EReportError.h"
+#include "tests/report/ReportFixture.h"
+#include "report/TPdfReportWriter.h"
+#include "report/TReportContent.h"
+#include "report/TReportLayout.h"
+#include "report/TReportPreviewDialog.h"
+#include "report/TReportRenderer.h"
+#include "report/TReportSetupDialog.h"
+#include "report/TReportStatusWindow.h"
+#include "report/TRtfReportWriter.h"
+#include "report/THtmlReportWriter.h"
 
 #include <QAction>
 #include <QBuffer>

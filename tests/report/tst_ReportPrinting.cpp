@@ -1,10 +1,10 @@
 // Sending the report to a printer: the job reaches the print queue whole, once every
 // page is done, and a Cancel in "Report Status" leaves the queue untouched.
 
-#include "EReportError.h"
-#include "ReportFixture.h"
-#include "TReportStatusWindow.h"
-#include "TReportSystem.h"
+#include "report/EReportError.h"
+#include "tests/report/ReportFixture.h"
+#include "report/TReportStatusWindow.h"
+#include "report/TReportSystem.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,12 +1,12 @@
 // The report module: finding the layout, the data row, and whole Print commands
 // driven to PDF, HTML and RTF through an output choice instead of the dialog.
 
-#include "EReportError.h"
-#include "ReportFixture.h"
-#include "Tdmrpt.h"
-#include "TReportPreviewDialog.h"
-#include "TReportStatusWindow.h"
-#include "TReportSystem.h"
+#include "report/EReportError.h"
+#include "tests/report/ReportFixture.h"
+#include "report/Tdmrpt.h"
+#include "report/TReportPreviewDialog.h"
+#include "report/TReportStatusWindow.h"
+#include "report/TReportSystem.h"
 
 #include <QBuffer>
 #include <QApplication>

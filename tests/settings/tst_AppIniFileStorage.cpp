@@ -1,5 +1,5 @@
-#include "AppIniFileStorage.h"
-#include "StatusPanel.h"
+#include "settings/AppIniFileStorage.h"
+#include "settings/StatusPanel.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
-#include "FakePlacementTarget.h"
-#include "FormStorage.h"
-#include "StatusPanel.h"
+#include "tests/settings/FakePlacementTarget.h"
+#include "settings/FormStorage.h"
+#include "settings/StatusPanel.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
-#include "FormStorage.h"
-#include "WidgetPlacementTarget.h"
+#include "settings/FormStorage.h"
+#include "settings/WidgetPlacementTarget.h"
 
 #include <QApplication>
 #include <QScreen>

@@ -3,8 +3,8 @@
 //   post <server>   posts a row, then prints "posted <rows in the table>"
 //   rows            prints "rows <rows in the table>" once pending events were served
 // It ends, closing the store as the program does at exit, when its input closes.
-#include "DiskStorage.h"
-#include "ResultsTable.h"
+#include "storage/DiskStorage.h"
+#include "storage/ResultsTable.h"
 
 #include <QCoreApplication>
 #include <QDir>

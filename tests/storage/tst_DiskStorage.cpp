@@ -1,7 +1,7 @@
-#include "DiskStorage.h"
-#include "ResultsTable.h"
-#include "StorageError.h"
-#include "TestEnvironment.h"
+#include "storage/DiskStorage.h"
+#include "storage/ResultsTable.h"
+#include "storage/StorageError.h"
+#include "tests/storage/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "AppIniFileStorage.h"
-#include "DiskStorage.h"
-#include "FullDiskFolder.h"
-#include "ResultsTable.h"
+#include "settings/AppIniFileStorage.h"
+#include "storage/DiskStorage.h"
+#include "tests/storage/FullDiskFolder.h"
+#include "storage/ResultsTable.h"
 
 #include <QtTest>
 

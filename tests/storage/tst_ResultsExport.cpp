@@ -1,7 +1,7 @@
-#include "DayCountDate.h"
-#include "ResultsExport.h"
-#include "StorageError.h"
-#include "TestEnvironment.h"
+#include "storage/DayCountDate.h"
+#include "storage/ResultsExport.h"
+#include "storage/StorageError.h"
+#include "tests/storage/TestEnvironment.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

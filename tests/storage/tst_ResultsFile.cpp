@@ -1,6 +1,6 @@
-#include "ResultsFile.h"
-#include "StorageError.h"
-#include "TestEnvironment.h"
+#include "storage/ResultsFile.h"
+#include "storage/StorageError.h"
+#include "tests/storage/TestEnvironment.h"
 
 #include <QFile>
 #include <QTest>

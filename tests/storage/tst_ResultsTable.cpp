@@ -1,6 +1,6 @@
-#include "ResultsTable.h"
-#include "StorageError.h"
-#include "TestEnvironment.h"
+#include "storage/ResultsTable.h"
+#include "storage/StorageError.h"
+#include "tests/storage/TestEnvironment.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,7 +1,7 @@
-#include "DiskStorage.h"
-#include "ResultsTable.h"
-#include "ResultsTableModel.h"
-#include "TestEnvironment.h"
+#include "storage/DiskStorage.h"
+#include "storage/ResultsTable.h"
+#include "storage/ResultsTableModel.h"
+#include "tests/storage/TestEnvironment.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>

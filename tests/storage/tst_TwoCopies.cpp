@@ -1,6 +1,6 @@
-#include "DiskStorage.h"
-#include "ResultsTable.h"
-#include "TestEnvironment.h"
+#include "storage/DiskStorage.h"
+#include "storage/ResultsTable.h"
+#include "tests/storage/TestEnvironment.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
-#include "DayCountDate.h"
-#include "ResultRow.h"
-#include "StorageError.h"
-#include "TestEnvironment.h"
-#include "XLabelText.h"
+#include "storage/DayCountDate.h"
+#include "storage/ResultRow.h"
+#include "storage/StorageError.h"
+#include "tests/storage/TestEnvironment.h"
+#include "storage/XLabelText.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
-#include "AboutForm.h"
-#include "AboutInfo.h"
+#include "support/AboutForm.h"
+#include "support/AboutInfo.h"
 
 #include <QFrame>
 #include <QLabel>

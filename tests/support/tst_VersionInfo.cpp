@@ -1,4 +1,4 @@
-#include "VersionInfo.h"
+#include "support/VersionInfo.h"
 
 #include "KorvaneBuildConfig.h"
 

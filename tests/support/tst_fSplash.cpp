@@ -1,4 +1,4 @@
-#include "fSplash.h"
+#include "support/fSplash.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>

@@ -1,4 +1,4 @@
-#include "uUtils.h"
+#include "support/uUtils.h"
 
 #include "KorvaneBuildConfig.h"
 

@@ -1,4 +1,4 @@
-#include "ProgramRunner.h"
+#include "tests/tools/ProgramRunner.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "RawSessionIo.h"
+#include "tests/tools/RawSessionIo.h"
 
 #include <chrono>
 

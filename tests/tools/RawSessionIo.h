@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SessionMessage.h"
+#include "protocol/SessionMessage.h"
 
 #include <cstdint>
 #include <string>

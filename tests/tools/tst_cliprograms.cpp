@@ -1,4 +1,4 @@
-#include "CliRunner.h"
+#include "tools/korvane-cli/CliRunner.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
-#include "RawSessionIo.h"
-#include "SessionMessage.h"
+#include "tests/tools/RawSessionIo.h"
+#include "protocol/SessionMessage.h"
 
 #include <QtTest>
 

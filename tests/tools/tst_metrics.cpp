@@ -1,4 +1,4 @@
-#include "MetricsFile.h"
+#include "tools/korvane-cli/MetricsFile.h"
 
 #include <QtTest>
 

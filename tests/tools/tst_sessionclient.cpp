@@ -1,6 +1,6 @@
-#include "ApplicationExceptionHandler.h"
-#include "EKorvnError.h"
-#include "TSessionTest.h"
+#include "engine/ApplicationExceptionHandler.h"
+#include "engine/EKorvnError.h"
+#include "engine/session/TSessionTest.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
-#include "RawSessionIo.h"
-#include "SessionAuth.h"
-#include "SessionMessage.h"
+#include "tests/tools/RawSessionIo.h"
+#include "protocol/SessionAuth.h"
+#include "protocol/SessionMessage.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "LoopbackServer.h"
+#include "tests/ui/LoopbackServer.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>

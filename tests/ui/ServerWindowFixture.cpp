@@ -1,4 +1,4 @@
-#include "ServerWindowFixture.h"
+#include "tests/ui/ServerWindowFixture.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TKorvaneApplication.h"
-#include "TfMain.h"
+#include "ui/TKorvaneApplication.h"
+#include "ui/TfMain.h"
 
 #include <QLocale>
 #include <QTemporaryDir>

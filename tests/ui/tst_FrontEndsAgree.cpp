@@ -1,13 +1,13 @@
-#include "ServerWindowFixture.h"
-#include "UiTestMain.h"
+#include "tests/ui/ServerWindowFixture.h"
+#include "tests/ui/UiTestMain.h"
 
-#include "CliJsonLines.h"
-#include "CliOptions.h"
-#include "ProgramRunner.h"
-#include "TPortSpinEdit.h"
-#include "TResultsGrid.h"
-#include "TTestController.h"
-#include "TestOptions.h"
+#include "tools/korvane-cli/CliJsonLines.h"
+#include "tools/korvane-cli/CliOptions.h"
+#include "tests/tools/ProgramRunner.h"
+#include "ui/TPortSpinEdit.h"
+#include "ui/TResultsGrid.h"
+#include "ui/TTestController.h"
+#include "settings/TestOptions.h"
 
 #include <QJsonDocument>
 #include <QLineEdit>

@@ -1,8 +1,8 @@
-#include "AppIniFileStorage.h"
-#include "DayCountDate.h"
-#include "ResultsTable.h"
-#include "TResultsHistoryView.h"
-#include "UiTestMain.h"
+#include "settings/AppIniFileStorage.h"
+#include "storage/DayCountDate.h"
+#include "storage/ResultsTable.h"
+#include "ui/TResultsHistoryView.h"
+#include "tests/ui/UiTestMain.h"
 
 #include <QAction>
 #include <QTabBar>

@@ -1,8 +1,8 @@
-#include "UiTestMain.h"
+#include "tests/ui/UiTestMain.h"
 
-#include "DiskStorage.h"
-#include "TLogPane.h"
-#include "TfMain.h"
+#include "storage/DiskStorage.h"
+#include "ui/TLogPane.h"
+#include "ui/TfMain.h"
 
 #include <QLineEdit>
 #include <QAbstractButton>

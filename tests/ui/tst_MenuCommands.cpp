@@ -1,15 +1,15 @@
-#include "UiTestMain.h"
+#include "tests/ui/UiTestMain.h"
 
-#include "AboutForm.h"
-#include "AboutInfo.h"
-#include "DiskStorage.h"
-#include "ResultsTable.h"
-#include "TResultsChart.h"
-#include "TResultsExport.h"
-#include "Tdmrpt.h"
-#include "TLogPane.h"
-#include "TfMain.h"
-#include "uUtils.h"
+#include "support/AboutForm.h"
+#include "support/AboutInfo.h"
+#include "storage/DiskStorage.h"
+#include "storage/ResultsTable.h"
+#include "ui/TResultsChart.h"
+#include "ui/TResultsExport.h"
+#include "report/Tdmrpt.h"
+#include "ui/TLogPane.h"
+#include "ui/TfMain.h"
+#include "support/uUtils.h"
 
 #include <QAction>
 #include <QLineEdit>

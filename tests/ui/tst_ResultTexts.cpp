@@ -1,9 +1,9 @@
-#include "ResultTexts.h"
+#include "ui/ResultTexts.h"
 #include "engine/run/ResultLines.h"
 
-#include "UiTestMain.h"
+#include "tests/ui/UiTestMain.h"
 
-#include "ResultRow.h"
+#include "storage/ResultRow.h"
 
 #include <cmath>
 #include <limits>

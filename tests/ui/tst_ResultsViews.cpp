@@ -1,12 +1,12 @@
-#include "UiTestMain.h"
+#include "tests/ui/UiTestMain.h"
 
-#include "DiskStorage.h"
-#include "ResultsTable.h"
-#include "TResultsCellDelegate.h"
-#include "TResultsChart.h"
-#include "TResultsColumn.h"
-#include "TResultsGrid.h"
-#include "TResultsGridModel.h"
+#include "storage/DiskStorage.h"
+#include "storage/ResultsTable.h"
+#include "ui/TResultsCellDelegate.h"
+#include "ui/TResultsChart.h"
+#include "ui/TResultsColumn.h"
+#include "ui/TResultsGrid.h"
+#include "ui/TResultsGridModel.h"
 
 #include <QHeaderView>
 #include <QLineEdit>

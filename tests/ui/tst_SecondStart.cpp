@@ -1,4 +1,4 @@
-#include "SingleInstanceGuard.h"
+#include "settings/instance/SingleInstanceGuard.h"
 
 #include <QProcess>
 #include <QRegularExpression>

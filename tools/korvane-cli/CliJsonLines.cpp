@@ -1,7 +1,7 @@
-#include "CliJsonLines.h"
+#include "tools/korvane-cli/CliJsonLines.h"
 
-#include "DateTimeSerial.h"
-#include "LatencyReport.h"
+#include "engine/DateTimeSerial.h"
+#include "engine/latency/LatencyReport.h"
 #include "engine/run/ResultLines.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CliOutput.h"
+#include "tools/korvane-cli/CliOutput.h"
 
 #include <QJsonObject>
 

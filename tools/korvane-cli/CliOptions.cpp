@@ -1,6 +1,6 @@
-#include "CliOptions.h"
+#include "tools/korvane-cli/CliOptions.h"
 
-#include "Uri.h"
+#include "engine/http/Uri.h"
 
 #include <cmath>
 

@@ -1,12 +1,12 @@
-#include "CliRunner.h"
+#include "tools/korvane-cli/CliRunner.h"
 
-#include "ApplicationExceptionHandler.h"
-#include "CliJsonLines.h"
-#include "CliTextLog.h"
-#include "KorvaneException.h"
-#include "ProgressMeter.h"
-#include "ServerTarget.h"
-#include "Uri.h"
+#include "engine/ApplicationExceptionHandler.h"
+#include "tools/korvane-cli/CliJsonLines.h"
+#include "tools/korvane-cli/CliTextLog.h"
+#include "engine/KorvaneException.h"
+#include "tools/korvane-cli/ProgressMeter.h"
+#include "engine/net/ServerTarget.h"
+#include "engine/http/Uri.h"
 #include "engine/run/ResultLines.h"
 
 #include <QDateTime>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "CliOptions.h"
-#include "CliOutput.h"
-#include "MetricsFile.h"
-#include "TKorvane.h"
+#include "tools/korvane-cli/CliOptions.h"
+#include "tools/korvane-cli/CliOutput.h"
+#include "tools/korvane-cli/MetricsFile.h"
+#include "engine/stream/TKorvane.h"
 #include "engine/run/TTestRun.h"
 
 #include <QString>

@@ -1,11 +1,11 @@
-#include "CliTextLog.h"
+#include "tools/korvane-cli/CliTextLog.h"
 
 #include "engine/run/ResultLines.h"
-#include "ControlCharacters.h"
-#include "LatencyReport.h"
-#include "LogTimestamp.h"
-#include "NumberFormat.h"
-#include "ProgressMeter.h"
+#include "engine/ControlCharacters.h"
+#include "engine/latency/LatencyReport.h"
+#include "engine/LogTimestamp.h"
+#include "engine/NumberFormat.h"
+#include "tools/korvane-cli/ProgressMeter.h"
 
 #include <QLocale>
 

@@ -1,7 +1,7 @@
-#include "ProgressMeter.h"
+#include "tools/korvane-cli/ProgressMeter.h"
 
-#include "ControlCharacters.h"
-#include "ProgressText.h"
+#include "engine/ControlCharacters.h"
+#include "engine/run/ProgressText.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

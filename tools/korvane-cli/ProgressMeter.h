@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TTestProgress.h"
+#include "engine/run/TTestProgress.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
-#include "CliOptions.h"
-#include "CliRunner.h"
+#include "tools/korvane-cli/CliOptions.h"
+#include "tools/korvane-cli/CliRunner.h"
 #include "KorvaneBuildConfig.h"
-#include "TAntiFreeze.h"
+#include "engine/httpclient/TAntiFreeze.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "GracefulCloser.h"
+#include "tools/korvane-server/GracefulCloser.h"
 
 #include <cerrno>
 #include <linux/sockios.h>

@@ -1,4 +1,4 @@
-#include "ListenSocket.h"
+#include "tools/korvane-server/ListenSocket.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "ListeningPort.h"
+#include "tools/korvane-server/ListeningPort.h"
 
-#include "ListenSocket.h"
+#include "tools/korvane-server/ListenSocket.h"
 
 #include <cerrno>
 #include <sys/epoll.h>

@@ -1,6 +1,6 @@
-#include "MetricsEndpoint.h"
+#include "tools/korvane-server/MetricsEndpoint.h"
 
-#include "ListenSocket.h"
+#include "tools/korvane-server/ListenSocket.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ListeningPort.h"
-#include "ServerCounters.h"
+#include "tools/korvane-server/ListeningPort.h"
+#include "tools/korvane-server/ServerCounters.h"
 
 #include <cstdint>
 #include <functional>

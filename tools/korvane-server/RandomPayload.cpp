@@ -1,4 +1,4 @@
-#include "RandomPayload.h"
+#include "tools/korvane-server/RandomPayload.h"
 
 #include <cstring>
 #include <random>

@@ -1,4 +1,4 @@
-#include "ServerOptions.h"
+#include "tools/korvane-server/ServerOptions.h"
 
 #include <cerrno>
 #include <cmath>

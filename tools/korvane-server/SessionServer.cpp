@@ -1,8 +1,8 @@
-#include "SessionServer.h"
+#include "tools/korvane-server/SessionServer.h"
 
-#include "ListenSocket.h"
-#include "SessionAuth.h"
-#include "SocketTcpInfo.h"
+#include "tools/korvane-server/ListenSocket.h"
+#include "protocol/SessionAuth.h"
+#include "protocol/SocketTcpInfo.h"
 
 #include <algorithm>
 #include <cerrno>

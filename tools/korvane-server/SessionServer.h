@@ -1,13 +1,13 @@
 #pragma once
 
-#include "GracefulCloser.h"
-#include "ListeningPort.h"
-#include "RandomPayload.h"
-#include "ServerCounters.h"
-#include "ServerOptions.h"
-#include "SessionLineReader.h"
-#include "SessionMessage.h"
-#include "TokenBucket.h"
+#include "tools/korvane-server/GracefulCloser.h"
+#include "tools/korvane-server/ListeningPort.h"
+#include "tools/korvane-server/RandomPayload.h"
+#include "tools/korvane-server/ServerCounters.h"
+#include "tools/korvane-server/ServerOptions.h"
+#include "protocol/SessionLineReader.h"
+#include "protocol/SessionMessage.h"
+#include "tools/korvane-server/TokenBucket.h"
 
 #include <cstdint>
 #include <memory>

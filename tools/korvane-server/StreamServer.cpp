@@ -1,7 +1,7 @@
-#include "StreamServer.h"
+#include "tools/korvane-server/StreamServer.h"
 
-#include "ListenSocket.h"
-#include "SessionAuth.h"
+#include "tools/korvane-server/ListenSocket.h"
+#include "protocol/SessionAuth.h"
 
 #include <arpa/inet.h>
 #include <algorithm>

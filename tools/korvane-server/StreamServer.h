@@ -1,12 +1,12 @@
 #pragma once
 
-#include "GracefulCloser.h"
-#include "ListeningPort.h"
-#include "MetricsEndpoint.h"
-#include "ServerCounters.h"
-#include "ServerOptions.h"
-#include "SessionServer.h"
-#include "TokenBucket.h"
+#include "tools/korvane-server/GracefulCloser.h"
+#include "tools/korvane-server/ListeningPort.h"
+#include "tools/korvane-server/MetricsEndpoint.h"
+#include "tools/korvane-server/ServerCounters.h"
+#include "tools/korvane-server/ServerOptions.h"
+#include "tools/korvane-server/SessionServer.h"
+#include "tools/korvane-server/TokenBucket.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "TokenBucket.h"
+#include "tools/korvane-server/TokenBucket.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "KorvaneBuildConfig.h"
-#include "ServerOptions.h"
-#include "StreamServer.h"
+#include "tools/korvane-server/ServerOptions.h"
+#include "tools/korvane-server/StreamServer.h"
 
 #include <cstdio>
 #include <exception>

@@ -1,5 +1,5 @@
-#include "CookieSplitting.h"
-#include "CookieManager.h"
+#include "engine/http/CookieSplitting.h"
+#include "engine/http/CookieManager.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
-#include "CharsetDecoding.h"
-#include "ContentType.h"
-#include "HeaderList.h"
-#include "ResponseTextDecoder.h"
-#include "Utf7Decoding.h"
+#include "engine/http/CharsetDecoding.h"
+#include "engine/http/ContentType.h"
+#include "engine/http/HeaderList.h"
+#include "engine/http/ResponseTextDecoder.h"
+#include "engine/http/Utf7Decoding.h"
 
 #include <QRandomGenerator>
 #include <QStringEncoder>

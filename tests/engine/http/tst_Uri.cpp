@@ -1,6 +1,6 @@
-#include "EHttpInvalidUrl.h"
-#include "EHttpUnknownProtocol.h"
-#include "Uri.h"
+#include "engine/http/EHttpInvalidUrl.h"
+#include "engine/http/EHttpUnknownProtocol.h"
+#include "engine/http/Uri.h"
 
 #include <QTest>
 

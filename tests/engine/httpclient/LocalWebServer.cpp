@@ -1,4 +1,4 @@
-#include "LocalWebServer.h"
+#include "tests/engine/httpclient/LocalWebServer.h"
 
 #include <QtTest>
 

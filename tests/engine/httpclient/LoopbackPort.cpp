@@ -1,4 +1,4 @@
-#include "LoopbackPort.h"
+#include "tests/engine/httpclient/LoopbackPort.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,4 +1,4 @@
-#include "ScriptedHttpServer.h"
+#include "tests/engine/httpclient/ScriptedHttpServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,12 +1,12 @@
-#include "DateTimeSerial.h"
-#include "StatusText.h"
-#include "EHttpProtocolException.h"
-#include "EHttpIOHandlerPropInvalid.h"
-#include "EKorvnError.h"
-#include "LoopbackPort.h"
-#include "ScriptedHttpServer.h"
-#include "TAntiFreeze.h"
-#include "TKorvane.h"
+#include "engine/DateTimeSerial.h"
+#include "tests/engine/StatusText.h"
+#include "engine/httpclient/EHttpProtocolException.h"
+#include "engine/httpclient/EHttpIOHandlerPropInvalid.h"
+#include "engine/EKorvnError.h"
+#include "tests/engine/httpclient/LoopbackPort.h"
+#include "tests/engine/httpclient/ScriptedHttpServer.h"
+#include "engine/httpclient/TAntiFreeze.h"
+#include "engine/stream/TKorvane.h"
 
 #include <QtTest>
 

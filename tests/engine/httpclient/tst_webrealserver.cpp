@@ -1,9 +1,9 @@
-#include "LocalWebServer.h"
-#include "LoopbackPort.h"
-#include "StatusText.h"
-#include "ScriptedHttpServer.h"
-#include "TAntiFreeze.h"
-#include "TKorvane.h"
+#include "tests/engine/httpclient/LocalWebServer.h"
+#include "tests/engine/httpclient/LoopbackPort.h"
+#include "tests/engine/StatusText.h"
+#include "tests/engine/httpclient/ScriptedHttpServer.h"
+#include "engine/httpclient/TAntiFreeze.h"
+#include "engine/stream/TKorvane.h"
 
 #include <QtTest>
 

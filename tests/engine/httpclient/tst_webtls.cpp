@@ -1,10 +1,10 @@
-#include "EHttpException.h"
-#include "LocalWebServer.h"
-#include "LoopbackPort.h"
-#include "StatusText.h"
-#include "TAntiFreeze.h"
-#include "THttpClient.h"
-#include "TKorvane.h"
+#include "engine/httpclient/EHttpException.h"
+#include "tests/engine/httpclient/LocalWebServer.h"
+#include "tests/engine/httpclient/LoopbackPort.h"
+#include "tests/engine/StatusText.h"
+#include "engine/httpclient/TAntiFreeze.h"
+#include "engine/httpclient/THttpClient.h"
+#include "engine/stream/TKorvane.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "ServerTarget.h"
+#include "engine/net/ServerTarget.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
-#include "ReceiveWindowAdvice.h"
-#include "TransferVerdict.h"
+#include "engine/session/ReceiveWindowAdvice.h"
+#include "engine/session/TransferVerdict.h"
 
 #include <QLocale>
 #include <QTest>

@@ -1,7 +1,7 @@
 // Starts like the program does: the guard first. Prints "running" or
 // "turned-away", then, while running, "activated <args joined by |>" for every
 // later start. Ends when its standard input closes.
-#include "SingleInstanceGuard.h"
+#include "settings/instance/SingleInstanceGuard.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -1,6 +1,6 @@
-#include "KorvaneException.h"
-#include "PerformanceCounter.h"
-#include "THiresTimer.h"
+#include "engine/KorvaneException.h"
+#include "engine/stream/PerformanceCounter.h"
+#include "engine/stream/THiresTimer.h"
 
 #include <QtTest>
 

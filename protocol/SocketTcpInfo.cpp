@@ -1,4 +1,4 @@
-#include "SocketTcpInfo.h"
+#include "protocol/SocketTcpInfo.h"
 
 #include <cstddef>
 #include <linux/tcp.h>

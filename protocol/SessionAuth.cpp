@@ -1,4 +1,4 @@
-#include "SessionAuth.h"
+#include "protocol/SessionAuth.h"
 
 #include <cstring>
 

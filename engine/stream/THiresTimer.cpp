@@ -1,7 +1,7 @@
-#include "THiresTimer.h"
+#include "engine/stream/THiresTimer.h"
 
-#include "KorvaneException.h"
-#include "PerformanceCounter.h"
+#include "engine/KorvaneException.h"
+#include "engine/stream/PerformanceCounter.h"
 
 #include <limits>
 

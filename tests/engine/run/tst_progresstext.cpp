@@ -1,4 +1,4 @@
-#include "ProgressText.h"
+#include "engine/run/ProgressText.h"
 
 #include <QLocale>
 #include <QtTest>

@@ -1,6 +1,6 @@
-#include "FormStateSequence.h"
+#include "ui/FormStateSequence.h"
 
-#include "FormStorage.h"
+#include "settings/FormStorage.h"
 
 #include <cmath>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "SessionLineReader.h"
+#include "protocol/SessionLineReader.h"
 
 SessionLineReader::SessionLineReader(size_t maxLineBytes)
     : FMax(maxLineBytes)

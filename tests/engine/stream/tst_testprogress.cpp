@@ -1,10 +1,10 @@
-#include "ApplicationExceptionHandler.h"
-#include "KorvaneException.h"
-#include "LoopbackStreamServer.h"
-#include "StatusText.h"
-#include "WaitForTest.h"
-#include "TAntiFreeze.h"
-#include "TKorvane.h"
+#include "engine/ApplicationExceptionHandler.h"
+#include "engine/KorvaneException.h"
+#include "tests/engine/LoopbackStreamServer.h"
+#include "tests/engine/StatusText.h"
+#include "tests/engine/WaitForTest.h"
+#include "engine/httpclient/TAntiFreeze.h"
+#include "engine/stream/TKorvane.h"
 
 #include <QtTest>
 

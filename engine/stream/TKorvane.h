@@ -7,10 +7,10 @@
 #include <memory>
 #include <vector>
 
-#include "TClientSocket.h"
-#include "THiresTimer.h"
-#include "THttpClient.h"
-#include "TTestProgress.h"
+#include "engine/stream/TClientSocket.h"
+#include "engine/stream/THiresTimer.h"
+#include "engine/httpclient/THttpClient.h"
+#include "engine/run/TTestProgress.h"
 
 class QTimer;
 

@@ -1,4 +1,4 @@
-#include "ReceiveLowWater.h"
+#include "engine/net/ReceiveLowWater.h"
 
 #include <algorithm>
 #include <sys/socket.h>

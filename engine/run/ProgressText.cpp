@@ -1,6 +1,6 @@
-#include "ProgressText.h"
+#include "engine/run/ProgressText.h"
 
-#include "NumberFormat.h"
+#include "engine/NumberFormat.h"
 
 #include <QLocale>
 

@@ -1,12 +1,12 @@
-#include "ApplicationExceptionHandler.h"
-#include "StatusText.h"
-#include "WaitForTest.h"
-#include "DateTimeSerial.h"
-#include "ESocketError.h"
-#include "KorvaneException.h"
-#include "LoopbackStreamServer.h"
-#include "PerformanceCounter.h"
-#include "TKorvane.h"
+#include "engine/ApplicationExceptionHandler.h"
+#include "tests/engine/StatusText.h"
+#include "tests/engine/WaitForTest.h"
+#include "engine/DateTimeSerial.h"
+#include "engine/ESocketError.h"
+#include "engine/KorvaneException.h"
+#include "tests/engine/LoopbackStreamServer.h"
+#include "engine/stream/PerformanceCounter.h"
+#include "engine/stream/TKorvane.h"
 
 #include <QtTest>
 

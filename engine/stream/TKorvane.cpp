@@ -1,14 +1,14 @@
-#include "TKorvane.h"
+#include "engine/stream/TKorvane.h"
 
-#include "ApplicationExceptionHandler.h"
-#include "DateTimeSerial.h"
-#include "EFetchCancelled.h"
-#include "EHttpSocketError.h"
-#include "EKorvnError.h"
-#include "LogTimestamp.h"
-#include "ServerTarget.h"
-#include "SystemErrorText.h"
-#include "TargetCheck.h"
+#include "engine/ApplicationExceptionHandler.h"
+#include "engine/DateTimeSerial.h"
+#include "engine/httpclient/EFetchCancelled.h"
+#include "engine/httpclient/EHttpSocketError.h"
+#include "engine/EKorvnError.h"
+#include "engine/LogTimestamp.h"
+#include "engine/net/ServerTarget.h"
+#include "engine/SystemErrorText.h"
+#include "engine/TargetCheck.h"
 
 #include <QDateTime>
 #include <QTimer>

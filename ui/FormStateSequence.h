@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FormStateWindow.h"
+#include "ui/FormStateWindow.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "SessionAuth.h"
-#include "SessionLineReader.h"
-#include "SessionMessage.h"
+#include "protocol/SessionAuth.h"
+#include "protocol/SessionLineReader.h"
+#include "protocol/SessionMessage.h"
 
 #include <QCryptographicHash>
 #include <QMessageAuthenticationCode>

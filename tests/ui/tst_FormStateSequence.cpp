@@ -1,7 +1,7 @@
-#include "AppIniFileStorage.h"
-#include "FakePlacementTarget.h"
-#include "FormStateSequence.h"
-#include "FormStorage.h"
+#include "settings/AppIniFileStorage.h"
+#include "tests/settings/FakePlacementTarget.h"
+#include "ui/FormStateSequence.h"
+#include "settings/FormStorage.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "DiscardingReceive.h"
+#include "engine/net/DiscardingReceive.h"
 
 #include <atomic>
 #include <cerrno>

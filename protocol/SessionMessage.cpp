@@ -1,6 +1,6 @@
-#include "SessionMessage.h"
+#include "protocol/SessionMessage.h"
 
-#include "SessionJson.h"
+#include "protocol/SessionJson.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,11 +1,11 @@
-#include "TClientSocket.h"
+#include "engine/stream/TClientSocket.h"
 
-#include "ApplicationExceptionHandler.h"
-#include "DiscardingReceive.h"
-#include "ReceiveLowWater.h"
-#include "ESocketError.h"
-#include "SystemErrorText.h"
-#include "TcpConnect.h"
+#include "engine/ApplicationExceptionHandler.h"
+#include "engine/net/DiscardingReceive.h"
+#include "engine/net/ReceiveLowWater.h"
+#include "engine/ESocketError.h"
+#include "engine/SystemErrorText.h"
+#include "engine/net/TcpConnect.h"
 
 #include <QSocketNotifier>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "SessionJson.h"
+#include "protocol/SessionJson.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "PerformanceCounter.h"
+#include "engine/stream/PerformanceCounter.h"
 
-#include "KorvaneException.h"
-#include "SystemErrorText.h"
+#include "engine/KorvaneException.h"
+#include "engine/SystemErrorText.h"
 
 #include <cerrno>
 #include <ctime>

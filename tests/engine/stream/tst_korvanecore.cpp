@@ -1,7 +1,7 @@
-#include "DateTimeSerial.h"
-#include "EKorvnError.h"
-#include "SystemErrorText.h"
-#include "TKorvane.h"
+#include "engine/DateTimeSerial.h"
+#include "engine/EKorvnError.h"
+#include "engine/SystemErrorText.h"
+#include "engine/stream/TKorvane.h"
 
 #include <QtTest>
 
