@@ -1,7 +1,7 @@
 #include "session/SessionControlChannel.h"
 
 #include "ApplicationExceptionHandler.h"
-#include "TcpConnect.h"
+#include "net/TcpConnect.h"
 #include "session/SessionNotifier.h"
 
 #include <QObject>

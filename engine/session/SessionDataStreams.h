@@ -1,7 +1,7 @@
 #pragma once
 
 #include "session/SocketTcpInfo.h"
-#include "TSessionTest.h"
+#include "session/TSessionTest.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "SessionPhase.h"
+#include "session/SessionPhase.h"
 
 bool SessionPhaseChangeAllowed(SessionPhase from, SessionPhase to)
 {

@@ -1,6 +1,6 @@
 #include "ApplicationExceptionHandler.h"
-#include "TSessionTest.h"
 #include "session/SessionMessage.h"
+#include "session/TSessionTest.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
