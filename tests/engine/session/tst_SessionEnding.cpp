@@ -144,6 +144,7 @@ void TestSessionEnding::cancelFromSignal()
     ScriptedServer server(requested == TSessionRequest::Download ? SessionDirection::Download
                           : requested == TSessionRequest::Upload ? SessionDirection::Upload
                                                                  : SessionDirection::Both);
+    QVERIFY(server.port() > 0);
     TSessionTest test;
     test.setProgressInterval(0);
     int finished = 0;
