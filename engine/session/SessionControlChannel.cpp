@@ -1,8 +1,8 @@
-#include "session/SessionControlChannel.h"
+#include "engine/session/SessionControlChannel.h"
 
-#include "ApplicationExceptionHandler.h"
-#include "net/TcpConnect.h"
-#include "session/SessionNotifier.h"
+#include "engine/ApplicationExceptionHandler.h"
+#include "engine/net/TcpConnect.h"
+#include "engine/session/SessionNotifier.h"
 
 #include <QObject>
 #include <QSocketNotifier>

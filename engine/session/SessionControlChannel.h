@@ -1,7 +1,7 @@
 #pragma once
 
-#include "session/SessionLineReader.h"
-#include "session/SessionMessage.h"
+#include "engine/session/SessionLineReader.h"
+#include "engine/session/SessionMessage.h"
 
 #include <QByteArray>
 #include <QString>

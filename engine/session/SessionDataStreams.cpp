@@ -1,13 +1,13 @@
-#include "session/SessionDataStreams.h"
+#include "engine/session/SessionDataStreams.h"
 
-#include "ApplicationExceptionHandler.h"
-#include "DiscardingReceive.h"
-#include "ReceiveLowWater.h"
-#include "SystemErrorText.h"
-#include "session/SessionClock.h"
-#include "session/SessionConnect.h"
-#include "session/SessionMessage.h"
-#include "session/SessionNotifier.h"
+#include "engine/ApplicationExceptionHandler.h"
+#include "engine/DiscardingReceive.h"
+#include "engine/ReceiveLowWater.h"
+#include "engine/SystemErrorText.h"
+#include "engine/session/SessionClock.h"
+#include "engine/session/SessionConnect.h"
+#include "engine/session/SessionMessage.h"
+#include "engine/session/SessionNotifier.h"
 
 #include <QObject>
 #include <QSocketNotifier>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "session/SocketTcpInfo.h"
-#include "session/TSessionTest.h"
+#include "engine/session/SocketTcpInfo.h"
+#include "engine/session/TSessionTest.h"
 
 #include <QString>
 

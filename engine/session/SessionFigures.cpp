@@ -1,8 +1,8 @@
-#include "session/SessionFigures.h"
+#include "engine/session/SessionFigures.h"
 
-#include "DateTimeSerial.h"
-#include "session/SessionClock.h"
-#include "session/SessionDataStreams.h"
+#include "engine/DateTimeSerial.h"
+#include "engine/session/SessionClock.h"
+#include "engine/session/SessionDataStreams.h"
 
 #include <QDateTime>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "session/SessionMessage.h"
-#include "session/TSessionTest.h"
+#include "engine/session/SessionMessage.h"
+#include "engine/session/TSessionTest.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "session/SessionPhase.h"
+#include "engine/session/SessionPhase.h"
 
 bool SessionPhaseChangeAllowed(SessionPhase from, SessionPhase to)
 {

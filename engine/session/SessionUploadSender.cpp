@@ -1,9 +1,9 @@
-#include "session/SessionUploadSender.h"
+#include "engine/session/SessionUploadSender.h"
 
-#include "ApplicationExceptionHandler.h"
-#include "SystemErrorText.h"
-#include "session/SessionClock.h"
-#include "session/SessionDataStreams.h"
+#include "engine/ApplicationExceptionHandler.h"
+#include "engine/SystemErrorText.h"
+#include "engine/session/SessionClock.h"
+#include "engine/session/SessionDataStreams.h"
 
 #include <QByteArray>
 #include <QRandomGenerator>

@@ -1,6 +1,6 @@
-#include "ApplicationExceptionHandler.h"
-#include "session/SessionMessage.h"
-#include "session/TSessionTest.h"
+#include "engine/ApplicationExceptionHandler.h"
+#include "engine/session/SessionMessage.h"
+#include "engine/session/TSessionTest.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
