@@ -160,16 +160,16 @@ public:
                 } else {
                     // A field the sender's kernel lacks may be left out: it reads as 0.
                     Fields t(*tcp, FWhat);
-                    s.tcp.rttUs = t.unsignedNumber("rtt_us", UINT64_MAX, true);
-                    s.tcp.minRttUs = t.unsignedNumber("min_rtt_us", UINT64_MAX, true);
-                    s.tcp.retransmits = t.unsignedNumber("retransmits", UINT64_MAX, true);
-                    s.tcp.cwndBytes = t.unsignedNumber("cwnd_bytes", UINT64_MAX, true);
-                    s.tcp.deliveryRateBps = t.unsignedNumber("delivery_rate_bps", UINT64_MAX, true);
-                    s.tcp.busyUs = t.unsignedNumber("busy_us", UINT64_MAX, true);
-                    s.tcp.rwndLimitedUs = t.unsignedNumber("rwnd_limited_us", UINT64_MAX, true);
-                    s.tcp.sndbufLimitedUs = t.unsignedNumber("sndbuf_limited_us", UINT64_MAX, true);
-                    s.tcp.rcvSpace = t.unsignedNumber("rcv_space", UINT64_MAX, true);
-                    s.tcp.rcvRttUs = t.unsignedNumber("rcv_rtt_us", UINT64_MAX, true);
+                    s.tcp.RttUs = t.unsignedNumber("rtt_us", UINT64_MAX, true);
+                    s.tcp.MinRttUs = t.unsignedNumber("min_rtt_us", UINT64_MAX, true);
+                    s.tcp.Retransmits = t.unsignedNumber("retransmits", UINT64_MAX, true);
+                    s.tcp.CwndBytes = t.unsignedNumber("cwnd_bytes", UINT64_MAX, true);
+                    s.tcp.DeliveryRateBps = t.unsignedNumber("delivery_rate_bps", UINT64_MAX, true);
+                    s.tcp.BusyUs = t.unsignedNumber("busy_us", UINT64_MAX, true);
+                    s.tcp.RwndLimitedUs = t.unsignedNumber("rwnd_limited_us", UINT64_MAX, true);
+                    s.tcp.SndbufLimitedUs = t.unsignedNumber("sndbuf_limited_us", UINT64_MAX, true);
+                    s.tcp.RcvSpace = t.unsignedNumber("rcv_space", UINT64_MAX, true);
+                    s.tcp.RcvRttUs = t.unsignedNumber("rcv_rtt_us", UINT64_MAX, true);
                     if (t.failed())
                         f.fail(t.error);
                 }
@@ -241,14 +241,14 @@ public:
             if (withDuration)
                 FLine += ",\"duration_us\":" + std::to_string(s.durationUs);
             const SessionTcpFigures &t = s.tcp;
-            FLine += ",\"tcp\":{\"rtt_us\":" + std::to_string(t.rttUs) + ",\"min_rtt_us\":" + std::to_string(t.minRttUs)
-                     + ",\"retransmits\":" + std::to_string(t.retransmits)
-                     + ",\"cwnd_bytes\":" + std::to_string(t.cwndBytes)
-                     + ",\"delivery_rate_bps\":" + std::to_string(t.deliveryRateBps)
-                     + ",\"busy_us\":" + std::to_string(t.busyUs)
-                     + ",\"rwnd_limited_us\":" + std::to_string(t.rwndLimitedUs)
-                     + ",\"sndbuf_limited_us\":" + std::to_string(t.sndbufLimitedUs)
-                     + ",\"rcv_space\":" + std::to_string(t.rcvSpace) + ",\"rcv_rtt_us\":" + std::to_string(t.rcvRttUs)
+            FLine += ",\"tcp\":{\"rtt_us\":" + std::to_string(t.RttUs) + ",\"min_rtt_us\":" + std::to_string(t.MinRttUs)
+                     + ",\"retransmits\":" + std::to_string(t.Retransmits)
+                     + ",\"cwnd_bytes\":" + std::to_string(t.CwndBytes)
+                     + ",\"delivery_rate_bps\":" + std::to_string(t.DeliveryRateBps)
+                     + ",\"busy_us\":" + std::to_string(t.BusyUs)
+                     + ",\"rwnd_limited_us\":" + std::to_string(t.RwndLimitedUs)
+                     + ",\"sndbuf_limited_us\":" + std::to_string(t.SndbufLimitedUs)
+                     + ",\"rcv_space\":" + std::to_string(t.RcvSpace) + ",\"rcv_rtt_us\":" + std::to_string(t.RcvRttUs)
                      + "}}";
         }
         FLine += ']';

@@ -12,19 +12,20 @@
 enum class SessionDirection { Download, Upload, Both };
 
 // The TCP_INFO figures of one data socket, as the server saw them (0 where the kernel
-// lacks a field).
+// lacks a field). The same names as the kernel's (TSocketTcpInfo) and the client's
+// (TSessionTcpFigures), so a figure reads alike on every side of the wire.
 struct SessionTcpFigures
 {
-    uint64_t rttUs = 0;
-    uint64_t minRttUs = 0;
-    uint64_t retransmits = 0;     // total over the connection's life
-    uint64_t cwndBytes = 0;       // congestion window times the MSS
-    uint64_t deliveryRateBps = 0; // bytes per second
-    uint64_t busyUs = 0;
-    uint64_t rwndLimitedUs = 0;
-    uint64_t sndbufLimitedUs = 0;
-    uint64_t rcvSpace = 0;
-    uint64_t rcvRttUs = 0;
+    uint64_t RttUs = 0;
+    uint64_t MinRttUs = 0;
+    uint64_t Retransmits = 0;     // total over the connection's life
+    uint64_t CwndBytes = 0;       // congestion window times the MSS
+    uint64_t DeliveryRateBps = 0; // bytes per second
+    uint64_t BusyUs = 0;
+    uint64_t RwndLimitedUs = 0;
+    uint64_t SndbufLimitedUs = 0;
+    uint64_t RcvSpace = 0;
+    uint64_t RcvRttUs = 0;
 
     bool operator==(const SessionTcpFigures &) const = default;
 };

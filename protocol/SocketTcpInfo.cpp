@@ -60,15 +60,15 @@ SessionTcpFigures TSocketTcpInfo::SessionFigures(int fd)
     SessionTcpFigures f;
     if (!Read(fd, info))
         return f;
-    f.rttUs = uint64_t(info.RttUs);
-    f.minRttUs = uint64_t(info.MinRttUs);
-    f.retransmits = uint64_t(info.Retransmits);
-    f.cwndBytes = uint64_t(info.CwndBytes);
-    f.deliveryRateBps = uint64_t(info.DeliveryRateBps);
-    f.busyUs = uint64_t(info.BusyUs);
-    f.rwndLimitedUs = uint64_t(info.RwndLimitedUs);
-    f.sndbufLimitedUs = uint64_t(info.SndbufLimitedUs);
-    f.rcvSpace = uint64_t(info.RcvSpace);
-    f.rcvRttUs = uint64_t(info.RcvRttUs);
+    f.RttUs = uint64_t(info.RttUs);
+    f.MinRttUs = uint64_t(info.MinRttUs);
+    f.Retransmits = uint64_t(info.Retransmits);
+    f.CwndBytes = uint64_t(info.CwndBytes);
+    f.DeliveryRateBps = uint64_t(info.DeliveryRateBps);
+    f.BusyUs = uint64_t(info.BusyUs);
+    f.RwndLimitedUs = uint64_t(info.RwndLimitedUs);
+    f.SndbufLimitedUs = uint64_t(info.SndbufLimitedUs);
+    f.RcvSpace = uint64_t(info.RcvSpace);
+    f.RcvRttUs = uint64_t(info.RcvRttUs);
     return f;
 }

@@ -39,16 +39,16 @@ double rateKBps(int64_t bytes, int64_t us)
 TSessionTcpFigures fromWire(const SessionTcpFigures &w)
 {
     TSessionTcpFigures t;
-    t.RttUs = int64_t(w.rttUs);
-    t.MinRttUs = int64_t(w.minRttUs);
-    t.Retransmits = int64_t(w.retransmits);
-    t.CwndBytes = int64_t(w.cwndBytes);
-    t.DeliveryRateBps = int64_t(w.deliveryRateBps);
-    t.BusyUs = int64_t(w.busyUs);
-    t.RwndLimitedUs = int64_t(w.rwndLimitedUs);
-    t.SndbufLimitedUs = int64_t(w.sndbufLimitedUs);
-    t.RcvSpace = int64_t(w.rcvSpace);
-    t.RcvRttUs = int64_t(w.rcvRttUs);
+    t.RttUs = int64_t(w.RttUs);
+    t.MinRttUs = int64_t(w.MinRttUs);
+    t.Retransmits = int64_t(w.Retransmits);
+    t.CwndBytes = int64_t(w.CwndBytes);
+    t.DeliveryRateBps = int64_t(w.DeliveryRateBps);
+    t.BusyUs = int64_t(w.BusyUs);
+    t.RwndLimitedUs = int64_t(w.RwndLimitedUs);
+    t.SndbufLimitedUs = int64_t(w.SndbufLimitedUs);
+    t.RcvSpace = int64_t(w.RcvSpace);
+    t.RcvRttUs = int64_t(w.RcvRttUs);
     return t;
 }
 

@@ -90,14 +90,14 @@ void TestSocketTcpInfo::sendingSideOfALoopbackConnection()
     const SessionTcpFigures f = TSocketTcpInfo::SessionFigures(c.sender);
     TSocketTcpInfo again;
     QVERIFY(TSocketTcpInfo::Read(c.sender, again));
-    QCOMPARE(f.minRttUs, uint64_t(again.MinRttUs));
-    QCOMPARE(f.retransmits, uint64_t(again.Retransmits));
-    QCOMPARE(f.cwndBytes, uint64_t(again.CwndBytes));
-    QCOMPARE(f.busyUs, uint64_t(again.BusyUs));
-    QCOMPARE(f.rwndLimitedUs, uint64_t(again.RwndLimitedUs));
-    QCOMPARE(f.sndbufLimitedUs, uint64_t(again.SndbufLimitedUs));
-    QCOMPARE(f.rcvSpace, uint64_t(again.RcvSpace));
-    QVERIFY(f.rttUs > 0);
+    QCOMPARE(f.MinRttUs, uint64_t(again.MinRttUs));
+    QCOMPARE(f.Retransmits, uint64_t(again.Retransmits));
+    QCOMPARE(f.CwndBytes, uint64_t(again.CwndBytes));
+    QCOMPARE(f.BusyUs, uint64_t(again.BusyUs));
+    QCOMPARE(f.RwndLimitedUs, uint64_t(again.RwndLimitedUs));
+    QCOMPARE(f.SndbufLimitedUs, uint64_t(again.SndbufLimitedUs));
+    QCOMPARE(f.RcvSpace, uint64_t(again.RcvSpace));
+    QVERIFY(f.RttUs > 0);
 }
 
 void TestSocketTcpInfo::notATcpSocket_data()

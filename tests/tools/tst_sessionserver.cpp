@@ -420,9 +420,9 @@ void TestSessionServer::directionsAndStreams()
             QVERIFY(f.bytes > 0);
             QVERIFY(f.durationUs <= s.durationUs);
             if (phases[p] == SessionDirection::Download)
-                QVERIFY2(f.tcp.cwndBytes > 0 && f.tcp.rttUs > 0, "the sender's figures");
+                QVERIFY2(f.tcp.CwndBytes > 0 && f.tcp.RttUs > 0, "the sender's figures");
             else
-                QVERIFY2(f.tcp.rcvSpace > 0, "the receiver's figures");
+                QVERIFY2(f.tcp.RcvSpace > 0, "the receiver's figures");
             sum += f.bytes;
         }
         QCOMPARE(s.bytes, sum);
