@@ -224,30 +224,11 @@ void TTestController::RecordPlainTest(const TDirectionOutcome& result)
         for (const QString& line : LatencyReport::logLines(result.Latency, result.LatencyError))
             AddLogLine(line);
 
-    TResultsTable* table = FViews.Table ? FViews.Table() : nullptr;
-    if (!table)
-        throw Exception(QStringLiteral("The results store is not open; the result was not recorded"));
-    try {
-        table->Append();
-        table->SetServer(outcome.Plan.Target);
-        table->SetStartTime(result.StartTime);
-        table->SetDuration(result.DurationMs);
-        table->SetBytesRx(static_cast<double>(result.Bytes));
-        table->SetResult(result.Rate);
-        table->SetSpeed(result.Rate);
+    PostRow(result, [&result](TResultsTable& table) {
         // Rows have always been IPv4 when nothing is written, so only IPv6 is marked.
         if (result.Family == QLatin1String("ipv6"))
-            table->SetFamily(result.Family);
-        addLatency(*table, result);
-        table->Post();
-    } catch (...) {
-        // A half-built row must not linger into the next append.
-        if (table->Inserting())
-            table->Cancel();
-        throw;
-    }
-    ShowAverage(result);
-    FViews.Chart->RefreshData();
+            table.SetFamily(result.Family);
+    });
 }
 
 void TTestController::ConcludeSession()
@@ -305,6 +286,16 @@ void TTestController::RecordSessionDirection(const TDirectionOutcome& result)
     }
     FDirectionFigures << shortText;
 
+    PostRow(result, [this, &result, &session, &direction](TResultsTable& table) {
+        table.SetDirection(direction);
+        table.SetStreams(result.Streams);
+        table.SetFamily(FRun->Session().PeerFamily());
+        table.SetLimitedBy(TVerdict::LimitName(session.Verdict.Limit));
+    });
+}
+
+void TTestController::PostRow(const TDirectionOutcome& result, const std::function<void(TResultsTable&)>& addKind)
+{
     TResultsTable* table = FViews.Table ? FViews.Table() : nullptr;
     if (!table)
         throw Exception(QStringLiteral("The results store is not open; the result was not recorded"));
@@ -317,13 +308,11 @@ void TTestController::RecordSessionDirection(const TDirectionOutcome& result)
         table->SetBytesRx(double(result.Bytes));
         table->SetResult(result.Rate);
         table->SetSpeed(result.Rate);
-        table->SetDirection(direction);
-        table->SetStreams(result.Streams);
-        table->SetFamily(FRun->Session().PeerFamily());
-        table->SetLimitedBy(TVerdict::LimitName(session.Verdict.Limit));
+        addKind(*table);
         addLatency(*table, result);
         table->Post();
     } catch (...) {
+        // A half-built row must not linger into the next append.
         if (table->Inserting())
             table->Cancel();
         throw;

@@ -59,6 +59,8 @@ private:
     void ConcludeSession();
     void RecordPlainTest(const TDirectionOutcome& result);
     void RecordSessionDirection(const TDirectionOutcome& result);
+    // A row for a valid direction: the figures every row has, then addKind's, then latency.
+    void PostRow(const TDirectionOutcome& result, const std::function<void(TResultsTable&)>& addKind);
     void AddToServerHistory();
     // The running average, this result included, in the second pane.
     void ShowAverage(const TDirectionOutcome& result);

@@ -32,6 +32,17 @@ private:
     std::unique_ptr<TTestRun> FRun;
 };
 
+namespace {
+
+// A stream that never ends by itself: a little data, then silence until the client goes.
+void SendALittleThenNothing(int fd, LoopbackStreamServer& server)
+{
+    LoopbackStreamServer::sendAll(fd, 4096);
+    LoopbackStreamServer::holdUntilClientCloses(fd, server);
+}
+
+} // namespace
+
 void tst_TestRun::init()
 {
     FMeasurement = std::make_unique<TKorvane>();
@@ -130,12 +141,9 @@ void tst_TestRun::streamOutcome()
 
 void tst_TestRun::timeLimitCancelsAndSaysSo()
 {
-    // A server that sends a little and then nothing: only the limit ends the test.
+    // Only the limit ends the test.
     LoopbackStreamServer server;
-    server.serveOnce([](int fd, LoopbackStreamServer& s) {
-        LoopbackStreamServer::sendAll(fd, 4096);
-        LoopbackStreamServer::holdUntilClientCloses(fd, s);
-    });
+    server.serveOnce(SendALittleThenNothing);
     TTestPlan plan;
     plan.Target = QStringLiteral("127.0.0.1");
     plan.Port = server.port();
@@ -184,10 +192,7 @@ void tst_TestRun::escDuringIdleProbesEndsBeforeTheTest()
 void tst_TestRun::oneRunAtATime()
 {
     LoopbackStreamServer server;
-    server.serveOnce([](int fd, LoopbackStreamServer& s) {
-        LoopbackStreamServer::sendAll(fd, 4096);
-        LoopbackStreamServer::holdUntilClientCloses(fd, s);
-    });
+    server.serveOnce(SendALittleThenNothing);
     TTestPlan plan;
     plan.Target = QStringLiteral("127.0.0.1");
     plan.Port = server.port();
