@@ -2,6 +2,9 @@
 
 #include "ResultRow.h"
 
+#include "engine/latency/LatencyFigures.h"
+#include "engine/latency/LatencyReport.h"
+
 #include "LogTimestamp.h"
 #include "NumberFormat.h"
 #include "ProgressText.h"
@@ -115,12 +118,19 @@ QString LiveResultFigures(double bytes, double milliseconds, double kbPerSecond)
 
 QString LiveLatencyFigures(double loadedMs, const QString& grade)
 {
-    if (!(loadedMs >= 0))
-        return {};
-    QString text = QStringLiteral("loaded latency ") + NumberFormat::twoDecimals(loadedMs) + QStringLiteral(" ms");
-    if (!grade.isEmpty())
-        text += QStringLiteral(", grade ") + grade;
-    return text;
+    const QString missing = LatencyReport::notEnoughProbes();
+    if (!(figures.LoadedMs >= 0))
+        return QStringLiteral("latency: ") + missing;
+    return QStringLiteral("loaded latency ") + NumberFormat::twoDecimals(figures.LoadedMs) + QStringLiteral(" ms, grade")
+           + (figures.Grade.isEmpty() ? QStringLiteral(": ") + missing : QLatin1Char(' ') + figures.Grade);
+}
+
+QString ShortLatencyFigures(const LatencyFigures& figures)
+{
+    if (!(figures.LoadedMs >= 0))
+        return QStringLiteral("latency: ") + LatencyReport::notEnoughProbes();
+    return NumberFormat::twoDecimals(figures.LoadedMs) + QStringLiteral(" ms")
+           + (figures.Grade.isEmpty() ? QString() : QStringLiteral(", ") + figures.Grade);
 }
 
 QString IntervalLatencyFigure(double ms)
@@ -133,7 +143,9 @@ QString IntervalLatencyFigure(double ms)
 QString ServerCell(const TResultRow& row)
 {
     // The grade, where latency was measured, is what a reader of the grid looks for first.
-    const QString grade = row.Grade.isEmpty() ? QString() : QStringLiteral("grade ") + row.Grade;
+    const QString grade = !row.Grade.isEmpty() ? QStringLiteral("grade ") + row.Grade
+                          : row.HasLatency() ? QStringLiteral("grade: ") + LatencyReport::notEnoughProbes()
+                                             : QString();
     if (!row.HasTestShape())
         return grade.isEmpty() ? row.Server : row.Server + QStringLiteral(" (") + grade + QLatin1Char(')');
     const int streams = row.StreamsOrDefault();

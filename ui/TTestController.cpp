@@ -178,7 +178,7 @@ void TTestController::ConcludePlainTest()
     if (result.Valid) {
         QString figures = ResultTexts::LiveResultFigures(double(result.Bytes), result.DurationMs, result.Rate);
         if (const QString latency = result.LatencyMeasured
-                                        ? ResultTexts::LiveLatencyFigures(result.Latency.LoadedMs, result.Latency.Grade)
+                                        ? ResultTexts::LiveLatencyFigures(result.Latency)
                                         : QString();
             !latency.isEmpty())
             figures += QStringLiteral("   ") + latency;
@@ -297,14 +297,13 @@ void TTestController::RecordSessionDirection(const TDirectionOutcome& result)
     ++FDirectionsRecorded;
     const LatencyFigures& latency = result.Latency;
     const QString latencyText =
-        result.LatencyMeasured ? ResultTexts::LiveLatencyFigures(latency.LoadedMs, latency.Grade) : QString();
+        result.LatencyMeasured ? ResultTexts::LiveLatencyFigures(latency) : QString();
     FOneResultFigures = ResultTexts::LiveResultFigures(double(result.Bytes), result.DurationMs, result.Rate);
     // Both directions share the title line: each in brief, the legend says what the ms are.
     QString shortText = direction + QLatin1Char(' ') + ProgressText::Rate(result.Rate);
     if (!latencyText.isEmpty()) {
         FOneResultFigures += QStringLiteral("   ") + latencyText;
-        shortText += QStringLiteral(" (") + NumberFormat::twoDecimals(latency.LoadedMs) + QStringLiteral(" ms")
-                     + (latency.Grade.isEmpty() ? QString() : QStringLiteral(", ") + latency.Grade) + QLatin1Char(')');
+        shortText += QStringLiteral(" (") + ResultTexts::ShortLatencyFigures(latency) + QLatin1Char(')');
     }
     FDirectionFigures << shortText;
 
