@@ -113,10 +113,15 @@ QString LiveResultFigures(double bytes, double milliseconds, double kbPerSecond)
     result.BytesSoFar = std::isfinite(bytes) ? qint64(std::max(bytes, 0.0)) : 0;
     result.ElapsedUs = std::isfinite(milliseconds) ? qint64(std::llround(std::max(milliseconds, 0.0) * 1000)) : 0;
     result.IntervalRate = kbPerSecond;
+    // A test shorter than a second would read "0.0 s": its result says how long in ms.
+    if (result.ElapsedUs < 999'500)
+        return ProgressText::Amount(result.BytesSoFar) + QStringLiteral("  ")
+               + QString::number(qint64(std::llround(result.ElapsedUs / 1000.0))) + QStringLiteral(" ms  ")
+               + ProgressText::Rate(kbPerSecond);
     return ProgressText::Figures(result);
 }
 
-QString LiveLatencyFigures(double loadedMs, const QString& grade)
+QString LiveLatencyFigures(const LatencyFigures& figures)
 {
     const QString missing = LatencyReport::notEnoughProbes();
     if (!(figures.LoadedMs >= 0))

@@ -152,7 +152,7 @@ void TTestController::Conclude()
 {
     const TTestOutcome& outcome = FRun->Outcome();
     if (outcome.StartFailure) {
-        EndLiveView(-1);
+        EndLiveView(-1, outcome.Cancelled ? QStringLiteral("Test cancelled") : QString());
         if (outcome.Cancelled) {
             AddLogLine(QStringLiteral("Test cancelled"));
             return;
@@ -169,7 +169,7 @@ void TTestController::ConcludePlainTest()
 {
     const TTestOutcome& outcome = FRun->Outcome();
     if (outcome.Cancelled || outcome.Directions.empty()) {
-        EndLiveView(-1);
+        EndLiveView(-1, QStringLiteral("Test cancelled"));
         AddLogLine(QStringLiteral("Test cancelled"));
         return;
     }
@@ -232,6 +232,8 @@ void TTestController::RecordPlainTest(const TDirectionOutcome& result)
     try {
         table->Append();
         table->SetServer(outcome.Plan.Target);
+        if (outcome.Plan.Kind == TTestKind::ServerStream)
+            table->SetPort(outcome.Plan.Port);
         table->SetStartTime(result.StartTime);
         table->SetDuration(result.DurationMs);
         table->SetBytesRx(static_cast<double>(result.Bytes));
