@@ -259,7 +259,7 @@ void TTestController::ConcludeSession()
 {
     const TTestOutcome& outcome = FRun->Outcome();
     if (outcome.Cancelled) {
-        EndLiveView(-1);
+        EndLiveView(-1, QStringLiteral("Test cancelled"));
         AddLogLine(QStringLiteral("Test cancelled"));
         return;
     }
@@ -323,6 +323,7 @@ void TTestController::RecordSessionDirection(const TDirectionOutcome& result)
         table->SetSpeed(result.Rate);
         table->SetDirection(direction);
         table->SetStreams(result.Streams);
+        table->SetPort(FRun->Outcome().Plan.SessionPort);
         table->SetFamily(FRun->Session().PeerFamily());
         table->SetLimitedBy(TVerdict::LimitName(session.Verdict.Limit));
         addLatency(*table, result);

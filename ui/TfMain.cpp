@@ -305,6 +305,11 @@ void TfMain::BuildResultsArea()
     pcResults->setCurrentIndex(0);
     History = new TResultsHistoryView(pcResults);
     History->AttachTo(pcResults);
+    // The History tab is off at first; a menu is where a user looks for it.
+    QMenu* view = new QMenu(QStringLiteral("&View"), this);
+    view->setObjectName(QStringLiteral("ViewMenu1"));
+    menuBar()->insertMenu(Help1->menuAction(), view);
+    view->addAction(History->ShowTabAction());
 }
 
 void TfMain::BuildMenu()
