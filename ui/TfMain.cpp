@@ -869,8 +869,10 @@ void TfMain::KorvaneHelp1Click()
                                   "or in its data folder"));
         return;
     }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
-        LogNotOpened(QStringLiteral("the help page"), page);
+    // A browser that never shows up is said in the log, with the page's path to open by hand.
+    uUtils::OpenLocalPage(page, this, [this, page](const QString& reason) {
+        AddLogLine(QStringLiteral("Could not open the help page: %1. The page is at %2").arg(reason, page));
+    });
 }
 
 void TfMain::OstrelleWebSite1Click()

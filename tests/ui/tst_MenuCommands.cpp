@@ -43,6 +43,7 @@ private slots:
     void shellCommands();
     void helpOpensThePageBesideTheProgram();
     void helpWithoutPageSaysSo();
+    void helpWithoutBrowserSaysWhereThePageIs();
     void aboutIsModalAndFreshEachTime();
     void exitSavesAndCloses();
     void secondStartBringsWindowBack();
@@ -64,6 +65,7 @@ private:
     std::unique_ptr<TfMain> FWindow;
     QStringList FAddresses;
     bool FOpenerWorks = true;  // false: as if no program were set up for the address
+    QString FPageFailure;      // not empty: the help page's opener fails with this reason
     FileOpener FFiles;
 };
 
@@ -80,6 +82,12 @@ void tst_MenuCommands::init()
         return FOpenerWorks;
     });
     QDesktopServices::setUrlHandler("file", &FFiles, "open");
+    FPageFailure.clear();
+    uUtils::SetPageOpener([this](const QString& path, QObject*, const uUtils::TPageFailure& failed, int) {
+        FFiles.Opened.append(QUrl::fromLocalFile(path));
+        if (!FPageFailure.isEmpty())
+            failed(FPageFailure);
+    });
 }
 
 void tst_MenuCommands::cleanup()
@@ -87,6 +95,7 @@ void tst_MenuCommands::cleanup()
     FWindow.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     uUtils::SetAddressOpener({});
+    uUtils::SetPageOpener({});
     QDesktopServices::unsetUrlHandler("file");
     QVERIFY(!dmDiskStorage);
     FHome.reset();
@@ -163,6 +172,25 @@ void tst_MenuCommands::helpWithoutPageSaysSo()
         QCOMPARE(log.size(), 1);
         QVERIFY2(log[0].contains(QStringLiteral("Could not open the help")), qPrintable(log[0]));
     }
+}
+
+// Where no browser opens the page, the log says so and where the page is, instead of nothing.
+void tst_MenuCommands::helpWithoutBrowserSaysWhereThePageIs()
+{
+    TfMain* w = OpenWindow();
+    const QString page = FHome->filePath("Help/Korvane.html");
+    QVERIFY(QDir().mkpath(QFileInfo(page).path()));
+    QFile file(page);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    TKorvaneApplication::Instance()->SetHelpFile(page);
+    FPageFailure = uUtils::PageOpenerFailure(4);
+    w->KorvaneHelp1->trigger();
+    const QStringList log = w->mmDIsplay->Lines();
+    QCOMPARE(log.size(), 1);
+    QVERIFY2(log[0].contains(QStringLiteral("Could not open the help page: no browser is set up to open it"))
+                 && log[0].endsWith(page),
+             qPrintable(log[0]));
 }
 
 void tst_MenuCommands::aboutIsModalAndFreshEachTime()
