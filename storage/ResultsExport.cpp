@@ -54,11 +54,11 @@ bool AnyLatency(const QVector<TResultRow> &rows)
     return std::any_of(rows.begin(), rows.end(), [](const TResultRow &row) { return row.HasLatency(); });
 }
 
-// Latency to the microsecond and RPM whole, as korvane-cli writes them: the stored values
-// carry arithmetic noise in their last digits (6.5 us in ms: 0.006500000000000001).
+// Latency to a tenth of a microsecond and RPM whole: the stored values carry arithmetic noise
+// in their last digits (6.5 us in ms: 0.006500000000000001), and loopback latencies are a few us.
 double Milliseconds(double ms)
 {
-    return std::round(ms * 1000) / 1000;
+    return std::round(ms * 10000) / 10000;
 }
 
 // A figure not measured (-1) is an empty field.

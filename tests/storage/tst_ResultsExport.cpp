@@ -338,8 +338,8 @@ void TestResultsExport::latencyFiguresWithoutFloatNoise_data()
     // 6.5 us worked out in ms, as a loopback probe gives it.
     QTest::newRow("6.5 us") << 0.006500000000000001 << 9230769.230769231 << "0.0065" << "9230769";
     QTest::newRow("sum noise") << 0.1 + 0.2 << 540.0000000000001 << "0.3" << "540";
-    // Beyond the microsecond nothing is measured.
-    QTest::newRow("below a microsecond") << 12.3456789 << 0.4 << "12.346" << "0";
+    // Beyond a tenth of a microsecond nothing is measured.
+    QTest::newRow("below a tenth of a microsecond") << 12.3456789 << 0.4 << "12.3457" << "0";
 }
 
 void TestResultsExport::latencyFiguresWithoutFloatNoise()
