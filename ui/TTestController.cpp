@@ -4,7 +4,6 @@
 #include "KorvaneException.h"
 #include "LatencyReport.h"
 #include "LogTimestamp.h"
-#include "NumberFormat.h"
 #include "ProgressText.h"
 #include "ResultTexts.h"
 #include "ResultsTable.h"
