@@ -4,12 +4,12 @@
 #include "ChartStyle.h"
 #include "DayCountDate.h"
 #include "ResultsTable.h"
+#include "ServerTarget.h"
 #include "TResultsChart.h"
 #include "XLabelText.h"
 
 #include <QAction>
 #include <QPolygonF>
-#include <QRegularExpression>
 #include <QHelpEvent>
 #include <QImage>
 #include <QMenu>
@@ -61,12 +61,13 @@ QColor TResultsHistoryView::TargetColor(int targetIndex)
 
 QString TResultsHistoryView::SeriesName(const TResultRow& row)
 {
-    // A target that names its port or scheme already says where it went.
-    // (A bare IPv6 address ends in digits after a colon too: it names a port only in brackets.)
-    static const QRegularExpression ownPort(QStringLiteral("(://|^[^:]*:\\d+$|^\\[.*\\]:\\d+$)"));
+    // A web page's URL or a target that names its port already says where it went; the port
+    // written in a server target is the one the test used.
     QString name = row.Server.isEmpty() ? QStringLiteral("(no name)") : row.Server;
-    if (row.Port > 0 && !ownPort.match(row.Server).hasMatch())
-        name += (row.Server.count(QLatin1Char(':')) > 1 ? QStringLiteral(" port ") : QStringLiteral(":"))
+    const bool web = row.Server.contains(QStringLiteral("://"));
+    const TServerTarget target = ParseServerTarget(row.Server.toStdString());
+    if (row.Port > 0 && !web && target.Error.empty() && target.Port == 0)
+        name += (row.Server.contains(QLatin1Char(':')) ? QStringLiteral(" port ") : QStringLiteral(":"))
                 + QString::number(row.Port);
     return name + QStringLiteral(" (") + row.DirectionOrDefault() + QLatin1Char(')');
 }

@@ -285,6 +285,7 @@ private slots:
         QTest::newRow("port in the target") << "host:9000" << 8081 << QString() << "host:9000 (download)";
         QTest::newRow("web page") << "http://host:8080/a" << 0 << QString() << "http://host:8080/a (download)";
         QTest::newRow("ipv6 address") << "::1" << 8081 << QString() << "::1 port 8081 (download)";
+        QTest::newRow("ipv6 address with its port") << "[::1]:9000" << 8081 << QString() << "[::1]:9000 (download)";
     }
     void seriesPerPortAndDirection()
     {
