@@ -79,9 +79,8 @@ TReportSetupDialog::TReportSetupDialog(QWidget *parent, const QString &title, QP
     printForm->addRow(QString(), btnPrinterSetup);
 
     if (!printerAvailable) {
-        // Nothing to print to: only the preview is left.
+        // Nothing to print to. The file writers need no printer, so a PDF can still be made.
         rbPrinter->setEnabled(false);
-        rbFile->setEnabled(false);
         printing->setEnabled(false);
         printing->setToolTip(tr("No printer is installed."));
     }

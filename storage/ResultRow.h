@@ -23,6 +23,9 @@ struct TResultRow
     QString Direction{};    // "download", "upload" or empty
     qint32 Streams = 0;     // 1 to 64, or 0 when not recorded
     QString Family{};       // "ipv4", "ipv6" or empty when not known
+    // The server's port (stream or session port); 0 when not recorded or a web page, whose
+    // target carries its own.
+    qint32 Port = 0;
     // What limited a session test's transfer ("receive_window", "path", ...), or empty.
     QString LimitedBy{};
     // Latency measured beside the test, in milliseconds; -1 where not measured.

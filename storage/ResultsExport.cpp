@@ -54,6 +54,13 @@ bool AnyLatency(const QVector<TResultRow> &rows)
     return std::any_of(rows.begin(), rows.end(), [](const TResultRow &row) { return row.HasLatency(); });
 }
 
+// Latency to a tenth of a microsecond and RPM whole: the stored values carry arithmetic noise
+// in their last digits (6.5 us in ms: 0.006500000000000001), and loopback latencies are a few us.
+double Milliseconds(double ms)
+{
+    return std::round(ms * 10000) / 10000;
+}
+
 // A figure not measured (-1) is an empty field.
 QByteArray Figure(double value)
 {
@@ -121,8 +128,9 @@ QByteArray ToCsv(const QVector<TResultRow> &rows)
         if (withLimit)
             out += ',' + row.LimitedBy.toLatin1();
         if (withLatency)
-            out += ',' + Figure(row.IdleLatencyMs) + ',' + Figure(row.LoadedLatencyMs) + ','
-                 + Figure(row.LoadedLatencyP90Ms) + ',' + Figure(row.Rpm) + ',' + row.Grade.toLatin1() + ','
+            out += ',' + Figure(Milliseconds(row.IdleLatencyMs)) + ',' + Figure(Milliseconds(row.LoadedLatencyMs)) + ','
+                 + Figure(Milliseconds(row.LoadedLatencyP90Ms)) + ',' + Figure(std::round(row.Rpm)) + ','
+                 + row.Grade.toLatin1() + ','
                  + (row.LostProbes >= 0 ? QByteArray::number(row.LostProbes) : QByteArray());
         out += "\r\n";
     }
@@ -155,10 +163,10 @@ QByteArray ToJsonLines(const QVector<TResultRow> &rows)
         }
         if (row.HasLatency()) {
             const auto figure = [](double v) { return v >= 0 && std::isfinite(v) ? QJsonValue(v) : QJsonValue(); };
-            o.insert(QStringLiteral("idle_latency_ms"), figure(row.IdleLatencyMs));
-            o.insert(QStringLiteral("loaded_latency_ms"), figure(row.LoadedLatencyMs));
-            o.insert(QStringLiteral("loaded_latency_p90_ms"), figure(row.LoadedLatencyP90Ms));
-            o.insert(QStringLiteral("rpm"), figure(row.Rpm));
+            o.insert(QStringLiteral("idle_latency_ms"), figure(Milliseconds(row.IdleLatencyMs)));
+            o.insert(QStringLiteral("loaded_latency_ms"), figure(Milliseconds(row.LoadedLatencyMs)));
+            o.insert(QStringLiteral("loaded_latency_p90_ms"), figure(Milliseconds(row.LoadedLatencyP90Ms)));
+            o.insert(QStringLiteral("rpm"), figure(std::round(row.Rpm)));
             o.insert(QStringLiteral("bufferbloat_grade"), row.Grade.isEmpty() ? QJsonValue() : QJsonValue(row.Grade));
             o.insert(QStringLiteral("lost_probes"), row.LostProbes >= 0 ? QJsonValue(row.LostProbes) : QJsonValue());
         }

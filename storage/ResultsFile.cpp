@@ -197,6 +197,11 @@ private:
             if (row.Streams < 1)
                 Fail(QStringLiteral("Streams must be at least 1"));
         }
+        if (attrs.hasAttribute(QStringLiteral("Port"))) {
+            row.Port = Int(attrs, QStringLiteral("Port"));
+            if (row.Port < 1 || row.Port > 65535)
+                Fail(QStringLiteral("Port must be from 1 to 65535"));
+        }
         if (attrs.hasAttribute(QStringLiteral("Family"))) {
             row.Family = attrs.value(QStringLiteral("Family")).toString();
             if (row.Family != u"ipv4" && row.Family != u"ipv6")
@@ -275,6 +280,8 @@ QByteArray TResultsFile::Serialize(const TContent &content)
             xml.writeAttribute(QStringLiteral("Direction"), row.Direction);
         if (row.Streams > 0)
             xml.writeAttribute(QStringLiteral("Streams"), QString::number(row.Streams));
+        if (row.Port > 0)
+            xml.writeAttribute(QStringLiteral("Port"), QString::number(row.Port));
         if (!row.Family.isEmpty())
             xml.writeAttribute(QStringLiteral("Family"), row.Family);
         if (!row.LimitedBy.isEmpty())

@@ -434,6 +434,12 @@ void TResultsTable::SetStreams(qint32 streams)
     FPending.Streams = streams;
 }
 
+void TResultsTable::SetPort(qint32 port)
+{
+    CheckInserting();
+    FPending.Port = port;
+}
+
 void TResultsTable::SetFamily(const QString &family)
 {
     CheckInserting();

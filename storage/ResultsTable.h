@@ -126,6 +126,7 @@ public:
     // Only for session tests; see TResultRow.
     void SetDirection(const QString &direction); // "download" or "upload"
     void SetStreams(qint32 streams);
+    void SetPort(qint32 port);                   // 1 to 65535, or 0 for none
     void SetFamily(const QString &family);       // "ipv4", "ipv6" or empty
     void SetLimitedBy(const QString &limit);    // a verdict's name, or empty
     // Latency beside any test: ms (-1: none), round trips per minute, grade, lost probes.

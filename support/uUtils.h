@@ -4,6 +4,7 @@
 
 #include <functional>
 
+class QObject;
 class QWidget;
 
 // Small shell and system helpers of the main window. They keep no state; the openers
@@ -45,5 +46,17 @@ bool OpenUpgradePage(const QString& ProgName, const QString& MajorVersion,
 using TAddressOpener = std::function<bool(const QString& address)>;
 // Installs an opener (an empty function restores the default); returns the previous one.
 TAddressOpener SetAddressOpener(TAddressOpener opener);
+
+// Opens a local page (the help) with the user's browser. Starting the desktop's opener is not
+// a browser showing the page: where none is set up, xdg-open fails a moment later. failed then
+// gets a short reason, later, on the event loop, while context lives. An opener still running
+// after watchMs is taken to show the page (some stay until the browser closes).
+using TPageFailure = std::function<void(const QString& reason)>;
+void OpenLocalPage(const QString& path, QObject* context, const TPageFailure& failed, int watchMs = 5000);
+// What OpenLocalPage runs; by default xdg-open, watched as above. Tests install their own.
+using TPageOpener = std::function<void(const QString& path, QObject* context, const TPageFailure& failed, int watchMs)>;
+TPageOpener SetPageOpener(TPageOpener opener);
+// The reason for an xdg-open exit code.
+QString PageOpenerFailure(int exitCode);
 
 }  // namespace uUtils

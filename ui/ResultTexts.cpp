@@ -1,6 +1,7 @@
 #include "ui/ResultTexts.h"
 
 #include "storage/ResultRow.h"
+#include "engine/latency/LatencyReport.h"
 
 #include "engine/LogTimestamp.h"
 #include "engine/http/Uri.h"
@@ -86,7 +87,9 @@ QString StartTimeCell(const QDateTime& when)
 QString ServerCell(const TResultRow& row)
 {
     // The grade, where latency was measured, is what a reader of the grid looks for first.
-    const QString grade = row.Grade.isEmpty() ? QString() : QStringLiteral("grade ") + row.Grade;
+    const QString grade = !row.Grade.isEmpty() ? QStringLiteral("grade ") + row.Grade
+                          : row.HasLatency() ? QStringLiteral("grade: ") + LatencyReport::notEnoughProbes()
+                                             : QString();
     if (!row.HasTestShape())
         return grade.isEmpty() ? row.Server : row.Server + QStringLiteral(" (") + grade + QLatin1Char(')');
     const int streams = row.StreamsOrDefault();

@@ -34,7 +34,8 @@ QString StartTimeCell(const QDateTime& when);  // short date, long time
 
 // The grid's Server cell: the target, and for a session test its direction and streams
 // ("host (upload, 4 streams)"); a stream test's row shows the target alone. The bufferbloat
-// grade follows where latency was measured ("host (grade B)").
+// grade follows where latency was measured ("host (grade B)"), or "grade: not enough probes"
+// where it was measured but too few probes were answered.
 QString ServerCell(const TResultRow& row);
 
 }  // namespace ResultTexts

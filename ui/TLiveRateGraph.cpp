@@ -58,6 +58,48 @@ void MergePairs(QVector<QPointF>& points, QVector<int>* groups)
         *groups = std::move(mergedGroups);
 }
 
+// The peak rate of each curve, in curve order.
+QVector<double> CurvePeaks(const QVector<QPointF>& samples, const QVector<int>& curves)
+{
+    QVector<double> peaks;
+    for (qsizetype i = 0; i < samples.size(); ++i) {
+        const int curve = curves[i];
+        if (peaks.size() <= curve)
+            peaks.resize(curve + 1, 0.0);
+        peaks[curve] = std::max(peaks[curve], samples[i].y());
+    }
+    return peaks;
+}
+
+// The ticks of a logarithmic rate axis in KB/s: 1, 10 and 100 of each unit, so every label
+// is a round number of KB/s, MB/s or GB/s.
+double LogTickAbove(double kbps)
+{
+    const double unit = kbps >= 1024.0 * 1024 ? 1024.0 * 1024 : kbps >= 1024 ? 1024 : 1;
+    const double inUnit = kbps / unit;
+    for (double step : {1.0, 10.0, 100.0})
+        if (inUnit <= step * (1 + 1e-9))
+            return step * unit;
+    return unit * 1024;
+}
+
+double LogTickBelow(double kbps)
+{
+    double tick = 1;
+    for (double next = LogTickAbove(1.5); next <= kbps && tick < 1e15; next = LogTickAbove(next * 1.5))
+        tick = next;
+    return tick;
+}
+
+QString LogTickText(double kbps)
+{
+    if (kbps >= 1024.0 * 1024)
+        return QString::number(kbps / 1024 / 1024) + QStringLiteral(" GB/s");
+    if (kbps >= 1024)
+        return QString::number(kbps / 1024) + QStringLiteral(" MB/s");
+    return QString::number(kbps) + QStringLiteral(" KB/s");
+}
+
 }  // namespace
 
 TLiveRateGraph::TLiveRateGraph(QWidget* parent)
@@ -79,6 +121,7 @@ void TLiveRateGraph::Start(const QString& target, bool latency)
     FLatencyAxis = latency;
     FAverage = -1;
     FResultFigures.clear();
+    FFinished = false;
     update();
 }
 
@@ -126,9 +169,19 @@ void TLiveRateGraph::AddLatency(double seconds, double ms)
 void TLiveRateGraph::Finish(double averageRate, const QString& resultFigures)
 {
     FRunning = false;
+    FFinished = true;
     FAverage = averageRate;
     FResultFigures = resultFigures;
     update();
+}
+
+bool TLiveRateGraph::LogScale() const
+{
+    const QVector<double> peaks = CurvePeaks(FSamples, FSampleCurve);
+    if (peaks.size() < 2)
+        return false;
+    const auto [low, high] = std::minmax_element(peaks.begin(), peaks.end());
+    return *low > 0 && *high / *low > LogScaleRatio;
 }
 
 QStringList TLiveRateGraph::CurveNames() const
@@ -140,6 +193,8 @@ QString TLiveRateGraph::Figures() const
 {
     if (!FRunning && !FResultFigures.isEmpty())
         return FResultFigures;
+    if (FFinished && FAverage < 0)
+        return QStringLiteral("no result");
     if (FSamples.isEmpty())
         return {};
     QString figures = ProgressText::Figures(FLatest);
@@ -204,6 +259,20 @@ void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
     const double rateStep = NiceStep(rateTop / 4);
     const double rateMax = std::max(std::ceil(rateTop / rateStep) * rateStep, rateStep);
     const int rateDecimals = rateStep < 1 ? int(std::ceil(-std::log10(rateStep))) : 0;
+    // A logarithmic axis runs from a tick a decade below the smallest curve's peak, so that
+    // curve stands at least a decade tall, to the tick above the highest rate.
+    const bool logScale = LogScale();
+    double logLow = 1;
+    double logHigh = 10;
+    QStringList logTicks;
+    if (logScale) {
+        const QVector<double> peaks = CurvePeaks(FSamples, FSampleCurve);
+        logLow = LogTickBelow(*std::min_element(peaks.begin(), peaks.end()) / 10);
+        logHigh = LogTickAbove(maxRate * 1.25);
+        unitText = QStringLiteral("log");
+        for (double t = logLow; t <= logHigh * (1 + 1e-9); t = LogTickAbove(t * 1.5))
+            logTicks << LogTickText(t);
+    }
     const double timeStep = NiceStep(std::max(maxTime, 5.0) / 8);
     const double timeMax = std::max(std::ceil(maxTime / timeStep) * timeStep, timeStep);
 
@@ -224,8 +293,10 @@ void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
                                fm.horizontalAdvance(QStringLiteral("ms")));
     }
 
-    const double leftLabels = std::max(fm.horizontalAdvance(locale.toString(rateMax, 'f', rateDecimals)),
-                                       fm.horizontalAdvance(unitText));
+    double leftLabels = std::max(fm.horizontalAdvance(locale.toString(rateMax, 'f', rateDecimals)),
+                                 fm.horizontalAdvance(unitText));
+    for (const QString& tick : std::as_const(logTicks))
+        leftLabels = std::max(leftLabels, fm.horizontalAdvance(tick));
     const double outerTop = titleRect.bottom() + 6;
     const double outerBottom = area.bottom() - lineHeight - 6;
     const double outerLeft = area.left() + 8 + leftLabels + 6;
@@ -240,25 +311,38 @@ void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
     }
     const QRectF back = p.translated(depth, -depth);
     auto x = [&](double t) { return p.left() + t / timeMax * p.width(); };
-    auto y = [&](double rate) { return p.bottom() - rate / unit / rateMax * p.height(); };
+    const double logSpan = std::log10(logHigh / logLow);
+    auto y = [&](double rate) {
+        if (logScale)
+            return p.bottom() - std::clamp(std::log10(std::max(rate, logLow) / logLow) / logSpan, 0.0, 1.0) * p.height();
+        return p.bottom() - rate / unit / rateMax * p.height();
+    };
 
     ChartStyle::DrawWalls(painter, p, depth);
 
     // Rate axis.
-    const int rateSteps = int(std::round(rateMax / rateStep));
-    for (int s = 0; s <= rateSteps && s <= 100; ++s) {
-        const double v = s * rateStep;
-        const double yy = p.bottom() - v / rateMax * p.height();
-        if (s > 0) {
+    const auto rateTick = [&](double yy, bool gridLine, const QString& text) {
+        if (gridLine) {
             painter.setPen(QPen(GridLine, 0, Qt::DotLine));
             painter.drawLine(QPointF(back.left(), yy - depth), QPointF(back.right(), yy - depth));
             painter.drawLine(QPointF(p.left(), yy), QPointF(back.left(), yy - depth));
         }
         painter.setPen(pal.color(QPalette::WindowText));
         painter.drawLine(QPointF(p.left() - 4, yy), QPointF(p.left(), yy));
-        if (s < rateSteps || yy - lineHeight > outerTop)
+        if (yy - lineHeight > outerTop || yy > p.top() + 1)
             painter.drawText(QRectF(area.left(), yy - lineHeight / 2, p.left() - 6 - area.left(), lineHeight),
-                             Qt::AlignRight | Qt::AlignVCenter, locale.toString(v, 'f', rateDecimals));
+                             Qt::AlignRight | Qt::AlignVCenter, text);
+    };
+    if (logScale) {
+        int i = 0;
+        for (double t = logLow; t <= logHigh * (1 + 1e-9) && i < logTicks.size(); t = LogTickAbove(t * 1.5), ++i)
+            rateTick(y(t), i > 0, logTicks[i]);
+    } else {
+        const int rateSteps = int(std::round(rateMax / rateStep));
+        for (int s = 0; s <= rateSteps && s <= 100; ++s) {
+            const double v = s * rateStep;
+            rateTick(p.bottom() - v / rateMax * p.height(), s > 0, locale.toString(v, 'f', rateDecimals));
+        }
     }
     painter.drawText(QRectF(area.left(), outerTop - lineHeight / 2, p.left() - 6 - area.left(), lineHeight),
                      Qt::AlignRight | Qt::AlignVCenter, unitText);
@@ -296,10 +380,16 @@ void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
     }
 
     if (FSamples.isEmpty()) {
+        // A test over before its first interval still has its result: the line, and a word on
+        // why there is no curve.
+        if (FAverage >= 0)
+            DrawAverage(painter, p, y(FAverage));
         painter.setPen(pal.color(QPalette::PlaceholderText));
         painter.drawText(p, Qt::AlignCenter,
-                         FRunning ? QStringLiteral("Waiting for data...")
-                                  : QStringLiteral("The rate of the next test appears here."));
+                         FRunning            ? QStringLiteral("Waiting for data...")
+                         : FAverage >= 0     ? QStringLiteral("The test ended before its first interval: its rate is the line.")
+                         : FFinished         ? QStringLiteral("No data arrived.")
+                                             : QStringLiteral("The rate of the next test appears here."));
         painter.restore();
         return;
     }
@@ -336,8 +426,9 @@ void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
     if (FLatencyAxis && !FLatency.isEmpty()) {
         QPolygonF line;
         line.reserve(FLatency.size());
+        // On the back wall, where its axis stands, so its zero is the axis's zero.
         for (const QPointF& l : FLatency)
-            line << QPointF(x(l.x()), yMs(std::min(l.y(), msMax)));
+            line << QPointF(x(l.x()) + depth, yMs(std::clamp(l.y(), 0.0, msMax)) - depth);
         painter.setPen(QPen(LatencyColour, 2));
         if (line.size() == 1)
             painter.drawEllipse(line.first(), 2, 2);
@@ -348,13 +439,15 @@ void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
     DrawLegend(painter, back, fm);
 
     // The test's own result, once it is known.
-    if (FAverage >= 0) {
-        const double ya = y(FAverage);
-        painter.setPen(QPen(TitleColour, 1, Qt::DashLine));
-        painter.drawLine(QPointF(p.left(), ya), QPointF(p.right(), ya));
-    }
+    if (FAverage >= 0)
+        DrawAverage(painter, p, y(FAverage));
 
-    // A mark on the latest rate, in the speed chart's mark style.
+    // A mark on the latest rate while the test runs, in the speed chart's mark style; after
+    // it, the title's result says what the last interval's rate beside it would not.
+    if (!FRunning) {
+        painter.restore();
+        return;
+    }
     const QPointF foot(x(FSamples.last().x()), y(FSamples.last().y()));
     const QString markText = ProgressText::Rate(FSamples.last().y());
     const double boxWidth = fm.horizontalAdvance(markText) + 8;
@@ -373,6 +466,12 @@ void TLiveRateGraph::Draw(QPainter& painter, const QRect& rect) const
     painter.setPen(pal.color(QPalette::ToolTipText));
     painter.drawText(box, Qt::AlignCenter, markText);
     painter.restore();
+}
+
+void TLiveRateGraph::DrawAverage(QPainter& painter, const QRectF& plot, double y) const
+{
+    painter.setPen(QPen(TitleColour, 1, Qt::DashLine));
+    painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
 }
 
 void TLiveRateGraph::DrawLegend(QPainter& painter, const QRectF& back, const QFontMetricsF& fm) const

@@ -34,7 +34,8 @@ public:
     // A round trip measured beside the load, at seconds since the timer started.
     void AddLatency(double seconds, double ms);
     // The test ended; averageRate (KB/s, or a negative value for none) is drawn as a line,
-    // and resultFigures, when given, replace the last interval's figures on the title line.
+    // and resultFigures replace the last interval's figures on the title line. Without them
+    // the title says there is no result: the last interval's figures would read like one.
     void Finish(double averageRate, const QString& resultFigures = QString());
 
     bool Running() const { return FRunning; }
@@ -51,6 +52,10 @@ public:
     const QVector<int>& SampleCurves() const { return FSampleCurve; }
     // What the title line shows on the right.
     QString Figures() const;
+    // Whether the rate axis is logarithmic: curves whose peaks differ by more than
+    // LogScaleRatio would leave the smaller one a line on the floor of a linear axis.
+    bool LogScale() const;
+    static constexpr double LogScaleRatio = 10;
 
     // Paints the graph into rect at that rectangle's size.
     void Draw(QPainter& painter, const QRect& rect) const;
@@ -61,6 +66,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void DrawAverage(QPainter& painter, const QRectF& plot, double y) const;
     void DrawLegend(QPainter& painter, const QRectF& back, const QFontMetricsF& fm) const;
 
     QString FTarget;
@@ -73,4 +79,5 @@ private:
     bool FLatencyAxis = false;
     double FAverage = -1;
     QString FResultFigures;
+    bool FFinished = false;
 };

@@ -4,10 +4,12 @@
 #include "ui/ChartStyle.h"
 #include "storage/DayCountDate.h"
 #include "storage/ResultsTable.h"
+#include "engine/net/ServerTarget.h"
 #include "ui/TResultsChart.h"
 #include "storage/XLabelText.h"
 
 #include <QAction>
+#include <QPolygonF>
 #include <QHelpEvent>
 #include <QImage>
 #include <QMenu>
@@ -28,8 +30,7 @@ constexpr double HourDays = 1.0 / 24;
 // Closer than this the time axis would show the same label over and over.
 constexpr double MinimumSpanDays = HourDays / 4;
 constexpr double WheelStepZoom = 0.8;
-constexpr int DotRadius = 1;  // dots are 3 x 3 pixels
-constexpr int HitPixels = 4;
+constexpr int HitPixels = 5;
 
 QString Key(const char* name)
 {
@@ -58,6 +59,19 @@ QColor TResultsHistoryView::TargetColor(int targetIndex)
     return TResultsChart::BarColor(targetIndex);
 }
 
+QString TResultsHistoryView::SeriesName(const TResultRow& row)
+{
+    // A web page's URL or a target that names its port already says where it went; the port
+    // written in a server target is the one the test used.
+    QString name = row.Server.isEmpty() ? QStringLiteral("(no name)") : row.Server;
+    const bool web = row.Server.contains(QStringLiteral("://"));
+    const TServerTarget target = ParseServerTarget(row.Server.toStdString());
+    if (row.Port > 0 && !web && target.Error.empty() && target.Port == 0)
+        name += (row.Server.contains(QLatin1Char(':')) ? QStringLiteral(" port ") : QStringLiteral(":"))
+                + QString::number(row.Port);
+    return name + QStringLiteral(" (") + row.DirectionOrDefault() + QLatin1Char(')');
+}
+
 bool TResultsHistoryView::Valid(double time, double rate)
 {
     // Failed or damaged rows carry no rate or no time worth placing.
@@ -81,6 +95,7 @@ void TResultsHistoryView::Reload()
     FPoints.clear();
     const QStringList oldTargets = FTargets;
     FTargets.clear();
+    FTargetServers.clear();
     if (FTable && FTable->Active()) {
         const int count = FTable->RecordCount();
         FPoints.reserve(count);
@@ -98,11 +113,13 @@ void TResultsHistoryView::Reload()
 void TResultsHistoryView::AddRow(int index)
 {
     const TResultRow& row = FTable->Row(index);
-    // Every target gets its colour from its first row, valid or not, so colours stay put.
-    int target = FTargets.indexOf(row.Server);
+    // Every series gets its colour from its first row, valid or not, so colours stay put.
+    const QString series = SeriesName(row);
+    int target = FTargets.indexOf(series);
     if (target < 0) {
         target = int(FTargets.size());
-        FTargets.append(row.Server);
+        FTargets.append(series);
+        FTargetServers.append(row.Server);
     }
     if (!Valid(row.StartTime, row.Result))
         return;
@@ -144,10 +161,11 @@ void TResultsHistoryView::RowPosted(int index)
 void TResultsHistoryView::AttachTo(QTabWidget* tabs)
 {
     FTabs = tabs;
-    auto* toggle = new QAction(QStringLiteral("Show History tab"), tabs->tabBar());
+    auto* toggle = new QAction(QStringLiteral("&History Tab"), tabs->tabBar());
     toggle->setObjectName(QStringLiteral("acShowHistory"));
     toggle->setCheckable(true);
     tabs->tabBar()->addAction(toggle);
+    FShowTab = toggle;
     tabs->tabBar()->setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(toggle, &QAction::toggled, this, &TResultsHistoryView::SetTabShown);
     hide();
@@ -168,12 +186,10 @@ void TResultsHistoryView::SetTabShown(bool shown)
             FTabs->removeTab(index);
         hide();
     }
-    const QList<QAction*> actions = FTabs->tabBar()->actions();
-    for (QAction* action : actions)
-        if (action->objectName() == QStringLiteral("acShowHistory")) {
-            const QSignalBlocker block(action);
-            action->setChecked(shown);
-        }
+    if (FShowTab) {
+        const QSignalBlocker block(FShowTab);
+        FShowTab->setChecked(shown);
+    }
 }
 
 void TResultsHistoryView::RestoreState(const TAppIniFileStorage& store)
@@ -213,7 +229,7 @@ void TResultsHistoryView::SetChosenTargets(const QStringList& targets)
 
 bool TResultsHistoryView::Chosen(int target) const
 {
-    return FChosen.isEmpty() || FChosen.contains(FTargets.at(target));
+    return FChosen.isEmpty() || FChosen.contains(FTargets.at(target)) || FChosen.contains(FTargetServers.at(target));
 }
 
 void TResultsHistoryView::RebuildTargetMenu()
@@ -229,7 +245,7 @@ void TResultsHistoryView::RebuildTargetMenu()
         const QString target = FTargets.at(index);
         QPixmap swatch(10, 10);
         swatch.fill(TargetColor(index));
-        QAction* action = menu->addAction(QIcon(swatch), target.isEmpty() ? QStringLiteral("(no name)") : target);
+        QAction* action = menu->addAction(QIcon(swatch), target);
         action->setCheckable(true);
         action->setChecked(FChosen.contains(target));
         connect(action, &QAction::triggered, this, [this, target](bool checked) {
@@ -313,8 +329,42 @@ double TResultsHistoryView::RateMaximum(double start, double end) const
             maximum = std::max(maximum, it->rate);
     if (!(maximum > 0))
         return 100;
-    const double step = ChartStyle::NiceStep(maximum / 5);
+    // Rounded up to a step in the unit the axis shows, so the top line is a round number.
+    const double unit = maximum >= 1024.0 * 1024 ? 1024.0 * 1024 : maximum >= 1024 ? 1024 : 1;
+    const double step = ChartStyle::NiceStep(maximum / unit / 5) * unit;
     return std::ceil(maximum * 1.05 / step) * step;
+}
+
+QString TResultsHistoryView::TRateAxis::Text(double kbps) const
+{
+    QLocale plain;
+    plain.setNumberOptions(QLocale::OmitGroupSeparator);
+    return plain.toString(kbps / unit, 'f', decimals);
+}
+
+TResultsHistoryView::TRateAxis TResultsHistoryView::RateAxis(double start, double end, double plotHeight) const
+{
+    // One unit for the whole axis and fixed decimals: "4.5e+06" beside "500,000" read as
+    // two different scales.
+    TRateAxis axis;
+    axis.maximum = RateMaximum(start, end);
+    axis.unit = axis.maximum >= 1024.0 * 1024 ? 1024.0 * 1024 : axis.maximum >= 1024 ? 1024 : 1;
+    axis.unitText = axis.unit > 1024 ? QStringLiteral("GB/s") : axis.unit > 1 ? QStringLiteral("MB/s") : QStringLiteral("KB/s");
+    const double shownStep = ChartStyle::NiceStep(axis.maximum / axis.unit / std::max(2.0, plotHeight / 40));
+    axis.step = shownStep * axis.unit;
+    axis.decimals = shownStep < 1 ? int(std::ceil(-std::log10(shownStep) - 1e-9)) : 0;
+    return axis;
+}
+
+QStringList TResultsHistoryView::RateLabels(const QRect& rect) const
+{
+    double start, end;
+    Range(start, end);
+    const TRateAxis axis = RateAxis(start, end, PlotRect(rect).height());
+    QStringList labels;
+    for (double value = 0; value <= axis.maximum * (1 + 1e-9); value += axis.step)
+        labels << axis.Text(value);
+    return labels << axis.unitText;
 }
 
 QVector<TResultsHistoryView::TTick> TResultsHistoryView::Ticks(double start, double end, double width) const
@@ -322,14 +372,25 @@ QVector<TResultsHistoryView::TTick> TResultsHistoryView::Ticks(double start, dou
     QVector<TTick> ticks;
     const double span = end - start;
     const int most = std::max(2, int(width / 90));
-    static const double dayFactors[] = {HourDays, 3 * HourDays, 6 * HourDays, 12 * HourDays, 1, 2, 7, 14};
+    // Minutes first, so a plot zoomed in to its closest still has a label every so often.
+    constexpr double MinuteDays = HourDays / 60;
+    static const double dayFactors[] = {MinuteDays,     2 * MinuteDays, 5 * MinuteDays, 10 * MinuteDays,
+                                        15 * MinuteDays, 30 * MinuteDays, HourDays,     3 * HourDays,
+                                        6 * HourDays,   12 * HourDays,  1,              2,
+                                        7,              14};
     const QLocale loc = locale();
     for (double step : dayFactors) {
         if (span / step > most)
             continue;
         const QString format = step < 1 ? QStringLiteral("d MMM hh:mm") : QStringLiteral("d MMM yyyy");
-        for (double t = std::ceil(start / step - 1e-9) * step; t <= end; t += step)
-            ticks.append({t, loc.toString(DayCountDate::toDateTime(t), format)});
+        // Counted in whole steps from the epoch, so sums of a fractional step never drift.
+        for (double n = std::ceil(start / step - 1e-9); n * step <= end; n += 1) {
+            const double t = n * step;
+            // A minute's tick read back from a day count must not land a second early.
+            QDateTime when = DayCountDate::toDateTime(t + 0.5 / 86400);
+            when.setTime(QTime(when.time().hour(), when.time().minute()));
+            ticks.append({t, loc.toString(when, format)});
+        }
         return ticks;
     }
     // Whole months, counted from January so labels land on the same months at any pan.
@@ -379,13 +440,20 @@ QVector<QPointF> TResultsHistoryView::PointPositions(const QRect& rect) const
     return positions;
 }
 
-QVector<QVector<QPointF>> TResultsHistoryView::Medians(double start, double end, double bucketDays) const
+QVector<QVector<QVector<QPointF>>> TResultsHistoryView::Medians(double start, double end, double bucketDays) const
 {
-    QVector<QVector<QPointF>> lines(FTargets.size());
-    QVector<QVector<double>> rates(FTargets.size());
-    QVector<double> bucketOf(FTargets.size(), NAN);
+    struct TBucket
+    {
+        double index = NAN;
+        double firstTime = 0, lastTime = 0;
+        QVector<double> rates;
+    };
+    QVector<QVector<QVector<QPointF>>> runs(FTargets.size());
+    QVector<TBucket> open(FTargets.size());
+    QVector<double> lastIndex(FTargets.size(), NAN);
     auto flush = [&](int target) {
-        QVector<double>& values = rates[target];
+        TBucket& bucket = open[target];
+        QVector<double>& values = bucket.rates;
         if (values.isEmpty())
             return;
         const auto middle = values.begin() + values.size() / 2;
@@ -393,7 +461,12 @@ QVector<QVector<QPointF>> TResultsHistoryView::Medians(double start, double end,
         double median = *middle;
         if (values.size() % 2 == 0)
             median = (median + *std::max_element(values.begin(), middle)) / 2;
-        lines[target].append({(bucketOf[target] + 0.5) * bucketDays, median});
+        // A bucket after an empty one starts a line of its own: no line crosses hours
+        // without a test, and none reaches past the last result.
+        if (runs[target].isEmpty() || bucket.index != lastIndex[target] + 1)
+            runs[target].append(QVector<QPointF>());
+        runs[target].last() << QPointF(bucket.firstTime, median) << QPointF(bucket.lastTime, median);
+        lastIndex[target] = bucket.index;
         values.clear();
     };
     const auto first = std::lower_bound(FPoints.begin(), FPoints.end(), start - bucketDays,
@@ -401,15 +474,56 @@ QVector<QVector<QPointF>> TResultsHistoryView::Medians(double start, double end,
     for (auto it = first; it != FPoints.end() && it->time <= end + bucketDays; ++it) {
         if (!Chosen(it->target))
             continue;
-        const double bucket = std::floor(it->time / bucketDays);
-        if (bucket != bucketOf[it->target]) {
+        const double index = std::floor(it->time / bucketDays);
+        TBucket& bucket = open[it->target];
+        if (index != bucket.index) {
             flush(it->target);
-            bucketOf[it->target] = bucket;
+            bucket.index = index;
+            bucket.firstTime = it->time;
         }
-        rates[it->target].append(it->rate);
+        bucket.lastTime = it->time;
+        bucket.rates.append(it->rate);
     }
     for (int target = 0; target < FTargets.size(); ++target)
         flush(target);
+    return runs;
+}
+
+double TResultsHistoryView::BucketDays(double start, double end)
+{
+    return end - start > 3 ? 1.0 : HourDays;
+}
+
+QVector<QPolygonF> TResultsHistoryView::MedianLines(const QRect& rect) const
+{
+    QVector<QPolygonF> lines;
+    for (const TMedianLine& line : MedianPolylines(rect))
+        lines.append(line.points);
+    return lines;
+}
+
+QVector<TResultsHistoryView::TMedianLine> TResultsHistoryView::MedianPolylines(const QRect& rect) const
+{
+    double start, end;
+    Range(start, end);
+    const QRectF plot = PlotRect(rect);
+    const double maximum = RateMaximum(start, end);
+    const double scale = plot.width() / (end - start);
+    QVector<TMedianLine> lines;
+    const QVector<QVector<QVector<QPointF>>> medians = Medians(start, end, BucketDays(start, end));
+    for (int target = 0; target < medians.size(); ++target)
+        for (const QVector<QPointF>& run : medians[target]) {
+            QPolygonF line;
+            for (const QPointF& m : run)
+                line << QPointF(plot.left() + (m.x() - start) * scale, plot.bottom() - m.y() / maximum * plot.height());
+            // A bucket of one result, or of results close together, still shows its median
+            // as a short stroke beside the dots.
+            if (line.last().x() - line.first().x() < 2 * DotRadius + 4) {
+                line.first().rx() -= DotRadius + 2;
+                line.last().rx() += DotRadius + 2;
+            }
+            lines.append({target, line});
+        }
     return lines;
 }
 
@@ -430,26 +544,25 @@ void TResultsHistoryView::Draw(QPainter& painter, const QRect& rect) const
         painter.restore();
         return;
     }
-    const double maximum = RateMaximum(start, end);
+    const TRateAxis axis = RateAxis(start, end, plot.height());
+    const double maximum = axis.maximum;
     painter.fillRect(plot, Qt::white);
 
-    // Rate axis: grid lines at a round step.
-    const double rateStep = ChartStyle::NiceStep(maximum / std::max(2.0, plot.height() / 40));
-    const QLocale loc = locale();
-    for (double value = 0; value <= maximum * (1 + 1e-9); value += rateStep) {
+    // Rate axis: grid lines at a round step, in one unit.
+    for (double value = 0; value <= maximum * (1 + 1e-9); value += axis.step) {
         const double y = plot.bottom() - value / maximum * plot.height();
         painter.setPen(ChartStyle::GridLine);
         painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
         painter.setPen(palette().color(QPalette::WindowText));
         painter.drawText(QRectF(rect.left(), y - metrics.height() / 2.0, plot.left() - rect.left() - 6,
                                 metrics.height()),
-                         Qt::AlignRight | Qt::AlignVCenter, loc.toString(value, 'g', 6));
+                         Qt::AlignRight | Qt::AlignVCenter, axis.Text(value));
     }
     painter.save();
     painter.translate(rect.left() + 2, plot.center().y());
     painter.rotate(-90);
     painter.drawText(QRectF(-plot.height() / 2, 0, plot.height(), metrics.height()), Qt::AlignCenter,
-                     QStringLiteral("KB/s"));
+                     axis.unitText);
     painter.restore();
 
     // Time axis.
@@ -479,8 +592,9 @@ void TResultsHistoryView::Draw(QPainter& painter, const QRect& rect) const
     for (auto it = first; it != FPoints.end() && it->time <= end; ++it) {
         if (!Chosen(it->target))
             continue;
-        const int cx = int((it->time - start) * xScale);
-        const int cy = int(h - 1 - it->rate * yScale);
+        // Centred where PointPositions says, so the tooltip and the eye agree.
+        const int cx = int(std::lround((it->time - start) * xScale));
+        const int cy = std::min(h - 1, int(std::lround(h - it->rate * yScale)));
         const QRgb colour = colours[it->target];
         for (int y = std::max(0, cy - radius); y <= std::min(h - 1, cy + radius); ++y) {
             QRgb* line = reinterpret_cast<QRgb*>(dots.scanLine(y));
@@ -490,25 +604,19 @@ void TResultsHistoryView::Draw(QPainter& painter, const QRect& rect) const
     }
     painter.drawImage(plot.topLeft(), dots);
 
-    // Medians per day, or per hour once a few days fill the plot.
-    const double bucket = end - start > 3 ? 1.0 : HourDays;
-    const QVector<QVector<QPointF>> medians = Medians(start, end, bucket);
+    // Medians per day, or per hour once a few days fill the plot, each in its series' colour,
+    // over the dots: a year of dots would hide the trend otherwise.
     painter.setClipRect(plot);
-    for (int target = 0; target < medians.size(); ++target) {
-        const QVector<QPointF>& line = medians[target];
-        if (line.size() < 1)
-            continue;
-        QPolygonF polyline;
-        polyline.reserve(line.size());
-        for (const QPointF& m : line)
-            polyline << QPointF(plot.left() + (m.x() - start) * scale, plot.bottom() - m.y() / maximum * plot.height());
+    for (const TMedianLine& line : MedianPolylines(rect)) {
         // Smooth wide strokes cost far too much once buckets crowd the plot; a plain line
         // looks the same there.
-        const bool crowded = polyline.size() > plot.width() / 4;
+        const bool crowded = line.points.size() > plot.width() / 4;
         painter.setRenderHint(QPainter::Antialiasing, !crowded);
-        painter.setPen(QPen(TargetColor(target).darker(150), crowded ? 0 : 1.5));
-        painter.drawPolyline(polyline);
+        painter.setPen(QPen(TargetColor(line.target).darker(150), crowded ? 0 : 1.5));
+        painter.drawPolyline(line.points);
     }
+    painter.setRenderHint(QPainter::Antialiasing, false);
+
     painter.setClipRect(rect);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(ChartStyle::WallEdge);
@@ -546,7 +654,9 @@ QString TResultsHistoryView::ToolTipAt(const QPoint& pos) const
     }
     if (!best || best->row >= FTable->RecordCount())
         return {};
-    return XLabelText(FTable->Row(best->row), locale()).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    // The series first: the chart's label names neither the port nor the direction.
+    return FTargets.at(best->target) + QLatin1Char('\n')
+           + XLabelText(FTable->Row(best->row), locale()).replace(QLatin1Char('\r'), QLatin1Char('\n'));
 }
 
 void TResultsHistoryView::paintEvent(QPaintEvent*)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QPolygonF>
 #include <QRect>
 #include <QSet>
 #include <QString>
@@ -8,14 +9,17 @@
 #include <QVector>
 #include <QWidget>
 
+class QAction;
 class QPainter;
+struct TResultRow;
 class QTabWidget;
 class QToolButton;
 class TAppIniFileStorage;
 class TResultsTable;
 
-// Every valid stored result as a point at its start time and rate, one colour per target,
-// with a line through the median of each day (or hour, when zoomed in). The wheel zooms the
+// Every valid stored result as a point at its start time and rate, one colour per series (a
+// target with its port and direction), with the median of each day (or hour, when zoomed in)
+// drawn only across the results it is the median of. The wheel zooms the
 // time axis, dragging pans it, double-click shows everything again. It reads the table's
 // rows directly, so it never moves the table's cursor.
 class TResultsHistoryView : public QWidget
@@ -31,8 +35,10 @@ public:
     // Binds the view to a results table and follows its posts and resets (nullptr: empty).
     void SetTable(TResultsTable* table);
 
-    // The tab is off until the user turns it on from the tab strip's context menu.
+    // The tab is off until the user turns it on, from the tab strip's context menu or the
+    // action a menu shows (ShowTabAction).
     void AttachTo(QTabWidget* tabs);
+    QAction* ShowTabAction() const { return FShowTab; }
     bool TabShown() const { return FTabShown; }
     void SetTabShown(bool shown);
 
@@ -40,8 +46,11 @@ public:
     void RestoreState(const TAppIniFileStorage& store);
     void SaveState(TAppIniFileStorage& store) const;
 
-    // Targets in order of first appearance; the chosen ones are drawn (empty choice: all).
+    // Series in order of first appearance; the chosen ones are drawn (empty choice: all). A
+    // choice may also name a bare target, which picks all of its series.
     QStringList Targets() const { return FTargets; }
+    // A row's series: "host:8081 (upload)"; a web page's URL carries its own port.
+    static QString SeriesName(const TResultRow& row);
     QStringList ChosenTargets() const;
     void SetChosenTargets(const QStringList& targets);
     static QColor TargetColor(int targetIndex);
@@ -56,10 +65,14 @@ public:
 
     int PointCount() const { return int(FPoints.size()); }
 
-    // What Draw puts where, for rect: the plot area, the dots' centres and the time labels.
+    // What Draw puts where, for rect: the plot area, the dots' centres, the time labels, the
+    // rate labels and the median lines (one polyline per run of neighbouring buckets).
     QRectF PlotRect(const QRect& rect) const;
     QVector<QPointF> PointPositions(const QRect& rect) const;
     QStringList TimeLabels(const QRect& rect) const;
+    QStringList RateLabels(const QRect& rect) const;
+    QVector<QPolygonF> MedianLines(const QRect& rect) const;
+    static constexpr int DotRadius = 2;  // dots are 5 x 5 pixels
     // The row under a widget position, as its tooltip names it; empty when none.
     QString ToolTipAt(const QPoint& pos) const;
 
@@ -89,6 +102,16 @@ private:
         double time;
         QString text;
     };
+    struct TRateAxis
+    {
+        double maximum;  // KB/s
+        double step;     // KB/s
+        double unit;     // KB/s per shown unit
+        QString unitText;
+        int decimals;
+        QString Text(double kbps) const;
+    };
+    TRateAxis RateAxis(double start, double end, double plotHeight) const;
     static bool Valid(double time, double rate);
     void Reload();
     void RowPosted(int index);
@@ -99,19 +122,29 @@ private:
     void Range(double& start, double& end) const;
     double RateMaximum(double start, double end) const;
     QVector<TTick> Ticks(double start, double end, double width) const;
-    // Median per bucket of bucketDays, per chosen target, within [start, end].
-    QVector<QVector<QPointF>> Medians(double start, double end, double bucketDays) const;
+    // Median per bucket of bucketDays, per chosen series, within [start, end]: runs of
+    // neighbouring buckets, each bucket's median from its first result's time to its last's.
+    QVector<QVector<QVector<QPointF>>> Medians(double start, double end, double bucketDays) const;
+    static double BucketDays(double start, double end);
+    struct TMedianLine
+    {
+        int target;
+        QPolygonF points;
+    };
+    QVector<TMedianLine> MedianPolylines(const QRect& rect) const;
 
     QPointer<TResultsTable> FTable;
     QPointer<QTabWidget> FTabs;
     QVector<TPoint> FPoints;  // sorted by time
     QStringList FTargets;
+    QStringList FTargetServers;  // each series' bare target
     QSet<QString> FChosen;  // empty: all
     double FViewStart = 0;
     double FViewEnd = 0;
     bool FTabShown = false;
     bool FEverShown = false;
     QToolButton* FTargetButton = nullptr;
+    QAction* FShowTab = nullptr;
     QPoint FDragFrom;
     double FDragStart = 0, FDragEnd = 0;
     bool FDragging = false;

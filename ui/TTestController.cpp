@@ -152,7 +152,7 @@ void TTestController::Conclude()
 {
     const TTestOutcome& outcome = FRun->Outcome();
     if (outcome.StartFailure) {
-        EndLiveView(-1);
+        EndLiveView(-1, outcome.Cancelled ? QStringLiteral("Test cancelled") : QString());
         if (outcome.Cancelled) {
             AddLogLine(QStringLiteral("Test cancelled"));
             return;
@@ -169,7 +169,7 @@ void TTestController::ConcludePlainTest()
 {
     const TTestOutcome& outcome = FRun->Outcome();
     if (outcome.Cancelled || outcome.Directions.empty()) {
-        EndLiveView(-1);
+        EndLiveView(-1, QStringLiteral("Test cancelled"));
         AddLogLine(QStringLiteral("Test cancelled"));
         return;
     }
@@ -178,7 +178,7 @@ void TTestController::ConcludePlainTest()
     if (result.Valid) {
         QString figures = ResultLines::LiveResultFigures(double(result.Bytes), result.DurationMs, result.Rate);
         if (const QString latency = result.LatencyMeasured
-                                        ? ResultLines::LiveLatencyFigures(result.Latency.LoadedMs, result.Latency.Grade)
+                                        ? ResultLines::LiveLatencyFigures(result.Latency)
                                         : QString();
             !latency.isEmpty())
             figures += QStringLiteral("   ") + latency;
@@ -224,7 +224,9 @@ void TTestController::RecordPlainTest(const TDirectionOutcome& result)
         for (const QString& line : LatencyReport::logLines(result.Latency, result.LatencyError))
             AddLogLine(line);
 
-    PostRow(result, [&result](TResultsTable& table) {
+    PostRow(result, [&result, &outcome](TResultsTable& table) {
+        if (outcome.Plan.Kind == TTestKind::ServerStream)
+            table.SetPort(outcome.Plan.Port);
         // Rows have always been IPv4 when nothing is written, so only IPv6 is marked.
         if (result.Family == QLatin1String("ipv6"))
             table.SetFamily(result.Family);
@@ -235,7 +237,7 @@ void TTestController::ConcludeSession()
 {
     const TTestOutcome& outcome = FRun->Outcome();
     if (outcome.Cancelled) {
-        EndLiveView(-1);
+        EndLiveView(-1, QStringLiteral("Test cancelled"));
         AddLogLine(QStringLiteral("Test cancelled"));
         return;
     }
@@ -275,20 +277,20 @@ void TTestController::RecordSessionDirection(const TDirectionOutcome& result)
     ++FDirectionsRecorded;
     const LatencyFigures& latency = result.Latency;
     const QString latencyText =
-        result.LatencyMeasured ? ResultLines::LiveLatencyFigures(latency.LoadedMs, latency.Grade) : QString();
+        result.LatencyMeasured ? ResultLines::LiveLatencyFigures(latency) : QString();
     FOneResultFigures = ResultLines::LiveResultFigures(double(result.Bytes), result.DurationMs, result.Rate);
     // Both directions share the title line: each in brief, the legend says what the ms are.
     QString shortText = direction + QLatin1Char(' ') + ProgressText::Rate(result.Rate);
     if (!latencyText.isEmpty()) {
         FOneResultFigures += QStringLiteral("   ") + latencyText;
-        shortText += QStringLiteral(" (") + NumberFormat::twoDecimals(latency.LoadedMs) + QStringLiteral(" ms")
-                     + (latency.Grade.isEmpty() ? QString() : QStringLiteral(", ") + latency.Grade) + QLatin1Char(')');
+        shortText += QStringLiteral(" (") + ResultLines::ShortLatencyFigures(latency) + QLatin1Char(')');
     }
     FDirectionFigures << shortText;
 
     PostRow(result, [this, &result, &session, &direction](TResultsTable& table) {
         table.SetDirection(direction);
         table.SetStreams(result.Streams);
+        table.SetPort(FRun->Outcome().Plan.SessionPort);
         table.SetFamily(FRun->Session().PeerFamily());
         table.SetLimitedBy(TVerdict::LimitName(session.Verdict.Limit));
     });

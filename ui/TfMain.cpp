@@ -39,7 +39,6 @@
 #include <QCompleter>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -54,7 +53,6 @@
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -305,6 +303,11 @@ void TfMain::BuildResultsArea()
     pcResults->setCurrentIndex(0);
     History = new TResultsHistoryView(pcResults);
     History->AttachTo(pcResults);
+    // The History tab is off at first; a menu is where a user looks for it.
+    QMenu* view = new QMenu(QStringLiteral("&View"), this);
+    view->setObjectName(QStringLiteral("ViewMenu1"));
+    menuBar()->insertMenu(Help1->menuAction(), view);
+    view->addAction(History->ShowTabAction());
 }
 
 void TfMain::BuildMenu()
@@ -865,8 +868,10 @@ void TfMain::KorvaneHelp1Click()
                                   "or in its data folder"));
         return;
     }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
-        LogNotOpened(QStringLiteral("the help page"), page);
+    // A browser that never shows up is said in the log, with the page's path to open by hand.
+    uUtils::OpenLocalPage(page, this, [this, page](const QString& reason) {
+        AddLogLine(QStringLiteral("Could not open the help page: %1. The page is at %2").arg(reason, page));
+    });
 }
 
 void TfMain::OstrelleWebSite1Click()

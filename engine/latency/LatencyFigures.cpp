@@ -14,6 +14,17 @@ double perMinute(double roundTripMs)
     // A round trip below a microsecond is a clock artefact, not a responsive link.
     return 60000.0 / std::max(roundTripMs, 0.001);
 }
+
+bool enough(const std::vector<double> &values)
+{
+    return values.size() >= size_t(LatencyFigures::MinimumProbes);
+}
+
+const std::vector<double> &enoughOrNone(const std::vector<double> &values)
+{
+    static const std::vector<double> none;
+    return enough(values) ? values : none;
+}
 } // namespace
 
 double LatencyFigures::median(std::vector<double> values)
@@ -89,13 +100,13 @@ LatencyFigures LatencyFigures::compute(const std::vector<double> &idleMs, const 
     f.IdleCount = int(idleMs.size());
     f.LoadedCount = int(loadedForeignMs.size() + loadedSelfMs.size());
     f.Lost = lost;
-    f.IdleMs = median(idleMs);
-    // The loaded median and percentile are of the connect-time probes where there are any:
+    f.IdleMs = median(enoughOrNone(idleMs));
+    // The loaded median and percentile are of the connect-time probes where there are enough:
     // they compare like with like against the idle probes, which are connect times too.
-    const std::vector<double> &loaded = loadedForeignMs.empty() ? loadedSelfMs : loadedForeignMs;
+    const std::vector<double> &loaded = enough(loadedForeignMs) ? loadedForeignMs : enoughOrNone(loadedSelfMs);
     f.LoadedMs = median(loaded);
     f.LoadedP90Ms = percentile(loaded, 90);
-    f.Rpm = rpm(loadedForeignMs, loadedSelfMs);
+    f.Rpm = rpm(enoughOrNone(loadedForeignMs), enoughOrNone(loadedSelfMs));
     if (f.IdleMs >= 0 && f.LoadedMs >= 0) {
         f.IncreaseMs = std::max(0.0, f.LoadedMs - f.IdleMs);
         f.Grade = grade(f.IncreaseMs);

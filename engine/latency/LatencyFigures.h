@@ -17,7 +17,14 @@ struct LatencyFigures
     double Rpm = -1;           // round trips per minute under load
     QString Grade;             // A+ .. F on the increase; empty without both idle and loaded
 
+    // Fewer answered probes of a kind than this give no figure from that kind. A median of one
+    // or two connects is a single scheduling hiccup, not a latency: a 6 ms page with one loaded
+    // probe got "A+" and 20000000 RPM. Five is the fewest whose median survives two outliers.
+    static constexpr int MinimumProbes = 5;
+
     bool Valid() const { return !Grade.isEmpty(); }
+    // Some figure is missing because too few probes were answered (rather than none asked for).
+    bool ShortOfProbes() const { return IdleMs < 0 || LoadedMs < 0 || Rpm < 0; }
 
     // Foreign probes are new connections (connect time); self probes ride the loaded session
     // (echo round trips and the sender's smoothed rtt). Self may be empty (a web page).

@@ -9,6 +9,9 @@
 // the fields of a JSON result line.
 namespace LatencyReport {
 
+// What stands where a figure would be when too few probes were answered.
+QString notEnoughProbes();
+
 QStringList logLines(const LatencyFigures &figures, const QString &probeError);
 // Absent figures are null, so a reader sees the field and knows it was asked for.
 void addJson(QJsonObject &line, const LatencyFigures &figures, qint64 probeBytes);

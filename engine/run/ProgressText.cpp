@@ -33,10 +33,12 @@ QString Rate(double kbPerSecond)
 QString Elapsed(int64_t microseconds)
 {
     const int64_t us = std::max<int64_t>(microseconds, 0);
-    if (us < 60'000'000)
-        return QLocale::system().toString(double(us / 100'000) / 10, 'f', 1) + QStringLiteral(" s");
+    // Rounded like every other figure: 20.971 s reads 21.0 s, and 59.96 s a minute.
+    const int64_t tenths = (us + 50'000) / 100'000;
+    if (tenths < 600)
+        return QLocale::system().toString(double(tenths) / 10, 'f', 1) + QStringLiteral(" s");
     // Whole seconds are enough once a test has run for minutes.
-    const int64_t seconds = us / 1'000'000;
+    const int64_t seconds = (us + 500'000) / 1'000'000;
     const auto two = [](int64_t v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); };
     if (seconds < 3600)
         return QString::number(seconds / 60) + u':' + two(seconds % 60);

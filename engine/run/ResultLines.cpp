@@ -2,6 +2,7 @@
 
 #include "engine/NumberFormat.h"
 #include "engine/run/ProgressText.h"
+#include "engine/latency/LatencyReport.h"
 #include "engine/session/ReceiveWindowAdvice.h"
 
 #include <algorithm>
@@ -33,17 +34,29 @@ QString LiveResultFigures(double bytes, double milliseconds, double kbPerSecond)
     result.BytesSoFar = std::isfinite(bytes) ? qint64(std::max(bytes, 0.0)) : 0;
     result.ElapsedUs = std::isfinite(milliseconds) ? qint64(std::llround(std::max(milliseconds, 0.0) * 1000)) : 0;
     result.IntervalRate = kbPerSecond;
+    // A test shorter than a second would read "0.0 s": its result says how long in ms.
+    if (result.ElapsedUs < 999'500)
+        return ProgressText::Amount(result.BytesSoFar) + QStringLiteral("  ")
+               + QString::number(qint64(std::llround(result.ElapsedUs / 1000.0))) + QStringLiteral(" ms  ")
+               + ProgressText::Rate(kbPerSecond);
     return ProgressText::Figures(result);
 }
 
-QString LiveLatencyFigures(double loadedMs, const QString& grade)
+QString LiveLatencyFigures(const LatencyFigures& figures)
 {
-    if (!(loadedMs >= 0))
-        return {};
-    QString text = QStringLiteral("loaded latency ") + NumberFormat::twoDecimals(loadedMs) + QStringLiteral(" ms");
-    if (!grade.isEmpty())
-        text += QStringLiteral(", grade ") + grade;
-    return text;
+    const QString missing = LatencyReport::notEnoughProbes();
+    if (!(figures.LoadedMs >= 0))
+        return QStringLiteral("latency: ") + missing;
+    return QStringLiteral("loaded latency ") + NumberFormat::twoDecimals(figures.LoadedMs) + QStringLiteral(" ms, grade")
+           + (figures.Grade.isEmpty() ? QStringLiteral(": ") + missing : QLatin1Char(' ') + figures.Grade);
+}
+
+QString ShortLatencyFigures(const LatencyFigures& figures)
+{
+    if (!(figures.LoadedMs >= 0))
+        return QStringLiteral("latency: ") + LatencyReport::notEnoughProbes();
+    return NumberFormat::twoDecimals(figures.LoadedMs) + QStringLiteral(" ms")
+           + (figures.Grade.isEmpty() ? QString() : QStringLiteral(", ") + figures.Grade);
 }
 
 QString IntervalLatencyFigure(double ms)

@@ -18,11 +18,15 @@ QString ReceivedLine(double kBytes, qint64 bytes, double milliseconds, const QLo
 // "829.44 KB per second"
 QString RateLine(double kbPerSecond, const QLocale& locale = QLocale());
 // The live graph's figures once a test has ended: the result's amount, time and rate in the
-// style of the live figures ("100.00 MB  10.0 s  9.80 MB/s").
+// style of the live figures ("100.00 MB  10.0 s  9.80 MB/s"; "12.00 KB  34 ms  352.94 KB/s"
+// under a second).
 QString LiveResultFigures(double bytes, double milliseconds, double kbPerSecond);
-// What follows them when latency was measured: "loaded latency 23.40 ms, grade B"; empty
-// without a loaded median.
-QString LiveLatencyFigures(double loadedMs, const QString& grade);
+// What follows them when latency was measured: "loaded latency 23.40 ms, grade B", or what
+// is missing for want of probes ("loaded latency 23.40 ms, grade: not enough probes").
+QString LiveLatencyFigures(const LatencyFigures& figures);
+// The same in brief for a direction of a session in the graph's title: "23.40 ms, B", or
+// "latency: not enough probes".
+QString ShortLatencyFigures(const LatencyFigures& figures);
 // The status pane's latency after the rate figures while a test runs: " latency 1.23 ms",
 // empty before any probe was answered (negative ms).
 QString IntervalLatencyFigure(double ms);

@@ -3,6 +3,7 @@
 
 #include "report/EReportError.h"
 #include "tests/report/ReportFixture.h"
+#include "report/TReportSetupDialog.h"
 #include "report/TReportStatusWindow.h"
 #include "report/TReportSystem.h"
 
@@ -14,7 +15,9 @@
 #include <QStandardPaths>
 #include <QImage>
 #include <QPrinter>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -118,6 +121,7 @@ private slots:
     void jobCarriesCopiesAndSides();
     void refusedJobIsAnError();
     void printQueueRecordsOnlyWholeJobs();
+    void pdfFileWithoutAPrinter();
     void cleanupTestCase();
 
 private:
@@ -249,6 +253,34 @@ void TestReportPrinting::cancelWhilePrintingSubmitsNothing()
     if (info.isNull())
         QSKIP("pdfinfo is not installed");
     QCOMPARE(PdfInfoValue(info, QStringLiteral("Pages")).toInt(), pages);
+}
+
+// With no printer installed the output dialog still writes a PDF file: the writer needs none.
+void TestReportPrinting::pdfFileWithoutAPrinter()
+{
+    const QString target = FWork.filePath(QStringLiteral("no-printer.pdf"));
+    QFile::remove(target);
+    TReportSystem system;
+    bool fileOffered = false;
+    system.SetOutputChooser([&](QWidget *parent, QPrinter &printer) {
+        TReportSetupDialog dialog(parent, QStringLiteral("Output Options"), printer, {QStringLiteral("Adobe Acrobat (PDF)")},
+                                  {QStringLiteral("Adobe Acrobat (PDF) (*.pdf)")}, false);
+        auto *file = dialog.findChild<QRadioButton *>(QStringLiteral("rbFile"));
+        fileOffered = file->isEnabled();
+        file->setChecked(true);
+        dialog.findChild<QLineEdit *>(QStringLiteral("edFileName"))->setText(target);
+        return std::optional<TReportOutputChoice>(dialog.Choice());
+    });
+    system.SetPrintSubmitter([](const TPrintJob &) { QFAIL("nothing may go to a printer"); });
+    system.Execute(nullptr, DefaultLayoutFile(), [this] { return Row(); });
+    QVERIFY(fileOffered);
+    QFile pdf(target);
+    QVERIFY2(pdf.open(QIODevice::ReadOnly), qPrintable(target));
+    QVERIFY(pdf.read(5) == "%PDF-");
+    const QByteArray info = RunTool(QStringLiteral("pdfinfo"), {target});
+    if (info.isNull())
+        QSKIP("pdfinfo is not installed");
+    QVERIFY(PdfInfoValue(info, QStringLiteral("Pages")).toInt() >= 1);
 }
 
 void TestReportPrinting::jobCarriesCopiesAndSides()

@@ -30,6 +30,8 @@ private slots:
     void sessionRowsCarryTheirLimit();
     void latencyColumnsFollowALatencyRow_data();
     void latencyColumnsFollowALatencyRow();
+    void latencyFiguresWithoutFloatNoise_data();
+    void latencyFiguresWithoutFloatNoise();
     void failedWriteThrowsAndLeavesNoTemporaryFile();
 
 private:
@@ -325,6 +327,44 @@ void TestResultsExport::latencyColumnsFollowALatencyRow()
     QVERIFY(third.value("idle_latency_ms").isNull());
     QVERIFY(third.value("bufferbloat_grade").isNull());
     QCOMPARE(third.value("lost_probes").toInt(), 30);
+}
+
+void TestResultsExport::latencyFiguresWithoutFloatNoise_data()
+{
+    QTest::addColumn<double>("idleMs");
+    QTest::addColumn<double>("rpm");
+    QTest::addColumn<QString>("idleText");
+    QTest::addColumn<QString>("rpmText");
+    // 6.5 us worked out in ms, as a loopback probe gives it.
+    QTest::newRow("6.5 us") << 0.006500000000000001 << 9230769.230769231 << "0.0065" << "9230769";
+    QTest::newRow("sum noise") << 0.1 + 0.2 << 540.0000000000001 << "0.3" << "540";
+    // Beyond a tenth of a microsecond nothing is measured.
+    QTest::newRow("below a tenth of a microsecond") << 12.3456789 << 0.4 << "12.3457" << "0";
+}
+
+void TestResultsExport::latencyFiguresWithoutFloatNoise()
+{
+    QFETCH(double, idleMs);
+    QFETCH(double, rpm);
+    QFETCH(QString, idleText);
+    QFETCH(QString, rpmText);
+    TResultRow row = RowOf(QStringLiteral("srv"), 10, 1, QDateTime(QDate(2024, 3, 5), QTime(10, 0)));
+    row.IdleLatencyMs = idleMs;
+    row.LoadedLatencyMs = idleMs;
+    row.LoadedLatencyP90Ms = idleMs;
+    row.Rpm = rpm;
+    row.LostProbes = 0;
+    const QList<QByteArray> csv = ResultsExport::ToCsv({row}).split('\n');
+    const QList<QByteArray> fields = csv.at(1).trimmed().split(',');
+    const qsizetype at = Header.size();
+    QCOMPARE(QString::fromLatin1(fields.at(at)), idleText);
+    QCOMPARE(QString::fromLatin1(fields.at(at + 1)), idleText);
+    QCOMPARE(QString::fromLatin1(fields.at(at + 2)), idleText);
+    QCOMPARE(QString::fromLatin1(fields.at(at + 3)), rpmText);
+    // The JSON lines as written, not as a parser would tidy them.
+    const QByteArray json = ResultsExport::ToJsonLines({row});
+    QVERIFY2(json.contains("\"idle_latency_ms\":" + idleText.toLatin1() + ','), json.constData());
+    QVERIFY2(json.contains("\"rpm\":" + rpmText.toLatin1() + ','), json.constData());
 }
 
 void TestResultsExport::formatFromFileName_data()

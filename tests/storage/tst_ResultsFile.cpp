@@ -165,25 +165,31 @@ private slots:
         QTest::addColumn<QString>("direction");
         QTest::addColumn<int>("streams");
         QTest::addColumn<QString>("family");
+        QTest::addColumn<int>("port");
         QTest::addColumn<QByteArray>("attributes");
-        QTest::newRow("stream test: nothing added") << QString() << 0 << QString() << QByteArray();
-        QTest::newRow("upload, 4 streams") << "upload" << 4 << QString()
+        QTest::newRow("stream test: nothing added") << QString() << 0 << QString() << 0 << QByteArray();
+        QTest::newRow("upload, 4 streams") << "upload" << 4 << QString() << 0
                                            << QByteArray(" Direction=\"upload\" Streams=\"4\"");
-        QTest::newRow("download, 64 streams, ipv6") << "download" << 64 << "ipv6"
+        QTest::newRow("download, 64 streams, ipv6") << "download" << 64 << "ipv6" << 0
                                                    << QByteArray(" Direction=\"download\" Streams=\"64\" Family=\"ipv6\"");
-        QTest::newRow("family alone") << QString() << 0 << "ipv4" << QByteArray(" Family=\"ipv4\"");
+        QTest::newRow("family alone") << QString() << 0 << "ipv4" << 0 << QByteArray(" Family=\"ipv4\"");
+        QTest::newRow("port alone") << QString() << 0 << QString() << 8081 << QByteArray(" Port=\"8081\"");
+        QTest::newRow("session port") << "upload" << 2 << QString() << 65535
+                                      << QByteArray(" Direction=\"upload\" Streams=\"2\" Port=\"65535\"");
     }
     void testShapeRoundTrips()
     {
         QFETCH(QString, direction);
         QFETCH(int, streams);
         QFETCH(QString, family);
+        QFETCH(int, port);
         QFETCH(QByteArray, attributes);
         TResultsFile::TContent content = sampleContent();
         TResultRow &row = content.Rows.first();
         row.Direction = direction;
         row.Streams = streams;
         row.Family = family;
+        row.Port = port;
         const QByteArray document = TResultsFile::Serialize(content);
         QCOMPARE(TResultsFile::Parse(document, "f").Rows, content.Rows);
         // Without the new attributes the document is the one written before they existed.
@@ -276,6 +282,8 @@ private slots:
         QTest::newRow("no streams") << QByteArray(" Streams=\"0\"") << "Streams must be at least 1";
         QTest::newRow("streams not a number") << QByteArray(" Streams=\"four\"") << "Streams is not a 32-bit integer";
         QTest::newRow("unknown family") << QByteArray(" Family=\"ipx\"") << "unknown Family \"ipx\"";
+        QTest::newRow("port 0") << QByteArray(" Port=\"0\"") << "Port must be from 1 to 65535";
+        QTest::newRow("port too high") << QByteArray(" Port=\"65536\"") << "Port must be from 1 to 65535";
         QTest::newRow("unknown limit") << QByteArray(" LimitedBy=\"slow\"") << "unknown LimitedBy \"slow\"";
         QTest::newRow("unknown grade") << QByteArray(" Grade=\"E\"") << "unknown Grade \"E\"";
         QTest::newRow("negative latency") << QByteArray(" IdleLatency=\"-3\"") << "IdleLatency must be a number of at least 0";

@@ -2,6 +2,8 @@
 
 #include "KorvaneBuildConfig.h"
 
+#include <QPointer>
+#include <QProcess>
 #include <QtTest>
 
 class tst_uUtils : public QObject
@@ -17,6 +19,8 @@ private slots:
     void unknownFolderIdGivesEmptyPath();
     void versionThreshold_data();
     void versionThreshold();
+    void localPageOpenerFailureIsReported_data();
+    void localPageOpenerFailureIsReported();
 
 private:
     QTemporaryDir FHome;
@@ -112,6 +116,49 @@ void tst_uUtils::versionThreshold()
     QFETCH(int, major);
     QFETCH(bool, newer);
     QCOMPARE(uUtils::IsWindowsVersion6OrLater(major), newer);
+}
+
+void tst_uUtils::localPageOpenerFailureIsReported_data()
+{
+    QTest::addColumn<QString>("opener");  // the body of a stand-in xdg-open
+    QTest::addColumn<QString>("reason");  // empty: no failure
+    QTest::newRow("opened") << "exit 0" << QString();
+    QTest::newRow("no browser set up") << "exit 4" << "no browser is set up to open it";
+    QTest::newRow("a tool missing") << "exit 3" << "no program to open web pages is installed";
+    QTest::newRow("unknown code") << "exit 9" << "the desktop could not open it (xdg-open ended with 9)";
+    // Some openers stay until the browser closes: past the watch they count as showing the page.
+    QTest::newRow("still running") << "sleep 5" << QString();
+}
+
+void tst_uUtils::localPageOpenerFailureIsReported()
+{
+    QFETCH(QString, opener);
+    QFETCH(QString, reason);
+    QTemporaryDir bin;
+    const QString fake = bin.filePath(QStringLiteral("xdg-open"));
+    const QString seen = bin.filePath(QStringLiteral("seen"));
+    {
+        QFile script(fake);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\necho \"$1\" > '%1'\n%2\n").arg(seen, opener).toUtf8());
+    }
+    QVERIFY(QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8() + ':' + path);
+
+    QObject context;
+    QStringList reasons;
+    const QString page = FHome.filePath(QStringLiteral("Korvane.html"));
+    uUtils::OpenLocalPage(page, &context, [&](const QString& text) { reasons << text; }, 600);
+    const QPointer<QProcess> process = context.findChild<QProcess*>();
+    QVERIFY(process);
+    QTRY_VERIFY_WITH_TIMEOUT(!process || process->state() == QProcess::NotRunning, 5000);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    qputenv("PATH", path);
+    QCOMPARE(reasons, reason.isEmpty() ? QStringList() : QStringList{reason});
+    QFile args(seen);
+    QVERIFY(args.open(QIODevice::ReadOnly));
+    QCOMPARE(args.readAll().trimmed(), page.toUtf8());
 }
 
 QTEST_GUILESS_MAIN(tst_uUtils)

@@ -68,7 +68,7 @@ void TestCliSession::jsonLinePerDirection()
     QCOMPARE(results.size(), 2);
     // Sessions measure latency and judge their limit by default: those fields are in every result line.
     const QStringList keys({"accumulated_average_kbps", "accumulated_count", "address", "bufferbloat_grade", "bytes",
-                            "direction", "duration_ms", "error", "family", "idle_latency_ms", "latency_increase_ms", "latency_probe_bytes",
+                            "direction", "duration_ms", "error", "family", "idle_latency_ms", "latency_increase_ms", "latency_note", "latency_probe_bytes",
                             "latency_probes",
                             "limit_advice", "limit_text", "limited_by", "loaded_latency_ms", "loaded_latency_p90_ms",
                             "log", "lost_probes", "mode", "per_stream", "rate_kbps", "rpm", "server_bytes",

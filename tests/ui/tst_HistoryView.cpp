@@ -5,6 +5,8 @@
 #include "tests/ui/UiTestMain.h"
 
 #include <QAction>
+#include <QMenu>
+#include <QRegularExpression>
 #include <QTabBar>
 #include <QTabWidget>
 
@@ -16,10 +18,14 @@ const QStringList Targets = {QStringLiteral("speed1.example.net"), QStringLitera
                              QStringLiteral("http://www.example.org/")};
 constexpr double FirstDay = 46000;  // day count of the first result
 
-void AddRow(TResultsTable& table, const QString& server, double day, double rate)
+void AddRow(TResultsTable& table, const QString& server, double day, double rate, int port = 0,
+            const QString& direction = QString())
 {
     table.Append();
     table.SetServer(server);
+    table.SetPort(port);
+    if (!direction.isEmpty())
+        table.SetDirection(direction);
     table.SetStartTime(day);
     table.SetDuration(1000);
     table.SetBytesRx(rate * 1024);
@@ -86,7 +92,10 @@ private slots:
         view.resize(900, 500);
         view.SetTable(FTable.get());
         QCOMPARE(view.PointCount(), valid);
-        QCOMPARE(view.Targets(), Targets);
+        QStringList series;
+        for (const QString& target : Targets)
+            series << target + QStringLiteral(" (download)");
+        QCOMPARE(view.Targets(), series);
 
         const QImage image = Shot(view);
         if (const QByteArray dir = qgetenv("KORVANE_SCREENSHOT_DIR"); !dir.isEmpty())
@@ -204,7 +213,7 @@ private slots:
         view.SetTable(FTable.get());
         const QPointF second = view.PointPositions(view.rect()).at(1);
         const QString text = view.ToolTipAt(second.toPoint());
-        QVERIFY2(text.startsWith(Targets.at(2) + QLatin1Char('\n')), qPrintable(text));
+        QVERIFY2(text.startsWith(Targets.at(2) + QStringLiteral(" (download)\n")), qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("3000")) || text.contains(QStringLiteral("3,000")), qPrintable(text));
         QVERIFY(view.ToolTipAt(QPoint(second.x(), 5)).isEmpty());
     }
@@ -249,6 +258,10 @@ private slots:
         QCOMPARE(w->pcResults->count(), 2);
         QAction* toggle = w->pcResults->tabBar()->findChild<QAction*>(QStringLiteral("acShowHistory"));
         QVERIFY(toggle);
+        // The View menu offers the same switch, so the tab can be found without the context menu.
+        auto* viewMenu = w->findChild<QMenu*>(QStringLiteral("ViewMenu1"));
+        QVERIFY(viewMenu);
+        QVERIFY(viewMenu->actions().contains(toggle));
         toggle->setChecked(true);
         QCOMPARE(w->pcResults->count(), 3);
         QCOMPARE(w->pcResults->tabText(2), TResultsHistoryView::TabCaption());
@@ -258,6 +271,159 @@ private slots:
             w->grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/history-window.png"));
         toggle->setChecked(false);
         QCOMPARE(w->pcResults->count(), 2);
+    }
+
+    void seriesPerPortAndDirection_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("direction");
+        QTest::addColumn<QString>("series");
+        QTest::newRow("stream test") << "host" << 8081 << QString() << "host:8081 (download)";
+        QTest::newRow("session upload") << "host" << 8082 << "upload" << "host:8082 (upload)";
+        QTest::newRow("no port recorded") << "host" << 0 << QString() << "host (download)";
+        QTest::newRow("port in the target") << "host:9000" << 8081 << QString() << "host:9000 (download)";
+        QTest::newRow("web page") << "http://host:8080/a" << 0 << QString() << "http://host:8080/a (download)";
+        QTest::newRow("ipv6 address") << "::1" << 8081 << QString() << "::1 port 8081 (download)";
+        QTest::newRow("ipv6 address with its port") << "[::1]:9000" << 8081 << QString() << "[::1]:9000 (download)";
+    }
+    void seriesPerPortAndDirection()
+    {
+        QFETCH(QString, server);
+        QFETCH(int, port);
+        QFETCH(QString, direction);
+        QFETCH(QString, series);
+        TResultRow row;
+        row.Server = server;
+        row.Port = port;
+        row.Direction = direction;
+        QCOMPARE(TResultsHistoryView::SeriesName(row), series);
+    }
+
+    // Two servers on one host and both directions of a session are four series, each with its
+    // colour, and a dot's tooltip names its own.
+    void seriesKeepServersAndDirectionsApart()
+    {
+        AddRow(*FTable, QStringLiteral("host"), FirstDay, 1000, 8081);
+        AddRow(*FTable, QStringLiteral("host"), FirstDay + 0.1, 2000, 9081);
+        AddRow(*FTable, QStringLiteral("host"), FirstDay + 0.2, 3000, 8082, QStringLiteral("download"));
+        AddRow(*FTable, QStringLiteral("host"), FirstDay + 0.3, 4000, 8082, QStringLiteral("upload"));
+        TResultsHistoryView view;
+        view.resize(600, 400);
+        view.SetTable(FTable.get());
+        QCOMPARE(view.Targets(), (QStringList{"host:8081 (download)", "host:9081 (download)", "host:8082 (download)",
+                                              "host:8082 (upload)"}));
+        const QImage image = Shot(view);
+        for (int t = 0; t < 4; ++t)
+            QVERIFY2(HasColour(image, TResultsHistoryView::TargetColor(t)), qPrintable(view.Targets().at(t)));
+        const QPointF upload = view.PointPositions(view.rect()).at(3);
+        QVERIFY2(view.ToolTipAt(upload.toPoint()).startsWith(QStringLiteral("host:8082 (upload)\n")),
+                 qPrintable(view.ToolTipAt(upload.toPoint())));
+        // A choice saved when series were bare targets still picks that target's series.
+        view.SetChosenTargets({QStringLiteral("host")});
+        QCOMPARE(view.PointPositions(view.rect()).size(), 4);
+    }
+
+    void mediansOnlyWhereThereAreResults_data()
+    {
+        QTest::addColumn<QVector<double>>("times");  // hours from FirstDay
+        QTest::addColumn<int>("lines");
+        // Hours zoomed in: 1:00 and 1:30, then nothing until 5:00.
+        QTest::newRow("hours with a gap") << QVector<double>{1, 1.5, 5} << 2;
+        QTest::newRow("neighbouring hours") << QVector<double>{1, 2.2, 3.1} << 1;
+        // A week, in days: the empty day breaks the line.
+        QTest::newRow("days with a gap") << QVector<double>{10, 30, 80, 130} << 3;
+        QTest::newRow("one result") << QVector<double>{7} << 1;
+    }
+    void mediansOnlyWhereThereAreResults()
+    {
+        QFETCH(QVector<double>, times);
+        QFETCH(int, lines);
+        for (int i = 0; i < times.size(); ++i)
+            AddRow(*FTable, Targets.at(0), FirstDay + times[i] / 24, 1000 + 100 * i);
+        TResultsHistoryView view;
+        view.resize(800, 400);
+        view.SetTable(FTable.get());
+        const QVector<QPointF> dots = view.PointPositions(view.rect());
+        const QVector<QPolygonF> medians = view.MedianLines(view.rect());
+        QCOMPARE(medians.size(), lines);
+        // No line reaches past the first or last result (beyond a short stroke at a lone dot),
+        // nor into the future.
+        const double reach = TResultsHistoryView::DotRadius + 2;
+        for (const QPolygonF& line : medians) {
+            QVERIFY(line.first().x() >= dots.first().x() - reach - 0.5);
+            QVERIFY(line.last().x() <= dots.last().x() + reach + 0.5);
+        }
+    }
+
+    void readableRateAxis_data()
+    {
+        QTest::addColumn<QVector<double>>("rates");
+        QTest::addColumn<QString>("unit");
+        QTest::newRow("KB/s") << QVector<double>{120, 480} << "KB/s";
+        // Once "4.5e+06" stood beside "500,000".
+        QTest::newRow("GB/s") << QVector<double>{500000, 4500000} << "GB/s";
+        QTest::newRow("MB/s") << QVector<double>{2000, 90000} << "MB/s";
+        QTest::newRow("small") << QVector<double>{0.2, 0.5} << "KB/s";
+    }
+    void readableRateAxis()
+    {
+        QFETCH(QVector<double>, rates);
+        QFETCH(QString, unit);
+        for (int i = 0; i < rates.size(); ++i)
+            AddRow(*FTable, Targets.at(0), FirstDay + i, rates[i]);
+        TResultsHistoryView view;
+        view.resize(800, 400);
+        view.SetTable(FTable.get());
+        QStringList labels = view.RateLabels(view.rect());
+        QCOMPARE(labels.takeLast(), unit);
+        QVERIFY(labels.size() >= 3);
+        // Plain numbers, all with the same decimals.
+        static const QRegularExpression plain(QStringLiteral("^\\d+([.,]\\d+)?$"));
+        const auto decimalsOf = [](const QString& label) {
+            const qsizetype point = label.indexOf(QRegularExpression(QStringLiteral("[.,]")));
+            return point < 0 ? 0 : label.size() - point - 1;
+        };
+        for (const QString& label : std::as_const(labels)) {
+            QVERIFY2(plain.match(label).hasMatch(), qPrintable(labels.join(QLatin1Char('|'))));
+            QCOMPARE(decimalsOf(label), decimalsOf(labels.first()));
+        }
+    }
+
+    void closestZoomHasTimeLabels()
+    {
+        FillYear(*FTable);
+        TResultsHistoryView view;
+        view.resize(900, 500);
+        view.SetTable(FTable.get());
+        const double middle = view.PlotRect(view.rect()).center().x();
+        for (int i = 0; i < 40; ++i)
+            view.ZoomAt(middle, 0.5);
+        QVERIFY(view.ViewEnd() - view.ViewStart() < 1.0 / 24);
+        const QStringList labels = view.TimeLabels(view.rect());
+        QVERIFY2(labels.size() >= 3, qPrintable(labels.join(QLatin1Char('|'))));
+        QCOMPARE(QStringList(labels).removeDuplicates(), 0);
+    }
+
+    // A dot is 5 x 5 pixels: big enough to see and to point at. (Two results in one hour, so
+    // their median runs between them, not over the dot.)
+    void dotsAreVisible()
+    {
+        AddRow(*FTable, Targets.at(0), FirstDay, 1000);
+        AddRow(*FTable, Targets.at(0), FirstDay + 1.0 / 144, 3000);
+        TResultsHistoryView view;
+        view.resize(600, 400);
+        view.SetTable(FTable.get());
+        const QImage image = Shot(view);
+        const QPoint centre = view.PointPositions(view.rect()).at(0).toPoint();
+        const QRgb colour = TResultsHistoryView::TargetColor(0).rgb() & 0xffffff;
+        int covered = 0;
+        for (int dy = -3; dy <= 3; ++dy)
+            for (int dx = -3; dx <= 3; ++dx)
+                covered += (image.pixel(centre + QPoint(dx, dy)) & 0xffffff) == colour;
+        if (const QByteArray dir = qgetenv("KORVANE_SCREENSHOT_DIR"); !dir.isEmpty())
+            image.save(QString::fromLocal8Bit(dir) + QStringLiteral("/history-dots.png"));
+        QVERIFY2(covered >= 25, qPrintable(QStringLiteral("%1 at %2,%3").arg(covered).arg(centre.x()).arg(centre.y())));
     }
 
 private:

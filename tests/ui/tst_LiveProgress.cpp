@@ -42,6 +42,11 @@ private slots:
     void graphKeepsCurvesApartWhenMerging();
     void titleShowsTheResultAfterTheTest_data();
     void titleShowsTheResultAfterTheTest();
+    void graphKeepsEveryCurveVisible_data();
+    void graphKeepsEveryCurveVisible();
+    void graphShowsAResultWithoutIntervals();
+    void graphDropsTheLiveMarkAfterTheTest();
+    void latencyLineStaysInsideItsPlot();
 
 private:
     ServerWindowFixture FFixture;
@@ -146,9 +151,10 @@ void tst_LiveProgress::liveFiguresWhileAStreamRuns()
     QCOMPARE(w->LiveRateGraph1->Target(), QStringLiteral("127.0.0.1"));
     const qint64 lastSeen = w->LiveRateGraph1->Latest().BytesSoFar;
     QVERIFY(lastSeen > 0);
-    // The title line: the result once there is one, the last interval's figures otherwise.
+    // The title line: the result once there is one; after Esc it says so, since the last
+    // interval's figures would read like a result.
     QCOMPARE(w->LiveRateGraph1->Figures(),
-             cancel ? ProgressText::Figures(w->LiveRateGraph1->Latest())
+             cancel ? QStringLiteral("Test cancelled")
                     : ResultLines::LiveResultFigures(double(kAmount), w->Krvn->TransferTimeMs(), w->Krvn->TransferRateSec()));
     if (cancel) {
         QCOMPARE(w->StatusPane1->PanelText(0), QStringLiteral("kept"));
@@ -373,26 +379,181 @@ void tst_LiveProgress::graphKeepsCurvesApartWhenMerging()
 void tst_LiveProgress::titleShowsTheResultAfterTheTest_data()
 {
     QTest::addColumn<QString>("result");
-    QTest::newRow("a result") << ResultLines::LiveResultFigures(3.0 * 1024 * 1024, 1500, 2048);
-    QTest::newRow("no result (cancelled)") << QString();
+    QTest::addColumn<QString>("title");
+    const QString figures = ResultLines::LiveResultFigures(3.0 * 1024 * 1024, 1500, 2048);
+    QTest::newRow("a result") << figures << figures;
+    QTest::newRow("cancelled") << "Test cancelled" << "Test cancelled";
+    // The last interval's figures would read like a result.
+    QTest::newRow("no result") << QString() << "no result";
 }
 
-// While the test runs the title shows the last interval; after it, the result where there is one.
+// While the test runs the title shows the last interval; after it, the result or why there is none.
 void tst_LiveProgress::titleShowsTheResultAfterTheTest()
 {
     QFETCH(QString, result);
+    QFETCH(QString, title);
     TLiveRateGraph graph;
     graph.Start(QStringLiteral("host"));
     graph.AddSample(Sample(0.25, 100));
     graph.AddSample(Sample(0.5, 4000));
     const QString live = ProgressText::Figures(graph.Latest());
     QCOMPARE(graph.Figures(), live);
-    graph.Finish(result.isEmpty() ? -1 : 2048, result);
-    QCOMPARE(graph.Figures(), result.isEmpty() ? live : result);
+    graph.Finish(result.isEmpty() || result == QLatin1String("Test cancelled") ? -1 : 2048, result);
+    QCOMPARE(graph.Figures(), title);
     QCOMPARE(ResultLines::LiveResultFigures(3.0 * 1024 * 1024, 1500, 2048), QStringLiteral("3.00 MB  1.5 s  2.00 MB/s"));
+    // Rounded, not cut; under a second in ms rather than "0.0 s".
+    QCOMPARE(ResultLines::LiveResultFigures(3.0 * 1024 * 1024, 20971, 2048), QStringLiteral("3.00 MB  21.0 s  2.00 MB/s"));
+    QCOMPARE(ResultLines::LiveResultFigures(12.0 * 1024, 34, 352.94), QStringLiteral("12.00 KB  34 ms  352.94 KB/s"));
     // The next test starts with its own figures.
     graph.Start(QStringLiteral("next"));
     QVERIFY(graph.Figures().isEmpty());
+}
+
+namespace {
+bool Near(const QColor& c, const QColor& colour, int tolerance)
+{
+    return qAbs(c.red() - colour.red()) < tolerance && qAbs(c.green() - colour.green()) < tolerance
+           && qAbs(c.blue() - colour.blue()) < tolerance;
+}
+
+// The tallest run of pixels near colour in any one column: how tall a curve stands.
+int TallestRun(const QImage& image, const QColor& colour)
+{
+    int tallest = 0;
+    for (int x = 0; x < image.width(); ++x) {
+        int run = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            run = Near(image.pixelColor(x, y), colour, 40) ? run + 1 : 0;
+            tallest = std::max(tallest, run);
+        }
+    }
+    return tallest;
+}
+
+QImage Drawn(const TLiveRateGraph& graph, QSize size = QSize(740, 300))
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(Qt::black);
+    QPainter painter(&image);
+    graph.Draw(painter, image.rect());
+    return image;
+}
+} // namespace
+
+void tst_LiveProgress::graphKeepsEveryCurveVisible_data()
+{
+    QTest::addColumn<double>("download");
+    QTest::addColumn<double>("upload");
+    QTest::addColumn<bool>("logScale");
+    // A loopback session: 19 MB/s down against 4 GB/s up once left the download a hairline.
+    QTest::newRow("19 MB/s and 4 GB/s") << 19.0 * 1024 << 4.0 * 1024 * 1024 << true;
+    QTest::newRow("4 GB/s and 19 MB/s") << 4.0 * 1024 * 1024 << 19.0 * 1024 << true;
+    QTest::newRow("300 KB/s and 90 MB/s") << 300.0 << 90.0 * 1024 << true;
+    // Close rates keep the plain axis a reader takes in at a glance.
+    QTest::newRow("2 and 5 MB/s") << 2.0 * 1024 << 5.0 * 1024 << false;
+}
+
+// Every curve the legend names has an area a user can see, and the legend shows each entry.
+void tst_LiveProgress::graphKeepsEveryCurveVisible()
+{
+    QFETCH(double, download);
+    QFETCH(double, upload);
+    QFETCH(bool, logScale);
+    TLiveRateGraph graph;
+    graph.Start(QStringLiteral("127.0.0.1"), true);
+    double t = 0;
+    for (const auto& [name, rate] : {std::pair{QStringLiteral("download"), download}, std::pair{QStringLiteral("upload"), upload}}) {
+        graph.StartCurve(name);
+        for (int i = 0; i < 20; ++i) {
+            t += 0.25;
+            graph.AddSample(Sample(t, rate * (1 + (i % 3) / 20.0)));
+            graph.AddLatency(t, 1 + i % 4);
+        }
+    }
+    graph.Finish(-1, QStringLiteral("download 19.00 MB/s   upload 4.00 GB/s"));
+    QCOMPARE(graph.LogScale(), logScale);
+    const QImage image = Drawn(graph);
+    // The legend's swatch is under 20 pixels tall: a run that tall is the curve's own area.
+    for (int curve : {0, 1}) {
+        const int tallest = TallestRun(image, TResultsChart::BarColor(curve == 0 ? 0 : 2));
+        QVERIFY2(tallest >= 20, qPrintable(QStringLiteral("curve %1 stands %2 px").arg(curve).arg(tallest)));
+    }
+    QVERIFY(PixelsNear(image, TResultsChart::BarColor(1)) > 20);
+}
+
+// A test over before its first interval (34 ms) still shows its result, not the empty graph.
+void tst_LiveProgress::graphShowsAResultWithoutIntervals()
+{
+    TLiveRateGraph graph;
+    graph.Start(QStringLiteral("127.0.0.1"));
+    const QImage before = Drawn(graph);
+    const QString figures = ResultLines::LiveResultFigures(12.0 * 1024, 34, 352.94);
+    graph.Finish(352.94, figures);
+    QCOMPARE(graph.Figures(), figures);
+    // The result's dashed line in the title colour crosses the plot.
+    const QImage after = Drawn(graph);
+    QVERIFY(PixelsNear(after, QColor(0, 0, 128)) > PixelsNear(before, QColor(0, 0, 128)) + 100);
+}
+
+// The mark on the last interval's rate is live: beside the result it would be stale.
+void tst_LiveProgress::graphDropsTheLiveMarkAfterTheTest()
+{
+    TLiveRateGraph graph;
+    graph.Start(QStringLiteral("127.0.0.1"));
+    for (int i = 1; i <= 20; ++i)
+        graph.AddSample(Sample(i * 0.25, i == 20 ? 9000 : 2000));
+    // The mark's box is filled in the tooltip colour, exactly.
+    const QRgb markBack = graph.palette().color(QPalette::ToolTipBase).rgb();
+    const auto boxPixels = [markBack](const QImage& image) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                count += image.pixel(x, y) == markBack;
+        return count;
+    };
+    const int live = boxPixels(Drawn(graph));
+    QVERIFY(live > 100);
+    graph.Finish(2100, ResultLines::LiveResultFigures(10.0 * 1024 * 1024, 5000, 2100));
+    QVERIFY2(boxPixels(Drawn(graph)) < live - 100, qPrintable(QString::number(boxPixels(Drawn(graph)))));
+}
+
+void tst_LiveProgress::latencyLineStaysInsideItsPlot()
+{
+    TLiveRateGraph graph;
+    graph.Start(QStringLiteral("127.0.0.1"), true);
+    for (int i = 1; i <= 40; ++i) {
+        graph.AddSample(Sample(i * 0.25, 2000));
+        // Zero and a tall peak: the line's extremes.
+        graph.AddLatency(i * 0.25, i % 10 == 0 ? 80 : 0);
+    }
+    const QImage image = Drawn(graph);
+    const QColor line = TResultsChart::BarColor(1);
+    const QColor axis = line.darker(130);
+    // The latency axis is the column with the most of its colour; its ends are the plot's.
+    int axisX = -1;
+    int axisCount = 0;
+    for (int x = 0; x < image.width(); ++x) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            count += Near(image.pixelColor(x, y), axis, 12);
+        if (count > axisCount) {
+            axisCount = count;
+            axisX = x;
+        }
+    }
+    QVERIFY(axisCount > 50);
+    int axisBottom = 0;
+    for (int y = 0; y < image.height(); ++y)
+        if (Near(image.pixelColor(axisX, y), axis, 12))
+            axisBottom = y;
+    int lineBottom = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < axisX - 2; ++x)
+            if (Near(image.pixelColor(x, y), line, 12))
+                lineBottom = y;
+    // The 2-pixel pen reaches a pixel past its centre line.
+    QVERIFY2(lineBottom <= axisBottom + 1, qPrintable(QStringLiteral("line to %1, axis zero at %2").arg(lineBottom).arg(axisBottom)));
+    QVERIFY(lineBottom >= axisBottom - 2);
 }
 
 KORVANE_UI_TEST_MAIN(tst_LiveProgress)

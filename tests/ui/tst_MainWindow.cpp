@@ -357,6 +357,8 @@ void tst_MainWindow::menuTree_data()
     QTest::newRow("File") << "N1" << QStringList{"ExportResults1", "Print1", "N4", "Exit1"}
                           << QStringList{"&Export Results...", "&Print", "", "E&xit"}
                           << QStringList{"", "Ctrl+P", "", ""};
+    // The History tab is off at first: here is where a user turns it on.
+    QTest::newRow("View") << "ViewMenu1" << QStringList{"acShowHistory"} << QStringList{"&History Tab"} << QStringList{""};
     QTest::newRow("Help") << "Help1"
                           << QStringList{"KorvaneHelp1", "N2", "OstrelleWebSite1", "EmailSupport1", "CheckforUpgrade1",
                                          "N3", "About1"}
@@ -374,10 +376,11 @@ void tst_MainWindow::menuTree()
     TfMain* w = OpenWindow();
     QCOMPARE(w->menuBar()->objectName(), QStringLiteral("MainMenu1"));
     const QList<QAction*> top = w->menuBar()->actions();
-    QCOMPARE(top.size(), 3);
+    QCOMPARE(top.size(), 4);
     QCOMPARE(top[0]->text(), QStringLiteral("&File"));
     QCOMPARE(top[1]->text(), QStringLiteral("&Test"));
-    QCOMPARE(top[2]->text(), QStringLiteral("&Help"));
+    QCOMPARE(top[2]->text(), QStringLiteral("&View"));
+    QCOMPARE(top[3]->text(), QStringLiteral("&Help"));
     auto* m = w->findChild<QMenu*>(menu);
     QVERIFY(m);
     const QList<QAction*> items = m->actions();

@@ -41,6 +41,7 @@ private slots:
 
     void shellCommands_data();
     void shellCommands();
+    void helpOpensThePageBesideTheProgram_data();
     void helpOpensThePageBesideTheProgram();
     void helpWithoutPageSaysSo();
     void aboutIsModalAndFreshEachTime();
@@ -64,6 +65,7 @@ private:
     std::unique_ptr<TfMain> FWindow;
     QStringList FAddresses;
     bool FOpenerWorks = true;  // false: as if no program were set up for the address
+    QString FPageFailure;      // not empty: the help page's opener fails with this reason
     FileOpener FFiles;
 };
 
@@ -80,6 +82,12 @@ void tst_MenuCommands::init()
         return FOpenerWorks;
     });
     QDesktopServices::setUrlHandler("file", &FFiles, "open");
+    FPageFailure.clear();
+    uUtils::SetPageOpener([this](const QString& path, QObject*, const uUtils::TPageFailure& failed, int) {
+        FFiles.Opened.append(QUrl::fromLocalFile(path));
+        if (!FPageFailure.isEmpty())
+            failed(FPageFailure);
+    });
 }
 
 void tst_MenuCommands::cleanup()
@@ -87,6 +95,7 @@ void tst_MenuCommands::cleanup()
     FWindow.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     uUtils::SetAddressOpener({});
+    uUtils::SetPageOpener({});
     QDesktopServices::unsetUrlHandler("file");
     QVERIFY(!dmDiskStorage);
     FHome.reset();
@@ -133,8 +142,18 @@ void tst_MenuCommands::shellCommands()
     }
 }
 
+void tst_MenuCommands::helpOpensThePageBesideTheProgram_data()
+{
+    QTest::addColumn<QString>("failure");  // what the page's opener reports; empty: it opened
+    QTest::newRow("a browser shows it") << QString();
+    // Where no browser opens the page, the log says so and where the page is, instead of nothing.
+    QTest::newRow("no browser") << uUtils::PageOpenerFailure(4);
+}
+
 void tst_MenuCommands::helpOpensThePageBesideTheProgram()
 {
+    QFETCH(QString, failure);
+    FPageFailure = failure;
     TfMain* w = OpenWindow();
     // The program's own folder is the build's; a page placed where the window looks for it.
     const QString page = FHome->filePath("Help/Korvane.html");
@@ -147,6 +166,14 @@ void tst_MenuCommands::helpOpensThePageBesideTheProgram()
 
     QTest::keyClick(w->cbServerName, Qt::Key_F1);
     QCOMPARE(FFiles.Opened, QList<QUrl>{QUrl::fromLocalFile(page)});
+    const QStringList log = w->mmDIsplay->Lines();
+    if (failure.isEmpty()) {
+        QVERIFY(log.join("").isEmpty());
+    } else {
+        QCOMPARE(log.size(), 1);
+        QVERIFY2(log[0].contains(QStringLiteral("Could not open the help page: ") + failure) && log[0].endsWith(page),
+                 qPrintable(log[0]));
+    }
 }
 
 void tst_MenuCommands::helpWithoutPageSaysSo()

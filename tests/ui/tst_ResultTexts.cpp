@@ -4,6 +4,7 @@
 #include "tests/ui/UiTestMain.h"
 
 #include "storage/ResultRow.h"
+#include "engine/latency/LatencyFigures.h"
 
 #include <cmath>
 #include <limits>
@@ -169,11 +170,15 @@ void tst_ResultTexts::serverCell_data()
     QTest::addColumn<int>("streams");
     QTest::addColumn<QString>("limit");
     QTest::addColumn<QString>("grade");
+    QTest::addColumn<int>("lostProbes");
     QTest::addColumn<QString>("cell");
-    QTest::newRow("stream test") << QString() << 0 << QString() << QString() << "srv";
-    QTest::newRow("stream test with latency") << QString() << 0 << QString() << "B" << "srv (grade B)";
-    QTest::newRow("session") << "upload" << 4 << QString() << QString() << "srv (upload, 4 streams)";
-    QTest::newRow("session, limit and grade") << "download" << 1 << "receive_window" << "A+"
+    QTest::newRow("stream test") << QString() << 0 << QString() << QString() << -1 << "srv";
+    QTest::newRow("stream test with latency") << QString() << 0 << QString() << "B" << 0 << "srv (grade B)";
+    // Measured, but too few probes answered for a grade.
+    QTest::newRow("stream test, too few probes") << QString() << 0 << QString() << QString() << 0
+                                                 << "srv (grade: not enough probes)";
+    QTest::newRow("session") << "upload" << 4 << QString() << QString() << -1 << "srv (upload, 4 streams)";
+    QTest::newRow("session, limit and grade") << "download" << 1 << "receive_window" << "A+" << 0
                                               << "srv (download, 1 stream, limited by receive window, grade A+)";
 }
 
@@ -183,8 +188,10 @@ void tst_ResultTexts::serverCell()
     QFETCH(int, streams);
     QFETCH(QString, limit);
     QFETCH(QString, grade);
+    QFETCH(int, lostProbes);
     QFETCH(QString, cell);
     TResultRow row;
+    row.LostProbes = lostProbes;
     row.Server = QStringLiteral("srv");
     row.Direction = direction;
     row.Streams = streams;
@@ -198,10 +205,13 @@ void tst_ResultTexts::liveLatencyFigures_data()
     QTest::addColumn<double>("loadedMs");
     QTest::addColumn<QString>("grade");
     QTest::addColumn<QString>("text");
-    QTest::newRow("figures and grade") << 23.456 << "B" << "loaded latency 23.46 ms, grade B";
-    QTest::newRow("no idle probes, so no grade") << 5.0 << QString() << "loaded latency 5.00 ms";
-    QTest::newRow("no loaded probes") << -1.0 << QString() << QString();
-    QTest::newRow("not a number") << qQNaN() << "A" << QString();
+    QTest::addColumn<QString>("brief");
+    QTest::newRow("figures and grade") << 23.456 << "B" << "loaded latency 23.46 ms, grade B" << "23.46 ms, B";
+    QTest::newRow("no idle probes, so no grade")
+        << 5.0 << QString() << "loaded latency 5.00 ms, grade: not enough probes" << "5.00 ms";
+    QTest::newRow("no loaded probes") << -1.0 << QString() << "latency: not enough probes"
+                                      << "latency: not enough probes";
+    QTest::newRow("not a number") << qQNaN() << "A" << "latency: not enough probes" << "latency: not enough probes";
 }
 
 void tst_ResultTexts::liveLatencyFigures()
@@ -209,7 +219,12 @@ void tst_ResultTexts::liveLatencyFigures()
     QFETCH(double, loadedMs);
     QFETCH(QString, grade);
     QFETCH(QString, text);
-    QCOMPARE(ResultLines::LiveLatencyFigures(loadedMs, grade), text);
+    QFETCH(QString, brief);
+    LatencyFigures figures;
+    figures.LoadedMs = loadedMs;
+    figures.Grade = grade;
+    QCOMPARE(ResultLines::LiveLatencyFigures(figures), text);
+    QCOMPARE(ResultLines::ShortLatencyFigures(figures), brief);
 }
 
 KORVANE_UI_TEST_MAIN(tst_ResultTexts)

@@ -430,8 +430,12 @@ void tst_SessionTests::streamTestGetsLatencyOnlyWhenAsked()
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows.first().HasLatency(), measured);
     QVERIFY(!rows.first().HasTestShape());
-    if (measured)
-        QVERIFY2(TResultRow::IsGrade(rows.first().Grade), qPrintable(rows.first().Grade));
+    if (measured) {
+        // A stream over in a few probe intervals has too few loaded probes for a grade: the
+        // log then says so, and the row has none.
+        const bool graded = !all.contains(QStringLiteral("No bufferbloat grade: not enough probes"));
+        QCOMPARE(TResultRow::IsGrade(rows.first().Grade), graded);
+    }
     QCOMPARE(w->LiveRateGraph1->ShowsLatency(), measured);
     QCOMPARE(w->LiveRateGraph1->Figures().contains(QStringLiteral("latency")), measured);
 }

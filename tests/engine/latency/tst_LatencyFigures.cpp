@@ -1,5 +1,7 @@
 #include "engine/latency/LatencyFigures.h"
+#include "engine/latency/LatencyReport.h"
 
+#include <QJsonObject>
 #include <QTest>
 
 using Samples = std::vector<double>;
@@ -18,6 +20,8 @@ private slots:
     void rpm();
     void compute_data();
     void compute();
+    void tooFewProbes_data();
+    void tooFewProbes();
 };
 
 void tst_LatencyFigures::statistics_data()
@@ -118,14 +122,18 @@ void tst_LatencyFigures::compute_data()
     QTest::addColumn<double>("increase");
     QTest::addColumn<QString>("grade");
 
-    QTest::newRow("bloated") << Samples{1, 1, 2} << Samples{80, 90, 100} << Samples{300} << 90.0 << 89.0 << "C";
+    // Five of a kind: the fewest that give a figure.
+    QTest::newRow("bloated") << Samples{1, 1, 2, 1, 1} << Samples{80, 90, 100, 90, 90} << Samples{300} << 90.0 << 89.0
+                             << "C";
     // The loaded median compares connect times with connect times; self probes count only
-    // where there are no foreign ones.
-    QTest::newRow("self only") << Samples{1} << Samples{} << Samples{11, 12, 13} << 12.0 << 11.0 << "A";
+    // where there are too few foreign ones.
+    QTest::newRow("self only") << Samples(5, 1.0) << Samples{} << Samples{11, 12, 13, 12, 12} << 12.0 << 11.0 << "A";
+    QTest::newRow("self, foreign too few") << Samples(5, 1.0) << Samples{50, 50} << Samples{11, 12, 13, 12, 12} << 12.0
+                                           << 11.0 << "A";
     // Faster under load than idle (noise) is no increase, not a negative one.
-    QTest::newRow("faster under load") << Samples{5} << Samples{3} << Samples{} << 3.0 << 0.0 << "A+";
-    QTest::newRow("no idle probes") << Samples{} << Samples{3} << Samples{} << 3.0 << -1.0 << "";
-    QTest::newRow("no loaded probes") << Samples{3} << Samples{} << Samples{} << -1.0 << -1.0 << "";
+    QTest::newRow("faster under load") << Samples(5, 5.0) << Samples(5, 3.0) << Samples{} << 3.0 << 0.0 << "A+";
+    QTest::newRow("no idle probes") << Samples{} << Samples(5, 3.0) << Samples{} << 3.0 << -1.0 << "";
+    QTest::newRow("no loaded probes") << Samples(5, 3.0) << Samples{} << Samples{} << -1.0 << -1.0 << "";
 }
 
 void tst_LatencyFigures::compute()
@@ -143,6 +151,76 @@ void tst_LatencyFigures::compute()
     QCOMPARE(f.Valid(), !grade.isEmpty());
     QCOMPARE(f.Lost, 2);
     QCOMPARE(f.LoadedCount, int(foreign.size() + self.size()));
+}
+
+void tst_LatencyFigures::tooFewProbes_data()
+{
+    QTest::addColumn<int>("idle");
+    QTest::addColumn<int>("foreign");
+    QTest::addColumn<int>("self");
+    QTest::addColumn<bool>("idleFigure");
+    QTest::addColumn<bool>("loadedFigure");
+    QTest::addColumn<bool>("rpmFigure");
+    QTest::addColumn<QStringList>("logStarts");
+
+    const int enough = LatencyFigures::MinimumProbes;
+    const QString grade = QStringLiteral("Latency increase under load ");
+    // A 6 ms web page: ten idle probes, one loaded connect. It once gave "(1 probes)", A+ and
+    // 20000000 RPM.
+    QTest::newRow("6 ms web page") << 10 << 1 << 0 << true << false << false
+                                   << QStringList{"Idle latency 0.05 ms (median of 10 probes)",
+                                                  "Loaded latency: not enough probes (1 answered, 5 needed)",
+                                                  "No bufferbloat grade: not enough probes"};
+    QTest::newRow("one short of enough") << 10 << enough - 1 << 0 << true << false << false
+                                         << QStringList{"Idle latency ", "Loaded latency: not enough probes (4 answered",
+                                                        "No bufferbloat grade"};
+    QTest::newRow("just enough") << enough << enough << 0 << true << true << true
+                                 << QStringList{"Idle latency ", "Loaded latency 0.05 ms", grade};
+    // A session's echoes stand in for connects that were too few, for the RPM as well.
+    QTest::newRow("session, few connects") << 10 << 2 << 20 << true << true << true
+                                           << QStringList{"Idle latency ", "Loaded latency 0.05 ms, 90th percentile 0.05 ms (22 probes)",
+                                                          grade};
+    QTest::newRow("too few idle") << 2 << 20 << 0 << false << true << true
+                                  << QStringList{"Idle latency: not enough probes (2 answered, 5 needed)", "Loaded latency ",
+                                                 "Responsiveness 1200000 RPM", "No bufferbloat grade"};
+    QTest::newRow("nothing answered") << 0 << 0 << 0 << false << false << false
+                                      << QStringList{"No bufferbloat grade: not enough probes"};
+}
+
+void tst_LatencyFigures::tooFewProbes()
+{
+    QFETCH(int, idle);
+    QFETCH(int, foreign);
+    QFETCH(int, self);
+    QFETCH(bool, idleFigure);
+    QFETCH(bool, loadedFigure);
+    QFETCH(bool, rpmFigure);
+    QFETCH(QStringList, logStarts);
+
+    const LatencyFigures f = LatencyFigures::compute(Samples(size_t(idle), 0.05), Samples(size_t(foreign), 0.05),
+                                                     Samples(size_t(self), 0.05), 0);
+    QCOMPARE(f.IdleMs >= 0, idleFigure);
+    QCOMPARE(f.LoadedMs >= 0, loadedFigure);
+    QCOMPARE(f.LoadedP90Ms >= 0, loadedFigure);
+    QCOMPARE(f.Rpm >= 0, rpmFigure);
+    QCOMPARE(f.Valid(), idleFigure && loadedFigure);
+    QCOMPARE(f.ShortOfProbes(), !(idleFigure && loadedFigure && rpmFigure));
+
+    const QStringList lines = LatencyReport::logLines(f, QString());
+    QCOMPARE(lines.size(), logStarts.size());
+    for (int i = 0; i < lines.size(); ++i)
+        QVERIFY2(lines[i].startsWith(logStarts[i]), qPrintable(lines[i]));
+
+    // JSON: every missing figure is null, and the note says why.
+    QJsonObject json;
+    LatencyReport::addJson(json, f, 0);
+    QCOMPARE(json.value("idle_latency_ms").isNull(), !idleFigure);
+    QCOMPARE(json.value("loaded_latency_ms").isNull(), !loadedFigure);
+    QCOMPARE(json.value("rpm").isNull(), !rpmFigure);
+    QCOMPARE(json.value("bufferbloat_grade").isNull(), !f.Valid());
+    QCOMPARE(json.value("latency_note").toString(), f.ShortOfProbes() ? QStringLiteral("not enough probes") : QString());
+    QVERIFY(json.contains("latency_note"));
+    QCOMPARE(json.value("latency_probes").toInt(), idle + foreign + self);
 }
 
 QTEST_GUILESS_MAIN(tst_LatencyFigures)

@@ -71,8 +71,12 @@ void TestProgressText::elapsed_data()
     QTest::addColumn<QString>("text");
 
     QTest::newRow("start") << qint64(0) << QStringLiteral("0.0 s");
-    // Cut, not rounded: 59.99 s must not read as a minute.
-    QTest::newRow("cut to tenths") << qint64(59'990'000) << QStringLiteral("59.9 s");
+    // Rounded to the nearest tenth, as the result's own figures are.
+    QTest::newRow("rounded to tenths") << qint64(20'971'000) << QStringLiteral("21.0 s");
+    QTest::newRow("just under a half tenth") << qint64(20'949'999) << QStringLiteral("20.9 s");
+    // What rounds to 60 s is a minute, never "60.0 s".
+    QTest::newRow("rounds to a minute") << qint64(59'990'000) << QStringLiteral("1:00");
+    QTest::newRow("minutes round too") << qint64(754'600'000) << QStringLiteral("12:35");
     QTest::newRow("a minute") << qint64(60'000'000) << QStringLiteral("1:00");
     QTest::newRow("minutes") << qint64(754'400'000) << QStringLiteral("12:34");
     QTest::newRow("hours") << qint64(3'723'000'000) << QStringLiteral("1:02:03");
