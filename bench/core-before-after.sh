@@ -63,7 +63,7 @@ print(f"{'figure':<30} {'before':>10} {'after':>10} {'ratio':>7}")
 for label, key, higher in rows:
     b = statistics.median(f[key + "_before"]); a = statistics.median(f[key + "_after"])
     # The ratio reads "after is this good as before": above 1 is better either way.
-    ratio = (a / b if higher else b / a) if a > 0 and b > 0 else math.nan
+    ratio = 1.0 if a == b else (a / b if higher else b / a) if a > 0 and b > 0 else math.nan
     print(f"{label:<30} {b:10.2f} {a:10.2f} {ratio:7.3f}")
 print("load $(load)")
 PY
