@@ -133,6 +133,10 @@ void TTestRun::StartPlainTest()
         FMeasurement.DoTest(FPlan.Kind == TTestKind::WebPage ? TKorvane::ttWebPage : TKorvane::ttServerStream,
                             FPlan.Target, FPlan.Port);
     } catch (...) {
+        // A web page test runs inside DoTest: Esc or the time limit may have ended the run
+        // already, and what the fetch throws after that is not a second result.
+        if (FPhase == TPhase::Done)
+            return;
         FOutcome.StartFailure = std::current_exception();
         if (FProbe)
             FProbe->StopLoaded();
