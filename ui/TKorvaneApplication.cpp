@@ -72,7 +72,5 @@ bool TKorvaneApplication::notify(QObject* receiver, QEvent* event)
 
 QString TKorvaneApplication::MessageOf(const std::exception& E)
 {
-    if (const auto* own = dynamic_cast<const Exception*>(&E))
-        return own->Message();
-    return QString::fromUtf8(E.what());
+    return Exception::MessageOf(E);
 }

@@ -12,10 +12,7 @@
 TTestRun::TTestRun(TKorvane &measurement, QObject *parent)
     : QObject(parent), FMeasurement(measurement), FSession(new TSessionTest(this))
 {
-    FMeasurement.setOnStatusMsg([this](const QString &line) {
-        AddStatusText(line);
-        emit StatusLine(line);
-    });
+    FMeasurement.setOnStatusMsg([this](const QString &line) { AddStatusLine(line); });
     FMeasurement.setOnProgress([this](const TTestProgress &figures) {
         TRunProgress progress;
         progress.Figures = figures;
@@ -29,10 +26,7 @@ TTestRun::TTestRun(TKorvane &measurement, QObject *parent)
             QMetaObject::invokeMethod(this, &TTestRun::ConcludePlainTest, Qt::QueuedConnection);
     });
 
-    connect(FSession, &TSessionTest::StatusMsg, this, [this](const QString &line) {
-        AddStatusText(line);
-        emit StatusLine(line);
-    });
+    connect(FSession, &TSessionTest::StatusMsg, this, &TTestRun::AddStatusLine);
     connect(FSession, &TSessionTest::DirectionStarted, this, [this](TSessionDirection direction) {
         if (FProbe)
             FProbe->StartLoaded();
@@ -216,13 +210,14 @@ double TTestRun::TakeIntervalLatencyMs()
     return FProbe ? FProbe->TakeIntervalMs() : -1;
 }
 
-void TTestRun::AddStatusText(const QString &line)
+void TTestRun::AddStatusLine(const QString &line)
 {
-    if (!Running())
-        return;
     // The line carries its own timestamp; the outcome keeps the text only.
-    const qsizetype sep = line.indexOf(QLatin1String(" - "));
-    FStatusTexts << (sep >= 0 ? line.mid(sep + 3) : line);
+    if (Running()) {
+        const qsizetype sep = line.indexOf(QLatin1String(" - "));
+        FStatusTexts << (sep >= 0 ? line.mid(sep + 3) : line);
+    }
+    emit StatusLine(line);
 }
 
 void TTestRun::FeedProbe(const TRunProgress &progress)
@@ -256,15 +251,12 @@ void TTestRun::StopProbe(TDirectionOutcome &into)
 void TTestRun::RecordStartFailure()
 {
     FOutcome.Started = false;
-    QString message;
+    QString message = QStringLiteral("unknown failure");
     try {
         std::rethrow_exception(FOutcome.StartFailure);
-    } catch (const Exception &e) {
-        message = e.Message();
     } catch (const std::exception &e) {
-        message = QString::fromLocal8Bit(e.what());
+        message = Exception::MessageOf(e);
     } catch (...) {
-        message = QStringLiteral("unknown failure");
     }
     RecordFailure(message);
     TDirectionOutcome d;
@@ -272,15 +264,14 @@ void TTestRun::RecordStartFailure()
                                                                                   : TSessionDirection::Download;
     d.Streams = FPlan.IsSession() ? FPlan.Streams : 1;
     d.Error = FOutcome.Error;
-    d.StartTime = FMeasurement.StartTime();
     if (!FPlan.IsSession()) {
+        d.StartTime = FMeasurement.StartTime();
         d.Bytes = FMeasurement.BytesTransferred();
         d.DurationMs = FMeasurement.TransferTimeMs();
         d.Rate = FMeasurement.TransferRateSec();
         d.Address = FMeasurement.ConnectedAddress();
         d.Family = FMeasurement.ConnectedFamily();
-    } else
-        d.StartTime = -1;
+    }
     d.StatusTexts = FStatusTexts;
     d.AccumulatedCount = FMeasurement.AccumulatedTestCount();
     d.AccumulatedAverage = FMeasurement.AccumulatedAverageSpeed();

@@ -84,7 +84,8 @@ private:
     void SessionFinished();
     // A test that could not start: one invalid direction, as the plan would have run first.
     void RecordStartFailure();
-    void AddStatusText(const QString &line);
+    // A status line of the stream, web or session test: kept for the outcome, then passed on.
+    void AddStatusLine(const QString &line);
     void FeedProbe(const TRunProgress &progress);
     void StopProbe(TDirectionOutcome &into);
     QString TimedOutText() const;

@@ -105,8 +105,7 @@ void CliRunner::onFailure(const QString &message)
 
 void CliRunner::onApplicationException(const std::exception &e)
 {
-    const QString message = dynamic_cast<const Exception *>(&e) ? static_cast<const Exception &>(e).Message()
-                                                                : QString::fromLocal8Bit(e.what());
+    const QString message = Exception::MessageOf(e);
     FRun.RecordFailure(message);
     onFailure(message);
 }

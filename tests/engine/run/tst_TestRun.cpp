@@ -50,8 +50,7 @@ void tst_TestRun::init()
     // What escapes a socket's notification reaches the front end's handler; korvane-cli's
     // hands it to the run, as this one does.
     setApplicationExceptionHandler([this](const std::exception& e) {
-        const auto* own = dynamic_cast<const Exception*>(&e);
-        FRun->RecordFailure(own ? own->Message() : QString::fromUtf8(e.what()));
+        FRun->RecordFailure(Exception::MessageOf(e));
     });
 }
 
