@@ -4,7 +4,7 @@ KORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # Packages needed to build and run the program.
 KORVANE_BUILD_PACKAGES=(cmake g++ ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev libcups2-dev libssl-dev fonts-dejavu-core
-  scdoc librsvg2-bin)
+  scdoc librsvg2-bin ccache)
 # Packages needed to make the Debian package and to check it and the desktop files.
 KORVANE_PACKAGE_PACKAGES=(dpkg-dev file binutils xz-utils desktop-file-utils appstream man-db groff-base systemd
   lintian)
@@ -35,11 +35,18 @@ ensure_packages() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}"
 }
 
+# Clones and worktrees of the project share one compiler cache: paths below the root are
+# hashed relative to it, so a fresh clone rebuilds from the cache in minutes.
+export CCACHE_BASEDIR=$KORVANE_ROOT
+export CCACHE_NOHASHDIR=1
+
 # configure_once <build dir> [cmake options...]: later runs reuse the configured tree.
 configure_once() {
   local dir=$1; shift
+  local launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S "$KORVANE_ROOT" -B "$dir" -G Ninja "$@"
+    cmake -S "$KORVANE_ROOT" -B "$dir" -G Ninja "${launcher[@]}" "$@"
   fi
 }
 
