@@ -45,6 +45,7 @@ public:
     static constexpr int PaletteSize = 11;
     // Bar i takes palette entry i mod 11.
     static QColor BarColor(int index);
+    // The right axis: a fixed range with nothing plotted against it, so it is not labelled.
     static constexpr double RightAxisMaximum = 200;
     static constexpr int MarkArrowLength = 8;
     static constexpr double BarWidthPercent = 70;
