@@ -115,6 +115,10 @@ QByteArray ToCsv(const QVector<TResultRow> &rows)
     const bool withLatency = AnyLatency(rows);
     if (withLatency)
         out += ",idle_latency_ms,loaded_latency_ms,loaded_latency_p90_ms,rpm,bufferbloat_grade,lost_probes";
+    // The port a test used, once a row knows it: two servers on one host are two targets.
+    const bool withPort = std::any_of(rows.begin(), rows.end(), [](const TResultRow &row) { return row.Port > 0; });
+    if (withPort)
+        out += ",port";
     out += "\r\n";
     for (const TResultRow &row : rows) {
         const QByteArray bytes = IsWholeCount(row.BytesRx) ? QByteArray::number(qint64(row.BytesRx))
@@ -132,6 +136,8 @@ QByteArray ToCsv(const QVector<TResultRow> &rows)
                  + Figure(Milliseconds(row.LoadedLatencyP90Ms)) + ',' + Figure(std::round(row.Rpm)) + ','
                  + row.Grade.toLatin1() + ','
                  + (row.LostProbes >= 0 ? QByteArray::number(row.LostProbes) : QByteArray());
+        if (withPort)
+            out += ',' + (row.Port > 0 ? QByteArray::number(row.Port) : QByteArray());
         out += "\r\n";
     }
     return out;
@@ -170,6 +176,8 @@ QByteArray ToJsonLines(const QVector<TResultRow> &rows)
             o.insert(QStringLiteral("bufferbloat_grade"), row.Grade.isEmpty() ? QJsonValue() : QJsonValue(row.Grade));
             o.insert(QStringLiteral("lost_probes"), row.LostProbes >= 0 ? QJsonValue(row.LostProbes) : QJsonValue());
         }
+        if (row.Port > 0)
+            o.insert(QStringLiteral("port"), row.Port);
         out += QJsonDocument(o).toJson(QJsonDocument::Compact);
         out += '\n';
     }

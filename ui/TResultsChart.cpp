@@ -149,7 +149,7 @@ struct TResultsChart::TLayout
     double slot = 0;
     int labelEvery = 1;
     QVector<QRectF> bars;
-    QVector<QStringList> labels;  // under the bars, elided
+    QVector<QStringList> labels;  // under the bars, wrapped to their slots
     QVector<QRectF> marks;
     QVector<QStringList> markLines;
     QFont markFont;
@@ -515,6 +515,11 @@ QVector<QRectF> TResultsChart::MarkRects(const QRect& rect) const
 QVector<QStringList> TResultsChart::MarkTexts(const QRect& rect) const
 {
     return CachedLayout(rect)->markLines;
+}
+
+QVector<QStringList> TResultsChart::LabelTexts(const QRect& rect) const
+{
+    return CachedLayout(rect)->labels;
 }
 
 void TResultsChart::Draw(QPainter& painter, const QRect& rect) const

@@ -70,6 +70,8 @@ public:
 
     // The text each mark shows, in bar order (what fits at rect's size).
     QVector<QStringList> MarkTexts(const QRect& rect) const;
+    // The lines under each bar, in bar order; empty for bars whose label is left out.
+    QVector<QStringList> LabelTexts(const QRect& rect) const;
 
     // Every request to scroll an axis is refused.
     void Chart1AllowScroll(QObject* Sender, double& AMin, double& AMax, bool& AllowScroll) const;
