@@ -26,7 +26,7 @@ int main(int argc, char **argv)
     }
     if (!CongestionControl::available(options.congestion, error)) {
         std::fprintf(stderr, "korvane-server: %s\n", error.c_str());
-        return 2;
+        return 1;
     }
     try {
         StreamServer server(options);
