@@ -66,6 +66,7 @@ void SessionFigures::beginDirection(TSessionDirection direction, int64_t earlyFi
     senderRttSamples_.clear();
     rateSamples_ = 0;
     appLimitedSamples_ = 0;
+    retransmitSamples_.clear();
     cpuStartUs_ = processCpuUs();
     cpuWallStartUs_ = SessionNowUs();
 }
@@ -96,6 +97,7 @@ void SessionFigures::takeReport(const SessionReport &m, SessionDataStreams &stre
     }
     // The sender's round trip while loaded: the server's in a download, ours in an upload.
     int64_t rtt = 0;
+    int64_t retransmits = 0;
     for (SessionStream &s : streams.all()) {
         if (s.direction != direction_)
             continue;
@@ -103,6 +105,7 @@ void SessionFigures::takeReport(const SessionReport &m, SessionDataStreams &stre
             TSocketTcpInfo::Read(s.fd, s.own);
         const bool download = direction_ == TSessionDirection::Download;
         rtt = std::max(rtt, download ? s.tcp.RttUs : s.own.RttUs);
+        retransmits += download ? s.tcp.Retransmits : s.own.Retransmits;
         // Whether the sender had nothing queued, where its kernel says (it has a delivery rate).
         if (download ? s.tcp.DeliveryRateBps > 0 : s.own.DeliveryRateBps > 0) {
             ++rateSamples_;
@@ -111,6 +114,7 @@ void SessionFigures::takeReport(const SessionReport &m, SessionDataStreams &stre
     }
     if (rtt > 0)
         senderRttSamples_.push_back(rtt);
+    retransmitSamples_.push_back(retransmits);
 }
 
 void SessionFigures::restartProgress()
@@ -267,6 +271,12 @@ TVerdictInput SessionFigures::verdictInput(const std::vector<SessionStream> &str
     in.SenderTimesKnown = times;
     in.RttUs = senderRttSamples_.empty() ? lastRtt : median(senderRttSamples_);
     in.MinRttUs = minRtt;
+    // How many of the retransmits came in the second half of the reports.
+    if (retransmitSamples_.size() >= 4 && retransmitSamples_.back() > 0) {
+        const int64_t total = retransmitSamples_.back();
+        const int64_t half = retransmitSamples_[retransmitSamples_.size() / 2 - 1];
+        in.LateRetransmitShare = double(total - half) / double(total);
+    }
     in.RateSamples = rateSamples_;
     in.AppLimitedSamples = appLimitedSamples_;
     if (cpuStartUs_ >= 0) {

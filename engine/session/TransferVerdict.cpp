@@ -51,6 +51,10 @@
 //    by up to that much without ever filling it, and a queue shallower than that drops as
 //    a bad line does. Half a per cent resent is already much: random loss of 1 % held cubic
 //    to 5 Mbit/s over 40 ms on a 100 Mbit/s path, and counted only 0.8 % of its bytes resent.
+//    And the drops must go on: at least LateLossShare of the retransmits in the run's second
+//    half, where the reports tell. A sender that overshoots at its start drops a burst at a
+//    full queue once (BBR's start-up) and then keeps the queue short; at half a per cent
+//    over a short run, that burst alone would read as loss.
 // 8. path: none of the above; the measured rate is the bottleneck's, with the round trip and
 //    how much the queue grew.
 //
@@ -268,7 +272,10 @@ TVerdict TVerdict::Decide(const TVerdictInput &in)
     const int64_t idleUs = in.IdleLatencyMs ? std::llround(*in.IdleLatencyMs * 1000) : baseRttUs;
     const bool queueGrew =
         v.QueueDelayUs >= std::max<int64_t>(QueueGrowthUs, std::llround(QueueGrowthShare * double(idleUs)));
-    if (v.RetransmitShare >= LossShare && !queueGrew) {
+    // Random drops go on all along; a sender's overshoot at its start (BBR's fills a queue
+    // once, then keeps it short) is over by the second half.
+    const bool dropsLast = in.LateRetransmitShare < 0 || in.LateRetransmitShare >= LateLossShare;
+    if (v.RetransmitShare >= LossShare && !queueGrew && dropsLast) {
         v.Limit = TLimit::Loss;
         v.Text = QStringLiteral("Limited by loss: %1 of the data was sent again while the queue grew by only %2, "
                                 "so the drops were not a full queue's.")

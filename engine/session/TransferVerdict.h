@@ -38,6 +38,8 @@ struct TVerdictInput
     // in how many its last delivery was of data sent with nothing more queued.
     int RateSamples = 0;
     int AppLimitedSamples = 0;
+    // The share of the retransmits that came in the run's second half; -1: not known.
+    double LateRetransmitShare = -1;
 
     // The receiving side: its window in bytes (0: not known), and the buffer the user asked
     // for (0: the kernel's own sizing).
@@ -85,6 +87,7 @@ struct TVerdict
     static constexpr double BusyMin = 0.8;
     static constexpr double AppLimitedMin = 0.5;
     static constexpr double LossShare = 0.005;
+    static constexpr double LateLossShare = 0.2;
     static constexpr int64_t QueueGrowthUs = 2000;
     static constexpr double QueueGrowthShare = 0.25;
     static constexpr double CpuShare = 0.9;

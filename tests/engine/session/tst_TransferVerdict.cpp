@@ -202,19 +202,24 @@ void TestTransferVerdict::longRoundTrip_data()
     QTest::addColumn<int>("retransmits");
     QTest::addColumn<double>("idleMs");
     QTest::addColumn<double>("loadedMs");
+    QTest::addColumn<double>("late"); // share of the retransmits in the second half, -1: unknown
     QTest::addColumn<QString>("limit");
     QTest::addColumn<QString>("text");
 
     // Over 40 ms a paced sender always has data in flight: busy all the time, but its kernel
     // marks its deliveries as of a sender with nothing queued.
-    QTest::newRow("paced sender, busy all along") << 12 << 11 << 0 << 40.0 << 40.5 << "application"
+    QTest::newRow("paced sender, busy all along") << 12 << 11 << 0 << 40.0 << 40.5 << -1.0 << "application"
                                                   << "had nothing more to send in 92 % of its samples";
-    QTest::newRow("half the samples") << 12 << 6 << 0 << 40.0 << 40.5 << "application" << "50 %";
-    QTest::newRow("a few samples") << 12 << 5 << 0 << 40.0 << 40.5 << "path" << "its queue did not grow";
-    QTest::newRow("no samples") << 0 << 0 << 0 << 40.0 << 40.5 << "path" << "path";
+    QTest::newRow("half the samples") << 12 << 6 << 0 << 40.0 << 40.5 << -1.0 << "application" << "50 %";
+    QTest::newRow("a few samples") << 12 << 5 << 0 << 40.0 << 40.5 << -1.0 << "path" << "its queue did not grow";
+    QTest::newRow("no samples") << 0 << 0 << 0 << 40.0 << 40.5 << -1.0 << "path" << "path";
     // 1 % random loss under a sender that probes for rate: the queue rose 3 ms over 40.
-    QTest::newRow("random loss, a probing sender") << 12 << 0 << 1400 << 40.0 << 43.0 << "loss" << "grew by only 3.0 ms";
-    QTest::newRow("drops at a 12 ms queue over 40") << 12 << 0 << 1400 << 40.0 << 52.0 << "path" << "grew by 12 ms";
+    QTest::newRow("random loss, a probing sender") << 12 << 0 << 1400 << 40.0 << 43.0 << -1.0 << "loss" << "grew by only 3.0 ms";
+    QTest::newRow("random loss, drops all along") << 12 << 0 << 1400 << 40.0 << 43.0 << 0.5 << "loss" << "2 % of the data was sent again";
+    // BBR's start-up filled the queue once and dropped; then it kept the queue short.
+    QTest::newRow("a burst of drops at the start") << 12 << 0 << 1400 << 40.0 << 43.0 << 0.05 << "path"
+                                                   << "its queue did not grow";
+    QTest::newRow("drops at a 12 ms queue over 40") << 12 << 0 << 1400 << 40.0 << 52.0 << -1.0 << "path" << "grew by 12 ms";
 }
 
 void TestTransferVerdict::longRoundTrip()
@@ -224,6 +229,7 @@ void TestTransferVerdict::longRoundTrip()
     QFETCH(int, retransmits);
     QFETCH(double, idleMs);
     QFETCH(double, loadedMs);
+    QFETCH(double, late);
     QFETCH(QString, limit);
     QFETCH(QString, text);
 
@@ -235,6 +241,7 @@ void TestTransferVerdict::longRoundTrip()
     in.Retransmits = retransmits;
     in.IdleLatencyMs = idleMs;
     in.LoadedLatencyMs = loadedMs;
+    in.LateRetransmitShare = late;
     const TVerdict v = TVerdict::Decide(in);
     QVERIFY2(TVerdict::LimitName(v.Limit) == limit, qPrintable(v.Text));
     QVERIFY2(v.Text.contains(text), qPrintable(v.Text));
