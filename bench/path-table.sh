@@ -26,6 +26,7 @@ for tool in iperf3 curl /usr/sbin/nginx; do
 done
 
 source "$here/lib/scratch.sh"
+source "$here/lib/nginx.sh"
 source "$root/tests/pathemu/path.sh"
 emu=$build/tests/pathemu/pathemu
 server_bin=$build/bin/korvane-server
@@ -88,21 +89,7 @@ for p in "${paths[@]}"; do
 
   page=$work/page.bin
   truncate -s $((mbit * 1000000 / 8 * seconds)) "$page"
-  cat >"$work/nginx.conf" <<CONF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/body; proxy_temp_path $work/proxy; fastcgi_temp_path $work/fastcgi;
-  uwsgi_temp_path $work/uwsgi; scgi_temp_path $work/scgi;
-  server { listen $PATH_SERVER_V4:8080; root $work; }
-}
-CONF
+  nginx_conf "$PATH_SERVER_V4" 8080 "$work"
   path_server "$server_bin" --listen "$PATH_SERVER_V4" --port 18081 --session-port 18082 --seconds "$seconds" 2>"$work/server.log" &
   path_server iperf3 -s -p 5201 >/dev/null 2>&1 &
   path_server /usr/sbin/nginx -p "$work" -e "$work/error.log" -c "$work/nginx.conf" &
