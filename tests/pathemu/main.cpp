@@ -59,6 +59,13 @@ int64_t nowNs()
     std::exit(2);
 }
 
+std::string lower(std::string s)
+{
+    for (char &c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
 // "20ms", "1.5s", "300us"; a bare number is milliseconds.
 int64_t parseTime(const std::string &s)
 {
@@ -85,7 +92,7 @@ int64_t parseBytes(const std::string &s)
 {
     char *end = nullptr;
     const double v = std::strtod(s.c_str(), &end);
-    const std::string unit(end);
+    const std::string unit = lower(end);
     if (end == s.c_str() || v < 0)
         fail("not an amount of bytes: " + s);
     if (unit.empty() || unit == "b")
@@ -101,7 +108,7 @@ double parseRate(const std::string &s)
 {
     char *end = nullptr;
     const double v = std::strtod(s.c_str(), &end);
-    std::string unit(end);
+    std::string unit = lower(end);
     if (unit.ends_with("bit"))
         unit.resize(unit.size() - 3);
     if (end == s.c_str() || v < 0)
