@@ -154,6 +154,7 @@ public:
             s.bytes = f.unsignedNumber("bytes");
             if (withDuration)
                 s.durationUs = f.unsignedNumber("duration_us");
+            s.pacedUs = f.unsignedNumber("paced_us", UINT64_MAX, true);
             if (const SessionJson *tcp = item.member("tcp")) {
                 if (tcp->kind != Kind::Object) {
                     f.malformed("tcp");
@@ -170,6 +171,7 @@ public:
                     s.tcp.SndbufLimitedUs = t.unsignedNumber("sndbuf_limited_us", UINT64_MAX, true);
                     s.tcp.RcvSpace = t.unsignedNumber("rcv_space", UINT64_MAX, true);
                     s.tcp.RcvRttUs = t.unsignedNumber("rcv_rtt_us", UINT64_MAX, true);
+                    s.tcp.AppLimited = t.unsignedNumber("app_limited", 1, true);
                     if (t.failed())
                         f.fail(t.error);
                 }
@@ -240,6 +242,8 @@ public:
             FLine += "{\"stream\":" + std::to_string(s.stream) + ",\"bytes\":" + std::to_string(s.bytes);
             if (withDuration)
                 FLine += ",\"duration_us\":" + std::to_string(s.durationUs);
+            if (s.pacedUs > 0)
+                FLine += ",\"paced_us\":" + std::to_string(s.pacedUs);
             const SessionTcpFigures &t = s.tcp;
             FLine += ",\"tcp\":{\"rtt_us\":" + std::to_string(t.RttUs) + ",\"min_rtt_us\":" + std::to_string(t.MinRttUs)
                      + ",\"retransmits\":" + std::to_string(t.Retransmits)
@@ -249,7 +253,7 @@ public:
                      + ",\"rwnd_limited_us\":" + std::to_string(t.RwndLimitedUs)
                      + ",\"sndbuf_limited_us\":" + std::to_string(t.SndbufLimitedUs)
                      + ",\"rcv_space\":" + std::to_string(t.RcvSpace) + ",\"rcv_rtt_us\":" + std::to_string(t.RcvRttUs)
-                     + "}}";
+                     + (t.AppLimited ? ",\"app_limited\":1" : "") + "}}";
         }
         FLine += ']';
         return *this;

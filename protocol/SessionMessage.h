@@ -26,6 +26,7 @@ struct SessionTcpFigures
     uint64_t SndbufLimitedUs = 0;
     uint64_t RcvSpace = 0;
     uint64_t RcvRttUs = 0;
+    uint64_t AppLimited = 0; // 1: the last delivery was of data sent with nothing more queued
 
     bool operator==(const SessionTcpFigures &) const = default;
 };
@@ -37,6 +38,7 @@ struct SessionStreamFigures
     uint64_t bytes = 0;
     uint64_t durationUs = 0;
     SessionTcpFigures tcp;
+    uint64_t pacedUs = 0; // download: time the server's own pace held the stream back
 
     bool operator==(const SessionStreamFigures &) const = default;
 };

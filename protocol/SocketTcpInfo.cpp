@@ -37,8 +37,12 @@ bool TSocketTcpInfo::Read(int fd, TSocketTcpInfo &out)
         out.BytesRetrans = int64_t(info.tcpi_bytes_retrans);
     if (KORVANE_HAS(tcpi_snd_cwnd) && KORVANE_HAS(tcpi_snd_mss))
         out.CwndBytes = int64_t(info.tcpi_snd_cwnd) * info.tcpi_snd_mss;
-    if (KORVANE_HAS(tcpi_delivery_rate))
+    // The flag came with the delivery rate; it sits in the struct's first bytes, so a kernel
+    // without the rate leaves it 0.
+    if (KORVANE_HAS(tcpi_delivery_rate)) {
         out.DeliveryRateBps = int64_t(info.tcpi_delivery_rate);
+        out.AppLimited = info.tcpi_delivery_rate_app_limited != 0;
+    }
     out.HasSenderTimes = KORVANE_HAS(tcpi_sndbuf_limited);
     if (KORVANE_HAS(tcpi_busy_time))
         out.BusyUs = int64_t(info.tcpi_busy_time);
@@ -70,5 +74,6 @@ SessionTcpFigures TSocketTcpInfo::SessionFigures(int fd)
     f.SndbufLimitedUs = uint64_t(info.SndbufLimitedUs);
     f.RcvSpace = uint64_t(info.RcvSpace);
     f.RcvRttUs = uint64_t(info.RcvRttUs);
+    f.AppLimited = info.AppLimited ? 1 : 0;
     return f;
 }

@@ -24,6 +24,7 @@ struct TSocketTcpInfo
     int64_t SndbufLimitedUs = 0;
     int64_t RcvSpace = 0;
     int64_t RcvRttUs = 0;
+    bool AppLimited = false; // tcpi_delivery_rate_app_limited
     int64_t RcvBuf = 0; // SO_RCVBUF: the kernel's size, overhead included
     bool HasSenderTimes = false; // the kernel times busy and limited states (4.10 and later)
 

@@ -1,9 +1,8 @@
 # Sourced after scratch.sh by the benchmarks that fetch web pages.
-# start_nginx PORT ROOT [HTTP_DIRECTIVES] [SERVER_DIRECTIVES]: serves ROOT on 127.0.0.1:PORT
-# from a throwaway nginx whose files all live in $work, stopped on exit; returns once it
-# accepts connections.
-start_nginx() {
-  local port=$1 root=$2 http_extra=${3:-} server_extra=${4:-}
+# nginx_conf ADDRESS PORT ROOT [HTTP_DIRECTIVES] [SERVER_DIRECTIVES]: writes $work/nginx.conf for
+# a throwaway nginx whose files all live in $work, serving ROOT on ADDRESS:PORT.
+nginx_conf() {
+  local address=$1 port=$2 root=$3 http_extra=${4:-} server_extra=${5:-}
   cat >"$work/nginx.conf" <<CONF
 daemon off;
 master_process off;
@@ -17,9 +16,16 @@ http {
   client_body_temp_path $work/body; proxy_temp_path $work/proxy; fastcgi_temp_path $work/fastcgi;
   uwsgi_temp_path $work/uwsgi; scgi_temp_path $work/scgi;
   $http_extra
-  server { listen 127.0.0.1:$port; root $root; $server_extra }
+  server { listen $address:$port; root $root; $server_extra }
 }
 CONF
+}
+
+# start_nginx PORT ROOT [HTTP_DIRECTIVES] [SERVER_DIRECTIVES]: serves ROOT on 127.0.0.1:PORT,
+# stopped on exit; returns once it accepts connections.
+start_nginx() {
+  local port=$1
+  nginx_conf 127.0.0.1 "$@"
   /usr/sbin/nginx -p "$work" -e "$work/error.log" -c "$work/nginx.conf" &
   pids+=($!)
   for _ in $(seq 100); do

@@ -57,6 +57,42 @@ double LatencyFigures::trimmedMean(std::vector<double> values, double p)
            / double(std::min(keep, values.size()));
 }
 
+namespace {
+// Each kind's round trip by `pick`; the mean of the kinds' round trips per minute, or the one
+// kind alone.
+template <typename Pick>
+double perMinuteOfKinds(const std::vector<double> &foreignMs, const std::vector<double> &selfMs, Pick pick)
+{
+    const double foreign = foreignMs.empty() ? -1 : pick(foreignMs);
+    const double self = selfMs.empty() ? -1 : pick(selfMs);
+    if (foreign >= 0 && self >= 0)
+        return (perMinute(foreign) + perMinute(self)) / 2;
+    if (foreign >= 0)
+        return perMinute(foreign);
+    if (self >= 0)
+        return perMinute(self);
+    return -1;
+}
+} // namespace
+
+double LatencyFigures::rpmP90(const std::vector<double> &foreignMs, const std::vector<double> &selfMs)
+{
+    return perMinuteOfKinds(foreignMs, selfMs, [](const std::vector<double> &v) { return percentile(v, 90); });
+}
+
+QString LatencyFigures::rpmRating(double rpm)
+{
+    if (rpm < 0 || !std::isfinite(rpm))
+        return {};
+    if (rpm < 300)
+        return QStringLiteral("Poor");
+    if (rpm < 1000)
+        return QStringLiteral("Fair");
+    if (rpm <= 6000)
+        return QStringLiteral("Good");
+    return QStringLiteral("Excellent");
+}
+
 double LatencyFigures::rpm(const std::vector<double> &foreignMs, const std::vector<double> &selfMs)
 {
     // The draft's TCP-only case: Foreign = 60000 / mean(TM(tcp_f), TM(http_f)) and Loaded =
@@ -64,16 +100,9 @@ double LatencyFigures::rpm(const std::vector<double> &foreignMs, const std::vect
     // follows on its connection), so the foreign term is TM(tcp_f); the self term is the echo
     // on the control connection with the sender's smoothed rtt, which the draft allows in place
     // of http_l where a request cannot ride the loaded connections.
-    const double foreign = trimmedMean(foreignMs, kTrimPercentile);
-    const double self = trimmedMean(selfMs, kTrimPercentile);
-    if (foreign >= 0 && self >= 0)
-        return (perMinute(foreign) + perMinute(self)) / 2;
     // One kind alone (a web page has no self probes): its own responsiveness.
-    if (foreign >= 0)
-        return perMinute(foreign);
-    if (self >= 0)
-        return perMinute(self);
-    return -1;
+    return perMinuteOfKinds(foreignMs, selfMs,
+                            [](const std::vector<double> &v) { return trimmedMean(v, kTrimPercentile); });
 }
 
 QString LatencyFigures::grade(double increaseMs)
@@ -107,6 +136,8 @@ LatencyFigures LatencyFigures::compute(const std::vector<double> &idleMs, const 
     f.LoadedMs = median(loaded);
     f.LoadedP90Ms = percentile(loaded, 90);
     f.Rpm = rpm(enoughOrNone(loadedForeignMs), enoughOrNone(loadedSelfMs));
+    f.RpmP90 = rpmP90(enoughOrNone(loadedForeignMs), enoughOrNone(loadedSelfMs));
+    f.RpmRating = rpmRating(f.Rpm);
     if (f.IdleMs >= 0 && f.LoadedMs >= 0) {
         f.IncreaseMs = std::max(0.0, f.LoadedMs - f.IdleMs);
         f.Grade = grade(f.IncreaseMs);

@@ -15,6 +15,8 @@ struct LatencyFigures
     double LoadedP90Ms = -1;   // 90th percentile of the loaded probes
     double IncreaseMs = -1;    // loaded median minus idle median, never below 0
     double Rpm = -1;           // round trips per minute under load
+    double RpmP90 = -1;        // the same at the 90th percentile of the round trips (lower)
+    QString RpmRating;         // Poor, Fair, Good or Excellent; empty without an RPM
     QString Grade;             // A+ .. F on the increase; empty without both idle and loaded
 
     // Fewer answered probes of a kind than this give no figure from that kind. A median of one
@@ -41,5 +43,11 @@ struct LatencyFigures
     // 60000 over the self probes' (draft-ietf-ippm-responsiveness-04 to -06, TMP 95 %);
     // with only one kind, that kind alone. -1 without any.
     static double rpm(const std::vector<double> &foreignMs, const std::vector<double> &selfMs);
+    // The same with each kind's 90th percentile in place of its trimmed mean: the
+    // responsiveness nine probes in ten reached.
+    static double rpmP90(const std::vector<double> &foreignMs, const std::vector<double> &selfMs);
+    // The bands of draft-ietf-ippm-responsiveness from -06: Poor below 300, Fair from 300,
+    // Good from 1000, Excellent above 6000.
+    static QString rpmRating(double rpm);
     static QString grade(double increaseMs);
 };

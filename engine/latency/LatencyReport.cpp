@@ -43,12 +43,19 @@ QStringList LatencyReport::logLines(const LatencyFigures &f, const QString &prob
                      .arg(f.LoadedCount);
     else if (f.LoadedCount > 0)
         lines << QStringLiteral("Loaded latency") + shortOf(f.LoadedCount);
-    if (f.Valid())
-        lines << QStringLiteral("Latency increase under load %1 ms, bufferbloat grade %2, responsiveness %3 RPM")
-                     .arg(ms(f.IncreaseMs), f.Grade)
-                     .arg(qint64(std::llround(f.Rpm)));
+    // "850 RPM (Fair; 90th percentile 610 RPM)"
+    const QString rpm = f.Rpm < 0 ? QString()
+                                  : QStringLiteral("%1 RPM (%2; 90th percentile %3 RPM)")
+                                        .arg(qint64(std::llround(f.Rpm)))
+                                        .arg(f.RpmRating)
+                                        .arg(qint64(std::llround(f.RpmP90)));
+    if (f.Valid() && f.Rpm >= 0)
+        lines << QStringLiteral("Latency increase under load %1 ms, bufferbloat grade %2, responsiveness %3")
+                     .arg(ms(f.IncreaseMs), f.Grade, rpm);
+    else if (f.Valid())
+        lines << QStringLiteral("Latency increase under load %1 ms, bufferbloat grade %2").arg(ms(f.IncreaseMs), f.Grade);
     else if (f.Rpm >= 0)
-        lines << QStringLiteral("Responsiveness %1 RPM").arg(qint64(std::llround(f.Rpm)));
+        lines << QStringLiteral("Responsiveness ") + rpm;
     if (f.Lost > 0)
         lines << QStringLiteral("%1 latency %2 got no answer within 2 seconds")
                      .arg(f.Lost)
@@ -65,6 +72,8 @@ void LatencyReport::addJson(QJsonObject &o, const LatencyFigures &f, qint64 prob
     o.insert(QStringLiteral("loaded_latency_p90_ms"), msValue(f.LoadedP90Ms));
     o.insert(QStringLiteral("latency_increase_ms"), msValue(f.IncreaseMs));
     o.insert(QStringLiteral("rpm"), f.Rpm >= 0 ? QJsonValue(std::round(f.Rpm)) : QJsonValue(QJsonValue::Null));
+    o.insert(QStringLiteral("rpm_p90"), f.RpmP90 >= 0 ? QJsonValue(std::round(f.RpmP90)) : QJsonValue(QJsonValue::Null));
+    o.insert(QStringLiteral("rpm_rating"), f.RpmRating.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(f.RpmRating));
     o.insert(QStringLiteral("bufferbloat_grade"), f.Valid() ? QJsonValue(f.Grade) : QJsonValue(QJsonValue::Null));
     o.insert(QStringLiteral("latency_probes"), f.IdleCount + f.LoadedCount);
     o.insert(QStringLiteral("lost_probes"), f.Lost);

@@ -37,6 +37,7 @@ struct SessionStream
     int64_t serverBytes = 0;
     int64_t serverDurationUs = 0;
     TSessionTcpFigures tcp;
+    int64_t pacedUs = 0; // download: the server's time waiting on its own pace
     TSocketTcpInfo own; // this side's view of the connection, last read
 };
 

@@ -49,6 +49,7 @@ TSessionTcpFigures fromWire(const SessionTcpFigures &w)
     t.SndbufLimitedUs = int64_t(w.SndbufLimitedUs);
     t.RcvSpace = int64_t(w.RcvSpace);
     t.RcvRttUs = int64_t(w.RcvRttUs);
+    t.AppLimited = w.AppLimited != 0;
     return t;
 }
 
@@ -63,6 +64,9 @@ void SessionFigures::beginDirection(TSessionDirection direction, int64_t earlyFi
     startTime_ = -1.0;
     serverElapsedUs_ = 0;
     senderRttSamples_.clear();
+    rateSamples_ = 0;
+    appLimitedSamples_ = 0;
+    retransmitSamples_.clear();
     cpuStartUs_ = processCpuUs();
     cpuWallStartUs_ = SessionNowUs();
 }
@@ -88,19 +92,29 @@ void SessionFigures::takeReport(const SessionReport &m, SessionDataStreams &stre
         if (SessionStream *s = streams.forWire(int(f.stream), direction_)) {
             s->serverBytes = int64_t(f.bytes);
             s->tcp = fromWire(f.tcp);
+            s->pacedUs = int64_t(f.pacedUs);
         }
     }
     // The sender's round trip while loaded: the server's in a download, ours in an upload.
     int64_t rtt = 0;
+    int64_t retransmits = 0;
     for (SessionStream &s : streams.all()) {
         if (s.direction != direction_)
             continue;
         if (direction_ == TSessionDirection::Upload && s.fd >= 0 && !s.finished)
             TSocketTcpInfo::Read(s.fd, s.own);
-        rtt = std::max(rtt, direction_ == TSessionDirection::Download ? s.tcp.RttUs : s.own.RttUs);
+        const bool download = direction_ == TSessionDirection::Download;
+        rtt = std::max(rtt, download ? s.tcp.RttUs : s.own.RttUs);
+        retransmits += download ? s.tcp.Retransmits : s.own.Retransmits;
+        // Whether the sender had nothing queued, where its kernel says (it has a delivery rate).
+        if (download ? s.tcp.DeliveryRateBps > 0 : s.own.DeliveryRateBps > 0) {
+            ++rateSamples_;
+            appLimitedSamples_ += download ? s.tcp.AppLimited : s.own.AppLimited;
+        }
     }
     if (rtt > 0)
         senderRttSamples_.push_back(rtt);
+    retransmitSamples_.push_back(retransmits);
 }
 
 void SessionFigures::restartProgress()
@@ -149,6 +163,7 @@ TSessionResult SessionFigures::result(SessionDataStreams &streams, int64_t lastU
             s->serverBytes = int64_t(f.bytes);
             s->serverDurationUs = int64_t(f.durationUs);
             s->tcp = fromWire(f.tcp);
+            s->pacedUs = int64_t(f.pacedUs);
         }
     }
 
@@ -241,6 +256,7 @@ TVerdictInput SessionFigures::verdictInput(const std::vector<SessionStream> &str
             in.BusyUs += t.BusyUs;
             in.RwndLimitedUs += t.RwndLimitedUs;
             in.SndbufLimitedUs += t.SndbufLimitedUs;
+            in.PacedUs += s.pacedUs;
             in.Retransmits += t.Retransmits;
             in.MssBytes = std::max(in.MssBytes, s.own.RcvMss);
             // The kernel keeps about half the buffer for its bookkeeping.
@@ -255,6 +271,14 @@ TVerdictInput SessionFigures::verdictInput(const std::vector<SessionStream> &str
     in.SenderTimesKnown = times;
     in.RttUs = senderRttSamples_.empty() ? lastRtt : median(senderRttSamples_);
     in.MinRttUs = minRtt;
+    // How many of the retransmits came in the second half of the reports.
+    if (retransmitSamples_.size() >= 4 && retransmitSamples_.back() > 0) {
+        const int64_t total = retransmitSamples_.back();
+        const int64_t half = retransmitSamples_[retransmitSamples_.size() / 2 - 1];
+        in.LateRetransmitShare = double(total - half) / double(total);
+    }
+    in.RateSamples = rateSamples_;
+    in.AppLimitedSamples = appLimitedSamples_;
     if (cpuStartUs_ >= 0) {
         const int64_t cpu = processCpuUs();
         if (cpu >= 0) {

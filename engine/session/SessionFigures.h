@@ -58,4 +58,7 @@ private:
     int64_t cpuStartUs_ = -1;
     int64_t cpuWallStartUs_ = 0;
     std::vector<int64_t> senderRttSamples_; // the sender's smoothed round trip, one per report
+    std::vector<int64_t> retransmitSamples_; // the sender's retransmits so far, one per report
+    int rateSamples_ = 0;       // streams' figures in reports that carried a delivery rate
+    int appLimitedSamples_ = 0; // of those, the ones whose sender had nothing queued
 };

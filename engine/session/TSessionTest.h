@@ -31,6 +31,7 @@ struct TSessionTcpFigures
     int64_t SndbufLimitedUs = 0;
     int64_t RcvSpace = 0;
     int64_t RcvRttUs = 0;
+    bool AppLimited = false; // the sender's last delivery was of data sent with nothing more queued
 
     // Over all streams of a session: retransmits, cwnd, delivery rate and receive space are
     // summed (they add up over parallel connections); rtt, rcv_rtt and the busy and limited

@@ -15,6 +15,14 @@
 //    allows no more than WindowExplains times the measured rate. The kernel counts a
 //    window-limited moment only when it had data ready and the window alone stopped it;
 //    past half the busy time the window decides the rate more than anything else.
+//    Or when the rate fills the window: the transfer moved at least WindowFull of what the
+//    receiver's window allows over the path's lowest round trip. No sender has more than a
+//    window in flight, so at that rate a faster path would carry nothing more. The kernel's
+//    count misses much of such a wait: a sender that holds back a partial segment until the
+//    window opens wider counts as busy, so a 64 KiB window over 40 ms was counted
+//    window-limited for a third of the time that it alone set the rate. The lowest round trip,
+//    not the loaded one: a window that only fills once a queue has grown (a bloated path) is
+//    not what limits the rate.
 // 3. client_cpu: the client used at least CpuShare of one processor over the transfer. Its
 //    event loop is one thread, so that is all it can do. A reader that falls behind also
 //    shows as a window-limited sender, but then the window is open far beyond the rate
@@ -25,7 +33,11 @@
 // 6. application: the sender was busy (had data queued or in flight) for less than BusyMin
 //    of the transfer's time: for the rest it had nothing to send. A paced server, a slow disk
 //    or a busy server process all look like this; a saturated path never lets the sender's
-//    queue run dry.
+//    queue run dry. Over a long round trip a paced sender always has data in flight, so it
+//    counts as busy: then a paced korvane-server's own time waiting on its pace counts as
+//    idle, and the kernel's own flag decides, sampled in each report (it marks a
+//    delivery of data sent while nothing more was queued and the congestion window had
+//    room). At least AppLimitedMin of the samples so marked is application too.
 // 7. loss: at least LossShare of the bytes were sent again, while the round trip grew by
 //    less than QueueGrowthUs under the load. A
 //    bottleneck that drops because its queue is full (a shaper, a router's tail drop) lets
@@ -33,7 +45,16 @@
 //    those drops are how TCP finds the path's rate. Drops without a grown queue come from
 //    something else (a bad line, radio, a policer) and cost rate of their own. A queue that
 //    drops when it holds less than 2 ms of data is shallow enough to read as loss; at such a
-//    queue the two are hard to tell apart anyway.
+//    queue the two are hard to tell apart anyway. Over a long round trip the bar is a quarter
+//    of the idle round trip (QueueGrowthShare) when that is more: a sender probing for more
+//    rate (BBR sends at 1.25 times its estimate for one round trip in eight) raises the queue
+//    by up to that much without ever filling it, and a queue shallower than that drops as
+//    a bad line does. Half a per cent resent is already much: random loss of 1 % held cubic
+//    to 5 Mbit/s over 40 ms on a 100 Mbit/s path, and counted only 0.8 % of its bytes resent.
+//    And the drops must go on: at least LateLossShare of the retransmits in the run's second
+//    half, where the reports tell. A sender that overshoots at its start drops a burst at a
+//    full queue once (BBR's start-up) and then keeps the queue short; at half a per cent
+//    over a short run, that burst alone would read as loss.
 // 8. path: none of the above; the measured rate is the bottleneck's, with the round trip and
 //    how much the queue grew.
 //
@@ -168,6 +189,10 @@ TVerdict TVerdict::Decide(const TVerdictInput &in)
     v.RwndShare = share(in.RwndLimitedUs, in.BusyUs);
     v.SndbufShare = share(in.SndbufLimitedUs, in.BusyUs);
     v.BusyShare = share(in.BusyUs, in.DurationUs * streams);
+    // Time waiting on its own pace is time with nothing to send, whatever was in flight.
+    if (in.PacedUs > 0)
+        v.BusyShare = std::min(v.BusyShare, 1.0 - share(in.PacedUs, in.DurationUs * streams));
+    v.AppLimitedShare = share(in.AppLimitedSamples, in.RateSamples);
     const int64_t sent = in.SentBytes > 0 ? in.SentBytes : in.Bytes;
     if (in.MssBytes > 0)
         v.RetransmitShare = share(in.Retransmits * in.MssBytes, sent);
@@ -190,6 +215,9 @@ TVerdict TVerdict::Decide(const TVerdictInput &in)
 
     const bool windowWaits = v.RwndShare >= WindowShare;
     const bool windowExplains = v.WindowRateBps > 0 && v.WindowRateBps <= WindowExplains * v.RateBps;
+    const int64_t baseRttUs = in.MinRttUs > 0 ? in.MinRttUs : in.RttUs;
+    const bool windowFilled = in.WindowBytes > 0 && baseRttUs > 0
+                              && v.RateBps >= WindowFull * double(in.WindowBytes) * streams * 1e6 / double(baseRttUs);
     auto windowVerdict = [&] {
         v.Limit = TLimit::ReceiveWindow;
         if (v.WindowRateBps > 0) {
@@ -204,7 +232,7 @@ TVerdict TVerdict::Decide(const TVerdictInput &in)
         }
     };
 
-    if (windowWaits && windowExplains) {
+    if ((windowWaits && windowExplains) || windowFilled) {
         windowVerdict();
         return v;
     }
@@ -233,8 +261,21 @@ TVerdict TVerdict::Decide(const TVerdictInput &in)
                      .arg(sender, percent(1 - v.BusyShare));
         return v;
     }
-    const bool queueGrew = v.QueueDelayUs >= QueueGrowthUs;
-    if (v.RetransmitShare >= LossShare && !queueGrew) {
+    if (v.AppLimitedShare >= AppLimitedMin) {
+        v.Limit = TLimit::Application;
+        v.Text = QStringLiteral("Limited by the sender: %1 had nothing more to send in %2 of its samples (paced, "
+                                "or not keeping up); the path could carry more.")
+                     .arg(sender, percent(v.AppLimitedShare));
+        return v;
+    }
+    // The base round trip the queue grew over: the idle probes', else the sender's lowest.
+    const int64_t idleUs = in.IdleLatencyMs ? std::llround(*in.IdleLatencyMs * 1000) : baseRttUs;
+    const bool queueGrew =
+        v.QueueDelayUs >= std::max<int64_t>(QueueGrowthUs, std::llround(QueueGrowthShare * double(idleUs)));
+    // Random drops go on all along; a sender's overshoot at its start (BBR's fills a queue
+    // once, then keeps it short) is over by the second half.
+    const bool dropsLast = in.LateRetransmitShare < 0 || in.LateRetransmitShare >= LateLossShare;
+    if (v.RetransmitShare >= LossShare && !queueGrew && dropsLast) {
         v.Limit = TLimit::Loss;
         v.Text = QStringLiteral("Limited by loss: %1 of the data was sent again while the queue grew by only %2, "
                                 "so the drops were not a full queue's.")

@@ -26,6 +26,7 @@ struct TVerdictInput
     int64_t BusyUs = 0;
     int64_t RwndLimitedUs = 0;
     int64_t SndbufLimitedUs = 0;
+    int64_t PacedUs = 0;     // the sender held back by its own pace (a paced korvane-server says)
     int64_t Retransmits = 0; // segments
     int64_t MssBytes = 0;    // 0: not known
     int64_t SentBytes = 0;   // what the sender handed to the network, 0: take Bytes
@@ -33,6 +34,12 @@ struct TVerdictInput
     // lowest it saw.
     int64_t RttUs = 0;
     int64_t MinRttUs = 0;
+    // The sender's figures sampled during the run (a stream's in each report): how many, and
+    // in how many its last delivery was of data sent with nothing more queued.
+    int RateSamples = 0;
+    int AppLimitedSamples = 0;
+    // The share of the retransmits that came in the run's second half; -1: not known.
+    double LateRetransmitShare = -1;
 
     // The receiving side: its window in bytes (0: not known), and the buffer the user asked
     // for (0: the kernel's own sizing).
@@ -57,6 +64,7 @@ struct TVerdict
     double RwndShare = -1;        // of the sender's busy time
     double SndbufShare = -1;      // of the sender's busy time
     double BusyShare = -1;        // of the transfer's time, per stream
+    double AppLimitedShare = -1;  // of the sender's samples
     double RetransmitShare = -1;  // of the bytes sent
     double ClientCpuShare = -1;   // of one processor over the wall time
     int64_t RttUs = 0;
@@ -77,10 +85,14 @@ struct TVerdict
     static constexpr double WindowShare = 0.5;
     static constexpr double BufferShare = 0.5;
     static constexpr double BusyMin = 0.8;
-    static constexpr double LossShare = 0.01;
+    static constexpr double AppLimitedMin = 0.5;
+    static constexpr double LossShare = 0.005;
+    static constexpr double LateLossShare = 0.2;
     static constexpr int64_t QueueGrowthUs = 2000;
+    static constexpr double QueueGrowthShare = 0.25;
     static constexpr double CpuShare = 0.9;
     static constexpr double WindowExplains = 2.0;
+    static constexpr double WindowFull = 0.8;
 };
 
 // Text helpers shared by the verdict and the tuning advice.

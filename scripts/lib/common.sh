@@ -10,7 +10,8 @@ KORVANE_PACKAGE_PACKAGES=(dpkg-dev file binutils xz-utils desktop-file-utils app
   lintian)
 
 # Private network namespaces of the tests that shape or drop traffic on their own loopback
-# (unshare, ip and tc, and iptables for random drops).
+# (unshare, ip and tc, and iptables for random drops), and the path emulator's two
+# namespaces (ip netns, and its TUN devices).
 KORVANE_NETNS_PACKAGES=(util-linux iproute2 iptables)
 
 # Reference programs of the benchmarks (iperf3) and their CPU meter (time).

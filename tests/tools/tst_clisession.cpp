@@ -71,7 +71,7 @@ void TestCliSession::jsonLinePerDirection()
                             "direction", "duration_ms", "error", "family", "idle_latency_ms", "latency_increase_ms", "latency_note", "latency_probe_bytes",
                             "latency_probes",
                             "limit_advice", "limit_text", "limited_by", "loaded_latency_ms", "loaded_latency_p90_ms",
-                            "log", "lost_probes", "mode", "per_stream", "rate_kbps", "rpm", "server_bytes",
+                            "log", "lost_probes", "mode", "per_stream", "rate_kbps", "rpm", "rpm_p90", "rpm_rating", "server_bytes",
                             "server_duration_ms", "start_time", "streams", "target", "tcp", "valid"});
     const QStringList tcpKeys({"bottleneck_rate_bps", "busy_share", "busy_us", "client_cpu_share", "cwnd_bytes",
                                "delivery_rate_bps", "loaded_rtt_us", "min_rtt_us", "needed_window_bytes",

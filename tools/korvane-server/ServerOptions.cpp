@@ -76,6 +76,7 @@ const char *ServerOptions::usage()
     return "Usage: korvane-server [--listen ADDR] [--port N] [--bytes N | --seconds S] [--rate BYTES_PER_SEC]\n"
            "                      [--metrics ADDR:PORT] [--session-port N] [--secret-file PATH]\n"
            "                      [session limits] [--stall-limit S] [--send-buffer BYTES]\n"
+           "                      [--congestion NAME]\n"
            "Streams bytes to every client that connects, then closes the connection.\n"
            "On the session port it serves sessions: parallel streams, download and upload.\n"
            "  --listen ADDR   numeric IPv4 or IPv6 address to listen on, ::1 or [::1] (default ::,\n"
@@ -96,6 +97,8 @@ const char *ServerOptions::usage()
            "  --stall-limit S      cut a connection that takes nothing for S seconds (default 30)\n"
            "  --send-buffer BYTES  most unsent bytes queued per connection, 0 = no limit of ours\n"
            "                       (default 262144)\n"
+           "  --congestion NAME    TCP congestion control of every data connection (default: the\n"
+           "                       system's)\n"
            "  -h, --help      show this help and exit\n"
            "  --version       show the version and exit\n";
 }
@@ -125,7 +128,7 @@ bool ServerOptions::parse(int argc, char **argv, ServerOptions &options, bool &h
                            || arg == "--metrics" || arg == "--session-port" || arg == "--secret-file"
                            || arg == "--max-sessions" || arg == "--max-streams" || arg == "--max-session-seconds"
                            || arg == "--max-sessions-per-address" || arg == "--max-session-bytes"
-                           || arg == "--stall-limit" || arg == "--send-buffer";
+                           || arg == "--stall-limit" || arg == "--send-buffer" || arg == "--congestion";
         if (!known) {
             error = "unknown argument: " + std::string(argv[i]);
             return false;
@@ -226,6 +229,15 @@ bool ServerOptions::parse(int argc, char **argv, ServerOptions &options, bool &h
                 return false;
             }
             options.sendBuffer = number;
+        } else if (arg == "--congestion") {
+            // The kernel's names: short, lower-case letters, digits and underscores.
+            const bool plain = !value.empty() && value.size() < 16
+                               && value.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") == std::string::npos;
+            if (!plain) {
+                error = "congestion control must be a name such as cubic or bbr: " + value;
+                return false;
+            }
+            options.congestion = value;
         }
     }
     if (haveBytes && options.seconds > 0) {

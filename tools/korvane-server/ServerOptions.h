@@ -28,6 +28,7 @@ struct ServerOptions
 
     // Both ports.
     double stallSeconds = 30;      // a connection that takes nothing for this long is cut
+    std::string congestion; // TCP_CONGESTION of every data connection; empty: the system's
     uint64_t sendBuffer = 256 << 10; // most unsent bytes queued per connection; 0 = the kernel's limit
 
     // Fills options from argv. Returns false with a message in error on bad input;

@@ -1,5 +1,7 @@
 #include "tools/korvane-server/SessionServer.h"
 
+#include "tools/korvane-server/CongestionControl.h"
+
 #include "tools/korvane-server/ListenSocket.h"
 #include "protocol/SessionAuth.h"
 #include "protocol/SocketTcpInfo.h"
@@ -86,6 +88,13 @@ std::string secondsText(double seconds)
 uint64_t usBetween(int64_t fromNs, int64_t toNs)
 {
     return fromNs > 0 && toNs > fromNs ? uint64_t(toNs - fromNs) / 1000 : 0;
+}
+
+// A stream's time waiting on its own pace, the wait under way counted to `nowNs`.
+template <typename Stream> uint64_t pacedUs(const Stream &st, int64_t nowNs)
+{
+    const int64_t waiting = st.pacedSinceNs != 0 && nowNs > st.pacedSinceNs ? nowNs - st.pacedSinceNs : 0;
+    return uint64_t(st.pacedNs + waiting) / 1000;
 }
 
 // Error texts quote what clients sent. In the log, read by people and by journald, such text
@@ -283,6 +292,7 @@ void SessionServer::adopt(int fd, std::string address, int64_t now)
 {
     if (!FPayload)
         FPayload = std::make_unique<RandomPayload>();
+    CongestionControl::apply(fd, FOptions.congestion);
     if (FOptions.sendBuffer > 0) {
         const int lowat = int(FOptions.sendBuffer);
         setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &lowat, sizeof lowat);
@@ -517,6 +527,10 @@ void SessionServer::serveDownload(Session &session, uint32_t index, int64_t now)
             st.wantWrite = on;
         }
     };
+    if (st.pacedSinceNs != 0) {
+        st.pacedNs += now - st.pacedSinceNs;
+        st.pacedSinceNs = 0;
+    }
     for (;;) {
         const bool capped = session.moved >= FOptions.maxSessionBytes;
         const bool allSent = st.bytes >= st.budget || capped;
@@ -548,6 +562,8 @@ void SessionServer::serveDownload(Session &session, uint32_t index, int64_t now)
             const uint64_t wanted = std::min(remaining, FBlock);
             const uint64_t available = st.bucket.available(now);
             if (available < wanted) {
+                // Held back by its own pace, not by the connection: the verdict's application.
+                st.pacedSinceNs = now;
                 setWrite(false);
                 const int64_t due = st.bucket.dueNs(wanted, now);
                 schedule(st.fd, timed ? std::min(due, st.endNs) : due);
@@ -684,7 +700,7 @@ void SessionServer::checkPhase(Session &session, int64_t now)
     for (uint32_t i = begin; i < end; ++i) {
         const Stream &st = session.streams[i];
         summary.bytes += st.bytes;
-        summary.streams.push_back({i, st.bytes, usBetween(st.firstNs, st.lastNs), st.tcp});
+        summary.streams.push_back({i, st.bytes, usBetween(st.firstNs, st.lastNs), st.tcp, pacedUs(st, st.lastNs)});
         if (st.firstNs > 0) {
             first = first == 0 ? st.firstNs : std::min(first, st.firstNs);
             last = std::max(last, st.lastNs);
@@ -795,7 +811,8 @@ void SessionServer::report(Session &session, int64_t now)
     const auto [begin, end] = phaseStreams(session);
     for (uint32_t i = begin; i < end; ++i) {
         const Stream &st = session.streams[i];
-        report.streams.push_back({i, st.bytes, 0, st.fd >= 0 ? TSocketTcpInfo::SessionFigures(st.fd) : st.tcp});
+        report.streams.push_back({i, st.bytes, 0, st.fd >= 0 ? TSocketTcpInfo::SessionFigures(st.fd) : st.tcp,
+                                  pacedUs(st, now)});
     }
     sendControl(session, report);
 }

@@ -79,6 +79,8 @@ private:
         int64_t progressNs = 0;  // last time bytes moved
         int64_t queued = 0;      // draining: bytes not yet acknowledged
         TokenBucket bucket;
+        int64_t pacedNs = 0;      // paced: time spent waiting on the bucket
+        int64_t pacedSinceNs = 0; // when the wait under way began, 0: none
         SessionTcpFigures tcp;   // the figures when the stream ended
     };
 

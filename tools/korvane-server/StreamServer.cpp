@@ -1,5 +1,7 @@
 #include "tools/korvane-server/StreamServer.h"
 
+#include "tools/korvane-server/CongestionControl.h"
+
 #include "tools/korvane-server/ListenSocket.h"
 #include "protocol/SessionAuth.h"
 
@@ -251,6 +253,7 @@ void StreamServer::acceptClients(int64_t now)
         c.peer = addressText(reinterpret_cast<const sockaddr *>(&peer), len, true);
         c.startNs = now;
         c.progressNs = now;
+        CongestionControl::apply(fd, FOptions.congestion);
         if (FOptions.sendBuffer > 0) {
             // Unsent bytes stay bounded however slowly the client reads.
             const int lowat = int(FOptions.sendBuffer);

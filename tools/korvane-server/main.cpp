@@ -1,4 +1,5 @@
 #include "KorvaneBuildConfig.h"
+#include "tools/korvane-server/CongestionControl.h"
 #include "tools/korvane-server/ServerOptions.h"
 #include "tools/korvane-server/StreamServer.h"
 
@@ -22,6 +23,10 @@ int main(int argc, char **argv)
     if (options.version) {
         std::printf("korvane-server (Korvane Client) %s\n", KORVANE_VERSION_STRING);
         return 0;
+    }
+    if (!CongestionControl::available(options.congestion, error)) {
+        std::fprintf(stderr, "korvane-server: %s\n", error.c_str());
+        return 1;
     }
     try {
         StreamServer server(options);

@@ -18,6 +18,8 @@ private slots:
     void grade();
     void rpm_data();
     void rpm();
+    void rpmP90AndRating_data();
+    void rpmP90AndRating();
     void compute_data();
     void compute();
     void tooFewProbes_data();
@@ -111,6 +113,54 @@ void tst_LatencyFigures::rpm()
     QFETCH(Samples, self);
     QFETCH(double, rpm);
     QCOMPARE(LatencyFigures::rpm(foreign, self), rpm);
+}
+
+void tst_LatencyFigures::rpmP90AndRating_data()
+{
+    QTest::addColumn<Samples>("foreign");
+    QTest::addColumn<Samples>("self");
+    QTest::addColumn<double>("rpmP90");
+    QTest::addColumn<QString>("rating");
+    QTest::addColumn<QString>("logLine");
+
+    // Nine of ten at 40 ms, one at 200: of ten, the trimmed mean keeps all (56 ms, 1071 RPM),
+    // the 90th percentile is the ninth (40 ms, 1500 RPM); with two slow ones, 200 ms and 300.
+    Samples one(9, 40.0), two(8, 40.0);
+    one.push_back(200);
+    two.push_back(200);
+    two.push_back(200);
+    QTest::newRow("one slow probe in ten") << one << Samples{} << 1500.0 << "Good"
+                                           << "responsiveness 1071 RPM (Good; 90th percentile 1500 RPM)";
+    QTest::newRow("two slow probes in ten") << two << Samples{} << 300.0 << "Fair"
+                                            << "90th percentile 300 RPM";
+    // Each kind's percentile, then the mean of their responsiveness.
+    QTest::newRow("both kinds") << Samples(10, 100.0) << Samples(10, 20.0) << 1800.0 << "Good" << "1800 RPM (Good";
+    // The bands' edges: below 300 Poor, 300 Fair, 1000 Good, 6000 Good, above Excellent.
+    QTest::newRow("299 RPM") << Samples(10, 60000.0 / 299) << Samples{} << 299.0 << "Poor" << "(Poor;";
+    QTest::newRow("300 RPM") << Samples(10, 200.0) << Samples{} << 300.0 << "Fair" << "(Fair;";
+    QTest::newRow("1000 RPM") << Samples(10, 60.0) << Samples{} << 1000.0 << "Good" << "(Good;";
+    QTest::newRow("6000 RPM") << Samples(10, 10.0) << Samples{} << 6000.0 << "Good" << "(Good;";
+    QTest::newRow("6001 RPM") << Samples(10, 60000.0 / 6001) << Samples{} << 6001.0 << "Excellent" << "(Excellent;";
+}
+
+void tst_LatencyFigures::rpmP90AndRating()
+{
+    QFETCH(Samples, foreign);
+    QFETCH(Samples, self);
+    QFETCH(double, rpmP90);
+    QFETCH(QString, rating);
+    QFETCH(QString, logLine);
+
+    const LatencyFigures f = LatencyFigures::compute(Samples(10, 40.0), foreign, self, 0);
+    QCOMPARE(qRound64(f.RpmP90), qRound64(rpmP90));
+    QCOMPARE(f.RpmRating, rating);
+    QCOMPARE(LatencyFigures::rpmRating(f.Rpm), rating);
+    const QStringList lines = LatencyReport::logLines(f, QString());
+    QVERIFY2(lines.join(u'\n').contains(logLine), qPrintable(lines.join(u'\n')));
+    QJsonObject json;
+    LatencyReport::addJson(json, f, 0);
+    QCOMPARE(json.value("rpm_rating").toString(), rating);
+    QCOMPARE(qRound64(json.value("rpm_p90").toDouble()), qRound64(rpmP90));
 }
 
 void tst_LatencyFigures::compute_data()
@@ -217,6 +267,8 @@ void tst_LatencyFigures::tooFewProbes()
     QCOMPARE(json.value("idle_latency_ms").isNull(), !idleFigure);
     QCOMPARE(json.value("loaded_latency_ms").isNull(), !loadedFigure);
     QCOMPARE(json.value("rpm").isNull(), !rpmFigure);
+    QCOMPARE(json.value("rpm_p90").isNull(), !rpmFigure);
+    QCOMPARE(json.value("rpm_rating").isNull(), !rpmFigure);
     QCOMPARE(json.value("bufferbloat_grade").isNull(), !f.Valid());
     QCOMPARE(json.value("latency_note").toString(), f.ShortOfProbes() ? QStringLiteral("not enough probes") : QString());
     QVERIFY(json.contains("latency_note"));

@@ -12,6 +12,10 @@ private slots:
     void initTestCase();
     void rules_data();
     void rules();
+    void windowFilled_data();
+    void windowFilled();
+    void longRoundTrip_data();
+    void longRoundTrip();
     void windowFigures();
     void advice_data();
     void advice();
@@ -64,9 +68,10 @@ void TestTransferVerdict::rules_data()
     // 10 MB/s over 20 ms: 200 kB in flight. A 192 KiB window allows 9.8 MB/s.
     QTest::newRow("window holds the rate") << 1.0 << 0.9 << 0.0 << 0 << 20'000 << 192 * 1024 << 0.1 << -1.0 << -1.0
                                            << false << "receive_window" << "192 KiB at 20 ms RTT allows 9.8 MB/s";
-    QTest::newRow("window wait at exactly half") << 1.0 << 0.5 << 0.0 << 0 << 20'000 << 192 * 1024 << 0.1 << -1.0
+    // A 320 KiB window allows 16 MB/s: it explains the rate without being filled by it.
+    QTest::newRow("window wait at exactly half") << 1.0 << 0.5 << 0.0 << 0 << 20'000 << 320 * 1024 << 0.1 << -1.0
                                                  << -1.0 << false << "receive_window" << "receive window";
-    QTest::newRow("window wait just under half") << 1.0 << 0.49 << 0.0 << 0 << 20'000 << 192 * 1024 << 0.1 << -1.0
+    QTest::newRow("window wait just under half") << 1.0 << 0.49 << 0.0 << 0 << 20'000 << 320 * 1024 << 0.1 << -1.0
                                                  << -1.0 << false << "path" << "carries 80.0 Mbit/s at 20 ms RTT";
     QTest::newRow("busy reader: window open, processor full") << 1.0 << 0.8 << 0.0 << 0 << 20'000 << (16 << 20)
                                                               << 0.97 << -1.0 << -1.0 << false << "client_cpu"
@@ -88,8 +93,10 @@ void TestTransferVerdict::rules_data()
     // 1 % of 100 MB is 691 segments; the round trip stays within 0.5 ms of its lowest.
     QTest::newRow("drops without a queue") << 1.0 << 0.0 << 0.0 << 1400 << 20'000 << (4 << 20) << 0.1 << -1.0 << -1.0
                                            << false << "loss" << "2 % of the data was sent again";
-    QTest::newRow("drops under one per cent") << 1.0 << 0.0 << 0.0 << 600 << 20'000 << (4 << 20) << 0.1 << -1.0
-                                              << -1.0 << false << "path" << "its queue did not grow";
+    QTest::newRow("drops under half a per cent") << 1.0 << 0.0 << 0.0 << 300 << 20'000 << (4 << 20) << 0.1 << -1.0
+                                                 << -1.0 << false << "path" << "its queue did not grow";
+    QTest::newRow("drops at half a per cent") << 1.0 << 0.0 << 0.0 << 350 << 20'000 << (4 << 20) << 0.1 << -1.0
+                                              << -1.0 << false << "loss" << "1 % of the data was sent again";
     // A shaper's full queue: the round trip rose to 80 ms before the drops.
     QTest::newRow("drops at a full queue are the path") << 1.0 << 0.0 << 0.0 << 3000 << 80'000 << (4 << 20) << 0.1
                                                         << -1.0 << -1.0 << false << "path"
@@ -135,6 +142,109 @@ void TestTransferVerdict::rules()
     TLimit back = TLimit::Unknown;
     QVERIFY(TVerdict::LimitFromName(limit, back));
     QCOMPARE(back, v.Limit);
+}
+
+void TestTransferVerdict::windowFilled_data()
+{
+    QTest::addColumn<double>("rateMBps");
+    QTest::addColumn<int>("streams");
+    QTest::addColumn<int>("windowBytes"); // per stream
+    QTest::addColumn<int>("minRttUs");
+    QTest::addColumn<int>("rttUs");
+    QTest::addColumn<double>("rwnd"); // of busy
+    QTest::addColumn<bool>("upload");
+    QTest::addColumn<QString>("limit");
+
+    // 64 KiB over 40 ms allows 1.6 MB/s; the transfer got 1.7 (the window is a little more
+    // than half the buffer), and the sender counted only a third of its time as waiting.
+    QTest::newRow("64 KiB over 40 ms, a third counted") << 1.7 << 1 << 65536 << 39'500 << 40'500 << 0.33 << false
+                                                       << "receive_window";
+    QTest::newRow("four streams fill theirs") << 6.0 << 4 << 65536 << 39'500 << 40'500 << 0.2 << false
+                                              << "receive_window";
+    QTest::newRow("upload into the server's window") << 1.7 << 1 << 65536 << 39'500 << 40'500 << 0.1 << true
+                                                     << "receive_window";
+    // The kernel's own sizing keeps the window at twice what the path carries.
+    QTest::newRow("window twice the rate") << 10.0 << 1 << 400 * 1024 << 19'500 << 20'000 << 0.1 << false << "path";
+    // 256 KiB fills only once a 100 ms queue has grown: the path set the rate, the queue took
+    // the rest of the window.
+    QTest::newRow("filled only over a grown queue") << 1.25 << 1 << 256 * 1024 << 100'000 << 200'000 << 0.3
+                                                    << false << "path";
+}
+
+void TestTransferVerdict::windowFilled()
+{
+    QFETCH(double, rateMBps);
+    QFETCH(int, streams);
+    QFETCH(int, windowBytes);
+    QFETCH(int, minRttUs);
+    QFETCH(int, rttUs);
+    QFETCH(double, rwnd);
+    QFETCH(bool, upload);
+    QFETCH(QString, limit);
+
+    TVerdictInput in = base();
+    in.Upload = upload;
+    in.Streams = streams;
+    in.Bytes = int64_t(rateMBps * 1e6 * double(in.DurationUs) / 1e6);
+    in.BusyUs = in.DurationUs * streams;
+    in.RwndLimitedUs = int64_t(rwnd * double(in.BusyUs));
+    in.WindowBytes = windowBytes;
+    in.MinRttUs = minRttUs;
+    in.RttUs = rttUs;
+    const TVerdict v = TVerdict::Decide(in);
+    QVERIFY2(TVerdict::LimitName(v.Limit) == limit, qPrintable(v.Text));
+}
+
+void TestTransferVerdict::longRoundTrip_data()
+{
+    QTest::addColumn<int>("samples");    // of the sender's delivery flag
+    QTest::addColumn<int>("appLimited"); // of them, with nothing more queued
+    QTest::addColumn<int>("retransmits");
+    QTest::addColumn<double>("idleMs");
+    QTest::addColumn<double>("loadedMs");
+    QTest::addColumn<double>("late"); // share of the retransmits in the second half, -1: unknown
+    QTest::addColumn<QString>("limit");
+    QTest::addColumn<QString>("text");
+
+    // Over 40 ms a paced sender always has data in flight: busy all the time, but its kernel
+    // marks its deliveries as of a sender with nothing queued.
+    QTest::newRow("paced sender, busy all along") << 12 << 11 << 0 << 40.0 << 40.5 << -1.0 << "application"
+                                                  << "had nothing more to send in 92 % of its samples";
+    QTest::newRow("half the samples") << 12 << 6 << 0 << 40.0 << 40.5 << -1.0 << "application" << "50 %";
+    QTest::newRow("a few samples") << 12 << 5 << 0 << 40.0 << 40.5 << -1.0 << "path" << "its queue did not grow";
+    QTest::newRow("no samples") << 0 << 0 << 0 << 40.0 << 40.5 << -1.0 << "path" << "path";
+    // 1 % random loss under a sender that probes for rate: the queue rose 3 ms over 40.
+    QTest::newRow("random loss, a probing sender") << 12 << 0 << 1400 << 40.0 << 43.0 << -1.0 << "loss" << "grew by only 3.0 ms";
+    QTest::newRow("random loss, drops all along") << 12 << 0 << 1400 << 40.0 << 43.0 << 0.5 << "loss" << "2 % of the data was sent again";
+    // BBR's start-up filled the queue once and dropped; then it kept the queue short.
+    QTest::newRow("a burst of drops at the start") << 12 << 0 << 1400 << 40.0 << 43.0 << 0.05 << "path"
+                                                   << "its queue did not grow";
+    QTest::newRow("drops at a 12 ms queue over 40") << 12 << 0 << 1400 << 40.0 << 52.0 << -1.0 << "path" << "grew by 12 ms";
+}
+
+void TestTransferVerdict::longRoundTrip()
+{
+    QFETCH(int, samples);
+    QFETCH(int, appLimited);
+    QFETCH(int, retransmits);
+    QFETCH(double, idleMs);
+    QFETCH(double, loadedMs);
+    QFETCH(double, late);
+    QFETCH(QString, limit);
+    QFETCH(QString, text);
+
+    TVerdictInput in = base();
+    in.RttUs = 40'500;
+    in.MinRttUs = 40'000;
+    in.RateSamples = samples;
+    in.AppLimitedSamples = appLimited;
+    in.Retransmits = retransmits;
+    in.IdleLatencyMs = idleMs;
+    in.LoadedLatencyMs = loadedMs;
+    in.LateRetransmitShare = late;
+    const TVerdict v = TVerdict::Decide(in);
+    QVERIFY2(TVerdict::LimitName(v.Limit) == limit, qPrintable(v.Text));
+    QVERIFY2(v.Text.contains(text), qPrintable(v.Text));
 }
 
 void TestTransferVerdict::windowFigures()
