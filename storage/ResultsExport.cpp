@@ -61,6 +61,12 @@ double Milliseconds(double ms)
     return std::round(ms * 10000) / 10000;
 }
 
+// A share of plan to four places (a hundredth of a percent), without float noise.
+double Share(double share)
+{
+    return share >= 0 ? std::round(share * 10000) / 10000 : share;
+}
+
 // A figure not measured (-1) is an empty field.
 QByteArray Figure(double value)
 {
@@ -115,6 +121,9 @@ QByteArray ToCsv(const QVector<TResultRow> &rows)
     const bool withLatency = AnyLatency(rows);
     if (withLatency)
         out += ",idle_latency_ms,loaded_latency_ms,loaded_latency_p90_ms,rpm,bufferbloat_grade,lost_probes";
+    const bool withPlan = std::any_of(rows.begin(), rows.end(), [](const TResultRow &row) { return row.PlanBps > 0; });
+    if (withPlan)
+        out += ",plan_bps,plan_share";
     out += "\r\n";
     for (const TResultRow &row : rows) {
         const QByteArray bytes = IsWholeCount(row.BytesRx) ? QByteArray::number(qint64(row.BytesRx))
@@ -132,6 +141,8 @@ QByteArray ToCsv(const QVector<TResultRow> &rows)
                  + Figure(Milliseconds(row.LoadedLatencyP90Ms)) + ',' + Figure(std::round(row.Rpm)) + ','
                  + row.Grade.toLatin1() + ','
                  + (row.LostProbes >= 0 ? QByteArray::number(row.LostProbes) : QByteArray());
+        if (withPlan)
+            out += ',' + Figure(row.PlanBps > 0 ? row.PlanBps : -1) + ',' + Figure(Share(row.PlanShare()));
         out += "\r\n";
     }
     return out;
@@ -169,6 +180,10 @@ QByteArray ToJsonLines(const QVector<TResultRow> &rows)
             o.insert(QStringLiteral("rpm"), figure(std::round(row.Rpm)));
             o.insert(QStringLiteral("bufferbloat_grade"), row.Grade.isEmpty() ? QJsonValue() : QJsonValue(row.Grade));
             o.insert(QStringLiteral("lost_probes"), row.LostProbes >= 0 ? QJsonValue(row.LostProbes) : QJsonValue());
+        }
+        if (row.PlanBps > 0) {
+            o.insert(QStringLiteral("plan_bps"), IsWholeCount(row.PlanBps) ? QJsonValue(qint64(row.PlanBps)) : QJsonValue(row.PlanBps));
+            o.insert(QStringLiteral("plan_share"), Share(row.PlanShare()));
         }
         out += QJsonDocument(o).toJson(QJsonDocument::Compact);
         out += '\n';
