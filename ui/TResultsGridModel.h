@@ -2,6 +2,8 @@
 
 #include <QSortFilterProxyModel>
 
+struct TResultRow;
+
 // What the results grid shows of the results table: six columns (Server, StartTime,
 // Duration, BytesRx, Result, Speed) in table order, with their display texts and
 // alignments. Rows stay in table order; the grid never sorts them.
@@ -18,6 +20,10 @@ public:
 
     // The raw value of a cell: QString, QDateTime, int or double.
     QVariant Value(const QModelIndex& index) const;
+
+private:
+    // The stored row behind a cell; null when the table is not there.
+    const TResultRow* Row(const QModelIndex& index) const;
 
 protected:
     bool filterAcceptsColumn(int sourceColumn, const QModelIndex& sourceParent) const override;

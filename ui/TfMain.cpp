@@ -13,6 +13,8 @@
 #include "ui/TServerHistory.h"
 #include "ui/TTestController.h"
 #include "ui/TStatusPane.h"
+#include "ui/TDesktopNotice.h"
+#include "ui/TPlanDialog.h"
 #include "ui/TTestOptionsDialog.h"
 
 #include "support/AboutInfo.h"
@@ -337,6 +339,7 @@ void TfMain::BuildMenu()
     TestMenu1 = bar->addMenu(QStringLiteral("&Test"));
     TestMenu1->setObjectName(QStringLiteral("TestMenu1"));
     TestOptions1 = item(TestMenu1, QStringLiteral("&Options..."), "TestOptions1");
+    TestPlan1 = item(TestMenu1, QStringLiteral("&Plan..."), "TestPlan1");
 
     Help1 = bar->addMenu(QStringLiteral("&Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
@@ -375,6 +378,7 @@ void TfMain::ConnectHandlers()
     connect(actCancelTest, &QAction::triggered, this, Guarded([this] { CancelTestClick(); }));
     connect(ExportResults1, &QAction::triggered, this, Guarded([this] { ExportResults1Click(); }));
     connect(TestOptions1, &QAction::triggered, this, Guarded([this] { TestOptions1Click(); }));
+    connect(TestPlan1, &QAction::triggered, this, Guarded([this] { TestPlan1Click(); }));
     connect(Print1, &QAction::triggered, this, Guarded([this] { Print1Click(); }));
     connect(Exit1, &QAction::triggered, this, Guarded([this] { Exit1Click(); }));
     connect(KorvaneHelp1, &QAction::triggered, this, Guarded([this] { KorvaneHelp1Click(); }));
@@ -416,6 +420,8 @@ void TfMain::FormCreate()
     AppStore->SetFileName(AppStorePath + QStringLiteral("/KrvnClnt.ini"));
     AppStore->ReloadIfNeeded();
     TestOptions.Load(*AppStore);
+    TargetPlans.Load(*AppStore);
+    History->SetPlanShare(TargetPlans.Share());
 
     TTestController::TViews views;
     views.Log = mmDIsplay;
@@ -426,6 +432,11 @@ void TfMain::FormCreate()
     views.Table = [this] { return dmDiskStorage ? dmDiskStorage->cdsKorvaneResults() : nullptr; };
     views.RevealGraph = [this] { RevealLiveGraph(); };
     TestController = new TTestController(*Krvn, views, this);
+    TestController->SetPlanNotice(TargetPlans);
+    auto* notice = new TDesktopNotice(this);
+    connect(notice, &TDesktopNotice::Failed, this,
+            [this](const QString& message) { AddLogLine(QStringLiteral("The desktop notice was not shown: ") + message); });
+    TestController->SetDesktopNotice(notice);
 
     auto handler = [this](const std::exception& E) { AppException(E); };
     if (auto* app = TKorvaneApplication::Instance())
@@ -596,6 +607,7 @@ void TfMain::FormDestroy()
     if (AppStore) {
         History->SaveState(*AppStore);
         TestOptions.Save(*AppStore);
+        TargetPlans.Save(*AppStore);
         const QString failure = AppStore->Flush();
         if (!failure.isEmpty())
             problems << failure;
@@ -716,6 +728,7 @@ TTestPlan TfMain::TestPlan() const
     plan.IpVersion = TestOptions.IpVersion;
     plan.Latency = TestOptions.LatencyFor(plan.IsSession());
     plan.AllowHttps = TestOptions.AllowHttps;
+    plan.RatePlan = TargetPlans.For(plan.Target);
     // The measurement object's own step, which a front end may have changed.
     plan.ProgressIntervalMs = Krvn->ProgressInterval();
     if (plan.IsSession() && !TestOptions.SecretFile.isEmpty()) {
@@ -731,6 +744,17 @@ void TfMain::TestOptions1Click()
     TTestOptionsDialog dialog(TestOptions, this);
     if (dialog.exec() == QDialog::Accepted)
         TestOptions = dialog.Options();
+}
+
+void TfMain::TestPlan1Click()
+{
+    TPlanDialog dialog(TargetPlans, cbServerName->text(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    TargetPlans = dialog.Plans();
+    History->SetPlanShare(TargetPlans.Share());
+    if (TestController)
+        TestController->SetPlanNotice(TargetPlans);
 }
 
 void TfMain::RevealLiveGraph()
