@@ -7,7 +7,9 @@
 #include "report/TReportOutputChoice.h"
 #include "report/TRtfReportWriter.h"
 
+#include <QDate>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -37,6 +39,12 @@ public:
     QString TitlePrinter = QStringLiteral("Korvane Report");
     int PreviewZoom = 100;
     bool ShowStatus = true;
+
+    // Reports offered beside the default one in "Output Options", with the period they start
+    // with, and what builds the data row of the one chosen.
+    QStringList Reports;
+    QDate ReportsFrom, ReportsTo;
+    std::function<TReportRow(const TReportOutputChoice &)> ReportRow;
 
     TPdfReportWriter wrPDF;
     THtmlReportWriter wrHTML;

@@ -15,6 +15,8 @@
 #include "ui/TStatusPane.h"
 #include "ui/TDesktopNotice.h"
 #include "ui/TPlanDialog.h"
+#include "report/TPlanReport.h"
+#include "storage/DayCountDate.h"
 #include "ui/TTestOptionsDialog.h"
 
 #include "support/AboutInfo.h"
@@ -859,10 +861,34 @@ void TfMain::Print1Click()
         box.exec();
         return;
     }
+    // Offered beside the default report: the results of the chosen days against their plans,
+    // pictured as the History tab draws them.
+    Tdmrpt::PlanReportSource plan;
+    plan.to = QDate::currentDate();
+    plan.from = plan.to.addDays(-29);
+    plan.text = [this](const QDate& from, const QDate& to) {
+        TPlanReport::TInput input;
+        if (dmDiskStorage && dmDiskStorage->cdsKorvaneResults())
+            input.Rows = dmDiskStorage->cdsKorvaneResults()->Rows();
+        input.Share = TargetPlans.Share();
+        input.From = from;
+        input.To = to;
+        input.LogLines = mmDIsplay->Lines();
+        return TPlanReport::Text(input);
+    };
+    plan.paint = [this](QPainter& painter, const QRect& rect, const QDate& from, const QDate& to) {
+        const double start = History->ViewStart(), end = History->ViewEnd();
+        History->SetView(DayCountDate::fromDateTime(from.startOfDay()), DayCountDate::fromDateTime(to.addDays(1).startOfDay()));
+        History->Draw(painter, rect);
+        if (end > start)
+            History->SetView(start, end);
+        else
+            History->ShowAll();
+    };
     Tdmrpt::PrintReport(this, mmDIsplay->Lines(), [this](QPainter& painter, const QRect& rect) {
         DBChart1->Draw(painter, rect);
         DBChart1->update();
-    }, [this](QPainter& painter, const QRect& rect) { History->Draw(painter, rect); });
+    }, [this](QPainter& painter, const QRect& rect) { History->Draw(painter, rect); }, plan);
 }
 
 QString TfMain::HelpPage() const
