@@ -121,6 +121,7 @@ void TReportSetupDialog::OfferReports(const QString &defaultReport, const QStrin
     for (QDateEdit *edit : {deFrom, deTo}) {
         edit->setCalendarPopup(true);
         edit->setDisplayFormat(u"yyyy-MM-dd"_qs);
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(u"0000-00-00"_qs) + 48);
     }
     auto *period = new QHBoxLayout;
     period->addWidget(deFrom);
@@ -129,7 +130,9 @@ void TReportSetupDialog::OfferReports(const QString &defaultReport, const QStrin
     period->addStretch();
     auto *form = new QFormLayout(box);
     form->addRow(tr("&Report:"), cbReport);
-    form->addRow(tr("Pe&riod:"), period);
+    auto *periodLabel = new QLabel(tr("Pe&riod:"), box);
+    periodLabel->setBuddy(deFrom);
+    form->addRow(periodLabel, period);
     // Above the destination: what to print comes before where to.
     static_cast<QVBoxLayout *>(layout())->insertWidget(0, box);
     const auto periodShown = [this] {

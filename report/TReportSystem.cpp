@@ -57,7 +57,7 @@ bool TReportSystem::PrinterAvailable()
     return !QPrinterInfo::availablePrinters().isEmpty();
 }
 
-std::optional<TReportOutputChoice> TReportSystem::ChooseOutput(QWidget *parent)
+std::optional<TReportOutputChoice> TReportSystem::ChooseOutput(QWidget *parent, const QString &defaultReport)
 {
     if (FChooser)
         return FChooser(parent, *FPrinter);
@@ -66,7 +66,7 @@ std::optional<TReportOutputChoice> TReportSystem::ChooseOutput(QWidget *parent)
                               {wrPDF.FileDialogFilter(), wrHTML.FileDialogFilter(),
                                wrRTF.FileDialogFilter()},
                               PrinterAvailable());
-    dialog.OfferReports(TitlePrinter, Reports, ReportsFrom, ReportsTo);
+    dialog.OfferReports(defaultReport, Reports, ReportsFrom, ReportsTo);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.Choice();
@@ -97,7 +97,7 @@ void TReportSystem::Execute(QWidget *parent, const QString &layoutFile,
                                .arg(QDir::toNativeSeparators(fullPath)));
     TReportLayout layout = TReportLayout::Load(fullPath);
 
-    const std::optional<TReportOutputChoice> choice = ChooseOutput(parent);
+    const std::optional<TReportOutputChoice> choice = ChooseOutput(parent, layout.title);
     if (!choice)
         return;
     const bool other = !choice->report.isEmpty() && ReportRow;

@@ -67,7 +67,8 @@ public:
     void Execute(QWidget *parent, const QString &layoutFile, const std::function<TReportRow()> &getRow);
 
 private:
-    std::optional<TReportOutputChoice> ChooseOutput(QWidget *parent);
+    // defaultReport: the title of the report the layout makes, offered first.
+    std::optional<TReportOutputChoice> ChooseOutput(QWidget *parent, const QString &defaultReport);
     void PrintPages(QWidget *parent, const TReportLayout &layout, const TReportContent &content);
     void WriteFile(QWidget *parent, TReportFileWriter &writer, const QString &fileName,
                    const TReportLayout &layout, const TReportContent &content);

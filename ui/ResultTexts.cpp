@@ -79,12 +79,11 @@ QString ResultCell(double kbPerSecond, const QLocale& locale)
     return PlainLocale(locale).toString(kbPerSecond, 'f', 2) + QStringLiteral(" KB/S");
 }
 
-QString ResultCell(const TResultRow& row, const QLocale& locale)
+QString ShareCell(const TResultRow& row)
 {
-    const QString rate = ResultCell(row.Result, locale);
     if (!(row.PlanBps > 0))
-        return rate;
-    return rate + QStringLiteral(" (%1 % of plan)").arg(std::lround(row.PlanShare() * 100));
+        return {};
+    return QStringLiteral("%1 % of plan").arg(std::lround(row.PlanShare() * 100));
 }
 
 QString StartTimeCell(const QDateTime& when)

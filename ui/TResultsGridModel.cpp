@@ -52,11 +52,12 @@ QVariant TResultsGridModel::data(const QModelIndex& index, int role) const
         case colBytesRx:
             return ResultTexts::BytesRxCell(value.toDouble());
         case colResult:
-            if (const TResultRow* row = Row(index))
-                return ResultTexts::ResultCell(*row);
             return ResultTexts::ResultCell(value.toDouble());
         default:
-            return {};  // the speed column is drawn as a bar
+            // The speed column is drawn as a bar, with the share of the plan on it where known.
+            if (const TResultRow* row = Row(index))
+                return ResultTexts::ShareCell(*row);
+            return {};
         }
     }
     case Qt::TextAlignmentRole: {

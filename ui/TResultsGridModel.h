@@ -6,7 +6,8 @@ struct TResultRow;
 
 // What the results grid shows of the results table: six columns (Server, StartTime,
 // Duration, BytesRx, Result, Speed) in table order, with their display texts and
-// alignments. Rows stay in table order; the grid never sorts them.
+// alignments. Rows stay in table order; the grid never sorts them. The speed column's text
+// is the share of the plan a row reached, drawn on its bar; empty for rows without a plan.
 class TResultsGridModel : public QSortFilterProxyModel
 {
     Q_OBJECT

@@ -1,11 +1,17 @@
 #include "engine/LogTimestamp.h"
 #include "report/TPlanReport.h"
 #include "report/TReportLayout.h"
+#include "report/TReportSetupDialog.h"
 #include "report/Tdmrpt.h"
 #include "storage/DayCountDate.h"
 #include "tests/report/ReportFixture.h"
 
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QImage>
+#include <QMessageBox>
+#include <QPrinter>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -75,6 +81,7 @@ private slots:
     void figuresOfAWeek_data();
     void figuresOfAWeek();
     void periodLeavesOthersOut();
+    void outputOptionsOfferTheReport();
     void chosenInOutputOptions_data();
     void chosenInOutputOptions();
 
@@ -131,6 +138,45 @@ void TestPlanReport::periodLeavesOthersOut()
     // A period without plans says so rather than print empty tables.
     weekend.From = weekend.To = QDate(2024, 1, 1);
     QVERIFY(TPlanReport::Text(weekend).contains(QStringLiteral("No result in the period was measured against a plan.")));
+}
+
+// The default report stays the one selected; the other comes with its period, which must
+// not end before it starts. Without other reports the dialog is as it always was.
+void TestPlanReport::outputOptionsOfferTheReport()
+{
+    QPrinter printer;
+    const QStringList names{u"PDF"_qs, u"HTML"_qs, u"RTF"_qs};
+    TReportSetupDialog plain(nullptr, u"Output Options"_qs, printer, names, names, false);
+    QVERIFY(!plain.findChild<QComboBox*>(u"cbReport"_qs));
+    QVERIFY(plain.Choice().report.isEmpty());
+
+    TReportSetupDialog dialog(nullptr, u"Output Options"_qs, printer, names, names, false);
+    dialog.OfferReports(u"Korvane Speed Test Report"_qs, {TPlanReport::Title()}, QDate(2025, 11, 8), QDate(2025, 12, 7));
+    auto* report = dialog.findChild<QComboBox*>(u"cbReport"_qs);
+    auto* from = dialog.findChild<QDateEdit*>(u"deFrom"_qs);
+    auto* to = dialog.findChild<QDateEdit*>(u"deTo"_qs);
+    QVERIFY(report && from && to);
+    QCOMPARE(report->currentText(), u"Korvane Speed Test Report"_qs);
+    QVERIFY(!from->isEnabled());
+    QVERIFY(dialog.Choice().report.isEmpty());
+
+    report->setCurrentIndex(1);
+    QVERIFY(from->isEnabled() && to->isEnabled());
+    from->setDate(QDate(2025, 12, 1));
+    TReportOutputChoice choice = dialog.Choice();
+    QCOMPARE(choice.report, TPlanReport::Title());
+    QCOMPARE(choice.from, QDate(2025, 12, 1));
+    QCOMPARE(choice.to, QDate(2025, 12, 7));
+
+    // A period that ends before it starts is refused (the dialog stays open).
+    to->setDate(QDate(2025, 11, 30));
+    QTimer::singleShot(0, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    dialog.show();
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
 }
 
 void TestPlanReport::chosenInOutputOptions_data()
