@@ -2,16 +2,27 @@
 """Writes a user's history for the window: LINES log lines in the settings file and
 RESULTS rows in the results file, under DATA_HOME/Korvane, as years of use leave them.
 
-    make-history.py DATA_HOME LINES RESULTS
+    make-history.py DATA_HOME LINES RESULTS [TARGETS]
+
+TARGETS: how many targets the results name, in turn (default: 7 servers and 11 pages);
+"distinct" gives every result a target of its own, as a web test of many pages leaves.
 """
 import os
 import sys
 
 
 def main():
-    if len(sys.argv) != 4:
+    if len(sys.argv) not in (4, 5):
         sys.exit(__doc__)
     home, lines, results = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+    targets = sys.argv[4] if len(sys.argv) == 5 else ""
+
+    def target(i):
+        if targets == "distinct":
+            return f"http://www.example.org/page{i}"
+        if targets:
+            return f"speed{i % int(targets)}.example.net"
+        return f"speed{i % 7}.example.net" if i % 3 else f"http://www.example.org/page{i % 11}"
     folder = os.path.join(home, "Korvane")
     os.makedirs(folder, exist_ok=True)
 
@@ -27,7 +38,7 @@ def main():
             out.write(f'        <column name="{name}" type="{kind}"/>\n')
         out.write("    </columns>\n    <rows>\n")
         for i in range(results):
-            server = f"speed{i % 7}.example.net" if i % 3 else f"http://www.example.org/page{i % 11}"
+            server = target(i)
             rate = 800.0 + (i * 7919) % 5000000 / 3.0
             duration = 1000 + i % 900
             size = rate * 1024 * duration / 1000

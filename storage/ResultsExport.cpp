@@ -121,6 +121,10 @@ QByteArray ToCsv(const QVector<TResultRow> &rows)
     const bool withLatency = AnyLatency(rows);
     if (withLatency)
         out += ",idle_latency_ms,loaded_latency_ms,loaded_latency_p90_ms,rpm,bufferbloat_grade,lost_probes";
+    // The port a test used, once a row knows it: two servers on one host are two targets.
+    const bool withPort = std::any_of(rows.begin(), rows.end(), [](const TResultRow &row) { return row.Port > 0; });
+    if (withPort)
+        out += ",port";
     const bool withPlan = std::any_of(rows.begin(), rows.end(), [](const TResultRow &row) { return row.PlanBps > 0; });
     if (withPlan)
         out += ",plan_bps,plan_share";
@@ -141,6 +145,8 @@ QByteArray ToCsv(const QVector<TResultRow> &rows)
                  + Figure(Milliseconds(row.LoadedLatencyP90Ms)) + ',' + Figure(std::round(row.Rpm)) + ','
                  + row.Grade.toLatin1() + ','
                  + (row.LostProbes >= 0 ? QByteArray::number(row.LostProbes) : QByteArray());
+        if (withPort)
+            out += ',' + (row.Port > 0 ? QByteArray::number(row.Port) : QByteArray());
         if (withPlan)
             out += ',' + Figure(row.PlanBps > 0 ? row.PlanBps : -1) + ',' + Figure(Share(row.PlanShare()));
         out += "\r\n";
@@ -181,6 +187,8 @@ QByteArray ToJsonLines(const QVector<TResultRow> &rows)
             o.insert(QStringLiteral("bufferbloat_grade"), row.Grade.isEmpty() ? QJsonValue() : QJsonValue(row.Grade));
             o.insert(QStringLiteral("lost_probes"), row.LostProbes >= 0 ? QJsonValue(row.LostProbes) : QJsonValue());
         }
+        if (row.Port > 0)
+            o.insert(QStringLiteral("port"), row.Port);
         if (row.PlanBps > 0) {
             o.insert(QStringLiteral("plan_bps"), IsWholeCount(row.PlanBps) ? QJsonValue(qint64(row.PlanBps)) : QJsonValue(row.PlanBps));
             o.insert(QStringLiteral("plan_share"), Share(row.PlanShare()));

@@ -43,6 +43,42 @@ QStringList LabelLines(const TChartPoint& point, const QLocale& locale)
     return text.split(QLatin1Char('\n'));
 }
 
+// Under a bar, a line too wide for its slot breaks after a " - " of its own rather than
+// losing its end; at most maxLines lines, the last one elided if the text still needs more.
+QStringList FittedLines(const QStringList& lines, const QFontMetricsF& fm, double room, int maxLines)
+{
+    QStringList out;
+    for (const QString& line : lines) {
+        if (fm.horizontalAdvance(line) <= room) {
+            out << line;
+            continue;
+        }
+        const QStringList parts = line.split(QStringLiteral(" - "));
+        QString current;
+        for (qsizetype k = 0; k < parts.size(); ++k) {
+            const QString piece = parts[k] + (k + 1 < parts.size() ? QStringLiteral(" -") : QString());
+            const QString joined = current.isEmpty() ? piece : current + QLatin1Char(' ') + piece;
+            if (current.isEmpty() || fm.horizontalAdvance(joined) <= room) {
+                current = joined;
+            } else {
+                out << current;
+                current = piece;
+            }
+        }
+        out << current;
+    }
+    if (out.size() > maxLines) {
+        const QString rest = out.mid(maxLines - 1).join(QLatin1Char(' '));
+        out = out.mid(0, maxLines - 1);
+        out << rest;
+    }
+    for (QString& line : out)
+        line = fm.elidedText(line, Qt::ElideRight, room);
+    return out;
+}
+
+constexpr int MostLabelLines = 4;
+
 // What a mark shows, from the most to the least complete. Narrow slots take a shorter
 // text or a smaller font rather than losing marks.
 enum class MarkText { Full, Brief, Value };
@@ -113,7 +149,7 @@ struct TResultsChart::TLayout
     double slot = 0;
     int labelEvery = 1;
     QVector<QRectF> bars;
-    QVector<QStringList> labels;  // under the bars, elided
+    QVector<QStringList> labels;  // under the bars, wrapped to their slots
     QVector<QRectF> marks;
     QVector<QStringList> markLines;
     QFont markFont;
@@ -232,9 +268,31 @@ TResultsChart::TLayout TResultsChart::Layout(const TInput& input, const QRect& r
         maxValue = minValue + 1;
 
     auto labelText = [&](double v) { return locale.toString(v, 'f', l.axisDecimals); };
-    const double rightLabelWidth = fm.horizontalAdvance(locale.toString(RightAxisMaximum, 'f', 0));
-    const double bottomSpace = 2 * l.lineHeight + 10;
+    // The right axis keeps its fixed range but no series is plotted against it, so it
+    // shows no numbers that would read as a scale of the bars.
+    const double rightLabelWidth = 0;
     const int n = static_cast<int>(input.points.size());
+    // Fewer readable labels rather than many cut to a few letters.
+    const double minLabelWidth = fm.averageCharWidth() * 14;
+    auto labelStep = [&](double slot) {
+        int every = 1;
+        while (slot * every < minLabelWidth && every < n)
+            ++every;
+        return every;
+    };
+    // Room under the plot for the labels as they wrap at a slightly narrower slot than the
+    // plot will give them: two lines at least, as the labels have.
+    int labelLines = 2;
+    if (n > 0) {
+        const double roughSlot =
+            (l.area.width() - fm.horizontalAdvance(labelText(maxValue * 1.5)) - 24) * 0.9 / n;
+        const int every = labelStep(roughSlot);
+        for (int i = 0; i < n && labelLines < MostLabelLines; i += every)
+            labelLines = std::max(labelLines, int(FittedLines(LabelLines(input.points[i], locale), fm,
+                                                              roughSlot * every - 4, MostLabelLines)
+                                                      .size()));
+    }
+    const double bottomSpace = labelLines * l.lineHeight + 10;
 
     // Each point's widest line per kind of mark text, measured once at the chart's font.
     double fullWidth = 0, briefWidth = 0, valueWidth = 0;
@@ -246,8 +304,14 @@ TResultsChart::TLayout TResultsChart::Layout(const TInput& input, const QRect& r
         measured = true;
         for (const TChartPoint& p : input.points) {
             const QStringList lines = LabelLines(p, locale);
-            fullLines = std::max(fullLines, int(lines.size()));
-            for (const QString& line : lines)
+            // A full mark wraps a line longer than its cap, as the labels under the bars do.
+            const double fullCap = MarkStyles[0].cap;
+            QStringList full = lines;
+            if (std::any_of(lines.cbegin(), lines.cend(),
+                            [&](const QString& line) { return widths.Width(l.textFont, line) > fullCap; }))
+                full = FittedLines(lines, fm, fullCap, MostLabelLines);
+            fullLines = std::max(fullLines, int(full.size()));
+            for (const QString& line : full)
                 fullWidth = std::max(fullWidth, widths.Width(l.textFont, line));
             const double value = widths.Width(l.textFont, PointValueText(p, locale));
             valueWidth = std::max(valueWidth, value);
@@ -327,10 +391,7 @@ TResultsChart::TLayout TResultsChart::Layout(const TInput& input, const QRect& r
     }
 
     l.slot = n > 0 ? l.plot.width() / n : l.plot.width();
-    // Fewer readable labels rather than many cut to a few letters.
-    const double minLabelWidth = fm.averageCharWidth() * 14;
-    while (l.slot * l.labelEvery < minLabelWidth && l.labelEvery < n)
-        ++l.labelEvery;
+    l.labelEvery = labelStep(l.slot);
 
     l.markFont = ScaledFont(l.textFont, style.scale);
     const QFontMetricsF markFm(l.markFont);
@@ -351,15 +412,17 @@ TResultsChart::TLayout TResultsChart::Layout(const TInput& input, const QRect& r
 
         QStringList under;
         if (i % l.labelEvery == 0) {
-            const double room = l.slot * l.labelEvery - 4;
-            for (const QString& line : LabelLines(p, locale))
-                under.append(fm.elidedText(line, Qt::ElideRight, room));
+            under = FittedLines(LabelLines(p, locale), fm, l.slot * l.labelEvery - 4, labelLines);
         }
         l.labels.append(under);
 
         // Every bar gets its mark: one that would overlap a mark already placed goes up
         // above it, on a longer arrow.
-        const QStringList markText = MarkLines(p, style.text, locale);
+        QStringList markText = MarkLines(p, style.text, locale);
+        if (style.text == MarkText::Full
+            && std::any_of(markText.cbegin(), markText.cend(),
+                           [&](const QString& line) { return widths.Width(l.markFont, line) > markCap; }))
+            markText = FittedLines(markText, markFm, markCap, MostLabelLines);
         double textWidth = 0;
         QStringList shown;
         for (const QString& line : markText) {
@@ -454,6 +517,11 @@ QVector<QStringList> TResultsChart::MarkTexts(const QRect& rect) const
     return CachedLayout(rect)->markLines;
 }
 
+QVector<QStringList> TResultsChart::LabelTexts(const QRect& rect) const
+{
+    return CachedLayout(rect)->labels;
+}
+
 void TResultsChart::Draw(QPainter& painter, const QRect& rect) const
 {
     Paint(painter, *CachedLayout(rect), Input());
@@ -510,14 +578,6 @@ void TResultsChart::Paint(QPainter& painter, const TLayout& l, const TInput& inp
     painter.drawLine(p.topLeft(), p.bottomLeft());
     painter.drawLine(p.bottomLeft(), p.bottomRight());
 
-    // Right axis: fixed 0 to 200 along the back wall, no series on it.
-    for (int v = 0; v <= RightAxisMaximum; v += 50) {
-        const double y = back.bottom() - v / RightAxisMaximum * back.height();
-        painter.drawLine(QPointF(back.right(), y), QPointF(back.right() + 4, y));
-        painter.drawText(QRectF(back.right() + 6, y - l.lineHeight / 2, l.area.right() - back.right() - 6,
-                                l.lineHeight),
-                         Qt::AlignLeft | Qt::AlignVCenter, locale.toString(v));
-    }
     painter.drawLine(back.topRight(), back.bottomRight());
 
     // Bars, left to right so each covers the side of the one before. Pens and brushes are

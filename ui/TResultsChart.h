@@ -45,6 +45,7 @@ public:
     static constexpr int PaletteSize = 11;
     // Bar i takes palette entry i mod 11.
     static QColor BarColor(int index);
+    // The right axis: a fixed range with nothing plotted against it, so it is not labelled.
     static constexpr double RightAxisMaximum = 200;
     static constexpr int MarkArrowLength = 8;
     static constexpr double BarWidthPercent = 70;
@@ -69,6 +70,8 @@ public:
 
     // The text each mark shows, in bar order (what fits at rect's size).
     QVector<QStringList> MarkTexts(const QRect& rect) const;
+    // The lines under each bar, in bar order; empty for bars whose label is left out.
+    QVector<QStringList> LabelTexts(const QRect& rect) const;
 
     // Every request to scroll an axis is refused.
     void Chart1AllowScroll(QObject* Sender, double& AMin, double& AMax, bool& AllowScroll) const;

@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QScopedValueRollback>
 #include <QMetaObject>
 
 
@@ -67,8 +68,19 @@ TResultsGrid::TResultsGrid(QWidget* parent)
     SetStore(nullptr);
     for (int c = 0; c < TResultsGridModel::ColumnCount; ++c)
         FColumns[c]->SetWidth(StartWidth(c, QFontMetrics(small)));
+    FPreferredServer = StartWidth(TResultsGridModel::colServer, QFontMetrics(small));
+    FPreferredSpeed = StartWidth(TResultsGridModel::colSpeed, QFontMetrics(small));
 
     connect(coldbSpeed(), &TResultsColumn::MaxChanged, viewport(), qOverload<>(&QWidget::update));
+    // Widths the user drags (or the settings restore) are the ones stretching starts from.
+    connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int width) {
+        if (FStretching)
+            return;
+        if (column == TResultsGridModel::colServer)
+            FPreferredServer = width;
+        else if (column == TResultsGridModel::colSpeed)
+            FPreferredSpeed = width;
+    });
 }
 
 TResultsColumn* TResultsGrid::Column(int column) const
@@ -209,13 +221,19 @@ void TResultsGrid::StretchColumns()
     const int left = viewport()->width() - fixed;
     if (stretching <= 0 || left <= 0)
         return;
-    const int serverWidth = header->sectionSize(TResultsGridModel::colServer);
-    const int speedWidth = header->sectionSize(TResultsGridModel::colSpeed);
-    for (int c : {int(TResultsGridModel::colServer), int(TResultsGridModel::colSpeed)}) {
-        const int current = c == TResultsGridModel::colServer ? serverWidth : speedWidth;
-        const int wanted = ResultTexts::RoundHalfEven(double(left) * current / stretching);
-        header->resizeSection(c, std::max(header->minimumSectionSize(), wanted));
+    int server, speed;
+    if (left < FPreferredServer + FPreferredSpeed) {
+        // Too little room: the bar gives up width first, since it reads at any width and a
+        // server's name does not.
+        speed = std::max(MinimumBarWidth, left - FPreferredServer);
+        server = left - speed;
+    } else {
+        server = ResultTexts::RoundHalfEven(double(left) * FPreferredServer / (FPreferredServer + FPreferredSpeed));
+        speed = left - server;
     }
+    const QScopedValueRollback<bool> ownResize(FStretching, true);
+    header->resizeSection(TResultsGridModel::colServer, std::max(header->minimumSectionSize(), server));
+    header->resizeSection(TResultsGridModel::colSpeed, std::max(header->minimumSectionSize(), speed));
 }
 
 void TResultsGrid::resizeEvent(QResizeEvent* event)

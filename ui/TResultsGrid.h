@@ -41,6 +41,8 @@ public:
 
     // A cell's text keeps this many pixels from each side of the cell.
     static constexpr int CellTextMargin = 3;
+    // The narrowest the Speed bar gets when the window is too narrow for every column.
+    static constexpr int MinimumBarWidth = 60;
     // Width of a column before the user's stored widths apply: at least the designed
     // width, and for the fixed columns wide enough for the longest text they can show.
     static int StartWidth(int column, const QFontMetrics& metrics);
@@ -67,4 +69,8 @@ private:
     QPointer<TResultsTable> FTable;
     bool FFollowPending = false;
     bool FMovingTable = false;
+    // The widths Server and Speed stretch from: their designed ones until the user drags one.
+    int FPreferredServer = 0;
+    int FPreferredSpeed = 0;
+    bool FStretching = false;
 };

@@ -50,6 +50,9 @@ TResultsHistoryView::TResultsHistoryView(QWidget* parent)
     FTargetButton->setText(QStringLiteral("Targets"));
     FTargetButton->setPopupMode(QToolButton::InstantPopup);
     FTargetButton->setMenu(new QMenu(FTargetButton));
+    // Filled when opened: a history of a target per result would otherwise build thousands
+    // of entries at every start, for a menu seldom opened.
+    connect(FTargetButton->menu(), &QMenu::aboutToShow, this, &TResultsHistoryView::FillTargetMenu);
     FTargetButton->move(4, 4);
     RebuildTargetMenu();
 }
@@ -96,6 +99,7 @@ void TResultsHistoryView::Reload()
     const QStringList oldTargets = FTargets;
     FTargets.clear();
     FTargetServers.clear();
+    FTargetIndex.clear();
     if (FTable && FTable->Active()) {
         const int count = FTable->RecordCount();
         FPoints.reserve(count);
@@ -115,9 +119,10 @@ void TResultsHistoryView::AddRow(int index)
     const TResultRow& row = FTable->Row(index);
     // Every series gets its colour from its first row, valid or not, so colours stay put.
     const QString series = SeriesName(row);
-    int target = FTargets.indexOf(series);
-    if (target < 0) {
-        target = int(FTargets.size());
+    const auto known = FTargetIndex.constFind(series);
+    const int target = known != FTargetIndex.cend() ? *known : int(FTargets.size());
+    if (known == FTargetIndex.cend()) {
+        FTargetIndex.insert(series, target);
         FTargets.append(series);
         FTargetServers.append(row.Server);
     }
@@ -234,6 +239,17 @@ bool TResultsHistoryView::Chosen(int target) const
 
 void TResultsHistoryView::RebuildTargetMenu()
 {
+    FTargetMenuStale = true;
+    FTargetButton->setText(FChosen.isEmpty() ? QStringLiteral("All targets")
+                                             : QStringLiteral("%1 of %2 targets").arg(FChosen.size()).arg(FTargets.size()));
+    FTargetButton->adjustSize();
+}
+
+void TResultsHistoryView::FillTargetMenu()
+{
+    if (!FTargetMenuStale)
+        return;
+    FTargetMenuStale = false;
     QMenu* menu = FTargetButton->menu();
     menu->clear();
     QAction* all = menu->addAction(QStringLiteral("All targets"));
@@ -257,9 +273,6 @@ void TResultsHistoryView::RebuildTargetMenu()
             SetChosenTargets(QStringList(chosen.begin(), chosen.end()));
         });
     }
-    FTargetButton->setText(FChosen.isEmpty() ? QStringLiteral("All targets")
-                                             : QStringLiteral("%1 of %2 targets").arg(FChosen.size()).arg(FTargets.size()));
-    FTargetButton->adjustSize();
 }
 
 void TResultsHistoryView::SetView(double start, double end)

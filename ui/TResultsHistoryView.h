@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QPointer>
 #include <QPolygonF>
 #include <QRect>
@@ -129,7 +130,9 @@ private:
     void Reload();
     void RowPosted(int index);
     void AddRow(int index);
+    // Marks the target menu for refilling and updates the button's text.
     void RebuildTargetMenu();
+    void FillTargetMenu();
     bool Chosen(int target) const;
     // The range drawn: the set view, or all points with a margin.
     void Range(double& start, double& end) const;
@@ -157,6 +160,8 @@ private:
     QVector<TPoint> FPoints;  // sorted by time
     QStringList FTargets;
     QStringList FTargetServers;  // each series' bare target
+    QHash<QString, int> FTargetIndex;  // series name to its index in FTargets
+    bool FTargetMenuStale = true;
     QSet<QString> FChosen;  // empty: all
     double FViewStart = 0;
     double FViewEnd = 0;

@@ -2,6 +2,8 @@
 
 #include <QLabel>
 
+#include <algorithm>
+
 TStatusPane::TStatusPane(QWidget* parent)
     : QStatusBar(parent)
 {
@@ -14,6 +16,7 @@ TStatusPane::TStatusPane(QWidget* parent)
         pane->setFrameShadow(QFrame::Sunken);
         pane->setTextFormat(Qt::PlainText);
         FPanels.append(pane);
+        FWidths.append(widths[i]);
         const bool last = i == 1;
         if (last)
             pane->setMinimumWidth(widths[i]);
@@ -30,23 +33,38 @@ QString TStatusPane::PanelText(int index) const
 
 void TStatusPane::SetPanelText(int index, const QString& text)
 {
-    if (index >= 0 && index < PanelCount())
-        FPanels[index]->setText(text);
+    if (index < 0 || index >= PanelCount())
+        return;
+    FPanels[index]->setText(text);
+    if (index != PanelCount() - 1)
+        FitPanel(index);
+}
+
+void TStatusPane::FitPanel(int index)
+{
+    // A pane keeps its set width and grows while its text needs more (a session's live
+    // figures), so no figure is cut off; the last pane gives up the room.
+    QLabel* pane = FPanels[index];
+    const int margins = 2 * pane->frameWidth() + pane->contentsMargins().left() + pane->contentsMargins().right()
+                        + 2 * pane->margin() + pane->fontMetrics().averageCharWidth();
+    const int needed = pane->text().isEmpty() ? 0 : pane->fontMetrics().horizontalAdvance(pane->text()) + margins;
+    pane->setFixedWidth(std::max(FWidths[index], needed));
 }
 
 int TStatusPane::PanelWidth(int index) const
 {
     if (index < 0 || index >= PanelCount())
         return 0;
-    return index == PanelCount() - 1 ? FPanels[index]->minimumWidth() : FPanels[index]->width();
+    return FWidths[index];
 }
 
 void TStatusPane::SetPanelWidth(int index, int width)
 {
     if (index < 0 || index >= PanelCount() || width < 0)
         return;
+    FWidths[index] = width;
     if (index == PanelCount() - 1)
         FPanels[index]->setMinimumWidth(width);
     else
-        FPanels[index]->setFixedWidth(width);
+        FitPanel(index);
 }

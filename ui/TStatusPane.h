@@ -6,8 +6,9 @@
 
 class QLabel;
 
-// The status bar (StatusPane1): two text panes, 200 and 50 pixels wide; the last one
-// also takes whatever width is left, so the average text fits.
+// The status bar (StatusPane1): two text panes, 200 and 50 pixels wide; the first grows
+// while its text is wider, the last takes whatever width is left, so no text is cut off.
+// The widths read and stored are the set ones.
 class TStatusPane : public QStatusBar
 {
     Q_OBJECT
@@ -22,5 +23,8 @@ public:
     void SetPanelWidth(int index, int width);
 
 private:
+    void FitPanel(int index);
+
     QList<QLabel*> FPanels;
+    QList<int> FWidths;
 };

@@ -271,13 +271,22 @@ void TTestController::RecordSessionDirection(const TDirectionOutcome& result)
     QString received = ResultLines::ReceivedLine(result.KBytes(), result.Bytes, result.DurationMs);
     received.replace(0, 1, prefix);
     AddLogLine(received);
-    AddLogLine(capitalized(direction) + QStringLiteral(": ") + ResultLines::RateLine(result.Rate));
+    const QString label = capitalized(direction) + QStringLiteral(": ");
+    AddLogLine(label + ResultLines::RateLine(result.Rate));
     if (const QString plan = ResultLines::PlanLine(result.PlanShare, result.PlanBps); !plan.isEmpty())
-        AddLogLine(capitalized(direction) + QStringLiteral(": ") + plan);
+        AddLogLine(label + plan);
+    // What korvane-cli prints of a session, so the window's log tells as much.
+    if (session.PerStream.size() > 1)
+        for (const TSessionStreamFigures& stream : session.PerStream)
+            AddLogLine(label + ResultLines::StreamLine(stream));
+    for (const QString& line : ResultLines::ServerTcpLines(session))
+        AddLogLine(label + line);
     if (result.LatencyMeasured)
         for (const QString& line : LatencyReport::logLines(result.Latency, result.LatencyError))
             AddLogLine(line);
-    AddLogLine(capitalized(direction) + QStringLiteral(": ") + session.Verdict.Text);
+    AddLogLine(label + session.Verdict.Text);
+    if (const QString advice = ResultLines::LimitAdvice(session); !advice.isEmpty())
+        AddLogLine(label + advice);
 
     FLastRate = result.Rate;
     ++FDirectionsRecorded;

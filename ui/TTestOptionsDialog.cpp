@@ -5,6 +5,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QToolButton>
@@ -79,37 +80,64 @@ TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* par
     seWindow = spin("seWindow", 0, TTestOptions::MaxWindowKiB, options.WindowKiB, QStringLiteral(" KiB"));
     seWindow->setSpecialValueText(QStringLiteral("the system's"));
 
-    auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("&Direction:"), cbDirection);
-    form->addRow(QStringLiteral("&Streams:"), seStreams);
-    form->addRow(QStringLiteral("D&uration:"), seSeconds);
-    form->addRow(QStringLiteral("Session &port:"), seSessionPort);
-    form->addRow(QString(), cbLatency);
-    form->addRow(QString(), cbLatencyAllTests);
-    form->addRow(QString(), cbAllowHttps);
-    form->addRow(QStringLiteral("IP &version:"), cbIpVersion);
+    // Grouped by the tests each choice changes, so no note has to list the exceptions.
+    auto* serverForm = new QFormLayout;
+    serverForm->addRow(QStringLiteral("&Direction:"), cbDirection);
+    serverForm->addRow(QStringLiteral("&Streams:"), seStreams);
+    serverForm->addRow(QStringLiteral("D&uration:"), seSeconds);
+    serverForm->addRow(QStringLiteral("Session &port:"), seSessionPort);
     // A row of a layout gets no buddy of its own: the label needs one for its shortcut.
     auto* secretLabel = new QLabel(QStringLiteral("Shared s&ecret file:"), this);
     secretLabel->setBuddy(edSecretFile);
-    form->addRow(secretLabel, secretRow);
-    form->addRow(QStringLiteral("Socket &window:"), seWindow);
-
-    auto* note = new QLabel(
-        QStringLiteral("Download over one stream runs the standard test on the server's port.\n"
-                       "Other choices run a session on the session port for the duration set.\n"
-                       "A web page test is not affected by these.\n"
-                       "Latency is measured beside sessions: before and during the load;\n"
-                       "beside the other tests too when asked, to the session port or the\n"
-                       "web page's own port.\n"
-                       "Web page tests fetch https pages only when allowed, with the\n"
-                       "server's certificate verified.\n"
-                       "The IP version applies to every test: automatic tries all the\n"
-                       "addresses of a name, IPv6 first, and uses the first that answers.\n"
-                       "A secret file or a socket window makes every server test a session:\n"
-                       "the secret for a server that asks for one, the window to set the\n"
-                       "sockets' buffers instead of the system's."),
-        this);
+    serverForm->addRow(secretLabel, secretRow);
+    serverForm->addRow(QStringLiteral("Socket &window:"), seWindow);
+    auto* note = new QLabel(QStringLiteral("Download over one stream with the system's window runs the standard "
+                                           "test on the Port box's port. Any other choice here runs a session "
+                                           "on the session port instead, for the duration set."),
+                            this);
     note->setObjectName(QStringLiteral("lblNote"));
+    note->setWordWrap(true);
+    // Wrapped notes go below their form, not in a row of it, which would not give them
+    // the height their lines need.
+    auto* serverBox = new QVBoxLayout;
+    serverBox->addLayout(serverForm);
+    serverBox->addWidget(note);
+    auto* serverGroup = new QGroupBox(QStringLiteral("Korvane server tests"), this);
+    serverGroup->setObjectName(QStringLiteral("gbServerTests"));
+    serverGroup->setLayout(serverBox);
+
+    auto* latencyNote = new QLabel(QStringLiteral("Before and during the load, to the session port, or to the "
+                                                  "web page's own port."),
+                                   this);
+    latencyNote->setWordWrap(true);
+    auto* latencyBox = new QVBoxLayout;
+    latencyBox->addWidget(cbLatency);
+    latencyBox->addWidget(cbLatencyAllTests);
+    latencyBox->addWidget(latencyNote);
+    auto* latencyGroup = new QGroupBox(QStringLiteral("Latency"), this);
+    latencyGroup->setObjectName(QStringLiteral("gbLatency"));
+    latencyGroup->setLayout(latencyBox);
+
+    auto* webBox = new QVBoxLayout;
+    webBox->addWidget(cbAllowHttps);
+    auto* httpsNote = new QLabel(QStringLiteral("The server's certificate is verified."), this);
+    webBox->addWidget(httpsNote);
+    auto* webGroup = new QGroupBox(QStringLiteral("Web page tests"), this);
+    webGroup->setObjectName(QStringLiteral("gbWebTests"));
+    webGroup->setLayout(webBox);
+
+    auto* everyForm = new QFormLayout;
+    everyForm->addRow(QStringLiteral("IP &version:"), cbIpVersion);
+    auto* familyNote = new QLabel(QStringLiteral("Automatic tries every address of a name, IPv6 first, and "
+                                                 "uses the first that answers."),
+                                  this);
+    familyNote->setWordWrap(true);
+    auto* everyBox = new QVBoxLayout;
+    everyBox->addLayout(everyForm);
+    everyBox->addWidget(familyNote);
+    auto* everyGroup = new QGroupBox(QStringLiteral("Every test"), this);
+    everyGroup->setObjectName(QStringLiteral("gbEveryTest"));
+    everyGroup->setLayout(everyBox);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->setObjectName(QStringLiteral("btnBox"));
@@ -117,9 +145,14 @@ TTestOptionsDialog::TTestOptionsDialog(const TTestOptions& options, QWidget* par
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(note);
+    layout->addWidget(serverGroup);
+    layout->addWidget(latencyGroup);
+    layout->addWidget(webGroup);
+    layout->addWidget(everyGroup);
     layout->addWidget(buttons);
+    // The wrapped notes need the height their width gives them; a fixed size lets the
+    // layout work that out instead of squeezing the rows above them.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 TTestOptions TTestOptionsDialog::Options() const

@@ -1,5 +1,6 @@
 #include "ui/TfMain.h"
 
+#include "engine/run/FailureHint.h"
 #include "engine/ControlCharacters.h"
 #include "ui/ResultTexts.h"
 #include "ui/TKorvaneApplication.h"
@@ -57,6 +58,7 @@
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -376,6 +378,11 @@ void TfMain::ConnectHandlers()
     cbServerName->installEventFilter(this);
     // With the history list open, Enter is pressed in the list and released in the field.
     acServerHistory->Completer()->popup()->installEventFilter(this);
+    // Enter in the Port box starts the test as it does in the server field; queued, so the
+    // test does not run inside the spin box's own key handler.
+    if (auto* portEdit = sePort->findChild<QLineEdit*>())
+        connect(portEdit, &QLineEdit::returnPressed, this, Guarded([this] { btnConnectClick(); }),
+                Qt::QueuedConnection);
 
     connect(actCancelTest, &QAction::triggered, this, Guarded([this] { CancelTestClick(); }));
     connect(ExportResults1, &QAction::triggered, this, Guarded([this] { ExportResults1Click(); }));
@@ -424,6 +431,7 @@ void TfMain::FormCreate()
     TestOptions.Load(*AppStore);
     TargetPlans.Load(*AppStore);
     History->SetPlanShare(TargetPlans.Share());
+    ShowPortInUse();
 
     TTestController::TViews views;
     views.Log = mmDIsplay;
@@ -638,7 +646,10 @@ void TfMain::FormDestroy()
 
 void TfMain::AppException(const std::exception& E)
 {
-    AddLogLine(QStringLiteral("ERROR - ") + TKorvaneApplication::MessageOf(E));
+    const QString message = TKorvaneApplication::MessageOf(E);
+    AddLogLine(QStringLiteral("ERROR - ") + message);
+    if (const QString hint = FailureHint::For(message, FailureHint::TFrontEnd::Window); !hint.isEmpty())
+        AddLogLine(hint);
     EnableInputs();
 }
 
@@ -677,8 +688,12 @@ void TfMain::DisableInputs()
 
 void TfMain::btnConnectClick()
 {
-    if (cbServerName->text().isEmpty())
+    if (cbServerName->text().isEmpty()) {
+        // Nothing is logged for an empty field; a tip beside it says what is missing.
+        QToolTip::showText(cbServerName->mapToGlobal(QPoint(0, cbServerName->height())),
+                           QStringLiteral("Enter a server name or a web address to test."), cbServerName);
         return;
+    }
     if (FTestRunning) {
         // The inputs can come back during a test (an error elsewhere re-enables them);
         // one test at a time.
@@ -744,8 +759,10 @@ TTestPlan TfMain::TestPlan() const
 void TfMain::TestOptions1Click()
 {
     TTestOptionsDialog dialog(TestOptions, this);
-    if (dialog.exec() == QDialog::Accepted)
+    if (dialog.exec() == QDialog::Accepted) {
         TestOptions = dialog.Options();
+        ShowPortInUse();
+    }
 }
 
 void TfMain::TestPlan1Click()
@@ -818,9 +835,20 @@ void TfMain::rbKvSrvClick()
     cbServerName->setFixedWidth(serverMode ? ServerFieldWidthWithPort : ServerFieldWidthWeb);
     lblPort->setEnabled(serverMode);
     lblPort->setVisible(serverMode);
-    sePort->setEnabled(serverMode);
     sePort->setVisible(serverMode);
+    ShowPortInUse();
     cbServerName->setFocus();
+}
+
+void TfMain::ShowPortInUse()
+{
+    // A session connects to the session port of Test > Options: the Port box would be
+    // ignored, so it says so instead of taking a number in vain.
+    const bool session = TestOptions.UsesSession();
+    sePort->setEnabled(rbKvSrv->isChecked() && !session);
+    sePort->setToolTip(session ? QStringLiteral("Session tests use the session port %1, set in Test > Options")
+                                     .arg(TestOptions.SessionPort)
+                               : QStringLiteral("Enter port number where Korvane Server is waiting for a connection"));
 }
 
 void TfMain::ClearGraph1Click()

@@ -123,6 +123,8 @@ public:
 public slots:
     void btnConnectClick();
     void rbKvSrvClick();
+    // The Port box is for stream tests only; with session options it is greyed and says why.
+    void ShowPortInUse();
     void ClearGraph1Click();
     void CancelTestClick();
 

@@ -66,7 +66,9 @@ struct TLatencyProbe::Private
     std::map<uint64_t, int64_t> selfPending; // id -> sent at
     uint64_t nextSelfId = 1;
 
-    std::vector<double> idle, loadedForeign, loadedSelf, interval;
+    std::vector<double> idle, loadedForeign, loadedSelf;
+    // This interval's loaded probes of each kind, for the live figure.
+    std::vector<double> intervalForeign, intervalSelf;
     int lostIdle = 0;
     int lostLoaded = 0;
     QTimer tick;
@@ -104,7 +106,7 @@ struct TLatencyProbe::Private
         else
             loadedForeign.push_back(ms);
         if (loaded)
-            interval.push_back(ms);
+            (self ? intervalSelf : intervalForeign).push_back(ms);
         emit q->Sample(ms, loaded);
     }
 
@@ -362,7 +364,8 @@ void TLatencyProbe::StartLoaded()
     d->loadedForeign.clear();
     d->loadedSelf.clear();
     d->lostLoaded = 0;
-    d->interval.clear();
+    d->intervalForeign.clear();
+    d->intervalSelf.clear();
     d->tick.start(d->intervalMs);
     d->timeouts.start();
     d->onTick();
@@ -401,8 +404,11 @@ void TLatencyProbe::SelfReply(uint64_t Id)
 
 double TLatencyProbe::TakeIntervalMs()
 {
-    const double m = LatencyFigures::median(d->interval);
-    d->interval.clear();
+    // The kind of probe the result will be taken from: connect probes when there are any,
+    // so the live line and the loaded latency in the log tell the same story.
+    const double m = LatencyFigures::median(d->intervalForeign.empty() ? d->intervalSelf : d->intervalForeign);
+    d->intervalForeign.clear();
+    d->intervalSelf.clear();
     return m;
 }
 

@@ -34,6 +34,8 @@ TServerTarget Failed(const std::string &text, const std::string &why)
 TServerTarget ParseServerTarget(const std::string &text)
 {
     TServerTarget target;
+    if (text.find("://") != std::string::npos)
+        return Failed(text, ServerTarget::WebAddressReason);
     if (!text.empty() && text.front() == '[') {
         const size_t close = text.find(']');
         if (close == std::string::npos)

@@ -13,3 +13,8 @@ struct TServerTarget
 };
 
 TServerTarget ParseServerTarget(const std::string &text);
+
+namespace ServerTarget {
+// Why a target with a scheme ("http://host/") is refused: it names a web page, not a server.
+inline constexpr const char *WebAddressReason = "a web address is not a Korvane server.";
+} // namespace ServerTarget

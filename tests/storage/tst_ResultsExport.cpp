@@ -28,6 +28,7 @@ private slots:
     void sessionRowsAddTheirShape_data();
     void sessionRowsAddTheirShape();
     void sessionRowsCarryTheirLimit();
+    void rowsCarryTheirPort();
     void latencyColumnsFollowALatencyRow_data();
     void latencyColumnsFollowALatencyRow();
     void latencyFiguresWithoutFloatNoise_data();
@@ -267,6 +268,34 @@ void TestResultsExport::sessionRowsCarryTheirLimit()
     const QList<QByteArray> lines = ResultsExport::ToJsonLines({session, plain}).split('\n');
     QCOMPARE(QJsonDocument::fromJson(lines.at(0)).object().value("limited_by").toString(), QStringLiteral("path"));
     QVERIFY(!QJsonDocument::fromJson(lines.at(1)).object().contains("limited_by"));
+}
+
+// Two servers on one host are told apart: the port is the last column once any row has one.
+void TestResultsExport::rowsCarryTheirPort()
+{
+    const QDateTime start(QDate(2024, 3, 5), QTime(9, 7, 42, 123));
+    TResultRow first = RowOf(QStringLiteral("srv"), 10, 1, start);
+    first.Port = 8082;
+    TResultRow second = RowOf(QStringLiteral("srv"), 10, 1, start);
+    second.Port = 9082;
+    second.Order = 8;
+    TResultRow old = RowOf(QStringLiteral("srv"), 10, 1, start);
+    old.Order = 9;
+
+    const QString fileName = FEnvironment.path() + QStringLiteral("/port.csv");
+    ResultsExport::WriteFile(fileName, {first, second, old}, ResultsExport::Format::Csv);
+    const QJsonArray table = ReadCsvWithPython(fileName);
+    QCOMPARE(table.size(), 4);
+    QCOMPARE(table.at(0).toVariant().toStringList(), Header + QStringList{"port"});
+    QCOMPARE(table.at(1).toVariant().toStringList().last(), QStringLiteral("8082"));
+    QCOMPARE(table.at(2).toVariant().toStringList().last(), QStringLiteral("9082"));
+    QCOMPARE(table.at(3).toVariant().toStringList().last(), QString());
+
+    const QList<QByteArray> lines = ResultsExport::ToJsonLines({first, old}).split('\n');
+    QCOMPARE(QJsonDocument::fromJson(lines.at(0)).object().value("port").toInt(), 8082);
+    QVERIFY(!QJsonDocument::fromJson(lines.at(1)).object().contains("port"));
+    // Rows without a port keep today's columns.
+    QVERIFY(!ResultsExport::ToCsv({old}).contains("port"));
 }
 
 void TestResultsExport::latencyColumnsFollowALatencyRow_data()

@@ -225,6 +225,13 @@ void TestCliPrograms::invalidAndFailedTestsExitOne_data()
         << QStringLiteral("webescape")
         << QStringLiteral("^Invalid target: it contains the control character U\\+001B at position 18\\.$")
         << QStringLiteral("ERROR - Invalid target: it contains the control character U+001B at position 18.");
+    // A mistake that has a remedy ends with it.
+    QTest::newRow("web address as a server")
+        << QStringLiteral("url") << QStringLiteral("^Invalid target \"http://127\\.0\\.0\\.1:1/\": a web address is not a Korvane server\\.$")
+        << QStringLiteral("Hint: add --web to test a web address.");
+    QTest::newRow("https page without --allow-https")
+        << QStringLiteral("webhttps") << QStringLiteral("^IOHandler value is not valid$")
+        << QStringLiteral("Hint: add --allow-https to test https addresses.");
 }
 
 void TestCliPrograms::invalidAndFailedTestsExitOne()
@@ -249,6 +256,10 @@ void TestCliPrograms::invalidAndFailedTestsExitOne()
         args = {QStringLiteral("--port"), QString::number(server.port), QStringLiteral("127.0.0.1\nFAKE - Test finished")};
     } else if (kind == QLatin1String("webescape")) {
         args = {QStringLiteral("--web"), QStringLiteral("127.0.0.1/\x1b[2JFAKE")};
+    } else if (kind == QLatin1String("url")) {
+        args = {QStringLiteral("http://127.0.0.1:1/")};
+    } else if (kind == QLatin1String("webhttps")) {
+        args = {QStringLiteral("--web"), QStringLiteral("https://127.0.0.1:1/")};
     } else {
         server = startServer({});
         const int port = server.port;

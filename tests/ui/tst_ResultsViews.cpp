@@ -111,6 +111,8 @@ private slots:
     void chartPaletteRepeats();
     void chartMarksEveryBar_data();
     void chartMarksEveryBar();
+    void chartShowsFewResultsWhole_data();
+    void chartShowsFewResultsWhole();
     void chartDrawsIntoAnyRectangle_data();
     void chartDrawsIntoAnyRectangle();
     void chartDrawsLongHistoryOffTheEventLoop();
@@ -536,6 +538,39 @@ void tst_ResultsViews::chartMarksEveryBar()
             QVERIFY2(!mark.intersects(marks[j]), qPrintable(QStringLiteral("marks %1 and %2 overlap").arg(i).arg(j)));
         // Drawn where it says, and not covered by anything drawn after it.
         QCOMPARE(image.pixelColor(mark.topLeft().toPoint() + QPoint(2, 1)), markBack);
+    }
+}
+
+void tst_ResultsViews::chartShowsFewResultsWhole_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("on screen") << QSize(TResultsChartDefaultWidth, TResultsChartDefaultHeight);
+    QTest::newRow("in the report") << QSize(1024, 768);
+}
+
+// A slow download beside a loopback upload: long figures, and room enough to show them whole,
+// wrapped after a " - " rather than cut.
+void tst_ResultsViews::chartShowsFewResultsWhole()
+{
+    QFETCH(QSize, size);
+    QTemporaryDir dir;
+    auto store = MakeStore(dir, {{QStringLiteral("127.0.0.1 (download, 1 stream)"), 19532.96},
+                                 {QStringLiteral("127.0.0.1 (upload, 1 stream)"), 3160901.46}});
+    TResultsChart chart;
+    chart.SetTable(store->cdsKorvaneResults());
+    const QRect rect(QPoint(0, 0), size);
+    const QVector<QStringList> labels = chart.LabelTexts(rect);
+    const QVector<QStringList> marks = chart.MarkTexts(rect);
+    QCOMPARE(labels.size(), 2);
+    QCOMPARE(marks.size(), 2);
+    const QStringList rates{QStringLiteral("19,532.96KB/s"), QStringLiteral("3,160,901.46KB/s")};
+    for (int i = 0; i < 2; ++i) {
+        for (const QStringList& lines : {labels[i], marks[i]}) {
+            const QString text = lines.join(QLatin1Char(' '));
+            QVERIFY2(!text.contains(QChar(0x2026)), qPrintable(lines.join(QLatin1Char('|'))));
+            QVERIFY2(text.contains(rates[i]), qPrintable(lines.join(QLatin1Char('|'))));
+            QVERIFY2(text.endsWith(QStringLiteral("KB.")), qPrintable(lines.join(QLatin1Char('|'))));
+        }
     }
 }
 

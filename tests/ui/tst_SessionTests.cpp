@@ -16,6 +16,8 @@
 #include <QComboBox>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
 #include <QProcess>
@@ -36,6 +38,7 @@ private slots:
 
     void optionsDialogKeepsOrDropsTheChoices_data();
     void optionsDialogKeepsOrDropsTheChoices();
+    void optionsDialogShowsEveryWordWhole();
     void optionsAreStoredInTheirOwnSection();
     void secretAndWindowAreKeptOnceChosen();
     void unreadableSecretFileStopsTheSession();
@@ -122,6 +125,40 @@ void tst_SessionTests::optionsDialogKeepsOrDropsTheChoices()
     expected.IpVersion = accept ? TIpVersion::IPv6Only : TIpVersion::Automatic;
     expected.LatencyAllTests = accept;
     QVERIFY(w->TestOptions == expected);
+}
+
+// Each choice and note of the dialog is readable whole at the size it opens with.
+void tst_SessionTests::optionsDialogShowsEveryWordWhole()
+{
+    TTestOptionsDialog dialog(TTestOptions{});
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    if (const QByteArray dir = qgetenv("KORVANE_SCREENSHOT_DIR"); !dir.isEmpty())
+        dialog.grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/options-dialog.png"));
+    const QList<QLabel*> labels = dialog.findChildren<QLabel*>();
+    QVERIFY(labels.size() >= 8);
+    for (const QLabel* label : labels) {
+        if (!label->isVisible())
+            continue;
+        const QString what = label->text();
+        if (label->wordWrap())
+            QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(what));
+        else
+            QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(what));
+    }
+    for (const QAbstractButton* box : dialog.findChildren<QCheckBox*>())
+        QVERIFY2(box->width() >= box->sizeHint().width(), qPrintable(box->text()));
+    // No field squeezed below the height its text needs.
+    for (const QWidget* field : dialog.findChildren<QWidget*>())
+        if (field->isVisible() && !field->objectName().startsWith(QLatin1String("qt_"))
+            && (qobject_cast<const QAbstractSpinBox*>(field) || qobject_cast<const QComboBox*>(field)
+                || qobject_cast<const QLineEdit*>(field)))
+            QVERIFY2(field->height() >= field->minimumSizeHint().height(), qPrintable(field->objectName()));
+    // Every test the choices change is named where they are.
+    QStringList groups;
+    for (const QGroupBox* group : dialog.findChildren<QGroupBox*>())
+        groups << group->title();
+    QCOMPARE(groups, (QStringList{"Korvane server tests", "Latency", "Web page tests", "Every test"}));
 }
 
 void tst_SessionTests::optionsAreStoredInTheirOwnSection()

@@ -1,4 +1,5 @@
 #include "tools/korvane-cli/CliTextLog.h"
+#include "engine/run/FailureHint.h"
 
 #include "engine/run/ResultLines.h"
 #include "engine/ControlCharacters.h"
@@ -30,6 +31,8 @@ void CliTextLog::StatusLine(const QString &line)
 void CliTextLog::Failure(const QString &message)
 {
     Line(QStringLiteral("ERROR - ") + message);
+    if (const QString hint = FailureHint::For(message, FailureHint::TFrontEnd::Cli); !hint.isEmpty())
+        Line(hint);
 }
 
 void CliTextLog::IntervalReport(const Interval &interval)
@@ -107,7 +110,7 @@ void CliTextLog::PlainResult(const TTestOutcome &outcome, const TDirectionOutcom
 void CliTextLog::SessionResult(const TDirectionOutcome &result)
 {
     if (!result.Valid) {
-        Line(QStringLiteral("ERROR - ") + result.Error);
+        Failure(result.Error);
         Line(QStringLiteral("Test results are not valid!"));
         return;
     }
