@@ -90,6 +90,24 @@ QString format(const QDateTime &when)
     return format(when, QLocale::system());
 }
 
+bool parse(const QString &logLine, QDateTime &when, QString &text, const QLocale &locale)
+{
+    const qsizetype dash = logLine.indexOf(QStringLiteral(" - "));
+    if (dash <= 0)
+        return false;
+    const QString format = locale.dateFormat(QLocale::ShortFormat) + u' '
+                           + withoutTimeZone(locale.timeFormat(QLocale::LongFormat));
+    QDateTime read = locale.toDateTime(logLine.left(dash), format);
+    if (!read.isValid())
+        return false;
+    // A two-digit year reads as 19xx; this log was written this century.
+    if (read.date().year() < 1970)
+        read = read.addYears(100);
+    when = read;
+    text = logLine.mid(dash + 3);
+    return true;
+}
+
 QString line(const QString &text)
 {
     return format(QDateTime::currentDateTime()) + QStringLiteral(" - ") + text;

@@ -108,7 +108,7 @@ TReportLayout TReportLayout::Parse(const QByteArray &text, const QString &fileNa
                 section = line.mid(1, line.size() - 2).trimmed().toLower();
                 static const QStringList known{u"report"_qs, u"page"_qs, u"title"_qs,
                                                u"chart"_qs, u"memo"_qs, u"footer"_qs,
-                                               u"history"_qs};
+                                               u"history"_qs, u"planreport"_qs};
                 if (!known.contains(section))
                     throw LineError(QStringLiteral("unknown section [%1]").arg(section));
                 continue;
@@ -164,6 +164,9 @@ TReportLayout TReportLayout::Parse(const QByteArray &text, const QString &fileNa
             else if (at == u"history.maxheight") layout.history.maxHeightMm = parseNumber(value, 10, 1000);
             else if (at == u"history.caption") layout.history.caption = value;
             else if (at == u"history.frame") layout.history.frame = parseBool(value);
+            else if (at == u"planreport.title") layout.planReport.title = value;
+            else if (at == u"planreport.heading") layout.planReport.memoHeading = value;
+            else if (at == u"planreport.caption") layout.planReport.chartCaption = value;
             else if (at == u"memo.field") requireField(value, u"SpeedLog"_qs);
             else if (at == u"memo.heading") layout.memoHeading = value;
             else if (at == u"memo.font") layout.memoFont.family = value;
@@ -190,4 +193,18 @@ TReportLayout TReportLayout::Parse(const QByteArray &text, const QString &fileNa
         throw EReportError(QStringLiteral("Report layout \"%1\": the margins leave too little "
                                           "room on the page").arg(fileName));
     return layout;
+}
+
+TReportLayout TReportLayout::ForReport(const QString &report) const
+{
+    TReportLayout other = *this;
+    // Titled as the report asked for; the one known besides the default has its own words.
+    other.title = other.runningHeader = report == planReport.name ? planReport.title : report;
+    if (report == planReport.name) {
+        other.memoHeading = planReport.memoHeading;
+        other.chartCaption = planReport.chartCaption;
+    }
+    other.chartPosition = ChartPosition::FirstPage;
+    other.history.print = false;
+    return other;
 }

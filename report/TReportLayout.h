@@ -1,5 +1,7 @@
 #pragma once
 
+#include "report/TPlanReport.h"
+
 #include <QMarginsF>
 #include <QPageLayout>
 #include <QPageSize>
@@ -43,6 +45,16 @@ struct TReportLayout
     };
     History history;
 
+    // "Results against the plan", chosen in "Output Options": its words on the page.
+    struct PlanReport
+    {
+        QString name = TPlanReport::Title();
+        QString title = TPlanReport::Title();
+        QString memoHeading = QStringLiteral("Results");
+        QString chartCaption = QStringLiteral("Results and the plan");
+    };
+    PlanReport planReport;
+
     QString memoHeading = QStringLiteral("Test log");
     Font memoFont{QStringLiteral("Monospace"), 9};
 
@@ -50,6 +62,9 @@ struct TReportLayout
     Font footerFont{QStringLiteral("Sans Serif"), 8};
 
     QPageLayout pageLayout() const;
+    // The layout of another report than the default one: the same page, its own words, the
+    // picture under the title and no history picture.
+    TReportLayout ForReport(const QString &report) const;
 
     // Throws EReportError naming the file and line of the first fault.
     static TReportLayout Load(const QString &fileName);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDate>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -16,6 +18,10 @@ struct TReportOutputChoice
     Destination destination = Destination::Preview;
     FileFormat format = FileFormat::Pdf;
     QString fileName;
+    // Another report than the default one, by its title, over the days from..to; empty: the
+    // default report, as always.
+    QString report;
+    QDate from, to;
 };
 
 class QPrinter;

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -103,6 +104,45 @@ TReportSetupDialog::TReportSetupDialog(QWidget *parent, const QString &title, QP
     UpdateEnabled();
 }
 
+void TReportSetupDialog::OfferReports(const QString &defaultReport, const QStringList &reports, const QDate &from,
+                                      const QDate &to)
+{
+    if (reports.isEmpty() || cbReport)
+        return;
+    auto *box = new QGroupBox(tr("Report"), this);
+    cbReport = new QComboBox(box);
+    cbReport->setObjectName(u"cbReport"_qs);
+    cbReport->addItem(defaultReport);
+    cbReport->addItems(reports);
+    deFrom = new QDateEdit(from, box);
+    deFrom->setObjectName(u"deFrom"_qs);
+    deTo = new QDateEdit(to, box);
+    deTo->setObjectName(u"deTo"_qs);
+    for (QDateEdit *edit : {deFrom, deTo}) {
+        edit->setCalendarPopup(true);
+        edit->setDisplayFormat(u"yyyy-MM-dd"_qs);
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(u"0000-00-00"_qs) + 48);
+    }
+    auto *period = new QHBoxLayout;
+    period->addWidget(deFrom);
+    period->addWidget(new QLabel(tr("to"), box));
+    period->addWidget(deTo);
+    period->addStretch();
+    auto *form = new QFormLayout(box);
+    form->addRow(tr("&Report:"), cbReport);
+    auto *periodLabel = new QLabel(tr("Pe&riod:"), box);
+    periodLabel->setBuddy(deFrom);
+    form->addRow(periodLabel, period);
+    // Above the destination: what to print comes before where to.
+    static_cast<QVBoxLayout *>(layout())->insertWidget(0, box);
+    const auto periodShown = [this] {
+        deFrom->setEnabled(cbReport->currentIndex() > 0);
+        deTo->setEnabled(cbReport->currentIndex() > 0);
+    };
+    connect(cbReport, &QComboBox::currentIndexChanged, this, periodShown);
+    periodShown();
+}
+
 void TReportSetupDialog::UpdateEnabled()
 {
     const bool toFile = rbFile->isChecked();
@@ -141,6 +181,11 @@ void TReportSetupDialog::accept()
         edFileName->setFocus();
         return;
     }
+    if (cbReport && cbReport->currentIndex() > 0 && deFrom->date() > deTo->date()) {
+        QMessageBox::information(this, windowTitle(), tr("The period ends before it starts."));
+        deTo->setFocus();
+        return;
+    }
     if (rbPrinter->isChecked()) {
         FPrinter.setCopyCount(seCopies->value());
         FPrinter.setCollateCopies(chkCollate->isChecked());
@@ -158,5 +203,10 @@ TReportOutputChoice TReportSetupDialog::Choice() const
         choice.destination = TReportOutputChoice::Destination::File;
     choice.format = TReportOutputChoice::FileFormat(cbFormat->currentIndex());
     choice.fileName = edFileName->text().trimmed();
+    if (cbReport && cbReport->currentIndex() > 0) {
+        choice.report = cbReport->currentText();
+        choice.from = deFrom->date();
+        choice.to = deTo->date();
+    }
     return choice;
 }

@@ -2,12 +2,14 @@
 
 #include "report/TReportOutputChoice.h"
 
+#include <QDate>
 #include <QDialog>
 #include <QStringList>
 
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QDateEdit;
 class QLineEdit;
 class QPrinter;
 class QPushButton;
@@ -25,6 +27,9 @@ public:
     TReportSetupDialog(QWidget *parent, const QString &title, QPrinter &printer,
                        const QStringList &formatNames, const QStringList &formatFilters,
                        bool printerAvailable);
+    // Offers, beside the default report (named first), the reports given, each over a period
+    // of days that starts as from..to.
+    void OfferReports(const QString &defaultReport, const QStringList &reports, const QDate &from, const QDate &to);
 
     TReportOutputChoice Choice() const;
 
@@ -43,4 +48,7 @@ private:
     QPushButton *btnBrowse, *btnPrinterSetup;
     QSpinBox *seCopies;
     QCheckBox *chkCollate;
+    QComboBox *cbReport = nullptr;
+    QDateEdit *deFrom = nullptr;
+    QDateEdit *deTo = nullptr;
 };

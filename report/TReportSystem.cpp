@@ -57,7 +57,7 @@ bool TReportSystem::PrinterAvailable()
     return !QPrinterInfo::availablePrinters().isEmpty();
 }
 
-std::optional<TReportOutputChoice> TReportSystem::ChooseOutput(QWidget *parent)
+std::optional<TReportOutputChoice> TReportSystem::ChooseOutput(QWidget *parent, const QString &defaultReport)
 {
     if (FChooser)
         return FChooser(parent, *FPrinter);
@@ -66,6 +66,7 @@ std::optional<TReportOutputChoice> TReportSystem::ChooseOutput(QWidget *parent)
                               {wrPDF.FileDialogFilter(), wrHTML.FileDialogFilter(),
                                wrRTF.FileDialogFilter()},
                               PrinterAvailable());
+    dialog.OfferReports(defaultReport, Reports, ReportsFrom, ReportsTo);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.Choice();
@@ -94,12 +95,15 @@ void TReportSystem::Execute(QWidget *parent, const QString &layoutFile,
     if (!QFileInfo::exists(fullPath))
         throw EReportError(QStringLiteral("The following reporting project does not exist:\n\"%1\"")
                                .arg(QDir::toNativeSeparators(fullPath)));
-    const TReportLayout layout = TReportLayout::Load(fullPath);
+    TReportLayout layout = TReportLayout::Load(fullPath);
 
-    const std::optional<TReportOutputChoice> choice = ChooseOutput(parent);
+    const std::optional<TReportOutputChoice> choice = ChooseOutput(parent, layout.title);
     if (!choice)
         return;
-    const TReportContent content = TReportContent::FromRow(getRow());
+    const bool other = !choice->report.isEmpty() && ReportRow;
+    if (other)
+        layout = layout.ForReport(choice->report);
+    const TReportContent content = TReportContent::FromRow(other ? ReportRow(*choice) : getRow());
 
     switch (choice->destination) {
     case TReportOutputChoice::Destination::Printer:

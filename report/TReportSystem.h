@@ -7,7 +7,9 @@
 #include "report/TReportOutputChoice.h"
 #include "report/TRtfReportWriter.h"
 
+#include <QDate>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -38,6 +40,12 @@ public:
     int PreviewZoom = 100;
     bool ShowStatus = true;
 
+    // Reports offered beside the default one in "Output Options", with the period they start
+    // with, and what builds the data row of the one chosen.
+    QStringList Reports;
+    QDate ReportsFrom, ReportsTo;
+    std::function<TReportRow(const TReportOutputChoice &)> ReportRow;
+
     TPdfReportWriter wrPDF;
     THtmlReportWriter wrHTML;
     TRtfReportWriter wrRTF;
@@ -59,7 +67,8 @@ public:
     void Execute(QWidget *parent, const QString &layoutFile, const std::function<TReportRow()> &getRow);
 
 private:
-    std::optional<TReportOutputChoice> ChooseOutput(QWidget *parent);
+    // defaultReport: the title of the report the layout makes, offered first.
+    std::optional<TReportOutputChoice> ChooseOutput(QWidget *parent, const QString &defaultReport);
     void PrintPages(QWidget *parent, const TReportLayout &layout, const TReportContent &content);
     void WriteFile(QWidget *parent, TReportFileWriter &writer, const QString &fileName,
                    const TReportLayout &layout, const TReportContent &content);

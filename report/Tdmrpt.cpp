@@ -1,5 +1,7 @@
 #include "report/Tdmrpt.h"
 
+#include "report/TPlanReport.h"
+
 #include "report/EReportError.h"
 #include "report/TReportLayout.h"
 #include "report/TReportSystem.h"
@@ -174,7 +176,7 @@ void Tdmrpt::prjKrvnExecute(QWidget *parent)
 }
 
 void Tdmrpt::PrintReport(QWidget *parent, const QStringList &logLines, const ChartPainter &paintChart,
-                         const ChartPainter &paintHistory)
+                         const ChartPainter &paintHistory, const PlanReportSource &plan)
 {
     Tdmrpt report; // freed when the command ends, also on error
     {
@@ -193,6 +195,23 @@ void Tdmrpt::PrintReport(QWidget *parent, const QStringList &logLines, const Cha
         report.setHistoryPicture(history);
     }
     report.setMemoLines(logLines.join(QStringLiteral("\r\n")));
+    if (plan.text && plan.paint) {
+        TReportSystem &system = report.SvSysKrvn();
+        system.Reports = {TPlanReport::Title()};
+        system.ReportsFrom = plan.from;
+        system.ReportsTo = plan.to;
+        // Built only once chosen, for the days chosen, through the same connection.
+        system.ReportRow = [&report, &plan](const TReportOutputChoice &choice) {
+            report.Bmp().fill(Qt::white);
+            {
+                QPainter painter(&report.Bmp());
+                plan.paint(painter, QRect(0, 0, BmpWidth, BmpHeight), choice.from, choice.to);
+            }
+            report.setHistoryPicture(QImage());
+            report.setMemoLines(plan.text(choice.from, choice.to));
+            return report.connKrvnGetRow();
+        };
+    }
     report.prjKrvnExecute(parent);
 }
 

@@ -5,6 +5,7 @@
 #include "report/TReportOutputChoice.h"
 
 #include <QByteArray>
+#include <QDate>
 #include <QImage>
 #include <QList>
 #include <QRect>
@@ -80,8 +81,18 @@ public:
     // The whole Print command after the "nothing to print" check: creates a module,
     // paints the chart into Bmp, joins the log lines with CR LF, runs, frees. paintHistory
     // is called only when the layout prints the history picture (1024 x 768 as well).
+    //
+    // plan, when given, offers "Results against the plan" beside the default report: its text
+    // and its picture for the days the user chose, and the days it starts with.
+    struct PlanReportSource
+    {
+        std::function<QString(const QDate &from, const QDate &to)> text;
+        std::function<void(QPainter &, const QRect &, const QDate &from, const QDate &to)> paint;
+        QDate from, to;
+    };
     static void PrintReport(QWidget *parent, const QStringList &logLines,
-                            const ChartPainter &paintChart, const ChartPainter &paintHistory = {});
+                            const ChartPainter &paintChart, const ChartPainter &paintHistory = {},
+                            const PlanReportSource &plan = {});
 
     // Replaces how every new module asks for the output (tests drive PDF/HTML/RTF
     // this way without dialogs); an empty chooser restores the dialog. Returns the old one.

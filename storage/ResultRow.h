@@ -35,6 +35,9 @@ struct TResultRow
     double Rpm = -1;          // round trips per minute under load
     QString Grade{};          // bufferbloat grade A+ .. F, or empty
     qint32 LostProbes = -1;   // probes that got no answer; -1 where not measured
+    // The plan in the row's direction when it was measured, in bits per second; 0 for none.
+    // Kept with the row, so a later change of plan leaves earlier results as they were.
+    double PlanBps = 0;
 
     static bool IsGrade(const QString& grade)
     {
@@ -62,6 +65,9 @@ struct TResultRow
         return IdleLatencyMs >= 0 || LoadedLatencyMs >= 0 || LoadedLatencyP90Ms >= 0 || Rpm >= 0 || !Grade.isEmpty()
                || LostProbes >= 0;
     }
+
+    // The share of the plan the rate reached; -1 without a plan.
+    double PlanShare() const { return PlanBps > 0 ? Speed * 1024.0 * 8.0 / PlanBps : -1; }
 
     static constexpr int ServerMaxLength = 255;
 

@@ -61,6 +61,12 @@ double Milliseconds(double ms)
     return std::round(ms * 10000) / 10000;
 }
 
+// A share of plan to four places (a hundredth of a percent), without float noise.
+double Share(double share)
+{
+    return share >= 0 ? std::round(share * 10000) / 10000 : share;
+}
+
 // A figure not measured (-1) is an empty field.
 QByteArray Figure(double value)
 {
@@ -119,6 +125,9 @@ QByteArray ToCsv(const QVector<TResultRow> &rows)
     const bool withPort = std::any_of(rows.begin(), rows.end(), [](const TResultRow &row) { return row.Port > 0; });
     if (withPort)
         out += ",port";
+    const bool withPlan = std::any_of(rows.begin(), rows.end(), [](const TResultRow &row) { return row.PlanBps > 0; });
+    if (withPlan)
+        out += ",plan_bps,plan_share";
     out += "\r\n";
     for (const TResultRow &row : rows) {
         const QByteArray bytes = IsWholeCount(row.BytesRx) ? QByteArray::number(qint64(row.BytesRx))
@@ -138,6 +147,8 @@ QByteArray ToCsv(const QVector<TResultRow> &rows)
                  + (row.LostProbes >= 0 ? QByteArray::number(row.LostProbes) : QByteArray());
         if (withPort)
             out += ',' + (row.Port > 0 ? QByteArray::number(row.Port) : QByteArray());
+        if (withPlan)
+            out += ',' + Figure(row.PlanBps > 0 ? row.PlanBps : -1) + ',' + Figure(Share(row.PlanShare()));
         out += "\r\n";
     }
     return out;
@@ -178,6 +189,10 @@ QByteArray ToJsonLines(const QVector<TResultRow> &rows)
         }
         if (row.Port > 0)
             o.insert(QStringLiteral("port"), row.Port);
+        if (row.PlanBps > 0) {
+            o.insert(QStringLiteral("plan_bps"), IsWholeCount(row.PlanBps) ? QJsonValue(qint64(row.PlanBps)) : QJsonValue(row.PlanBps));
+            o.insert(QStringLiteral("plan_share"), Share(row.PlanShare()));
+        }
         out += QJsonDocument(o).toJson(QJsonDocument::Compact);
         out += '\n';
     }

@@ -12,7 +12,8 @@
 // session test add direction, streams and family (null or empty while not known), and a
 // CSV with any such row gives every row those three columns. Rows of tests that measured
 // latency add idle_latency_ms, loaded_latency_ms, loaded_latency_p90_ms, rpm,
-// bufferbloat_grade and lost_probes the same way (empty or null where not measured).
+// bufferbloat_grade and lost_probes the same way (empty or null where not measured), and
+// rows measured against a plan add plan_bps and plan_share (the rate over the plan).
 // Numbers use a dot and no grouping; bytes are written as whole numbers; start
 // times are ISO 8601 local times with their offset. A value that cannot be
 // written (NaN, an invalid date) is left empty in CSV and null in JSON.

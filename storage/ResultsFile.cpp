@@ -213,6 +213,11 @@ private:
                 Fail(QStringLiteral("unknown LimitedBy \"%1\"").arg(row.LimitedBy));
         }
         ReadLatency(attrs, row);
+        if (attrs.hasAttribute(QStringLiteral("Plan"))) {
+            row.PlanBps = Double(attrs, QStringLiteral("Plan"));
+            if (!(row.PlanBps > 0) || !std::isfinite(row.PlanBps))
+                Fail(QStringLiteral("Plan must be a rate above 0"));
+        }
     }
 
     // Optional too: only rows of tests that measured latency beside them have these.
@@ -298,6 +303,11 @@ QByteArray TResultsFile::Serialize(const TContent &content)
             xml.writeAttribute(QStringLiteral("Grade"), row.Grade);
         if (row.LostProbes >= 0)
             xml.writeAttribute(QStringLiteral("LostProbes"), QString::number(row.LostProbes));
+        if (row.PlanBps > 0)
+            // Whole bits per second as people write them, not 1e+08.
+            xml.writeAttribute(QStringLiteral("Plan"), row.PlanBps == std::trunc(row.PlanBps) && row.PlanBps < 1e15
+                                                           ? QString::number(qint64(row.PlanBps))
+                                                           : doubleText(row.PlanBps));
     }
     xml.writeEndElement();
 

@@ -452,6 +452,12 @@ void TResultsTable::SetLimitedBy(const QString &limit)
     FPending.LimitedBy = limit;
 }
 
+void TResultsTable::SetPlanBps(double bps)
+{
+    CheckInserting();
+    FPending.PlanBps = bps > 0 && std::isfinite(bps) ? bps : 0;
+}
+
 void TResultsTable::SetLatency(double idleMs, double loadedMs, double loadedP90Ms, double rpm, const QString &grade,
                                qint32 lostProbes)
 {

@@ -129,6 +129,7 @@ public:
     void SetPort(qint32 port);                   // 1 to 65535, or 0 for none
     void SetFamily(const QString &family);       // "ipv4", "ipv6" or empty
     void SetLimitedBy(const QString &limit);    // a verdict's name, or empty
+    void SetPlanBps(double bps);                 // above 0, or 0 for no plan
     // Latency beside any test: ms (-1: none), round trips per minute, grade, lost probes.
     void SetLatency(double idleMs, double loadedMs, double loadedP90Ms, double rpm, const QString &grade,
                     qint32 lostProbes);

@@ -11,6 +11,8 @@ namespace ChartStyle {
 inline const QColor MarkShadow(130, 130, 130);
 inline const QColor WallEdge(150, 150, 150);
 inline const QColor GridLine(200, 200, 200);
+// Behind results that fell short of their plan's share.
+inline const QColor BelowPlanShade(255, 170, 170);
 
 // 1, 2 or 5 times a power of ten, at least raw.
 double NiceStep(double raw);

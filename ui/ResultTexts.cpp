@@ -79,6 +79,13 @@ QString ResultCell(double kbPerSecond, const QLocale& locale)
     return PlainLocale(locale).toString(kbPerSecond, 'f', 2) + QStringLiteral(" KB/S");
 }
 
+QString ShareCell(const TResultRow& row)
+{
+    if (!(row.PlanBps > 0))
+        return {};
+    return QStringLiteral("%1 % of plan").arg(std::lround(row.PlanShare() * 100));
+}
+
 QString StartTimeCell(const QDateTime& when)
 {
     return when.isValid() ? LogTimestamp::format(when) : QString();

@@ -30,6 +30,9 @@ int RaisedSpeedMaximum(int currentMaximum, double rate);
 QString DurationCell(qint32 milliseconds, const QLocale& locale = QLocale());  // "1234 ms."
 QString BytesRxCell(double bytes, const QLocale& locale = QLocale());          // "1048576"
 QString ResultCell(double kbPerSecond, const QLocale& locale = QLocale());     // "12.35 KB/S"
+// The share of its plan a row's rate reached, shown on its speed bar: "83 % of plan"; empty
+// without a plan.
+QString ShareCell(const TResultRow& row);
 QString StartTimeCell(const QDateTime& when);  // short date, long time
 
 // The grid's Server cell: the target, and for a session test its direction and streams

@@ -63,13 +63,27 @@ void TResultsCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
         background = StripeColor();
     painter->fillRect(opt.rect, background);
 
+    const QColor textColor = selected ? opt.palette.color(QPalette::Active, QPalette::HighlightedText)
+                                      : opt.palette.color(QPalette::Text);
     if (index.column() == TResultsGridModel::colSpeed) {
         PaintSpeedBar(painter, opt.rect, index.data(Qt::EditRole).toDouble());
+        // The share of the plan, where the row had one, at the bar's right end.
+        if (!opt.text.isEmpty()) {
+            const QRect frame = BarFrame(opt.rect).adjusted(2, 2, -2, -2);
+            const QString text = opt.fontMetrics.elidedText(opt.text, Qt::ElideRight, frame.width() - 4);
+            // On the row's own background, so the figure reads over a long bar too.
+            QRect textRect = frame;
+            textRect.setLeft(frame.right() - opt.fontMetrics.horizontalAdvance(text) - 4);
+            painter->save();
+            painter->fillRect(textRect, background);
+            painter->setFont(opt.font);
+            painter->setPen(textColor);
+            painter->drawText(textRect.adjusted(2, 0, -2, 0), Qt::AlignRight | Qt::AlignVCenter, text);
+            painter->restore();
+        }
         return;
     }
 
-    const QColor textColor = selected ? opt.palette.color(QPalette::Active, QPalette::HighlightedText)
-                                      : opt.palette.color(QPalette::Text);
     const QRect textRect = opt.rect.adjusted(TResultsGrid::CellTextMargin, 0, -TResultsGrid::CellTextMargin, 0);
     const QString shown = opt.fontMetrics.elidedText(opt.text, Qt::ElideRight, textRect.width());
     painter->save();

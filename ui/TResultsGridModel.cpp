@@ -24,6 +24,15 @@ QVariant TResultsGridModel::Value(const QModelIndex& index) const
     return QSortFilterProxyModel::data(index, Qt::EditRole);
 }
 
+const TResultRow* TResultsGridModel::Row(const QModelIndex& index) const
+{
+    const auto* table = qobject_cast<const TResultsTableModel*>(sourceModel());
+    const int row = mapToSource(index).row();
+    if (table && table->table() && row >= 0 && row < table->table()->RecordCount())
+        return &table->table()->Row(row);
+    return nullptr;
+}
+
 QVariant TResultsGridModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid())
@@ -32,13 +41,10 @@ QVariant TResultsGridModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole: {
         const QVariant value = Value(index);
         switch (index.column()) {
-        case colServer: {
-            const auto* table = qobject_cast<const TResultsTableModel*>(sourceModel());
-            const int row = mapToSource(index).row();
-            if (table && table->table() && row >= 0 && row < table->table()->RecordCount())
-                return ResultTexts::ServerCell(table->table()->Row(row));
+        case colServer:
+            if (const TResultRow* row = Row(index))
+                return ResultTexts::ServerCell(*row);
             return value.toString();
-        }
         case colStartTime:
             return ResultTexts::StartTimeCell(value.toDateTime());
         case colDuration:
@@ -48,7 +54,10 @@ QVariant TResultsGridModel::data(const QModelIndex& index, int role) const
         case colResult:
             return ResultTexts::ResultCell(value.toDouble());
         default:
-            return {};  // the speed column is drawn as a bar
+            // The speed column is drawn as a bar, with the share of the plan on it where known.
+            if (const TResultRow* row = Row(index))
+                return ResultTexts::ShareCell(*row);
+            return {};
         }
     }
     case Qt::TextAlignmentRole: {

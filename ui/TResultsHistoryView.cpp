@@ -128,7 +128,7 @@ void TResultsHistoryView::AddRow(int index)
     }
     if (!Valid(row.StartTime, row.Result))
         return;
-    FPoints.append({row.StartTime, row.Result, index, target});
+    FPoints.append({row.StartTime, row.Result, index, target, row.PlanBps > 0 ? row.PlanBps / 8192.0 : 0.0});
 }
 
 void TResultsHistoryView::RowPosted(int index)
@@ -337,9 +337,10 @@ double TResultsHistoryView::RateMaximum(double start, double end) const
     const auto first = std::lower_bound(FPoints.begin(), FPoints.end(), start,
                                         [](const TPoint& p, double t) { return p.time < t; });
     double maximum = 0;
+    // The plan too, so its line is in sight above results that fall short of it.
     for (auto it = first; it != FPoints.end() && it->time <= end; ++it)
         if (Chosen(it->target))
-            maximum = std::max(maximum, it->rate);
+            maximum = std::max({maximum, it->rate, it->plan});
     if (!(maximum > 0))
         return 100;
     // Rounded up to a step in the unit the axis shows, so the top line is a round number.
@@ -448,6 +449,73 @@ QVector<QPointF> TResultsHistoryView::PointPositions(const QRect& rect) const
                                         [](const TPoint& p, double t) { return p.time < t; });
     for (auto it = first; it != FPoints.end() && it->time <= end; ++it)
         if (Chosen(it->target))
+            positions.append({plot.left() + (it->time - start) / (end - start) * plot.width(),
+                              plot.bottom() - it->rate / maximum * plot.height()});
+    return positions;
+}
+
+void TResultsHistoryView::SetPlanShare(double share)
+{
+    if (share == FPlanShare)
+        return;
+    FPlanShare = share;
+    update();
+}
+
+QVector<QLineF> TResultsHistoryView::PlanLines(const QRect& rect) const
+{
+    QVector<QLineF> lines;
+    for (const TPlanLine& run : PlanRuns(rect))
+        lines.append(run.line);
+    return lines;
+}
+
+QVector<TResultsHistoryView::TPlanLine> TResultsHistoryView::PlanRuns(const QRect& rect) const
+{
+    double start, end;
+    Range(start, end);
+    const QRectF plot = PlotRect(rect);
+    const double maximum = RateMaximum(start, end);
+    const auto x = [&](double time) { return plot.left() + (time - start) / (end - start) * plot.width(); };
+    // Per series, a run of results under one plan: from its first result to where the next
+    // plan begins, and the last run on to the plot's edge, since the plan still holds.
+    struct TRun
+    {
+        double plan = 0, from = 0;
+    };
+    QVector<TRun> open(FTargets.size());
+    QVector<TPlanLine> lines;
+    const auto close = [&](int target, const TRun& run, double until) {
+        if (run.plan > 0 && until > start && run.from < end) {
+            const double y = plot.bottom() - run.plan / maximum * plot.height();
+            lines.append({target, QLineF(x(std::max(run.from, start)), y, x(std::min(until, end)), y)});
+        }
+    };
+    for (const TPoint& point : FPoints) {
+        if (!Chosen(point.target))
+            continue;
+        TRun& run = open[point.target];
+        if (point.plan == run.plan)
+            continue;
+        close(point.target, run, point.time);
+        run = {point.plan, point.time};
+    }
+    for (int target = 0; target < open.size(); ++target)
+        close(target, open[target], end);
+    return lines;
+}
+
+QVector<QPointF> TResultsHistoryView::ShadedPositions(const QRect& rect) const
+{
+    double start, end;
+    Range(start, end);
+    const QRectF plot = PlotRect(rect);
+    const double maximum = RateMaximum(start, end);
+    QVector<QPointF> positions;
+    const auto first = std::lower_bound(FPoints.begin(), FPoints.end(), start,
+                                        [](const TPoint& p, double t) { return p.time < t; });
+    for (auto it = first; it != FPoints.end() && it->time <= end; ++it)
+        if (Chosen(it->target) && it->BelowShare(FPlanShare))
             positions.append({plot.left() + (it->time - start) / (end - start) * plot.width(),
                               plot.bottom() - it->rate / maximum * plot.height()});
     return positions;
@@ -602,6 +670,20 @@ void TResultsHistoryView::Draw(QPainter& painter, const QRect& rect) const
     const auto first = std::lower_bound(FPoints.begin(), FPoints.end(), start,
                                         [](const TPoint& p, double t) { return p.time < t; });
     const int radius = std::max(1, int(std::lround(DotRadius * ratio)));
+    // Results short of the plan's share sit on a pale red square, under every dot.
+    const int shade = std::max(radius + 1, int(std::lround(ShadeRadius * ratio)));
+    const QRgb shadeColour = ChartStyle::BelowPlanShade.rgba();
+    for (auto it = first; it != FPoints.end() && it->time <= end; ++it) {
+        if (!Chosen(it->target) || !it->BelowShare(FPlanShare))
+            continue;
+        const int cx = int(std::lround((it->time - start) * xScale));
+        const int cy = std::min(h - 1, int(std::lround(h - it->rate * yScale)));
+        for (int y = std::max(0, cy - shade); y <= std::min(h - 1, cy + shade); ++y) {
+            QRgb* line = reinterpret_cast<QRgb*>(dots.scanLine(y));
+            for (int x = std::max(0, cx - shade); x <= std::min(w - 1, cx + shade); ++x)
+                line[x] = shadeColour;
+        }
+    }
     for (auto it = first; it != FPoints.end() && it->time <= end; ++it) {
         if (!Chosen(it->target))
             continue;
@@ -629,6 +711,12 @@ void TResultsHistoryView::Draw(QPainter& painter, const QRect& rect) const
         painter.drawPolyline(line.points);
     }
     painter.setRenderHint(QPainter::Antialiasing, false);
+
+    // Each series' plan, dashed in its colour.
+    for (const TPlanLine& run : PlanRuns(rect)) {
+        painter.setPen(QPen(TargetColor(run.target).darker(130), 1.5, Qt::DashLine));
+        painter.drawLine(run.line);
+    }
 
     painter.setClipRect(rect);
     painter.setRenderHint(QPainter::Antialiasing, false);

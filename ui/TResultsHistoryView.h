@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QLineF>
 #include <QVector>
 #include <QWidget>
 
@@ -66,6 +67,16 @@ public:
 
     int PointCount() const { return int(FPoints.size()); }
 
+    // Results below this share of their plan are shaded (0.8: 80 %); each series' plan is
+    // drawn as a dashed line at its rate.
+    double PlanShare() const { return FPlanShare; }
+    void SetPlanShare(double share);
+    // Where Draw puts the plan lines (one per run of results under the same plan) and the
+    // centres of the shaded results.
+    QVector<QLineF> PlanLines(const QRect& rect) const;
+    QVector<QPointF> ShadedPositions(const QRect& rect) const;
+    static constexpr int ShadeRadius = 5;
+
     // What Draw puts where, for rect: the plot area, the dots' centres, the time labels, the
     // rate labels and the median lines (one polyline per run of neighbouring buckets).
     QRectF PlotRect(const QRect& rect) const;
@@ -97,6 +108,8 @@ private:
         double rate;  // KB/s
         int row;
         int target;
+        double plan;  // KB/s, 0 without a plan
+        bool BelowShare(double share) const { return plan > 0 && rate < plan * share; }
     };
     struct TTick
     {
@@ -135,6 +148,12 @@ private:
         QPolygonF points;
     };
     QVector<TMedianLine> MedianPolylines(const QRect& rect) const;
+    struct TPlanLine
+    {
+        int target;
+        QLineF line;
+    };
+    QVector<TPlanLine> PlanRuns(const QRect& rect) const;
 
     QPointer<TResultsTable> FTable;
     QPointer<QTabWidget> FTabs;
@@ -153,4 +172,5 @@ private:
     QPoint FDragFrom;
     double FDragStart = 0, FDragEnd = 0;
     bool FDragging = false;
+    double FPlanShare = 0.8;
 };

@@ -9,6 +9,8 @@
 #include "ui/ResultTexts.h"
 #include "engine/run/ResultLines.h"
 #include "storage/ResultsTable.h"
+#include "storage/SlowResults.h"
+#include "ui/TDesktopNotice.h"
 #include "engine/stream/TKorvane.h"
 #include "ui/TLiveRateGraph.h"
 #include "ui/TLogPane.h"
@@ -216,6 +218,8 @@ void TTestController::RecordPlainTest(const TDirectionOutcome& result)
     AddToServerHistory();
     AddLogLine(ResultLines::ReceivedLine(result.KBytes(), result.Bytes, result.DurationMs));
     AddLogLine(ResultLines::RateLine(result.Rate));
+    if (const QString plan = ResultLines::PlanLine(result.PlanShare, result.PlanBps); !plan.isEmpty())
+        AddLogLine(plan);
     SetStatusText(QString(), 0);
     AddLogLine(QStringLiteral("Test finished"));
     addConnectedLine();
@@ -269,6 +273,8 @@ void TTestController::RecordSessionDirection(const TDirectionOutcome& result)
     AddLogLine(received);
     const QString label = capitalized(direction) + QStringLiteral(": ");
     AddLogLine(label + ResultLines::RateLine(result.Rate));
+    if (const QString plan = ResultLines::PlanLine(result.PlanShare, result.PlanBps); !plan.isEmpty())
+        AddLogLine(label + plan);
     // What korvane-cli prints of a session, so the window's log tells as much.
     if (session.PerStream.size() > 1)
         for (const TSessionStreamFigures& stream : session.PerStream)
@@ -321,6 +327,8 @@ void TTestController::PostRow(const TDirectionOutcome& result, const std::functi
         table->SetSpeed(result.Rate);
         addKind(*table);
         addLatency(*table, result);
+        if (result.PlanShare >= 0)
+            table->SetPlanBps(result.PlanBps);
         table->Post();
     } catch (...) {
         // A half-built row must not linger into the next append.
@@ -330,4 +338,36 @@ void TTestController::PostRow(const TDirectionOutcome& result, const std::functi
     }
     ShowAverage(result);
     FViews.Chart->RefreshData();
+    NoticeIfSlow();
+}
+
+bool TTestController::NoticeDue(const QVector<TResultRow>& rows, int index, const TTargetPlans& plans,
+                                QString& summary, QString& body)
+{
+    if (!plans.Notify || index < 0 || index >= rows.size() || !SlowResults::Slow(rows[index], plans.Share()))
+        return false;
+    // Once, as the count reaches the threshold: a line that stays slow is not news every test.
+    const int slow = SlowResults::CountInLast(rows, index, plans.Share(), plans.NoticeOf);
+    if (slow != plans.NoticeSlow)
+        return false;
+    const TResultRow& row = rows[index];
+    const QString series = ResultTexts::ServerCell(row);
+    summary = QStringLiteral("%1 is below its plan").arg(row.Server);
+    body = QStringLiteral("%1 of the last %2 results of %3 reached less than %4 % of the plan (%5); the latest %6 %.")
+               .arg(slow)
+               .arg(plans.NoticeOf)
+               .arg(series)
+               .arg(plans.SharePercent)
+               .arg(TRatePlan::RateText(row.PlanBps), QString::number(row.PlanShare() * 100, 'f', 1));
+    return true;
+}
+
+void TTestController::NoticeIfSlow()
+{
+    TResultsTable* table = FViews.Table ? FViews.Table() : nullptr;
+    QString summary, body;
+    if (!FNotice || !table || !NoticeDue(table->Rows(), table->RecordCount() - 1, FPlans, summary, body))
+        return;
+    AddLogLine(summary + QStringLiteral(": ") + body);
+    FNotice->Show(summary, body);
 }

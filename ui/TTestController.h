@@ -1,10 +1,13 @@
 #pragma once
 
 #include "engine/run/TTestRun.h"
+#include "settings/TargetPlans.h"
+#include "storage/ResultRow.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <functional>
 
@@ -15,6 +18,7 @@ class TResultsChart;
 class TResultsTable;
 class TServerHistory;
 class TStatusPane;
+class TDesktopNotice;
 
 // The window's side of a test: starts one run from a plan and turns what it reports into log
 // lines, the live graph, the status pane and rows. What a test is lives in the run.
@@ -46,6 +50,14 @@ public:
     // what kept the test from starting, and when a row cannot be recorded.
     void Conclude();
 
+    // When a recorded result makes NoticeSlow of its series' last NoticeOf slow, and plans.Notify
+    // is on, a desktop notice says so through notice (which the caller keeps alive).
+    void SetPlanNotice(const TTargetPlans& plans) { FPlans = plans; }
+    void SetDesktopNotice(TDesktopNotice* notice) { FNotice = notice; }
+    // The notice for the row just posted at index, when it is due: its summary and body.
+    static bool NoticeDue(const QVector<TResultRow>& rows, int index, const TTargetPlans& plans, QString& summary,
+                          QString& body);
+
     const TTestOutcome& Outcome() const { return FRun->Outcome(); }
     TTestRun& Run() { return *FRun; }
 
@@ -65,7 +77,11 @@ private:
     // The running average, this result included, in the second pane.
     void ShowAverage(const TDirectionOutcome& result);
 
+    void NoticeIfSlow();
+
     TViews FViews;
+    TTargetPlans FPlans;
+    TDesktopNotice* FNotice = nullptr;
     TTestRun* FRun;
     QString FStatusBeforeTest;
     bool FLiveViewOpen = false;

@@ -14,6 +14,10 @@
 #include "ui/TServerHistory.h"
 #include "ui/TTestController.h"
 #include "ui/TStatusPane.h"
+#include "ui/TDesktopNotice.h"
+#include "ui/TPlanDialog.h"
+#include "report/TPlanReport.h"
+#include "storage/DayCountDate.h"
 #include "ui/TTestOptionsDialog.h"
 
 #include "support/AboutInfo.h"
@@ -339,6 +343,7 @@ void TfMain::BuildMenu()
     TestMenu1 = bar->addMenu(QStringLiteral("&Test"));
     TestMenu1->setObjectName(QStringLiteral("TestMenu1"));
     TestOptions1 = item(TestMenu1, QStringLiteral("&Options..."), "TestOptions1");
+    TestPlan1 = item(TestMenu1, QStringLiteral("&Plan..."), "TestPlan1");
 
     Help1 = bar->addMenu(QStringLiteral("&Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
@@ -382,6 +387,7 @@ void TfMain::ConnectHandlers()
     connect(actCancelTest, &QAction::triggered, this, Guarded([this] { CancelTestClick(); }));
     connect(ExportResults1, &QAction::triggered, this, Guarded([this] { ExportResults1Click(); }));
     connect(TestOptions1, &QAction::triggered, this, Guarded([this] { TestOptions1Click(); }));
+    connect(TestPlan1, &QAction::triggered, this, Guarded([this] { TestPlan1Click(); }));
     connect(Print1, &QAction::triggered, this, Guarded([this] { Print1Click(); }));
     connect(Exit1, &QAction::triggered, this, Guarded([this] { Exit1Click(); }));
     connect(KorvaneHelp1, &QAction::triggered, this, Guarded([this] { KorvaneHelp1Click(); }));
@@ -423,6 +429,8 @@ void TfMain::FormCreate()
     AppStore->SetFileName(AppStorePath + QStringLiteral("/KrvnClnt.ini"));
     AppStore->ReloadIfNeeded();
     TestOptions.Load(*AppStore);
+    TargetPlans.Load(*AppStore);
+    History->SetPlanShare(TargetPlans.Share());
     ShowPortInUse();
 
     TTestController::TViews views;
@@ -434,6 +442,11 @@ void TfMain::FormCreate()
     views.Table = [this] { return dmDiskStorage ? dmDiskStorage->cdsKorvaneResults() : nullptr; };
     views.RevealGraph = [this] { RevealLiveGraph(); };
     TestController = new TTestController(*Krvn, views, this);
+    TestController->SetPlanNotice(TargetPlans);
+    auto* notice = new TDesktopNotice(this);
+    connect(notice, &TDesktopNotice::Failed, this,
+            [this](const QString& message) { AddLogLine(QStringLiteral("The desktop notice was not shown: ") + message); });
+    TestController->SetDesktopNotice(notice);
 
     auto handler = [this](const std::exception& E) { AppException(E); };
     if (auto* app = TKorvaneApplication::Instance())
@@ -604,6 +617,7 @@ void TfMain::FormDestroy()
     if (AppStore) {
         History->SaveState(*AppStore);
         TestOptions.Save(*AppStore);
+        TargetPlans.Save(*AppStore);
         const QString failure = AppStore->Flush();
         if (!failure.isEmpty())
             problems << failure;
@@ -731,6 +745,7 @@ TTestPlan TfMain::TestPlan() const
     plan.IpVersion = TestOptions.IpVersion;
     plan.Latency = TestOptions.LatencyFor(plan.IsSession());
     plan.AllowHttps = TestOptions.AllowHttps;
+    plan.RatePlan = TargetPlans.For(plan.Target);
     // The measurement object's own step, which a front end may have changed.
     plan.ProgressIntervalMs = Krvn->ProgressInterval();
     if (plan.IsSession() && !TestOptions.SecretFile.isEmpty()) {
@@ -748,6 +763,17 @@ void TfMain::TestOptions1Click()
         TestOptions = dialog.Options();
         ShowPortInUse();
     }
+}
+
+void TfMain::TestPlan1Click()
+{
+    TPlanDialog dialog(TargetPlans, cbServerName->text(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    TargetPlans = dialog.Plans();
+    History->SetPlanShare(TargetPlans.Share());
+    if (TestController)
+        TestController->SetPlanNotice(TargetPlans);
 }
 
 void TfMain::RevealLiveGraph()
@@ -863,10 +889,34 @@ void TfMain::Print1Click()
         box.exec();
         return;
     }
+    // Offered beside the default report: the results of the chosen days against their plans,
+    // pictured as the History tab draws them.
+    Tdmrpt::PlanReportSource plan;
+    plan.to = QDate::currentDate();
+    plan.from = plan.to.addDays(-29);
+    plan.text = [this](const QDate& from, const QDate& to) {
+        TPlanReport::TInput input;
+        if (dmDiskStorage && dmDiskStorage->cdsKorvaneResults())
+            input.Rows = dmDiskStorage->cdsKorvaneResults()->Rows();
+        input.Share = TargetPlans.Share();
+        input.From = from;
+        input.To = to;
+        input.LogLines = mmDIsplay->Lines();
+        return TPlanReport::Text(input);
+    };
+    plan.paint = [this](QPainter& painter, const QRect& rect, const QDate& from, const QDate& to) {
+        const double start = History->ViewStart(), end = History->ViewEnd();
+        History->SetView(DayCountDate::fromDateTime(from.startOfDay()), DayCountDate::fromDateTime(to.addDays(1).startOfDay()));
+        History->Draw(painter, rect);
+        if (end > start)
+            History->SetView(start, end);
+        else
+            History->ShowAll();
+    };
     Tdmrpt::PrintReport(this, mmDIsplay->Lines(), [this](QPainter& painter, const QRect& rect) {
         DBChart1->Draw(painter, rect);
         DBChart1->update();
-    }, [this](QPainter& painter, const QRect& rect) { History->Draw(painter, rect); });
+    }, [this](QPainter& painter, const QRect& rect) { History->Draw(painter, rect); }, plan);
 }
 
 QString TfMain::HelpPage() const

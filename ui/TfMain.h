@@ -2,6 +2,7 @@
 
 #include "ui/FormStateWindow.h"
 #include "settings/StatusPanel.h"
+#include "settings/TargetPlans.h"
 #include "settings/TestOptions.h"
 #include "settings/WidgetPlacementTarget.h"
 
@@ -80,6 +81,7 @@ public:
     QAction* Exit1 = nullptr;
     QMenu* TestMenu1 = nullptr;
     QAction* TestOptions1 = nullptr;
+    QAction* TestPlan1 = nullptr;
     QMenu* Help1 = nullptr;
     QAction* KorvaneHelp1 = nullptr;
     QAction* N2 = nullptr;
@@ -104,6 +106,8 @@ public:
     TTestController* TestController = nullptr;
     // Test > Options..., loaded at start and saved at exit.
     TTestOptions TestOptions;
+    // Test > Plan..., per target; loaded at start and saved at exit.
+    TTargetPlans TargetPlans;
     // The per-user data folder.
     QString AppStorePath;
 
@@ -126,6 +130,7 @@ public slots:
 
     void ExportResults1Click();
     void TestOptions1Click();
+    void TestPlan1Click();
     void Print1Click();
     void Exit1Click();
     void KorvaneHelp1Click();

@@ -1,5 +1,7 @@
 #include "engine/run/ResultLines.h"
 
+#include "engine/run/RatePlan.h"
+
 #include "engine/NumberFormat.h"
 #include "engine/run/ProgressText.h"
 #include "engine/latency/LatencyReport.h"
@@ -82,6 +84,13 @@ QString Amount(double kBytes, int64_t bytes, double milliseconds)
 QString PlainRateLine(double kbPerSecond)
 {
     return QStringLiteral("%1 KB per second").arg(NumberFormat::twoDecimals(kbPerSecond));
+}
+
+QString PlanLine(double share, double planBps)
+{
+    if (share < 0 || !(planBps > 0))
+        return {};
+    return QStringLiteral("%1 % of the plan (%2)").arg(QString::number(share * 100, 'f', 1), TRatePlan::RateText(planBps));
 }
 
 QString StreamLine(const TSessionStreamFigures &f)

@@ -39,6 +39,8 @@ QString DirectionName(TSessionDirection direction);
 QString Amount(double kBytes, int64_t bytes, double milliseconds);
 // korvane-cli: "829.44 KB per second".
 QString PlainRateLine(double kbPerSecond);
+// "83.2 % of the plan (100M)": the share of the plan a rate reached; empty without a plan.
+QString PlanLine(double share, double planBps);
 // korvane-cli: "Stream 2: 512.00 KB in 1000.00 milliseconds, 512.00 KB per second".
 QString StreamLine(const TSessionStreamFigures &stream);
 // The server's TCP figures of a session direction, and for a download its sending time.

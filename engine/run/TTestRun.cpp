@@ -275,7 +275,7 @@ void TTestRun::RecordStartFailure()
     d.StatusTexts = FStatusTexts;
     d.AccumulatedCount = FMeasurement.AccumulatedTestCount();
     d.AccumulatedAverage = FMeasurement.AccumulatedAverageSpeed();
-    FOutcome.Directions.push_back(d);
+    AddDirection(d);
 }
 
 QString TTestRun::TimedOutText() const
@@ -308,7 +308,7 @@ void TTestRun::ConcludePlainTest()
     d.AccumulatedCount = FMeasurement.AccumulatedTestCount();
     d.AccumulatedAverage = FMeasurement.AccumulatedAverageSpeed();
     FOutcome.ConnectedLine = FMeasurement.ConnectedLine();
-    FOutcome.Directions.push_back(d);
+    AddDirection(d);
     emit DirectionDone(FOutcome.Directions.back());
     SetPhase(TPhase::Done);
 }
@@ -346,7 +346,7 @@ void TTestRun::SessionResult(const TSessionResult &given)
     d.Session = std::move(result);
     if (!d.Valid && FOutcome.Error.isEmpty())
         FOutcome.Error = d.Error;
-    FOutcome.Directions.push_back(d);
+    AddDirection(d);
     emit DirectionDone(FOutcome.Directions.back());
 }
 
@@ -357,4 +357,11 @@ void TTestRun::SessionFinished()
     FOutcome.Cancelled = FSession->Cancelled();
     FProbe.reset();
     SetPhase(TPhase::Done);
+}
+
+void TTestRun::AddDirection(TDirectionOutcome &d)
+{
+    d.PlanBps = FPlan.RatePlan.Bps(d.Direction);
+    d.PlanShare = d.Valid ? TRatePlan::Share(d.Rate, d.PlanBps) : -1;
+    FOutcome.Directions.push_back(d);
 }

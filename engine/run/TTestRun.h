@@ -73,6 +73,8 @@ signals:
     void Finished();
 
 private:
+    // Every direction ends here, with its share of the plan.
+    void AddDirection(TDirectionOutcome &d);
     // The one place the phase changes.
     void SetPhase(TPhase phase);
     void StartTest();

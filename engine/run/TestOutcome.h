@@ -25,6 +25,10 @@ struct TDirectionOutcome
     double DurationMs = 0;
     double Rate = 0;         // KB (1024 bytes) per second
     double StartTime = -1;   // days since 30 December 1899, local time; -1 when none
+    // The plan's rate in this direction (bits per second, 0: none) and the share of it the
+    // rate reached (-1: no plan, or no valid result).
+    double PlanBps = 0;
+    double PlanShare = -1;
     QString Address;         // numeric address and family of the peer; empty before a connection
     QString Family;
 

@@ -2,6 +2,7 @@
 
 #include "engine/latency/TLatencyProbe.h"
 #include "engine/net/TcpConnect.h"
+#include "engine/run/RatePlan.h"
 #include "engine/run/TestDefaults.h"
 #include "engine/session/TSessionTest.h"
 
@@ -36,6 +37,8 @@ struct TTestPlan
     QString TrustedCaFile;       // trusted for https besides the system's CAs
     double TimeLimitSeconds = 0; // 0: none; counted from the test's start, after the idle probes
     int ProgressIntervalMs = TestDefaults::ProgressIntervalMs;
+    // What the user pays for on this link; results carry their share of it.
+    TRatePlan RatePlan;
 
     bool IsSession() const { return Kind == TTestKind::Session; }
     TSessionRequest SessionRequest() const;

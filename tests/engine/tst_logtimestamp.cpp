@@ -11,6 +11,8 @@ private slots:
     void zoneRemovedFromFormat();
     void localeTimestamps_data();
     void localeTimestamps();
+    void linesReadBack_data() { localeTimestamps_data(); }
+    void linesReadBack();
 };
 
 void TestLogTimestamp::zoneRemovedFromFormat_data()
@@ -68,6 +70,22 @@ void TestLogTimestamp::localeTimestamps()
     const QString edges = QStringLiteral(" ,()[]\uFF08\uFF09");
     QVERIFY2(!edges.contains(time.front()) && !edges.contains(time.back()), qPrintable(stamp));
     QVERIFY2(time.contains(l.toString(26)), qPrintable(stamp)); // the seconds are there
+}
+
+// A line as the log wrote it reads back to its time (to the second) and its text, in the
+// locale that wrote it, two-digit years included.
+void TestLogTimestamp::linesReadBack()
+{
+    QFETCH(QString, locale);
+    const QLocale l(locale);
+    const QDateTime when(QDate(2026, 3, 14), QTime(15, 9, 26));
+    const QString line = LogTimestamp::format(when, l) + QStringLiteral(" - ERROR - Korvane Socket Error #111 - refused");
+    QDateTime read;
+    QString text;
+    QVERIFY2(LogTimestamp::parse(line, read, text, l), qPrintable(line));
+    QCOMPARE(read, when);
+    QCOMPARE(text, QStringLiteral("ERROR - Korvane Socket Error #111 - refused"));
+    QVERIFY(!LogTimestamp::parse(QStringLiteral("Korvane Client 2.0.0.69 - no time here"), read, text, l));
 }
 
 QTEST_GUILESS_MAIN(TestLogTimestamp)

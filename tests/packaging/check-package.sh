@@ -55,6 +55,7 @@ done <<<"$files"
 expected=(
   bin/korvclnt bin/korvane-cli bin/korvane-server
   share/korvane/Korvn.layout share/korvane/Help/Korvane.html share/korvane/korvane-links.json
+  share/korvane/korvane-link-alerts.yml
   share/applications/com.korvane.Client.desktop
   share/metainfo/com.korvane.Client.metainfo.xml
   share/icons/hicolor/scalable/apps/com.korvane.Client.svg

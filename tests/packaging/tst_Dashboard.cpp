@@ -124,6 +124,22 @@ private slots:
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
     }
 
+    // The alert rules read the same metrics: a renamed one would leave an alert that never fires.
+    void alertRulesReadExportedMetrics()
+    {
+        const QString rules = QString::fromUtf8(ReadAll(QStringLiteral(KORVANE_ALERT_RULES)));
+        const QSet<QString> exported = ExportedNames();
+        static const QRegularExpression metric(QStringLiteral("\\bkorvane_[a-z0-9_]+"));
+        QStringList unknown;
+        int found = 0;
+        for (const QRegularExpressionMatch& match : metric.globalMatch(rules)) {
+            ++found;
+            if (!exported.contains(match.captured()))
+                unknown << match.captured();
+        }
+        QVERIFY(found >= 3);
+        QVERIFY2(unknown.isEmpty(), qPrintable(unknown.join(QLatin1Char(' '))));
+    }
     void brokenDashboardsAreCaught_data()
     {
         QTest::addColumn<QByteArray>("text");

@@ -33,6 +33,7 @@ private slots:
     void latencyColumnsFollowALatencyRow();
     void latencyFiguresWithoutFloatNoise_data();
     void latencyFiguresWithoutFloatNoise();
+    void planColumnsFollowAPlannedRow();
     void failedWriteThrowsAndLeavesNoTemporaryFile();
 
 private:
@@ -356,6 +357,38 @@ void TestResultsExport::latencyColumnsFollowALatencyRow()
     QVERIFY(third.value("idle_latency_ms").isNull());
     QVERIFY(third.value("bufferbloat_grade").isNull());
     QCOMPARE(third.value("lost_probes").toInt(), 30);
+}
+
+// Two plan columns once any row was measured against a plan: the plan in bits per second and
+// the share of it the rate reached; empty for rows without one. JSON lines only on those rows.
+void TestResultsExport::planColumnsFollowAPlannedRow()
+{
+    const QDateTime start(QDate(2024, 3, 5), QTime(9, 7, 42, 123));
+    // 9765.625 KB/s is 80 000 000 bits per second: 0.8 of a 100M plan.
+    TResultRow planned = RowOf(QStringLiteral("srv"), 10, 9765.625, start);
+    planned.PlanBps = 100e6;
+    TResultRow unplanned = RowOf(QStringLiteral("old"), 10, 1, start);
+    unplanned.Order = 8;
+    // A third of the plan, which a float gives with noise in its last digits.
+    TResultRow slow = RowOf(QStringLiteral("srv"), 10, 9765.625 / 2.4, start);
+    slow.Order = 9;
+    slow.PlanBps = 100e6;
+
+    const QString fileName = FEnvironment.path() + QStringLiteral("/plan.csv");
+    ResultsExport::WriteFile(fileName, {planned, unplanned, slow}, ResultsExport::Format::Csv);
+    const QJsonArray table = ReadCsvWithPython(fileName);
+    QCOMPARE(table.size(), 4);
+    QCOMPARE(table.at(0).toVariant().toStringList(), (Header + QStringList{"plan_bps", "plan_share"}));
+    const int at = int(Header.size());
+    QCOMPARE(table.at(1).toVariant().toStringList().mid(at), (QStringList{"100000000", "0.8"}));
+    QCOMPARE(table.at(2).toVariant().toStringList().mid(at), (QStringList{"", ""}));
+    QCOMPARE(table.at(3).toVariant().toStringList().mid(at), (QStringList{"100000000", "0.3333"}));
+    QVERIFY(!ResultsExport::ToCsv({unplanned}).contains("plan"));
+
+    const QList<QByteArray> lines = ResultsExport::ToJsonLines({planned, unplanned, slow}).split('\n');
+    QVERIFY2(lines.at(0).contains("\"plan_bps\":100000000,\"plan_share\":0.8,"), lines.at(0).constData());
+    QVERIFY(!lines.at(1).contains("plan"));
+    QCOMPARE(QJsonDocument::fromJson(lines.at(2)).object().value("plan_share").toDouble(), 0.3333);
 }
 
 void TestResultsExport::latencyFiguresWithoutFloatNoise_data()

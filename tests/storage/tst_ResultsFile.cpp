@@ -263,6 +263,25 @@ private slots:
         QCOMPARE(stripped, TResultsFile::Serialize(withoutLatency));
     }
 
+    // The plan a row was measured against rides as one more optional attribute; a row without
+    // one is written as before, and its share of plan follows from its rate.
+    void planRoundTrips()
+    {
+        TResultsFile::TContent content = sampleContent();
+        const TResultsFile::TContent withoutPlan = content;
+        TResultRow &row = content.Rows.first();
+        row.PlanBps = 100e6;
+        const QByteArray document = TResultsFile::Serialize(content);
+        QVERIFY2(document.contains(" Plan=\"100000000\""), document.constData());
+        const TResultsFile::TContent read = TResultsFile::Parse(document, "f");
+        QCOMPARE(read.Rows, content.Rows);
+        QCOMPARE(read.Rows.first().PlanShare(), row.Speed * 8192 / 100e6);
+        QCOMPARE(read.Rows.at(1).PlanShare(), -1.0);
+        QByteArray stripped = document;
+        stripped.replace(" Plan=\"100000000\"", "");
+        QCOMPARE(stripped, TResultsFile::Serialize(withoutPlan));
+    }
+
     void olderRowsReadAsOneStreamDownloads()
     {
         const QByteArray golden = readFile(QStringLiteral(GOLDEN_DIR "/KorvaneResults.xml"));
@@ -290,6 +309,8 @@ private slots:
         QTest::newRow("latency not a number") << QByteArray(" LoadedLatency=\"slow\"") << "LoadedLatency is not a number";
         QTest::newRow("infinite rpm") << QByteArray(" Rpm=\"inf\"") << "Rpm must be a number of at least 0";
         QTest::newRow("negative lost probes") << QByteArray(" LostProbes=\"-1\"") << "LostProbes must be at least 0";
+        QTest::newRow("plan of 0") << QByteArray(" Plan=\"0\"") << "Plan must be a rate above 0";
+        QTest::newRow("plan not a number") << QByteArray(" Plan=\"100M\"") << "Plan is not a number";
     }
     void badTestShapeIsRefused()
     {

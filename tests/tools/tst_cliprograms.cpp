@@ -25,6 +25,7 @@ private slots:
 
     void exactAmountAndAccumulation();
     void textLogOfAValidTest();
+    void planShareInJsonAndLog();
     void invalidAndFailedTestsExitOne_data();
     void invalidAndFailedTestsExitOne();
     void oneStreamTestsLeaveTheLimitOpen_data();
@@ -177,6 +178,31 @@ void TestCliPrograms::textLogOfAValidTest()
     QVERIFY(QRegularExpression(QStringLiteral(" - [\\d.,]+ KB per second$")).match(lines[4]).hasMatch());
     QVERIFY(lines[5].endsWith(QStringLiteral(" - Test finished")));
     QCOMPARE(lines[5].count(QStringLiteral(" - ")), 1);
+}
+
+// --plan: each JSON line carries the plan and the share of it the rate reached; the log says it.
+void TestCliPrograms::planShareInJsonAndLog()
+{
+    Server server = startServer({QStringLiteral("--bytes"), QStringLiteral("1048576")});
+    QByteArray out;
+    QCOMPARE(runCli({QStringLiteral("--json"), QStringLiteral("--plan"), QStringLiteral("1.5G/20M"),
+                     QStringLiteral("--port"), QString::number(server.port), QStringLiteral("127.0.0.1")},
+                    &out),
+             0);
+    const QList<QJsonObject> results = jsonLines(out);
+    QCOMPARE(results.size(), 1);
+    const QJsonObject &r = results[0];
+    QCOMPARE(r["plan_bps"].toInteger(), Q_INT64_C(1500000000));
+    QCOMPARE(r["plan_share"].toDouble(), r["rate_kbps"].toDouble() * 1024 * 8 / 1.5e9);
+
+    QCOMPARE(runCli({QStringLiteral("--plan=100M"), QStringLiteral("--port"), QString::number(server.port),
+                     QStringLiteral("127.0.0.1")},
+                    &out),
+             0);
+    const QStringList lines = QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 7);
+    QVERIFY2(QRegularExpression(QStringLiteral(" - [\\d.]+ % of the plan \\(100M\\)$")).match(lines[5]).hasMatch(),
+             qPrintable(lines[5]));
 }
 
 void TestCliPrograms::invalidAndFailedTestsExitOne_data()
@@ -392,6 +418,8 @@ void TestCliPrograms::usageErrorsExitTwo_data()
     QTest::newRow("CA file without https") << QStringList({"--web", "--cacert", "ca.pem", "host"});
     QTest::newRow("CA file without value") << QStringList({"--web", "--allow-https", "host", "--cacert"});
     QTest::newRow("CA file name empty") << QStringList({"--web", "--allow-https", "--cacert=", "host"});
+    QTest::newRow("plan in bytes") << QStringList({"--plan", "100MB/20MB", "host"});
+    QTest::newRow("plan without value") << QStringList({"host", "--plan"});
 }
 
 void TestCliPrograms::usageErrorsExitTwo()

@@ -27,6 +27,8 @@ private slots:
     void shapeAndLatencyOnlyWhereKnown_data();
     void shapeAndLatencyOnlyWhereKnown();
     void cliFileKeepsCountersAcrossRuns();
+    void recentResultsKeepTheLatestTen();
+    void cliFileCarriesThePlanAndRecentShares();
     void cliLeavesForeignFileAlone();
     void cliFailsWhenTheFileCannotBeWritten();
     void serverCountsWhatItServed();
@@ -132,8 +134,10 @@ QByteArray TestMetrics::curl(const QStringList &arguments)
 double TestMetrics::sample(const QByteArray &text, const QString &series)
 {
     for (const QByteArray &line : text.split('\n')) {
-        if (line.startsWith(series.toUtf8() + ' '))
-            return line.mid(series.toUtf8().size() + 1).toDouble();
+        if (line.startsWith(series.toUtf8() + ' ')) {
+            const QByteArray value = line.mid(series.toUtf8().size() + 1);
+            return value == "NaN" ? qQNaN() : value.toDouble();
+        }
     }
     return qQNaN();
 }
@@ -319,6 +323,67 @@ void TestMetrics::cliFileKeepsCountersAcrossRuns()
     QCOMPARE(sample(again, "korvane_tests_total" + good), 2.0);
     // Only the file itself is left: no temporary file or lock the collector could read.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"korvane.prom"});
+}
+
+// Rules ask for "M of the last N": each target keeps its last ten results, the latest as
+// result="1", and a share of plan only where a plan was given.
+void TestMetrics::recentResultsKeepTheLatestTen()
+{
+    QTemporaryDir dir;
+    MetricsFile file(dir.filePath(QStringLiteral("k.prom")));
+    const MetricsFile::Key key{QStringLiteral("h:8081"), QStringLiteral("server")};
+    QString error;
+    for (int i = 1; i <= 12; ++i) {
+        MetricsFile::Series test;
+        test.valid = i % 3 != 0; // 3, 6, 9 and 12 failed
+        test.rateBytesPerSecond = test.valid ? 1e6 * i : 0;
+        test.planBytesPerSecond = i > 4 ? 10e6 : 0; // 80 Mbit/s from the fifth test on
+        QVERIFY2(file.Record(key, test, error), qPrintable(error));
+    }
+    QFile f(dir.filePath(QStringLiteral("k.prom")));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray text = f.readAll();
+    QCOMPARE(promtoolProblems(text), QString());
+    const QString valid = QStringLiteral("korvane_recent_valid{target=\"h:8081\",mode=\"server\",result=\"%1\"}");
+    const QString share = QStringLiteral("korvane_recent_share_of_plan{target=\"h:8081\",mode=\"server\",result=\"%1\"}");
+    for (int result = 1; result <= 10; ++result) {
+        const int test = 13 - result;
+        QCOMPARE(sample(text, valid.arg(result)), test % 3 != 0 ? 1.0 : 0.0);
+        const double expected = test % 3 != 0 && test > 4 ? 1e6 * test / 10e6 : qQNaN();
+        QCOMPARE(sample(text, share.arg(result)), expected);
+    }
+    QVERIFY(!text.contains("result=\"11\""));
+    QCOMPARE(sample(text, QStringLiteral("korvane_plan_bytes_per_second{target=\"h:8081\",mode=\"server\"}")), 10e6);
+    const MetricsFile::Series back = MetricsFile::Parse(text).value(key);
+    QCOMPARE(back.recentValid.size(), 10);
+    QCOMPARE(back.recentShare.size(), 10);
+    QCOMPARE(back.recentShare.at(0), -1.0); // the twelfth failed
+    QCOMPARE(back.recentShare.at(1), 11e6 / 10e6);
+}
+
+// korvane-cli --plan: the plan in the file, each result's share of it, a failure as NaN.
+void TestMetrics::cliFileCarriesThePlanAndRecentShares()
+{
+    Server server;
+    startServer(server, {"--bytes", "200000"});
+    QVERIFY(server.port > 0);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("korvane.prom"));
+    const QString port = QString::number(server.port);
+    QCOMPARE(runCli({"--metrics-file", file, "--plan", "100M/20M", "--port", port, "127.0.0.1"}), 0);
+    QCOMPARE(runCli({"--metrics-file", file, "--plan", "100M/20M", "--port", port, "127.0.0.1"}), 0);
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray text = f.readAll();
+    QCOMPARE(promtoolProblems(text), QString());
+    const QString labels = QStringLiteral("{target=\"127.0.0.1:%1\",mode=\"server\"").arg(port);
+    QCOMPARE(sample(text, "korvane_plan_bytes_per_second" + labels + u'}'), 12.5e6);
+    const double rate = sample(text, "korvane_last_rate_bytes_per_second" + labels + u'}');
+    QVERIFY(rate > 0);
+    // The file's rate is rounded to its shortest text; the share is worked out from the exact one.
+    QVERIFY(qAbs(sample(text, "korvane_recent_share_of_plan" + labels + ",result=\"1\"}") - rate / 12.5e6) < 1e-9);
+    QVERIFY(sample(text, "korvane_recent_share_of_plan" + labels + ",result=\"2\"}") > 0);
+    QCOMPARE(sample(text, "korvane_recent_valid" + labels + ",result=\"2\"}"), 1.0);
 }
 
 void TestMetrics::cliLeavesForeignFileAlone()

@@ -1,6 +1,7 @@
 #include "settings/AppIniFileStorage.h"
 #include "storage/DayCountDate.h"
 #include "storage/ResultsTable.h"
+#include "ui/ChartStyle.h"
 #include "ui/TResultsHistoryView.h"
 #include "tests/ui/UiTestMain.h"
 
@@ -19,9 +20,10 @@ const QStringList Targets = {QStringLiteral("speed1.example.net"), QStringLitera
 constexpr double FirstDay = 46000;  // day count of the first result
 
 void AddRow(TResultsTable& table, const QString& server, double day, double rate, int port = 0,
-            const QString& direction = QString())
+            const QString& direction = QString(), double planBps = 0)
 {
     table.Append();
+    table.SetPlanBps(planBps);
     table.SetServer(server);
     table.SetPort(port);
     if (!direction.isEmpty())
@@ -424,6 +426,73 @@ private slots:
         if (const QByteArray dir = qgetenv("KORVANE_SCREENSHOT_DIR"); !dir.isEmpty())
             image.save(QString::fromLocal8Bit(dir) + QStringLiteral("/history-dots.png"));
         QVERIFY2(covered >= 25, qPrintable(QStringLiteral("%1 at %2,%3").arg(covered).arg(centre.x()).arg(centre.y())));
+    }
+
+    // A month of a 100M line tested every six hours, slower each evening; the plan changes to
+    // 200M half way. The plan is a dashed line per run of results under it, at its rate, and
+    // exactly the results below the chosen share sit on a shaded square.
+    void planLineAndShadedResults_data()
+    {
+        QTest::addColumn<int>("sharePercent");
+        QTest::newRow("80 %") << 80;
+        QTest::newRow("50 %") << 50;
+    }
+    void planLineAndShadedResults()
+    {
+        QFETCH(int, sharePercent);
+        const double share = sharePercent / 100.0;
+        int below = 0;
+        for (int i = 0; i < 30 * 4; ++i) {
+            const double plan = i < 60 ? 100e6 : 200e6;
+            const double planKBps = plan / 8192;
+            // Evenings at 45 % or 70 % of the plan, the rest at 85 % to 100 %.
+            const double reached = i % 4 == 3 ? (i % 8 == 3 ? 0.45 : 0.7) : 0.85 + 0.05 * (i % 3);
+            AddRow(*FTable, Targets.at(0), FirstDay + i / 4.0, planKBps * reached, 8081, QString(), plan);
+            below += reached < share;
+        }
+        // A series without a plan: no line, never shaded.
+        for (int i = 0; i < 30; ++i)
+            AddRow(*FTable, Targets.at(1), FirstDay + i + 0.5, 3000 + 500 * (i % 3), 8081);
+
+        TResultsHistoryView view;
+        view.resize(900, 500);
+        view.SetPlanShare(share);
+        view.SetTable(FTable.get());
+        const QRect rect = view.rect();
+        const QRectF plot = view.PlotRect(rect);
+
+        const QVector<QLineF> lines = view.PlanLines(rect);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines[0].y1() == lines[0].y2() && lines[1].y1() == lines[1].y2());
+        // Twice the rate is twice the height above the plot's floor.
+        QVERIFY(qAbs((plot.bottom() - lines[1].y1()) - 2 * (plot.bottom() - lines[0].y1())) < 1.5);
+        // The first plan holds until the second begins, which holds to the plot's edge.
+        QCOMPARE(lines[0].x2(), lines[1].x1());
+        QCOMPARE(lines[1].x2(), plot.right());
+
+        const QVector<QPointF> shaded = view.ShadedPositions(rect);
+        QCOMPARE(shaded.size(), below);
+        QVERIFY(below > 0);
+
+        const QImage image = Shot(view);
+        if (const QByteArray dir = qgetenv("KORVANE_SCREENSHOT_DIR"); !dir.isEmpty())
+            image.save(QString::fromLocal8Bit(dir) + QStringLiteral("/history-plan-%1.png").arg(sharePercent));
+        // Each shaded result shows the shade around its dot; the plan line shows its dashes.
+        const QRgb shade = ChartStyle::BelowPlanShade.rgb() & 0xffffff;
+        for (const QPointF& at : shaded) {
+            int pale = 0;
+            for (int dy = -TResultsHistoryView::ShadeRadius; dy <= TResultsHistoryView::ShadeRadius; ++dy)
+                for (int dx = -TResultsHistoryView::ShadeRadius; dx <= TResultsHistoryView::ShadeRadius; ++dx)
+                    pale += (image.pixel(at.toPoint() + QPoint(dx, dy)) & 0xffffff) == shade;
+            QVERIFY2(pale >= 20, qPrintable(QStringLiteral("%1 at %2,%3").arg(pale).arg(at.x()).arg(at.y())));
+        }
+        const QRgb dash = TResultsHistoryView::TargetColor(0).darker(130).rgb() & 0xffffff;
+        const int y = int(std::lround(lines[1].y1()));
+        int dashed = 0;
+        for (int x = int(lines[1].x1()) + 2; x < int(lines[1].x2()) - 2; ++x)
+            dashed += ((image.pixel(x, y) & 0xffffff) == dash) || ((image.pixel(x, y + 1) & 0xffffff) == dash);
+        const int length = int(lines[1].x2() - lines[1].x1()) - 4;
+        QVERIFY2(dashed > length / 4 && dashed < length, qPrintable(QStringLiteral("%1 of %2").arg(dashed).arg(length)));
     }
 
 private:

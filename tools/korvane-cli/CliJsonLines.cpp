@@ -81,6 +81,12 @@ QJsonObject commonFields(const TTestOutcome &outcome, const TDirectionOutcome &r
     o.insert(QStringLiteral("family"), nullWhenEmpty(result.Family));
     if (result.LatencyMeasured)
         LatencyReport::addJson(o, result.Latency, result.ProbeBytes);
+    // Only with --plan, so lines of tests without one stay as they were.
+    if (outcome.Plan.RatePlan.IsSet()) {
+        o.insert(QStringLiteral("plan_bps"), result.PlanBps > 0 ? QJsonValue(qint64(std::llround(result.PlanBps)))
+                                                                : QJsonValue(QJsonValue::Null));
+        o.insert(QStringLiteral("plan_share"), shareJson(result.PlanShare));
+    }
     return o;
 }
 

@@ -8,12 +8,13 @@ QString CliOptions::usage()
 {
     return QStringLiteral(
         "Usage: korvane-cli [--web] [--port N] [--json] [--timeout SECONDS] [--interval SECONDS]\n"
-        "                   [--quiet] [--metrics-file PATH] [--allow-https [--cacert FILE]] TARGET...\n"
+        "                   [--quiet] [--metrics-file PATH] [--allow-https [--cacert FILE]]\n"
+        "                   [--plan DOWN/UP] TARGET...\n"
         "       korvane-cli [--streams N] [--direction download|upload|both] [--seconds S]\n"
         "                   [--session-port N] [--window BYTES] [--secret-file PATH]\n"
         "                   [--json] [--timeout SECONDS] [--interval SECONDS] [--quiet]\n"
         "                   [--metrics-file PATH] SERVER...\n"
-        "       either with [--latency | --no-latency] [--probe-interval MS] [-4 | -6]\n"
+        "       either with [--latency | --no-latency] [--probe-interval MS] [-4 | -6] [--plan DOWN/UP]\n"
         "Runs one download test per target, in order, and reports each result.\n"
         "A server is a name or address, with :PORT after it if wanted (IPv6 in brackets:\n"
         "[::1]:8081); a port written there wins over --port and --session-port.\n"
@@ -28,6 +29,8 @@ QString CliOptions::usage()
         "  --metrics-file PATH  after each test, write the results for Prometheus there\n"
         "  --allow-https      web tests may fetch https pages (verified against the system's CAs)\n"
         "  --cacert FILE      with --allow-https: trust the CA certificates in FILE (PEM) as well\n"
+        "  --plan DOWN/UP     the rates paid for, in bits per second with k, M or G (100M/20M);\n"
+        "                     each result then carries its share of the plan\n"
         "Session tests:\n"
         "  --streams N        parallel TCP connections per direction, 1 to 64 (default 1)\n"
         "  --direction D      download, upload, or both: download then upload (default download)\n"
@@ -110,7 +113,8 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
                    || arg == QLatin1String("--streams") || arg == QLatin1String("--direction")
                    || arg == QLatin1String("--seconds") || arg == QLatin1String("--session-port")
                    || arg == QLatin1String("--window") || arg == QLatin1String("--secret-file")
-                   || arg == QLatin1String("--cacert") || arg == QLatin1String("--probe-interval")) {
+                   || arg == QLatin1String("--cacert") || arg == QLatin1String("--probe-interval")
+                   || arg == QLatin1String("--plan")) {
             if (i + 1 >= arguments.size()) {
                 error = QStringLiteral("missing value for %1").arg(arg);
                 return ParseResult::Error;
@@ -203,6 +207,9 @@ CliOptions::ParseResult CliOptions::parse(const QStringList &arguments, CliOptio
                 return ParseResult::Error;
             }
             options.secretFile = value;
+        } else if (arg == QLatin1String("--plan")) {
+            if (!TRatePlan::Parse(value, options.ratePlan, error))
+                return ParseResult::Error;
         } else if (arg == QLatin1String("--cacert")) {
             if (value.isEmpty()) {
                 error = QStringLiteral("CA file name is empty");
@@ -257,5 +264,6 @@ TTestPlan CliOptions::plan(const QString &target) const
     plan.AllowHttps = allowHttps;
     plan.TrustedCaFile = caFile;
     plan.TimeLimitSeconds = timeoutSeconds;
+    plan.RatePlan = ratePlan;
     return plan;
 }

@@ -21,6 +21,7 @@ struct CliOptions
     bool allowHttps = false;   // web tests may fetch https pages
     QString caFile;            // trusted for https besides the system's CAs
     int ipVersion = 0;         // 0 both families (IPv6 first), 4 or 6 that family only
+    TRatePlan ratePlan;        // --plan: what the user pays for on every target given
     QStringList targets;
 
     // A session test instead of the stream test, when any of these is given.

@@ -169,6 +169,7 @@ bool CliRunner::recordMetrics(const TDirectionOutcome &direction)
         test.durationSeconds = direction.DurationMs / 1000.0;
     }
     test.timestampSeconds = double(FStartedMs) / 1000.0;
+    test.planBytesPerSecond = direction.PlanBps / 8;
     if (test.valid && direction.LatencyMeasured) {
         const LatencyFigures &l = direction.Latency;
         // Seconds, the unit Prometheus series of time are kept in.

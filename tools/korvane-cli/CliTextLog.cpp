@@ -80,6 +80,12 @@ void CliTextLog::LatencyLines(const TDirectionOutcome &result)
         Line(line);
 }
 
+void CliTextLog::PlanLine(const TDirectionOutcome &result)
+{
+    if (const QString line = ResultLines::PlanLine(result.PlanShare, result.PlanBps); !line.isEmpty())
+        Line(line);
+}
+
 void CliTextLog::PlainResult(const TTestOutcome &outcome, const TDirectionOutcome &result)
 {
     // After the test's own lines, so they read as they always have; stamped twice, as the
@@ -95,6 +101,7 @@ void CliTextLog::PlainResult(const TTestOutcome &outcome, const TDirectionOutcom
     }
     Line(QStringLiteral("Received ") + ResultLines::Amount(result.KBytes(), result.Bytes, result.DurationMs));
     Line(ResultLines::PlainRateLine(result.Rate));
+    PlanLine(result);
     Line(QStringLiteral("Test finished"));
     connectedLine();
     LatencyLines(result);
@@ -112,6 +119,7 @@ void CliTextLog::SessionResult(const TDirectionOutcome &result)
     const QString amount = ResultLines::Amount(result.KBytes(), result.Bytes, result.DurationMs);
     Line(download ? QStringLiteral("Received ") + amount : QStringLiteral("The server received ") + amount);
     Line(ResultLines::PlainRateLine(result.Rate));
+    PlanLine(result);
     if (session.PerStream.size() > 1)
         for (const TSessionStreamFigures &f : session.PerStream)
             Line(ResultLines::StreamLine(f));

@@ -23,6 +23,7 @@ private:
     void Line(const QString &text);
     void PlainResult(const TTestOutcome &outcome, const TDirectionOutcome &result);
     void SessionResult(const TDirectionOutcome &result);
+    void PlanLine(const TDirectionOutcome &result);
     void LatencyLines(const TDirectionOutcome &result);
 
     FILE *FOut;

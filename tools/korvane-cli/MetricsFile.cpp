@@ -1,9 +1,12 @@
 #include "tools/korvane-cli/MetricsFile.h"
 
+#include "engine/run/RatePlan.h"
+
 #include <QFile>
 #include <QLockFile>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -54,12 +57,20 @@ const Family OptionalFamilies[] = {
      &MetricsFile::Series::rpm},
     {"korvane_last_lost_probes", "gauge", "Latency probes of the last test that got no answer within 2 seconds.",
      &MetricsFile::Series::lostProbes},
+    {"korvane_plan_bytes_per_second", "gauge", "The rate paid for on the target in the direction of its tests.",
+     &MetricsFile::Series::planBytesPerSecond},
 };
+
+// The last results of each target, result="1" the latest: rules can ask for M of the last N.
+const char *const RecentValidFamily = "korvane_recent_valid";
+const char *const RecentShareFamily = "korvane_recent_share_of_plan";
 
 bool Known(const Family &family, const MetricsFile::Series &s)
 {
-    // Streams are known from 1; every other optional figure from 0.
-    return family.value == &MetricsFile::Series::streams ? s.streams > 0 : s.*family.value >= 0;
+    // Streams and plans are known from above 0; every other optional figure from 0.
+    return family.value == &MetricsFile::Series::streams || family.value == &MetricsFile::Series::planBytesPerSecond
+               ? s.*family.value > 0
+               : s.*family.value >= 0;
 }
 
 // Labelled state sets, like the limit: one sample per possible value, 1 on the current one.
@@ -187,7 +198,38 @@ QByteArray MetricsFile::Format(const SeriesMap &series)
     writeStateSet(out, series, GradeFamily, "grade",
                   "1 for the bufferbloat grade of the last test of the target (by how much latency rose under load), else 0.",
                   GradeNames, &Series::grade);
+    writeRecent(out, series, RecentValidFamily,
+                "1 when the result-th latest test of the target gave a valid result (result=\"1\" the last), else 0.",
+                &Series::recentValid);
+    writeRecent(out, series, RecentShareFamily,
+                "Share of the plan the result-th latest test of the target reached (result=\"1\" the last); NaN "
+                "without a valid result or a plan.",
+                &Series::recentShare);
     return out;
+}
+
+void MetricsFile::writeRecent(QByteArray &out, const SeriesMap &series, const char *name, const char *help,
+                              QVector<double> Series::*field)
+{
+    // Shares only for targets that ever had a plan, so files without plans do not gain them.
+    const bool share = field == &Series::recentShare;
+    const auto wanted = [&](const Series &s) {
+        return share ? std::any_of((s.*field).begin(), (s.*field).end(), [](double v) { return v >= 0; })
+                     : !(s.*field).isEmpty();
+    };
+    if (std::none_of(series.cbegin(), series.cend(), wanted))
+        return;
+    out += QByteArray("# HELP ") + name + ' ' + help + '\n';
+    out += QByteArray("# TYPE ") + name + " gauge\n";
+    for (auto it = series.cbegin(); it != series.cend(); ++it) {
+        if (!wanted(it.value()))
+            continue;
+        const QVector<double> &values = it.value().*field;
+        for (qsizetype i = 0; i < values.size(); ++i)
+            out += QByteArray(name) + "{target=\"" + EscapeLabel(it.key().first) + "\",mode=\""
+                 + EscapeLabel(it.key().second) + "\",result=\"" + QByteArray::number(i + 1) + "\"} "
+                 + (share && values[i] < 0 ? QByteArrayLiteral("NaN") : Number(values[i])) + '\n';
+    }
 }
 
 template <size_t N>
@@ -232,6 +274,18 @@ MetricsFile::SeriesMap MetricsFile::Parse(const QByteArray &text)
                 else
                     s.grade = labels.value("grade");
             }
+            continue;
+        }
+        if (name == RecentValidFamily || name == RecentShareFamily) {
+            const int index = labels.value("result").toInt() - 1;
+            if (index < 0 || index >= RecentResults)
+                continue;
+            const bool share = name == RecentShareFamily;
+            QVector<double> &values = share ? series[{labels.value("target"), labels.value("mode")}].recentShare
+                                            : series[{labels.value("target"), labels.value("mode")}].recentValid;
+            if (values.size() <= index)
+                values.resize(index + 1, share ? -1.0 : 0.0);
+            values[index] = share && !(value >= 0) ? -1.0 : value;
             continue;
         }
         for (const Family &family : OptionalFamilies)
@@ -295,6 +349,18 @@ bool MetricsFile::Record(const Key &key, Series test, QString &error)
     const Series before = series.value(key);
     test.testsTotal = before.testsTotal + 1;
     test.testsFailedTotal = before.testsFailedTotal + (test.valid ? 0 : 1);
+    const auto keepLatest = [](double latest, QVector<double> earlier) {
+        earlier.prepend(latest);
+        earlier.resize(std::min<qsizetype>(earlier.size(), RecentResults));
+        return earlier;
+    };
+    test.recentValid = keepLatest(test.valid ? 1 : 0, before.recentValid);
+    // A file without shares (no plan so far) knew none of its earlier results' shares.
+    QVector<double> earlierShares = before.recentShare;
+    if (earlierShares.size() < before.recentValid.size())
+        earlierShares.resize(before.recentValid.size(), -1.0);
+    test.recentShare = keepLatest(test.valid ? TRatePlan::Share(test.rateBytesPerSecond / 1024.0, test.planBytesPerSecond * 8) : -1,
+                                  earlierShares);
     series.insert(key, test);
 
     const QByteArray text = Format(series);

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QMap>
 #include <QString>
+#include <QVector>
 
 // The results of korvane-cli in the Prometheus text format, for node_exporter's
 // textfile collector. One series per tested target; the test counters carry over
@@ -35,9 +36,18 @@ public:
         double rpm = -1;
         QString grade;             // A+ .. F, or empty
         double lostProbes = -1;
+        // The plan in the test's direction, in bytes per second like the rates; 0 without one.
+        double planBytesPerSecond = 0;
+        // The latest results first, at most RecentResults: 1 valid or 0 not, and the share of
+        // the plan reached (-1 without a valid result or a plan). Record keeps them.
+        QVector<double> recentValid;
+        QVector<double> recentShare;
 
         bool operator==(const Series &) const = default;
     };
+    // How many results the file keeps per target for rules of "M of the last N".
+    static constexpr int RecentResults = 10;
+
     // target label, mode label
     using Key = std::pair<QString, QString>;
     using SeriesMap = QMap<Key, Series>;
@@ -59,6 +69,8 @@ public:
     static QByteArray Number(double value);
 
 private:
+    static void writeRecent(QByteArray &out, const SeriesMap &series, const char *name, const char *help,
+                            QVector<double> Series::*field);
     template <size_t N>
     static void writeStateSet(QByteArray &out, const SeriesMap &series, const char *name, const char *label,
                               const char *help, const char *const (&values)[N], QString Series::*field);

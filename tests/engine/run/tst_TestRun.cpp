@@ -100,6 +100,7 @@ void tst_TestRun::streamOutcome()
     TTestPlan plan;
     plan.Target = target;
     plan.Port = serve ? server.port() : LoopbackStreamServer::unusedPort();
+    plan.RatePlan = TRatePlan{100e6, 20e6};
     QSignalSpy finished(FRun.get(), &TTestRun::Finished);
     QSignalSpy directions(FRun.get(), &TTestRun::DirectionDone);
     QSignalSpy lines(FRun.get(), &TTestRun::StatusLine);
@@ -126,9 +127,13 @@ void tst_TestRun::streamOutcome()
         QCOMPARE(d.Family, QStringLiteral("ipv4"));
         QCOMPARE(d.AccumulatedCount, 1);
         QCOMPARE(d.AccumulatedAverage, d.Rate);
+        QCOMPARE(d.PlanShare, d.Rate * 8192 / 100e6);
     } else {
         QCOMPARE(d.AccumulatedCount, 0);
+        // No result, no share of the plan: a failure is not a slow result.
+        QCOMPARE(d.PlanShare, -1.0);
     }
+    QCOMPARE(d.PlanBps, 100e6);
     // The log's texts, without the stamps the status lines carry.
     if (started) {
         QVERIFY(!d.StatusTexts.isEmpty());
