@@ -57,7 +57,14 @@ int ProgramRunner::runCli(const QStringList &arguments, QByteArray *out, QByteAr
 int ProgramRunner::run(const QString &program, const QStringList &arguments, QByteArray *out, QByteArray *err,
                        int timeoutMs)
 {
+    return run(program, arguments, QProcessEnvironment::systemEnvironment(), out, err, timeoutMs);
+}
+
+int ProgramRunner::run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+                       QByteArray *out, QByteArray *err, int timeoutMs)
+{
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.start(program, arguments);
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();

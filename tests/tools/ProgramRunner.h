@@ -41,6 +41,9 @@ public:
     // The same, with the program and its arguments run by another one (unshare, sh).
     static int run(const QString &program, const QStringList &arguments, QByteArray *out = nullptr,
                    QByteArray *err = nullptr, int timeoutMs = 60000);
+    // The same in the given environment (a case script's settings).
+    static int run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+                   QByteArray *out, QByteArray *err, int timeoutMs = 60000);
     static QList<QJsonObject> jsonLines(const QByteArray &out);
 
 private:

@@ -1,3 +1,5 @@
+#include "tests/tools/ProgramRunner.h"
+
 #include <QtTest>
 
 #include <QJsonDocument>
@@ -133,7 +135,6 @@ void TestCliLimit::limitOfARealPath()
 
     QTemporaryDir work;
     QVERIFY(work.isValid());
-    QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("BIN"), FBinDir);
     env.insert(QStringLiteral("WORK"), work.path());
@@ -142,15 +143,14 @@ void TestCliLimit::limitOfARealPath()
     env.insert(QStringLiteral("BACKGROUND"), background ? QStringLiteral("1") : QString());
     env.insert(QStringLiteral("SERVER_ARGS"), serverArgs);
     env.insert(QStringLiteral("CLI_ARGS"), cliArgs);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"),
-                                        QString::fromLatin1(kCaseScript)});
-    QVERIFY(p.waitForFinished(60000));
-    const QByteArray err = p.readAllStandardError();
-    if (p.exitCode() == 77)
+    QByteArray out, err;
+    const int status = ProgramRunner::run(QStringLiteral("unshare"),
+                                          {QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"),
+                                           QString::fromLatin1(kCaseScript)},
+                                          env, &out, &err);
+    if (status == 77)
         QSKIP(qPrintable(QStringLiteral("cannot make this case here: ") + QString::fromLocal8Bit(err).trimmed()));
-    const QByteArray out = p.readAllStandardOutput();
-    QVERIFY2(p.exitCode() == 0, (out + err).constData());
+    QVERIFY2(status == 0, (out + err).constData());
 
     const QJsonObject result = QJsonDocument::fromJson(out.trimmed()).object();
     QVERIFY2(result.value(QStringLiteral("valid")).toBool(), out.constData());

@@ -1,8 +1,9 @@
+#include "tests/tools/ProgramRunner.h"
+
 #include <QtTest>
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 // What limited a session over paths with real round trips: korvane-server and korvane-cli on
@@ -82,24 +83,20 @@ void TestCliPaths::verdictOfAPath()
 
     QTemporaryDir work;
     QVERIFY(work.isValid());
-    QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("BIN"), FBinDir);
     env.insert(QStringLiteral("WORK"), work.path());
     env.insert(QStringLiteral("ADDR"), ipv6 ? QStringLiteral("fd6b:7276:6e65::1") : QStringLiteral("198.18.0.1"));
     env.insert(QStringLiteral("SERVER_ARGS"), serverArgs);
     env.insert(QStringLiteral("CLI_ARGS"), cliArgs);
-    p.setProcessEnvironment(env);
     QStringList args{FPathemu};
     args += path.split(u' ', Qt::SkipEmptyParts);
     args += {QStringLiteral("--"), QString::fromLatin1(kServer), QString::fromLatin1(kClient)};
-    p.start(FWithPath, args);
-    QVERIFY(p.waitForFinished(60000));
-    const QByteArray err = p.readAllStandardError();
-    if (p.exitCode() == 77)
+    QByteArray out, err;
+    const int status = ProgramRunner::run(FWithPath, args, env, &out, &err);
+    if (status == 77)
         QSKIP(qPrintable(QStringLiteral("no path emulator here: ") + QString::fromLocal8Bit(err).trimmed()));
-    const QByteArray out = p.readAllStandardOutput();
-    QVERIFY2(p.exitCode() == 0, (out + err).constData());
+    QVERIFY2(status == 0, (out + err).constData());
 
     const QJsonObject result = QJsonDocument::fromJson(out.trimmed()).object();
     QVERIFY2(result.value(QStringLiteral("valid")).toBool(), out.constData());
