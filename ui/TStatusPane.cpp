@@ -48,7 +48,12 @@ void TStatusPane::FitPanel(int index)
     const int margins = 2 * pane->frameWidth() + pane->contentsMargins().left() + pane->contentsMargins().right()
                         + 2 * pane->margin() + pane->fontMetrics().averageCharWidth();
     const int needed = pane->text().isEmpty() ? 0 : pane->fontMetrics().horizontalAdvance(pane->text()) + margins;
-    pane->setFixedWidth(std::max(FWidths[index], needed));
+    // Live figures change every interval: the pane only grows while they run, so the bar is
+    // not laid out again for every digit, and goes back to its set width once the text fits.
+    const int current = pane->minimumWidth();
+    const int width = needed <= FWidths[index] ? FWidths[index] : std::max(needed, current);
+    if (width != current)
+        pane->setFixedWidth(width);
 }
 
 int TStatusPane::PanelWidth(int index) const
